@@ -146,18 +146,22 @@ TEST_F(ToolRunnerTest, NestedRunsEachCaptureTheirOwnOutput)
     EXPECT_TRUE(prompts.events.empty());
 }
 
-TEST_F(ToolRunnerTest, QuitDuringTheWaitReportsTheCaptureAndLeavesTheToolRunning)
+// File > Exit asks the application to exit; closing the last window quits it.
+class QuitDuringWaitTest : public ToolRunnerTest, public ::testing::WithParamInterface<void (*)()> {};
+
+TEST_P(QuitDuringWaitTest, ReportsTheCaptureAndLeavesTheToolRunning)
 {
+    const auto askToQuit = GetParam();
     writeCommandFile(xbatch.commandFile, u"faketool pid:tool.pid sleep:5000 out:late >xbatch.txt 2>&1"_s);
     QString error = u"<none>"_s;
     bool returned = false;
     QTimer::singleShot(0, [&] {
         // Quit once the tool has really started, from inside the wait.
         auto* poll = new QTimer(QCoreApplication::instance());
-        QObject::connect(poll, &QTimer::timeout, [poll, this] {
+        QObject::connect(poll, &QTimer::timeout, [poll, askToQuit, this] {
             if (QFile::exists(path(u"tool.pid"_s)) && contents(u"tool.pid"_s).endsWith('\n')) {
                 poll->deleteLater();
-                QCoreApplication::exit(0);
+                askToQuit();
             }
         });
         poll->start(10);
@@ -186,3 +190,6 @@ TEST_F(ToolRunnerTest, QuitDuringTheWaitReportsTheCaptureAndLeavesTheToolRunning
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(ExitOrQuit, QuitDuringWaitTest,
+                         ::testing::Values(+[] { QCoreApplication::exit(0); }, +[] { QCoreApplication::quit(); }));
