@@ -1,16 +1,11 @@
 #include "main_window/encode_command.h"
 
-#include "tools/common/integer_syntax.h"
+#include "runner/conventions.h"
 
 using namespace Qt::StringLiterals;
 
 namespace kestrune {
 namespace {
-
-bool isInteger(const QString& text)
-{
-    return isIntegerText(text.toStdString());
-}
 
 QString partitionList(const EncodeSettings& s)
 {
@@ -35,6 +30,14 @@ QString motionSearchFragment(int item)
 }
 
 } // namespace
+
+int rateControlModeOf(const QString& encodingModeText)
+{
+    if (encodingModeText == u"Average Bitrate (VBR)"_s) return 1;
+    if (encodingModeText == u"Constant Quantizer (QP Mode)"_s) return 2;
+    if (encodingModeText == u"Constant Rate Factor (CRF)"_s) return 3;
+    return 0;
+}
 
 QString commandLinePath(const QString& path)
 {
@@ -116,12 +119,12 @@ EncodeCommand buildEncodeCommand(const EncodeSettings& s,
     };
     for (const Fragment& f : fragments) {
         if (!f.applies) continue;
-        if (f.field && !isInteger(*f.field)) return fail(f.message);
+        if (f.field && !IsInteger(*f.field)) return fail(f.message);
         cmd += f.text + (f.field ? *f.field : QString()) + f.suffix;
     }
 
     cmd += u' ' + commandLinePath(s.inputPath);
-    if (!isInteger(s.width) || !isInteger(s.height))
+    if (!IsInteger(s.width) || !IsInteger(s.height))
         return fail(u"Encoder Error: Input Width/Height is incorrect!"_s);
     cmd += u" -o "_s + commandLinePath(s.outputPath) + u' ' + s.width + u'x' + s.height;
     cmd += u" >xbatch.txt 2>&1"_s;

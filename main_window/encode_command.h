@@ -54,6 +54,10 @@ inline constexpr char16_t encoderProgram[] = u"x264.exe";
 EncodeCommand buildEncodeCommand(const EncodeSettings& settings,
                                  const std::function<bool(const QString&)>& fileExists);
 
+// The rate-control mode an encoding-mode text selects (exact, case-sensitive
+// match of an item), or 0 for a text that matches no item.
+int rateControlModeOf(const QString& encodingModeText);
+
 // A path as it goes on a command line: unchanged, unless it holds a blank or
 // a character the command interpreter treats specially; then in double
 // quotes, with the C runtime's backslash rules for embedded quotes.
