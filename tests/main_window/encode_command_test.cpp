@@ -1,5 +1,7 @@
 #include "main_window/encode_command.h"
 
+#include "runner/command_line.h"
+
 #include <QSet>
 #include <QStringList>
 #include <functional>
@@ -253,4 +255,29 @@ TEST(EncodeCommand, PathsWithBlanksOrInterpreterCharactersAreQuoted)
     EXPECT_EQ(str(commandLinePath(u"say \"hi\".yuv"_s)), "\"say \\\"hi\\\".yuv\"");
     EXPECT_EQ(str(commandLinePath(u"C:\\my dir\\"_s)), "\"C:\\my dir\\\\\"");
     EXPECT_EQ(str(commandLinePath(u"x\\\"y"_s)), "\"x\\\\\\\"y\"");
+}
+
+// What the interpreter hands the encoder: each path arrives as one argument,
+// unchanged, and nothing in a path becomes a redirection.
+TEST(EncodeCommand, AwkwardPathsReachTheEncoderAsSingleArguments)
+{
+    const QString paths[] = {u"my clip.yuv"_s, u"a&b>c.yuv"_s, u"x<y|z.yuv"_s, u"say \"hi\".yuv"_s,
+                             u"C:\\my dir\\"_s, u"back\\\"slash q"_s, u"plain/dir/in.yuv"_s};
+    for (const QString& path : paths) {
+        EncodeSettings s = foreman();
+        s.inputPath = path;
+        s.outputPath = path + u".264"_s;
+        Files files;
+        files.present.insert(path);
+        const kestrune::CommandLine parsed = kestrune::parseCommandLine(line(s, files));
+        ASSERT_TRUE(parsed.error.isEmpty()) << str(parsed.error);
+        EXPECT_EQ(str(parsed.program), "x264");
+        const QStringList& args = parsed.arguments;
+        ASSERT_GE(args.size(), 4);
+        EXPECT_EQ(args.mid(args.size() - 4),
+                  (QStringList{path, u"-o"_s, path + u".264"_s, u"176x144"_s})) << str(path);
+        ASSERT_EQ(parsed.redirections.size(), 2u) << str(path);
+        EXPECT_EQ(str(parsed.redirections[0].file), "xbatch.txt");
+        EXPECT_EQ(parsed.redirections[1].kind, kestrune::Redirection::Duplicate);
+    }
 }
