@@ -42,9 +42,9 @@ TEST_F(LaunchTest, StandardInputFromAFileAndArgumentsAsSplit)
     runCommandLine(u"faketool stdin <in.txt >out.txt"_s);
     EXPECT_EQ(contents(u"out.txt"_s), "fed\n");
 
-    // Escaped quotes still count for the redirection scan, so they come in pairs here.
-    runCommandLine(uR"(faketool args "a b" c\"d\" "my file.264" >"arg list.txt")"_s);
-    EXPECT_EQ(contents(u"arg list.txt"_s), "[args]\n[a b]\n[c\"d\"]\n[my file.264]\n");
+    // An escaped quote neither opens nor closes quotes, so the redirection still counts.
+    runCommandLine(uR"(faketool args "a b" c\"d "my \"file\".264" >"arg list.txt")"_s);
+    EXPECT_EQ(contents(u"arg list.txt"_s), "[args]\n[a b]\n[c\"d]\n[my \"file\".264]\n");
 }
 
 TEST_F(LaunchTest, ProgramNamesResolveLikeTheCommandInterpreter)
