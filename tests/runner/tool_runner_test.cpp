@@ -192,4 +192,5 @@ TEST_P(QuitDuringWaitTest, ReportsTheCaptureAndLeavesTheToolRunning)
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitOrQuit, QuitDuringWaitTest,
-                         ::testing::Values(+[] { QCoreApplication::exit(0); }, +[] { QCoreApplication::quit(); }));
+                         ::testing::Values(+[] { QCoreApplication::exit(0); }, +[] { QCoreApplication::quit(); }),
+                         [](const auto& info) { return std::string(info.index == 0 ? "Exit" : "Quit"); });
