@@ -77,11 +77,11 @@ int main(int argc, char** argv)
     SilentPrompts prompts;
     CountingLog log;
     kestrune::ToolRunner runner(prompts, log);
-    const kestrune::RunSpec spec{u"xbatch.bat"_s, u"xbatch.txt"_s, u"Error in running xbatch.bat"_s,
+    const kestrune::ToolRun toolRun{u"xbatch.bat"_s, u"xbatch.txt"_s, u"Error in running xbatch.bat"_s,
                                  u"Error in Encoding: xbatch.txt not found!"_s};
     const double runnerShare = measure("runner wait", [&] {
-        kestrune::writeCommandFile(spec.commandFile, u"tool sleep:%1 out:done >xbatch.txt 2>&1"_s.arg(seconds * 1000));
-        if (runner.run(spec) != kestrune::RunOutcome::Captured) std::fprintf(stderr, "the run did not capture\n");
+        kestrune::writeCommandFile(toolRun.commandFile, u"tool sleep:%1 out:done >xbatch.txt 2>&1"_s.arg(seconds * 1000));
+        if (runner.run(toolRun) != kestrune::RunOutcome::Captured) std::fprintf(stderr, "the run did not capture\n");
     });
 
     // The reference is kept to one second: it occupies a whole core.

@@ -94,12 +94,22 @@ CommandLine parseCommandLine(const QString& input)
     while (line.endsWith(u'\n') || line.endsWith(u'\r')) line.chop(1);
 
     // First pass, as the command interpreter does: take the redirections
-    // out of the line (outside double quotes only) and keep the rest.
+    // out of the line (outside double quotes only) and keep the rest. A
+    // quote escaped for the C runtime (odd run of backslashes) does not open
+    // or close quotes here either, so one quoting rule serves both passes.
     QString rest;
     bool inQuotes = false;
     qsizetype i = 0;
     while (i < line.size()) {
         QChar c = line[i];
+        if (c == u'\\') {
+            qsizetype count = 0;
+            while (i + count < line.size() && line[i + count] == u'\\') ++count;
+            const bool escapesQuote = count % 2 == 1 && i + count < line.size() && line[i + count] == u'"';
+            rest += line.mid(i, count + (escapesQuote ? 1 : 0));
+            i += count + (escapesQuote ? 1 : 0);
+            continue;
+        }
         if (c == u'"') {
             inQuotes = !inQuotes;
             rest += c;

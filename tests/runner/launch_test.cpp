@@ -25,10 +25,11 @@ TEST_F(LaunchTest, StdoutAndStderrFollowTheRedirectionsInOrder)
     EXPECT_EQ(runCommandLine(u"faketool out:O err:E >both.txt 2>&1"_s).exitCode, 0);
     EXPECT_EQ(contents(u"both.txt"_s), "OE");
 
-    // "2>&1" before ">f" sends only standard output to f.
-    runCommandLine(u"faketool out:O err:E 2>&1 >only-out.txt 2>err.txt"_s);
-    EXPECT_EQ(contents(u"only-out.txt"_s), "O");
-    EXPECT_EQ(contents(u"err.txt"_s), "E");
+    // "2>&1" takes standard output as it is at that point: a later ">f"
+    // moves only standard output.
+    runCommandLine(u"faketool out:O err:E >first.txt 2>&1 >second.txt"_s);
+    EXPECT_EQ(contents(u"first.txt"_s), "E");
+    EXPECT_EQ(contents(u"second.txt"_s), "O");
 
     runCommandLine(u">front.txt faketool out:F"_s);
     EXPECT_EQ(contents(u"front.txt"_s), "F");
@@ -42,9 +43,9 @@ TEST_F(LaunchTest, StandardInputFromAFileAndArgumentsAsSplit)
     runCommandLine(u"faketool stdin <in.txt >out.txt"_s);
     EXPECT_EQ(contents(u"out.txt"_s), "fed\n");
 
-    // Escaped quotes still count for the redirection scan, so they come in pairs here.
-    runCommandLine(uR"(faketool args "a b" c\"d\" "my file.264" >"arg list.txt")"_s);
-    EXPECT_EQ(contents(u"arg list.txt"_s), "[args]\n[a b]\n[c\"d\"]\n[my file.264]\n");
+    // An escaped quote neither opens nor closes quotes, so the redirection still counts.
+    runCommandLine(uR"(faketool args "a b" c\"d "my \"file\".264" >"arg list.txt")"_s);
+    EXPECT_EQ(contents(u"arg list.txt"_s), "[args]\n[a b]\n[c\"d]\n[my \"file\".264]\n");
 }
 
 TEST_F(LaunchTest, ProgramNamesResolveLikeTheCommandInterpreter)
@@ -101,9 +102,10 @@ TEST_F(LaunchTest, CommandFileFirstLineIsRun)
 
 TEST_F(LaunchTest, DirectLaunchPassesTheFileAsOneArgument)
 {
-    auto played = launchAndWait(path(u"faketool.exe"_s), {u"out:file with blanks.yuv"_s}, ShowMode::Shown);
+    auto played = launchAndWait(path(u"faketool.exe"_s), {u"save:decoded \"clip\" 1.yuv"_s}, ShowMode::Shown);
     EXPECT_TRUE(played.launched);
     EXPECT_FALSE(played.stillRunning);
+    EXPECT_EQ(contents(u"decoded \"clip\" 1.yuv"_s), "[save:decoded \"clip\" 1.yuv]\n");
     EXPECT_EQ(launchAndWait(path(u"faketool.exe"_s), {u"exit:7"_s}, ShowMode::Hidden).exitCode, 7);
 
     EXPECT_FALSE(launchAndWait(path(u"no-player"_s), {u"a.264"_s}, ShowMode::Shown).launched);

@@ -22,7 +22,7 @@ public:
     std::vector<QStringList> additions;
 };
 
-const RunSpec xbatch{u"xbatch.bat"_s, u"xbatch.txt"_s, u"Error in running xbatch.bat"_s,
+const ToolRun xbatch{u"xbatch.bat"_s, u"xbatch.txt"_s, u"Error in running xbatch.bat"_s,
                      u"Error in Encoding: xbatch.txt not found!"_s};
 
 class ToolRunnerTest : public kestrune::testing::ScratchDirTest {
@@ -32,10 +32,10 @@ protected:
         ScratchDirTest::SetUp();
         installTool();
     }
-    RunOutcome run(const QString& commandLine, const RunSpec& spec = xbatch)
+    RunOutcome run(const QString& commandLine, const ToolRun& toolRun = xbatch)
     {
-        writeCommandFile(spec.commandFile, commandLine);
-        return runner.run(spec);
+        writeCommandFile(toolRun.commandFile, commandLine);
+        return runner.run(toolRun);
     }
 
     kestrune::testing::RecordingPrompts prompts;
@@ -86,7 +86,7 @@ TEST_F(ToolRunnerTest, ToolFailureIsNotExaminedAndSilenceGivesOneEmptyLine)
 
 TEST_F(ToolRunnerTest, MissingToolShowsTheInterpreterMessageInTheLog)
 {
-    const RunSpec gil{u"gil.bat"_s, u"gilout.txt"_s, u"Error in running gil.bat"_s,
+    const ToolRun gil{u"gil.bat"_s, u"gilout.txt"_s, u"Error in running gil.bat"_s,
                       u"Error in Encoding: gilout.txt not found!"_s};
     EXPECT_EQ(run(u"gilbert.exe 0.01 0.5 100 >gilout.txt 2>&1"_s, gil), RunOutcome::Captured);
     ASSERT_EQ(log.additions.size(), 1u);
@@ -132,7 +132,7 @@ TEST_F(ToolRunnerTest, AppendFileToLogReportsWhetherTheFileExisted)
 
 TEST_F(ToolRunnerTest, NestedRunsEachCaptureTheirOwnOutput)
 {
-    const RunSpec fbatch{u"fbatch.bat"_s, u"fbatch.txt"_s, u"Error in running fbatch.bat"_s,
+    const ToolRun fbatch{u"fbatch.bat"_s, u"fbatch.txt"_s, u"Error in running fbatch.bat"_s,
                          u"Error in Decoding: fbatch.txt not found!"_s};
     RunOutcome inner = RunOutcome::LaunchFailed;
     // Started from inside the outer wait, like a click during an encode;
@@ -147,11 +147,12 @@ TEST_F(ToolRunnerTest, NestedRunsEachCaptureTheirOwnOutput)
 }
 
 // File > Exit asks the application to exit; closing the last window quits it.
-class QuitDuringWaitTest : public ToolRunnerTest, public ::testing::WithParamInterface<void (*)()> {};
+// The parameter: true for quit(), false for exit().
+class QuitDuringWaitTest : public ToolRunnerTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(QuitDuringWaitTest, ReportsTheCaptureAndLeavesTheToolRunning)
 {
-    const auto askToQuit = GetParam();
+    const auto askToQuit = GetParam() ? +[] { QCoreApplication::quit(); } : +[] { QCoreApplication::exit(0); };
     writeCommandFile(xbatch.commandFile, u"faketool pid:tool.pid sleep:5000 out:late >xbatch.txt 2>&1"_s);
     QString error = u"<none>"_s;
     bool returned = false;
@@ -192,4 +193,5 @@ TEST_P(QuitDuringWaitTest, ReportsTheCaptureAndLeavesTheToolRunning)
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitOrQuit, QuitDuringWaitTest,
-                         ::testing::Values(+[] { QCoreApplication::exit(0); }, +[] { QCoreApplication::quit(); }));
+                         ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Quit" : "Exit"); });
