@@ -262,7 +262,8 @@ TEST(EncodeCommand, PathsWithBlanksOrInterpreterCharactersAreQuoted)
 TEST(EncodeCommand, AwkwardPathsReachTheEncoderAsSingleArguments)
 {
     const QString paths[] = {u"my clip.yuv"_s, u"a&b>c.yuv"_s, u"x<y|z.yuv"_s, u"say \"hi\".yuv"_s,
-                             u"C:\\my dir\\"_s, u"back\\\"slash q"_s, u"plain/dir/in.yuv"_s};
+                             u"C:\\my dir\\"_s, u"back\\\"slash q"_s, u"q\"> r.yuv"_s,
+                             u"plain/dir/in.yuv"_s};
     for (const QString& path : paths) {
         EncodeSettings s = foreman();
         s.inputPath = path;
