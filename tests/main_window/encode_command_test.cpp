@@ -122,19 +122,6 @@ TEST(EncodeCommand, InputIsCheckedBeforeTheOutputAndAnEmptyInputIsMissing)
     EXPECT_EQ(asked, (QStringList{u"x264.exe"_s, QString()}));
 }
 
-TEST(EncodeCommand, WidthAndHeightAreCheckedAfterEveryOtherField)
-{
-    EncodeSettings s = foreman();
-    s.width.clear();
-    s.searchRange = u"x"_s;
-    EXPECT_EQ(str(message(s)), "Encoder Error: Please enter the maximum motion vector search range (default=16)!");
-    s.searchRange = u"16"_s;
-    EXPECT_EQ(str(message(s)), "Encoder Error: Input Width/Height is incorrect!");
-    s.width = u"176"_s;
-    s.height = u"144.0"_s;
-    EXPECT_EQ(str(message(s)), "Encoder Error: Input Width/Height is incorrect!");
-}
-
 TEST(EncodeCommand, QuantizerModesUseTheTrackBarAndIgnoreTheBitrateField)
 {
     EncodeSettings s = foreman();
