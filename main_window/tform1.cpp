@@ -5,6 +5,7 @@
 #include "dialogs/handler_guard.h"
 #include "dialogs/tform2.h"
 #include "dialogs/tform3.h"
+#include "main_window/memo_log_sink.h"
 #include "main_window/nal_unit_map.h"
 #include "main_window/radio_group.h"
 #include "main_window/up_down.h"
@@ -164,6 +165,7 @@ TForm1::TForm1(kestrune::Prompts& prompts, QWidget* parent)
     buildDecoderGroup();
     buildAnalyzerGroup();
     buildOutputGroup();
+    logSink_ = std::make_unique<MemoLogSink>(Memo1);
     connectHandlers();
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
