@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSlider>
 #include <initializer_list>
@@ -145,6 +144,6 @@ void TForm1::Button3Click()
         return;
     }
     kestrune::writeCommandFile(u"xbatch.bat"_s, command.commandLine);
-    Memo1->appendPlainText(u"Please wait..."_s);
+    logSink().appendLines({u"Please wait..."_s});
     XbatchRun();
 }
