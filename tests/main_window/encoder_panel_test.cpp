@@ -284,4 +284,29 @@ TEST_F(EncoderPanel, EncodeWritesTheCommandFileAndRunsTheEncoderFromTheStartDire
     EXPECT_TRUE(prompts.events.empty());
 }
 
+// With the workbench folder built, the real encoder runs from the window and
+// its report lands in the log.
+TEST_F(EncoderPanel, EncodeWithTheRealEncoderReportsInTheLog)
+{
+    const QDir workbench(qEnvironmentVariable("KESTRUNE_WORKBENCH"));
+    const QString encoder = workbench.filePath(u"x264.exe"_s);
+    const QString sample = workbench.filePath(u"sample_176x144.yuv"_s);
+    if (!QFile::exists(encoder) || !QFile::exists(sample))
+        GTEST_SKIP() << "the workbench folder has no encoder or sample";
+    ASSERT_TRUE(QFile::copy(encoder, path(u"x264.exe"_s)));
+    ASSERT_TRUE(QFile::link(sample, path(u"sample_176x144.yuv"_s)));
+
+    TForm1& f = *form;
+    fillInputAndOutput(u"sample_176x144.yuv"_s, u"out.264"_s);
+    f.Edit14->setText(u"20"_s);
+    chooseMode(1);
+    click(f.Button3);
+
+    EXPECT_TRUE(prompts.events.empty()) << str(prompts.messages().join(u'\n') + prompts.errors().join(u'\n'));
+    const QString log = f.Memo1->toPlainText();
+    EXPECT_TRUE(log.startsWith(u"Please wait...\n"_s));
+    EXPECT_TRUE(log.contains(u"encoded 20 frames"_s)) << str(log);
+    EXPECT_TRUE(contents(u"out.264"_s).startsWith(QByteArray("\0\0\0\1", 4)));
+}
+
 } // namespace
