@@ -60,7 +60,10 @@ TEST_F(ShellTest, ExitEndsTheEventLoopAndLeavesTheScratchFiles)
     window().show();
     for (const QString& name : scratchFiles) write(name, "x");
     QTimer::singleShot(0, window().Exit1, &QAction::trigger);
-    QTimer::singleShot(30000, [] { QCoreApplication::exit(1); });  // keeps a broken Exit from hanging the run
+    QTimer safety;  // keeps a broken Exit from hanging the run
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    safety.start(30000);
     EXPECT_EQ(QApplication::exec(), 0);
     for (const QString& name : scratchFiles) EXPECT_TRUE(exists(name)) << name.toStdString();
 }
