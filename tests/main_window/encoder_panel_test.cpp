@@ -75,6 +75,10 @@ protected:
         form->LabeledEdit5->setText(u"176"_s);
         form->LabeledEdit7->setText(u"144"_s);
     }
+    void installStandInEncoder() const
+    {
+        write(u"x264.exe"_s, "#!/bin/sh\ncp xbatch.bat seen.bat\nfor a in \"$@\"; do echo \"[$a]\"; done\n", true);
+    }
     QStringList logLines() const { return form->Memo1->toPlainText().split(u'\n'); }
 };
 
@@ -251,7 +255,7 @@ TEST_F(EncoderPanel, EncodeStopsAtTheFirstFailingCheckBeforeWritingAnything)
 TEST_F(EncoderPanel, EncodeWritesTheCommandFileAndRunsTheEncoderFromTheStartDirectory)
 {
     TForm1& f = *form;
-    write(u"x264.exe"_s, "#!/bin/sh\ncp xbatch.bat seen.bat\nfor a in \"$@\"; do echo \"[$a]\"; done\n", true);
+    installStandInEncoder();
     write(u"foreman.yuv"_s, {});
     write(u"my clip.yuv"_s, {});
     fillInputAndOutput(u"foreman.yuv"_s, u"out.264"_s);
@@ -281,6 +285,28 @@ TEST_F(EncoderPanel, EncodeWritesTheCommandFileAndRunsTheEncoderFromTheStartDire
     const qsizetype input = log.indexOf(u"[my clip.yuv]"_s);
     ASSERT_GE(input, 0) << str(log.join(u'\n'));
     EXPECT_EQ(log.mid(input, 4), (QStringList{u"[my clip.yuv]"_s, u"[-o]"_s, u"[out file.264]"_s, u"[176x144]"_s}));
+    EXPECT_TRUE(prompts.events.empty());
+}
+
+TEST_F(EncoderPanel, EncodeTakesModeSliceAndFmoSettingsFromThePanel)
+{
+    TForm1& f = *form;
+    installStandInEncoder();
+    write(u"in.yuv"_s, {});
+    fillInputAndOutput(u"in.yuv"_s, u"out.264"_s);
+    f.Edit1->setText(u"not checked in QP mode"_s);
+    chooseMode(1);
+    showPage(3);
+    click(f.RadioButton2);
+    click(f.Button3);
+    const QString variable = QString::fromLatin1(contents(u"seen.bat"_s));
+    EXPECT_TRUE(variable.startsWith(u"x264 --qp 26 --min-keyint 25"_s)) << str(variable);
+    EXPECT_TRUE(variable.contains(u" --fps 25 --max-slicesize 1500 --me "_s)) << str(variable);
+
+    click(f.CheckBox6);
+    click(f.Button3);
+    const QString fmo = QString::fromLatin1(contents(u"seen.bat"_s));
+    EXPECT_TRUE(fmo.contains(u" --fps 25 --slice-groups 2 --me "_s)) << str(fmo);
     EXPECT_TRUE(prompts.events.empty());
 }
 
