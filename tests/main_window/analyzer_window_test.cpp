@@ -217,12 +217,21 @@ TEST_F(AnalyzerWindow, SourceChecksOfTheSourceBox)
 
     // Typed text names no stream and runs nothing.
     prompts.clear();
-    QTest::keyClicks(form->ComboBox2->lineEdit(), u"x"_s);
+    QTest::keyClicks(form->ComboBox2->lineEdit(), u"x.264"_s);
+    QTest::keyClick(form->ComboBox2->lineEdit(), Qt::Key_Return);
     EXPECT_TRUE(prompts.events.empty());
     EXPECT_FALSE(QFile::exists(u"analyze.bat"_s));
-
+    EXPECT_EQ(form->ComboBox2->count(), 2);
+    // Typing over a chosen item leaves no item chosen for the popup commands.
     write(u"enc.264"_s, "SPS\n");
     form->LabeledEdit2->setText(u"enc.264"_s);
+    chooseSource(0);
+    ASSERT_TRUE(prompts.events.empty());
+    QTest::keyClicks(form->ComboBox2->lineEdit(), u"x"_s);
+    form->Properties1->trigger();
+    EXPECT_EQ(prompts.messages(), QStringList{u"Stream Analyzer Error: Please choose an input source!"_s});
+    prompts.clear();
+
     QFile::remove(u"h264_analyze.exe"_s);
     chooseSource(0);
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: h264_analyze.exe not found!"_s});
