@@ -31,6 +31,7 @@ QStringList encodeStream(const QString& path, int frames)
     param.i_height = 64;
     param.i_csp = X264_CSP_I420;
     param.i_threads = 1;
+    param.i_log_level = X264_LOG_NONE;
     param.i_keyint_max = 5;
     param.i_keyint_min = 5;
     param.i_scenecut_threshold = 0;
