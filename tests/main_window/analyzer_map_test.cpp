@@ -155,6 +155,14 @@ TEST_F(MapTest, MillionColumnsScrollByColumns)
     EXPECT_EQ(map.leftColumn() + map.horizontalScrollBar()->pageStep() - 1, 999'999);
     EXPECT_EQ(pixelAt(999'999), QColor(0x00, 0xFF, 0xFF));
     EXPECT_EQ(map.columnAt(map.cellRect(999'998).center()), 999'998);
+
+    // The wheel scrolls sideways without moving the selection.
+    map.horizontalScrollBar()->setValue(500);
+    QWheelEvent wheel(QPointF(10, 10), map.viewport()->mapToGlobal(QPointF(10, 10)), {}, QPoint(0, -120),
+                      Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map.viewport(), &wheel);
+    EXPECT_GT(map.leftColumn(), 500);
+    EXPECT_EQ(map.currentColumn(), 999'999);
 }
 
 } // namespace
