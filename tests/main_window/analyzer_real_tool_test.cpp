@@ -78,7 +78,11 @@ QStringList encodeStream(const QString& path, int frames)
 
 TEST(AnalyzerWithRealTool, MapsRemovesAndDescribesNalUnitsOfAnEncodedStream)
 {
-    const QString analyzer = qEnvironmentVariable("KESTRUNE_WORKBENCH") + u"/h264_analyze.exe"_s;
+    // ctest's environment does not always reach the tests; the build's own
+    // workbench folder is the fallback.
+    QString workbench = qEnvironmentVariable("KESTRUNE_WORKBENCH");
+    if (workbench.isEmpty()) workbench = QStringLiteral(KESTRUNE_WORKBENCH_DIR);
+    const QString analyzer = workbench + u"/h264_analyze.exe"_s;
     if (!QFile::exists(analyzer)) GTEST_SKIP() << "no analyzer in the workbench folder";
 
     QTemporaryDir dir;
