@@ -21,7 +21,7 @@ QColor colourOf(std::uint32_t rgb)
 NalUnitMap::NalUnitMap(QWidget* parent) : QAbstractScrollArea(parent)
 {
     QFont bold = font();
-    bold.setPointSize(8);
+    bold.setPixelSize(11);  // the window's 8-point face, in bold
     bold.setBold(true);
     setFont(bold);
     setFocusPolicy(Qt::StrongFocus);

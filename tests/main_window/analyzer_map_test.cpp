@@ -59,7 +59,7 @@ TEST_F(MapTest, StartsWith35EmptyColumnsOfFixedSize)
     EXPECT_EQ(map.cellText(0), QString());
     EXPECT_EQ(map.cellRect(1), QRect(33, 0, 32, 24));
     EXPECT_TRUE(map.font().bold());
-    EXPECT_EQ(map.font().pointSize(), 8);
+    EXPECT_EQ(map.font().pixelSize(), 11);
     // About 26 columns fit; the scroll bar reaches the rest.
     EXPECT_EQ(map.horizontalScrollBar()->maximum(), 35 - map.horizontalScrollBar()->pageStep());
     EXPECT_GT(map.horizontalScrollBar()->pageStep(), 20);
