@@ -4,18 +4,19 @@
 #include "main_window/nal_unit_map.h"
 #include "runner/analyzer_interface.h"
 #include "runner/command_file.h"
+#include "runner/file_checks.h"
 #include "runner/text_file.h"
 #include "runner/tool_runner.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <optional>
 
 using namespace Qt::StringLiterals;
+using kestrune::fileExists;
 
 namespace {
 
@@ -24,12 +25,6 @@ const QString kSelectSource = u"Select one source..."_s;
 QString name(const char16_t* fileName)
 {
     return QString::fromUtf16(fileName);
-}
-
-bool fileExists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
 }
 
 // The source box's item: 0 "Encoder Output", 1 "Channel Output", or -1 when
