@@ -6,6 +6,7 @@
 #include "dialogs/tform2.h"
 #include "dialogs/tform3.h"
 #include "main_window/memo_log_sink.h"
+#include "main_window/nal_legend.h"
 #include "main_window/nal_unit_map.h"
 #include "main_window/radio_group.h"
 #include "main_window/up_down.h"
@@ -494,6 +495,7 @@ void TForm1::buildAnalyzerGroup()
     Label21 = label(u"Input File:"_s, source);
     ComboBox2 = new QComboBox(source);
     ComboBox2->setEditable(true);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes a source item
     ComboBox2->addItems({u"Encoder Output"_s, u"Channel Output"_s});
     ComboBox2->setCurrentIndex(-1);
     ComboBox2->setEditText(u"Select one source..."_s);
@@ -531,7 +533,7 @@ void TForm1::buildAnalyzerGroup()
     counterGrid->setColumnStretch(6, 1);
     closeRows(counterGrid);
 
-    LegendArea = new QWidget(GroupBox12);
+    LegendArea = new NalLegend(GroupBox12);
     LegendArea->setObjectName(u"LegendArea"_s);
     LegendArea->setGeometry(752, 18, 129, 82);
 

@@ -1,0 +1,112 @@
+#include "tools/bitstream/bit_reader.h"
+
+#include <cstring>
+
+namespace kestrune::h264 {
+
+std::uint32_t BitReader::u(int n)
+{
+    if (n <= 0) return 0;
+    if (static_cast<std::size_t>(n) > bitsLeft()) {
+        overrun_ = true;
+        pos_ = data_.size() * 8;
+        return 0;
+    }
+    const std::size_t byte = pos_ / 8;
+    const int offset = static_cast<int>(pos_ % 8);
+    std::uint64_t window = 0;
+    if (byte + 8 <= data_.size()) {
+        // Fast path: one big-endian 64-bit window holds offset + n <= 39 bits.
+        std::memcpy(&window, data_.data() + byte, 8);
+        window = __builtin_bswap64(window);
+    } else {
+        for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < data_.size() ? data_[byte + i] : 0);
+    }
+    pos_ += static_cast<std::size_t>(n);
+    return static_cast<std::uint32_t>((window << offset) >> (64 - n));
+}
+
+std::uint32_t BitReader::ue()
+{
+    const std::size_t byte = pos_ / 8;
+    if (byte + 8 <= data_.size()) {
+        // Fast path: a code of up to 57 bits found in one 64-bit window.
+        std::uint64_t window;
+        std::memcpy(&window, data_.data() + byte, 8);
+        window = __builtin_bswap64(window) << (pos_ % 8);
+        if (window >> 36) {
+            const int zeros = __builtin_clzll(window);
+            const int length = 2 * zeros + 1;
+            pos_ += static_cast<std::size_t>(length);
+            return static_cast<std::uint32_t>((window >> (64 - length)) - 1);
+        }
+    }
+    int leadingZeros = 0;
+    while (true) {
+        if (bitsLeft() == 0) {
+            overrun_ = true;
+            return 0;
+        }
+        // Count up to 8 zero bits at a time.
+        const std::size_t byte = pos_ / 8;
+        const int offset = static_cast<int>(pos_ % 8);
+        const unsigned rest = static_cast<unsigned>(data_[byte] << offset) & 0xFF;
+        if (rest) {
+            const int zeros = __builtin_clz(rest) - 24;
+            leadingZeros += zeros;
+            pos_ += static_cast<std::size_t>(zeros) + 1;
+            break;
+        }
+        leadingZeros += 8 - offset;
+        pos_ += static_cast<std::size_t>(8 - offset);
+        if (leadingZeros > 31) {
+            invalid_ = true;
+            return 0;
+        }
+    }
+    if (leadingZeros > 31) {
+        invalid_ = true;
+        return 0;
+    }
+    if (leadingZeros == 0) return 0;
+    const std::uint64_t suffix = u(leadingZeros);
+    if (overrun_) return 0;
+    const std::uint64_t value = (std::uint64_t{1} << leadingZeros) - 1 + suffix;
+    if (value > 0xFFFFFFFEu) {
+        invalid_ = true;
+        return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::int32_t BitReader::se()
+{
+    const std::uint32_t k = ue();
+    const std::int64_t magnitude = (static_cast<std::int64_t>(k) + 1) / 2;
+    return static_cast<std::int32_t>(k % 2 ? magnitude : -magnitude);
+}
+
+void BitReader::skip(std::size_t bits)
+{
+    if (bits > bitsLeft()) {
+        overrun_ = true;
+        pos_ = data_.size() * 8;
+        return;
+    }
+    pos_ += bits;
+}
+
+bool BitReader::moreRbspData() const
+{
+    // Find the last set bit of the buffer: the rbsp_stop_one_bit.
+    std::size_t last = data_.size();
+    while (last > 0 && data_[last - 1] == 0) --last;
+    if (last == 0) return false;
+    const std::uint8_t byte = data_[last - 1];
+    int trailing = 0;
+    while (!((byte >> trailing) & 1)) ++trailing;
+    const std::size_t stopBit = (last - 1) * 8 + static_cast<std::size_t>(7 - trailing);
+    return pos_ < stopBit;
+}
+
+} // namespace kestrune::h264
