@@ -111,10 +111,9 @@ FrameSize parseFrameSize(std::string_view text)
         const auto width = parseInteger(text.substr(0, at));
         const auto height = parseInteger(text.substr(at + 1));
         if (!width || !height) continue;
-        const FrameSize size{*width, *height};
-        if (found && *found != size)
-            throw OptionError("ambiguous picture size " + quoted(text) + ": write it as WIDTHxHEIGHT in decimal");
-        found = size;
+        // Where two splits both read (only "0x0xN"), they give the same size.
+        found = FrameSize{*width, *height};
+        break;
     }
     if (!found) throw OptionError("picture size " + quoted(text) + " is not WIDTHxHEIGHT");
     return *found;

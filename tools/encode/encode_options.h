@@ -67,7 +67,7 @@ EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args);
 Partitions parsePartitions(std::string_view text);
 
 // "WxH" where W and H use the shared integer syntax (so "0xB0x144" is
-// 176x144); throws OptionError unless exactly one reading makes sense.
+// 176x144); throws OptionError when no split reads as two integers.
 FrameSize parseFrameSize(std::string_view text);
 
 // The last "WxH" in a file name such as "sample_352x288.yuv", if any.

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace kestrune {
@@ -28,9 +29,12 @@ void logLine(const ReportStyle& style, int level, const std::string& text)
     std::fprintf(stderr, "%s [%s]: %s\n", style.name.c_str(), levelName(level), text.c_str());
 }
 
-// libx264's messages get our prefix; they already end in a newline.
+// libx264's messages get our prefix; they already end in a newline. Its
+// advice to use tuning options this tool does not have is left out.
 void forwardLibraryLog(void* context, int level, const char* format, va_list args)
 {
+    const std::string_view text = format;
+    if (text.starts_with("--%s used with psy on") || text.starts_with("--tune %s should be used")) return;
     const auto* style = static_cast<const ReportStyle*>(context);
     std::fprintf(stderr, "%s [%s]: ", style->name.c_str(), levelName(level));
     std::vfprintf(stderr, format, args);
@@ -131,9 +135,9 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     param.pf_log = forwardLibraryLog;
     param.p_log_private = const_cast<ReportStyle*>(&style);
 
-    logLine(style, X264_LOG_INFO, settingsSummary(options, total));
     AtomicOutput output(options.output);
     if (!output.ok()) throw EncodeError(output.error());
+    logLine(style, X264_LOG_INFO, settingsSummary(options, total));
 
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
     if (!encoder) throw EncodeError("libx264 refused these settings");
