@@ -2,6 +2,7 @@
 
 #include "tools/common/atomic_output.h"
 #include "tools/encode/encode_report.h"
+#include "tools/encode/frame_prefetch.h"
 #include "tools/encode/yuv_input.h"
 
 #include <chrono>
@@ -142,15 +143,12 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
     if (!encoder) throw EncodeError("libx264 refused these settings");
 
-    std::vector<std::uint8_t> frame(input.frameBytes());
+    std::vector<std::uint8_t> frame;
     x264_picture_t picture;
     x264_picture_init(&picture);
     picture.img.i_csp = X264_CSP_I420;
     picture.img.i_plane = 3;
     const int w = size.width, h = size.height;
-    picture.img.plane[0] = frame.data();
-    picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
-    picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
     picture.img.i_stride[0] = w;
     picture.img.i_stride[1] = picture.img.i_stride[2] = w / 2;
 
@@ -179,8 +177,12 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         }
     };
 
-    for (std::int64_t n = 0; n < total; ++n) {
-        if (!input.readFrame(frame)) break;
+    FramePrefetcher frames(input, total);
+    for (std::int64_t n = 0; frames.next(frame); ++n) {
+        // libx264 copies the picture before returning, so the buffer can be reused.
+        picture.img.plane[0] = frame.data();
+        picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
+        picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
         picture.i_pts = n;
         encodeOne(&picture);
     }
