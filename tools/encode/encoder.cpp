@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -30,14 +31,21 @@ void logLine(const ReportStyle& style, int level, const std::string& text)
     std::fprintf(stderr, "%s [%s]: %s\n", style.name.c_str(), levelName(level), text.c_str());
 }
 
+struct LibraryLog {
+    const ReportStyle* style;
+    bool quiet = false;  // after a failure only our one error line is wanted
+};
+
 // libx264's messages get our prefix; they already end in a newline. Its
 // advice to use tuning options this tool does not have is left out.
 void forwardLibraryLog(void* context, int level, const char* format, va_list args)
 {
+    const auto* log = static_cast<const LibraryLog*>(context);
     const std::string_view text = format;
-    if (text.starts_with("--%s used with psy on") || text.starts_with("--tune %s should be used")) return;
-    const auto* style = static_cast<const ReportStyle*>(context);
-    std::fprintf(stderr, "%s [%s]: ", style->name.c_str(), levelName(level));
+    if ((log->quiet && level > X264_LOG_ERROR) || text.starts_with("--%s used with psy on")
+        || text.starts_with("--tune %s should be used"))
+        return;
+    std::fprintf(stderr, "%s [%s]: ", log->style->name.c_str(), levelName(level));
     std::vfprintf(stderr, format, args);
 }
 
@@ -112,6 +120,29 @@ void configureEncoder(const EncodeOptions& o, x264_param_t& p)
     p.analyse.inter = inter;
 }
 
+std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x264_param_t& effective)
+{
+    struct Setting {
+        const char* option;
+        int requested;
+        int effective;
+        const char* why;
+    };
+    const Setting settings[] = {
+        {"--slices", requested.i_slice_count, effective.i_slice_count, "at most one slice per macroblock row"},
+        {"--min-keyint", requested.i_keyint_min, effective.i_keyint_min, "at most half of --keyint plus one"},
+        {"--merange", requested.analyse.i_me_range, effective.analyse.i_me_range, "at most 16 with --me dia or hex"},
+    };
+    std::vector<std::string> warnings;
+    for (const Setting& s : settings) {
+        // 0 asks libx264 to choose, so any value it picks is what was asked for.
+        if (s.requested == 0 || s.requested == s.effective) continue;
+        warnings.push_back(std::string(s.option) + " " + std::to_string(s.requested) + " is not possible here ("
+                           + s.why + "); using " + std::to_string(s.effective));
+    }
+    return warnings;
+}
+
 EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
 {
     const FrameSize size = options.size.value_or(FrameSize{});
@@ -133,15 +164,22 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     param.i_frame_total = static_cast<int>(total);
     // PSNR and SSIM are computed only at log level info or above.
     param.i_log_level = X264_LOG_INFO;
+    LibraryLog libraryLog{&style};
     param.pf_log = forwardLibraryLog;
-    param.p_log_private = const_cast<ReportStyle*>(&style);
+    param.p_log_private = &libraryLog;
 
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.output, ec))
+        throw EncodeError("cannot write output " + options.output + ": it is a directory");
     AtomicOutput output(options.output);
     if (!output.ok()) throw EncodeError(output.error());
     logLine(style, X264_LOG_INFO, settingsSummary(options, total));
 
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
     if (!encoder) throw EncodeError("libx264 refused these settings");
+    x264_param_t effective;
+    x264_encoder_parameters(encoder.get(), &effective);
+    for (const std::string& warning : adjustedSettings(param, effective)) logLine(style, X264_LOG_WARNING, warning);
 
     std::vector<std::uint8_t> frame;
     x264_picture_t picture;
@@ -177,16 +215,21 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         }
     };
 
-    FramePrefetcher frames(input, total);
-    for (std::int64_t n = 0; frames.next(frame); ++n) {
-        // libx264 copies the picture before returning, so the buffer can be reused.
-        picture.img.plane[0] = frame.data();
-        picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
-        picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
-        picture.i_pts = n;
-        encodeOne(&picture);
+    try {
+        FramePrefetcher frames(input, total);
+        for (std::int64_t n = 0; frames.next(frame); ++n) {
+            // libx264 copies the picture before returning, so the buffer can be reused.
+            picture.img.plane[0] = frame.data();
+            picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
+            picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
+            picture.i_pts = n;
+            encodeOne(&picture);
+        }
+        while (x264_encoder_delayed_frames(encoder.get()) > 0) encodeOne(nullptr);
+    } catch (...) {
+        libraryLog.quiet = true;  // no statistics of a stream that is thrown away
+        throw;
     }
-    while (x264_encoder_delayed_frames(encoder.get()) > 0) encodeOne(nullptr);
     if (style.progress) std::fprintf(stderr, "%80s\r", "");
 
     encoder.reset();  // prints libx264's statistics

@@ -3,6 +3,7 @@
 // only, Annex B with SPS/PPS before every IDR picture.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <x264.h>
@@ -14,6 +15,10 @@ namespace kestrune {
 
 // Fills `param` from libx264's defaults and the options (log settings aside).
 void configureEncoder(const EncodeOptions& options, x264_param_t& param);
+
+// One warning for each setting that libx264 changed while opening the
+// encoder (`effective` as read back after the open), naming both values.
+std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x264_param_t& effective);
 
 struct EncodeResult {
     std::int64_t frames = 0;

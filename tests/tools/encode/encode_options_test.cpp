@@ -1,5 +1,6 @@
 #include "tools/encode/encode_options.h"
 #include "tools/encode/encode_report.h"
+#include "tools/encode/encoder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -145,6 +146,39 @@ TEST(FrameSizeTest, SizeInAFileName)
     EXPECT_EQ(frameSizeFromFileName("a_1x2_176x144.yuv"), (FrameSize{176, 144}));
     EXPECT_EQ(frameSizeFromFileName("foreman.yuv"), std::nullopt);
     EXPECT_EQ(frameSizeFromFileName("x264.yuv"), std::nullopt);
+}
+
+TEST(ConfigureEncoderTest, FixedWorkbenchSettingsAndMappedOptions)
+{
+    EncodeOptions o = parseEncodeCommandLine(words("--qp 30 --me umh --keyint infinite --partitions i4x4p4x4 a.yuv -o b 32x16"));
+    x264_param_t p;
+    configureEncoder(o, p);
+    EXPECT_EQ(p.i_bframe, 0);
+    EXPECT_EQ(p.analyse.i_weighted_pred, X264_WEIGHTP_NONE);
+    EXPECT_EQ(p.b_repeat_headers, 1);
+    EXPECT_EQ(p.b_annexb, 1);
+    EXPECT_EQ(p.rc.i_rc_method, X264_RC_CQP);
+    EXPECT_EQ(p.analyse.i_me_method, X264_ME_UMH);
+    EXPECT_EQ(p.i_keyint_max, X264_KEYINT_MAX_INFINITE);
+    EXPECT_EQ(p.analyse.intra, X264_ANALYSE_I4x4);
+    EXPECT_EQ(p.analyse.inter, X264_ANALYSE_I4x4 | X264_ANALYSE_PSUB8x8);
+    EXPECT_EQ(p.i_width, 32);
+    EXPECT_EQ(p.i_height, 16);
+}
+
+TEST(ConfigureEncoderTest, SettingsChangedByTheLibraryAreNamed)
+{
+    x264_param_t requested, effective;
+    x264_param_default(&requested);
+    requested.i_slice_count = 40;
+    requested.i_keyint_min = 0;
+    requested.analyse.i_me_range = 16;
+    effective = requested;
+    EXPECT_TRUE(adjustedSettings(requested, effective).empty());
+    effective.i_slice_count = 9;
+    effective.i_keyint_min = 25;  // asked for automatic: not a change
+    EXPECT_THAT(adjustedSettings(requested, effective),
+                ::testing::ElementsAre("--slices 40 is not possible here (at most one slice per macroblock row); using 9"));
 }
 
 TEST(EncodeReportTest, BitrateAndSpeedLines)

@@ -120,6 +120,15 @@ TEST_F(EncodeStreamTest, FourSlicesCoverEveryPictureInOrder)
     }
 }
 
+TEST_F(EncodeStreamTest, MoreSlicesThanMacroblockRowsAreReportedNotHidden)
+{
+    const auto run = encode({"--qp", "28", "--frames", "2", "--slices", "40"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("[warning]: --slices 40 is not possible here"));
+    EXPECT_THAT(run.err, HasSubstr("using 9"));
+    for (const auto& picture : stream().pictures()) EXPECT_EQ(picture.size(), 9u);
+}
+
 TEST_F(EncodeStreamTest, MaxSliceSizeBoundsEverySliceNalUnit)
 {
     ASSERT_EQ(encode({"--bitrate", "500", "--max-slicesize", "300"}).exitCode, 0);
@@ -254,6 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"NotAnInteger", {"--bitrate", "5OO", "in.yuv", "-o", "out.264", "176x144"}, "--bitrate needs an integer, not '5OO'"},
         BadRun{"QpOutOfRange", {"--qp", "52", "in.yuv", "-o", "out.264", "176x144"}, "--qp must be 0..51"},
         BadRun{"NoOutputName", {"in.yuv", "176x144"}, "no output file given"},
+        BadRun{"OutputIsADirectory", {"in.yuv", "-o", ".", "176x144"}, "cannot write output .: it is a directory"},
         BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot create"}),
     [](const ::testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 
