@@ -151,6 +151,11 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         throw EncodeError("input " + options.input + " holds no complete " + std::to_string(size.width) + "x"
                           + std::to_string(size.height) + " frame (" + std::to_string(input.frameBytes())
                           + " bytes each)");
+    // A size in the file name that disagrees usually means a mistyped size.
+    if (const auto named = frameSizeFromFileName(options.input); named && *named != size)
+        logLine(style, X264_LOG_WARNING,
+                "the input's name suggests " + std::to_string(named->width) + "x" + std::to_string(named->height)
+                    + " but the size given is " + std::to_string(size.width) + "x" + std::to_string(size.height));
     if (input.leftoverBytes() != 0)
         logLine(style, X264_LOG_WARNING,
                 "input size is not a whole number of " + std::to_string(size.width) + "x"
