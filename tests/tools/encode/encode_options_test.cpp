@@ -148,24 +148,6 @@ TEST(FrameSizeTest, SizeInAFileName)
     EXPECT_EQ(frameSizeFromFileName("x264.yuv"), std::nullopt);
 }
 
-TEST(ConfigureEncoderTest, FixedWorkbenchSettingsAndMappedOptions)
-{
-    EncodeOptions o = parseEncodeCommandLine(words("--qp 30 --me umh --keyint infinite --partitions i4x4p4x4 a.yuv -o b 32x16"));
-    x264_param_t p;
-    configureEncoder(o, p);
-    EXPECT_EQ(p.i_bframe, 0);
-    EXPECT_EQ(p.analyse.i_weighted_pred, X264_WEIGHTP_NONE);
-    EXPECT_EQ(p.b_repeat_headers, 1);
-    EXPECT_EQ(p.b_annexb, 1);
-    EXPECT_EQ(p.rc.i_rc_method, X264_RC_CQP);
-    EXPECT_EQ(p.analyse.i_me_method, X264_ME_UMH);
-    EXPECT_EQ(p.i_keyint_max, X264_KEYINT_MAX_INFINITE);
-    EXPECT_EQ(p.analyse.intra, X264_ANALYSE_I4x4);
-    EXPECT_EQ(p.analyse.inter, X264_ANALYSE_I4x4 | X264_ANALYSE_PSUB8x8);
-    EXPECT_EQ(p.i_width, 32);
-    EXPECT_EQ(p.i_height, 16);
-}
-
 TEST(ConfigureEncoderTest, SettingsChangedByTheLibraryAreNamed)
 {
     x264_param_t requested, effective;

@@ -61,7 +61,7 @@ protected:
                                 options + std::vector<std::string>{(*sampleDir / "sample.yuv").string(), "-o", "out.264", "176x144"},
                                 dir.path());
     }
-    probe::Stream stream() { return probe::parseStream(probe::readFile((dir / "out.264").string())); }
+    probe::Stream stream() { return probe::parseStream((dir / "out.264").string()); }
 
     static ScratchDirectory* sampleDir;
     ScratchDirectory dir;
