@@ -69,9 +69,11 @@ int integerValue(const IntegerOption& option, std::string_view value)
     return *number;
 }
 
+// A quote can stay between names: under the C runtime's rules the window's
+// "i8x8""i4x4""p8x8" becomes the one word i8x8"i4x4"p8x8.
 bool isSeparator(char c)
 {
-    return c == ',' || c == ':' || c == '+' || c == ' ';
+    return c == ',' || c == ':' || c == '+' || c == ' ' || c == '"';
 }
 
 } // namespace

@@ -108,6 +108,9 @@ TEST(PartitionsTest, NamesAreFoundBackToBackOrSeparated)
     EXPECT_EQ(parsePartitions("all"), (Partitions{true, true, true, true}));
     EXPECT_EQ(parsePartitions("p4x4i4x4"), (Partitions{false, true, false, true}));
     EXPECT_EQ(parsePartitions("i8x8,p8x8"), (Partitions{true, false, true, false}));
+    // The window's quoted names after the C runtime's splitting keep the inner quotes.
+    EXPECT_EQ(parsePartitions("i8x8\"i4x4\"p8x8"), (Partitions{true, true, true, false}));
+    EXPECT_EQ(parsePartitions("\"i4x4\""), (Partitions{false, true, false, false}));
     EXPECT_EQ(parsePartitions("b8x8"), (Partitions{false, false, false, false}));
     EXPECT_THROW(parsePartitions("i8x8i16x16"), OptionError);
     EXPECT_THROW(parsePartitions("All"), OptionError);
