@@ -141,9 +141,14 @@ std::optional<FrameSize> frameSizeFromFileName(std::string_view path)
     return last;
 }
 
+std::string sizeText(FrameSize size)
+{
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
 std::string frameSizeError(FrameSize size)
 {
-    const std::string text = std::to_string(size.width) + "x" + std::to_string(size.height);
+    const std::string text = sizeText(size);
     if (size.width <= 0 || size.height <= 0) return "picture size " + text + ": width and height must be positive";
     if (size.width % 2 || size.height % 2) return "picture size " + text + ": width and height must be even for 4:2:0";
     if (size.width < 16 || size.height < 16) return "picture size " + text + ": width and height must be at least 16";

@@ -73,6 +73,9 @@ FrameSize parseFrameSize(std::string_view text);
 // The last "WxH" in a file name such as "sample_352x288.yuv", if any.
 std::optional<FrameSize> frameSizeFromFileName(std::string_view path);
 
+// "176x144"
+std::string sizeText(FrameSize size);
+
 // Empty when width and height suit 4:2:0 encoding, otherwise the reason.
 std::string frameSizeError(FrameSize size);
 

@@ -6,6 +6,7 @@
 #include "tools/encode/yuv_input.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -143,30 +144,33 @@ std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x
     return warnings;
 }
 
+std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes)
+{
+    std::vector<std::string> warnings;
+    // A size in the file name that disagrees usually means a mistyped size.
+    if (const auto named = frameSizeFromFileName(input); named && *named != size)
+        warnings.push_back("the input's name suggests " + sizeText(*named) + " but the size given is " + sizeText(size));
+    if (leftoverBytes != 0)
+        warnings.push_back("input size is not a whole number of " + sizeText(size) + " frames; the last "
+                           + std::to_string(leftoverBytes) + " bytes are ignored");
+    return warnings;
+}
+
 EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
 {
     const FrameSize size = options.size.value_or(FrameSize{});
     YuvFrameReader input(options.input, size.width, size.height);
     if (input.frameCount() == 0)
-        throw EncodeError("input " + options.input + " holds no complete " + std::to_string(size.width) + "x"
-                          + std::to_string(size.height) + " frame (" + std::to_string(input.frameBytes())
-                          + " bytes each)");
-    // A size in the file name that disagrees usually means a mistyped size.
-    if (const auto named = frameSizeFromFileName(options.input); named && *named != size)
-        logLine(style, X264_LOG_WARNING,
-                "the input's name suggests " + std::to_string(named->width) + "x" + std::to_string(named->height)
-                    + " but the size given is " + std::to_string(size.width) + "x" + std::to_string(size.height));
-    if (input.leftoverBytes() != 0)
-        logLine(style, X264_LOG_WARNING,
-                "input size is not a whole number of " + std::to_string(size.width) + "x"
-                    + std::to_string(size.height) + " frames; the last " + std::to_string(input.leftoverBytes())
-                    + " bytes are ignored");
+        throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
+                          + std::to_string(input.frameBytes()) + " bytes each)");
+    for (const std::string& warning : inputWarnings(options.input, size, input.leftoverBytes()))
+        logLine(style, X264_LOG_WARNING, warning);
     const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
                                                   : input.frameCount();
 
     x264_param_t param;
     configureEncoder(options, param);
-    param.i_frame_total = static_cast<int>(total);
+    param.i_frame_total = static_cast<int>(std::min<std::int64_t>(total, INT_MAX));
     // PSNR and SSIM are computed only at log level info or above.
     param.i_log_level = X264_LOG_INFO;
     LibraryLog libraryLog{&style};

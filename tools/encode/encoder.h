@@ -20,6 +20,10 @@ void configureEncoder(const EncodeOptions& options, x264_param_t& param);
 // encoder (`effective` as read back after the open), naming both values.
 std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x264_param_t& effective);
 
+// Warnings about an input that is still encoded: a size in its file name
+// other than the one given, and a partial frame at its end.
+std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes);
+
 struct EncodeResult {
     std::int64_t frames = 0;
     std::int64_t bytes = 0;

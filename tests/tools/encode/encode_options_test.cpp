@@ -166,6 +166,15 @@ TEST(ConfigureEncoderTest, SettingsChangedByTheLibraryAreNamed)
                 ::testing::ElementsAre("--slices 40 is not possible here (at most one slice per macroblock row); using 9"));
 }
 
+TEST(InputWarningsTest, MismatchedNameAndPartialFrame)
+{
+    EXPECT_TRUE(inputWarnings("clip_176x144.yuv", {176, 144}, 0).empty());
+    EXPECT_TRUE(inputWarnings("clip.yuv", {176, 144}, 0).empty());
+    EXPECT_THAT(inputWarnings("dir/clip_352x288.yuv", {176, 144}, 10),
+                ::testing::ElementsAre("the input's name suggests 352x288 but the size given is 176x144",
+                                       "input size is not a whole number of 176x144 frames; the last 10 bytes are ignored"));
+}
+
 TEST(EncodeReportTest, BitrateAndSpeedLines)
 {
     EXPECT_DOUBLE_EQ(kilobitsPerSecond(62500, 25, 25), 500.0);

@@ -212,15 +212,6 @@ TEST_F(EncodeStreamTest, SizeIsTakenFromTheInputFileNameWhenNotGiven)
     EXPECT_THAT(run.err, Not(HasSubstr("[warning]")));
 }
 
-TEST_F(EncodeStreamTest, GivenSizeWinsOverTheFileNameWithAWarning)
-{
-    writeSample(dir / "clip_352x288.yuv", 4);
-    const auto run = testing::runTool(KESTRUNE_ENCODE_EXE, {"clip_352x288.yuv", "-o", "out.264", "176x144"}, dir.path());
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("[warning]: the input's name suggests 352x288 but the size given is 176x144"));
-    EXPECT_EQ(stream().pictures().size(), 4u);
-}
-
 // Every failure: one line naming the problem, a non-zero exit, and the
 // output path untouched (an older stream there survives).
 struct BadRun {
