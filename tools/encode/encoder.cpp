@@ -209,6 +209,13 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         const int bytes = x264_encoder_encode(encoder.get(), &nals, &nalCount, in, &out);
         if (bytes < 0) throw EncodeError("libx264 failed to encode a frame");
         if (bytes > 0) {
+            for (int i = 0; i < nalCount; ++i) {
+                if (nals[i].i_type != NAL_SLICE && nals[i].i_type != NAL_SLICE_IDR) continue;
+                const auto size = static_cast<std::size_t>(nals[i].i_payload) - (nals[i].b_long_startcode ? 4 : 3);
+                result.largestSlice = std::max(result.largestSlice, size);
+                if (options.maxSliceSize > 0 && size > static_cast<std::size_t>(options.maxSliceSize))
+                    ++result.oversizedSlices;
+            }
             // With Annex B the payloads of one picture lie back to back.
             if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw EncodeError(output.error());
             result.bytes += bytes;
@@ -242,6 +249,12 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     if (style.progress) std::fprintf(stderr, "%80s\r", "");
 
     encoder.reset();  // prints libx264's statistics
+    // libx264 cannot split a macroblock, so a tiny limit cannot always be kept.
+    if (result.oversizedSlices > 0)
+        logLine(style, X264_LOG_WARNING,
+                std::to_string(result.oversizedSlices) + " slice NAL units exceed --max-slicesize "
+                    + std::to_string(options.maxSliceSize) + " (largest " + std::to_string(result.largestSlice)
+                    + " bytes): a single macroblock did not fit");
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!output.commit()) throw EncodeError(output.error());
     return result;

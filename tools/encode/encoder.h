@@ -28,6 +28,8 @@ struct EncodeResult {
     std::int64_t frames = 0;
     std::int64_t bytes = 0;
     double seconds = 0.0;
+    std::int64_t oversizedSlices = 0;  // slice NAL units above --max-slicesize
+    std::size_t largestSlice = 0;      // bytes of the largest slice NAL unit
 };
 
 // Prefix of every report line, e.g. "x264" for "x264 [info]: ...".

@@ -138,6 +138,20 @@ TEST_F(EncodeStreamTest, MaxSliceSizeBoundsEverySliceNalUnit)
     for (const auto& slice : s.slices) EXPECT_LE(slice.nalSize, 300u);
 }
 
+TEST_F(EncodeStreamTest, SliceSizeLimitTooSmallForOneMacroblockIsReported)
+{
+    const auto run = encode({"--qp", "20", "--frames", "2", "--max-slicesize", "20"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::size_t over = 0, largest = 0;
+    for (const auto& slice : stream().slices) {
+        over += slice.nalSize > 20;
+        largest = std::max(largest, slice.nalSize);
+    }
+    ASSERT_GT(over, 0u);
+    EXPECT_THAT(run.err, HasSubstr("[warning]: " + std::to_string(over) + " slice NAL units exceed --max-slicesize 20 (largest "
+                                   + std::to_string(largest) + " bytes)"));
+}
+
 TEST_F(EncodeStreamTest, FramesLimitsThePictureCount)
 {
     const auto run = encode({"--frames", "10"});
