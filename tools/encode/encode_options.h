@@ -66,6 +66,9 @@ EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args);
 // frames); throws OptionError.
 Partitions parsePartitions(std::string_view text);
 
+// libx264's number of a motion search method ("dia" is 0), -1 for none.
+int motionEstimationIndex(std::string_view name);
+
 // "WxH" where W and H use the shared integer syntax (so "0xB0x144" is
 // 176x144); throws OptionError when no split reads as two integers.
 FrameSize parseFrameSize(std::string_view text);

@@ -102,9 +102,7 @@ void configureEncoder(const EncodeOptions& o, x264_param_t& p)
     p.i_slice_count = o.slices;
     p.i_slice_max_size = o.maxSliceSize;
 
-    static constexpr const char* methods[] = {"dia", "hex", "umh", "esa", "tesa"};
-    for (int m = 0; m < 5; ++m)
-        if (o.motionEstimation == methods[m]) p.analyse.i_me_method = m;
+    p.analyse.i_me_method = motionEstimationIndex(o.motionEstimation);
     p.analyse.i_me_range = o.meRange;
     p.analyse.b_chroma_me = o.chromaMe;
     p.i_frame_reference = o.references;
