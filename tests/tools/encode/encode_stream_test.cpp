@@ -198,15 +198,6 @@ TEST_F(EncodeStreamTest, KeyintPlacesIdrPicturesEachWithItsParameterSets)
     }
 }
 
-TEST_F(EncodeStreamTest, QuotedOutputPathWithBlanksIsOneArgument)
-{
-    const auto run = testing::runTool(KESTRUNE_ENCODE_EXE,
-                                      {"--frames", "3", (*sampleDir / "sample.yuv").string(), "-o", "my out.264", "176x144"},
-                                      dir.path());
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"my out.264"});
-}
-
 TEST_F(EncodeStreamTest, PartialTrailingFrameIsWarnedAboutAndIgnored)
 {
     writeSample(dir / "short.yuv", 5, 1000);
