@@ -27,13 +27,13 @@ const char* levelName(int level)
     }
 }
 
-void logLine(const ReportStyle& style, int level, const std::string& text)
+void logLine(const Console& console, int level, const std::string& text)
 {
-    std::fprintf(stderr, "%s [%s]: %s\n", style.name.c_str(), levelName(level), text.c_str());
+    std::fprintf(stderr, "%s [%s]: %s\n", console.name.c_str(), levelName(level), text.c_str());
 }
 
 struct LibraryLog {
-    const ReportStyle* style;
+    const Console* console;
     bool quiet = false;  // after a failure only our one error line is wanted
 };
 
@@ -46,7 +46,7 @@ void forwardLibraryLog(void* context, int level, const char* format, va_list arg
     if ((log->quiet && level > X264_LOG_ERROR) || text.starts_with("--%s used with psy on")
         || text.starts_with("--tune %s should be used"))
         return;
-    std::fprintf(stderr, "%s [%s]: ", log->style->name.c_str(), levelName(level));
+    std::fprintf(stderr, "%s [%s]: ", log->console->name.c_str(), levelName(level));
     std::vfprintf(stderr, format, args);
 }
 
@@ -154,7 +154,7 @@ std::vector<std::string> inputWarnings(const std::string& input, FrameSize size,
     return warnings;
 }
 
-EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
+EncodeResult runEncode(const EncodeOptions& options, const Console& console)
 {
     const FrameSize size = options.size.value_or(FrameSize{});
     YuvFrameReader input(options.input, size.width, size.height);
@@ -162,7 +162,7 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
                           + std::to_string(input.frameBytes()) + " bytes each)");
     for (const std::string& warning : inputWarnings(options.input, size, input.leftoverBytes()))
-        logLine(style, X264_LOG_WARNING, warning);
+        logLine(console, X264_LOG_WARNING, warning);
     const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
                                                   : input.frameCount();
 
@@ -171,7 +171,7 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     param.i_frame_total = static_cast<int>(std::min<std::int64_t>(total, INT_MAX));
     // PSNR and SSIM are computed only at log level info or above.
     param.i_log_level = X264_LOG_INFO;
-    LibraryLog libraryLog{&style};
+    LibraryLog libraryLog{&console};
     param.pf_log = forwardLibraryLog;
     param.p_log_private = &libraryLog;
 
@@ -180,13 +180,13 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         throw EncodeError("cannot write output " + options.output + ": it is a directory");
     AtomicOutput output(options.output);
     if (!output.ok()) throw EncodeError(output.error());
-    logLine(style, X264_LOG_INFO, settingsSummary(options, total));
+    logLine(console, X264_LOG_INFO, settingsSummary(options, total));
 
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
     if (!encoder) throw EncodeError("libx264 refused these settings");
     x264_param_t effective;
     x264_encoder_parameters(encoder.get(), &effective);
-    for (const std::string& warning : adjustedSettings(param, effective)) logLine(style, X264_LOG_WARNING, warning);
+    for (const std::string& warning : adjustedSettings(param, effective)) logLine(console, X264_LOG_WARNING, warning);
 
     std::vector<std::uint8_t> frame;
     x264_picture_t picture;
@@ -201,6 +201,7 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     const auto start = Clock::now();
     auto lastProgress = start;
     auto encodeOne = [&](x264_picture_t* in) {
+        if (console.interrupted && *console.interrupted) throw EncodeError("interrupted; no output written");
         x264_nal_t* nals = nullptr;
         int nalCount = 0;
         x264_picture_t out;
@@ -219,7 +220,7 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
             result.bytes += bytes;
             ++result.frames;
         }
-        if (style.progress) {
+        if (console.progress) {
             const auto now = Clock::now();
             if (now - lastProgress > std::chrono::milliseconds(250)) {
                 lastProgress = now;
@@ -244,12 +245,12 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         libraryLog.quiet = true;  // no statistics of a stream that is thrown away
         throw;
     }
-    if (style.progress) std::fprintf(stderr, "%80s\r", "");
+    if (console.progress) std::fprintf(stderr, "%80s\r", "");
 
     encoder.reset();  // prints libx264's statistics
     // libx264 cannot split a macroblock, so a tiny limit cannot always be kept.
     if (result.oversizedSlices > 0)
-        logLine(style, X264_LOG_WARNING,
+        logLine(console, X264_LOG_WARNING,
                 std::to_string(result.oversizedSlices) + " slice NAL units exceed --max-slicesize "
                     + std::to_string(options.maxSliceSize) + " (largest " + std::to_string(result.largestSlice)
                     + " bytes): a single macroblock did not fit");

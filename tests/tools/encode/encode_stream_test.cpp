@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <unistd.h>
 #include <set>
 
 namespace kestrune {
@@ -215,6 +217,29 @@ TEST_F(EncodeStreamTest, SizeIsTakenFromTheInputFileNameWhenNotGiven)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(stream().spsList.at(0).width_in_mbs, 11);
     EXPECT_THAT(run.err, Not(HasSubstr("[warning]")));
+}
+
+TEST(EncodeInterruptTest, InterruptedRunLeavesNoOutputBehind)
+{
+    ScratchDirectory dir;
+    {
+        // A long CIF input made quickly from two repeated frames.
+        std::ofstream out(dir / "long.yuv", std::ios::binary);
+        std::vector<std::uint8_t> a(yuv420FrameBytes(352, 288)), b(a.size());
+        renderSampleFrame({352, 288}, 0, a);
+        renderSampleFrame({352, 288}, 50, b);
+        for (int n = 0; n < 300; ++n)
+            out.write(reinterpret_cast<const char*>(n % 2 ? b.data() : a.data()), static_cast<std::streamsize>(a.size()));
+    }
+    testing::StartedTool tool(KESTRUNE_ENCODE_EXE, {"long.yuv", "-o", "out.264", "352x288"}, dir.path());
+    // Wait until the temporary output exists, i.e. encoding is under way.
+    for (int polls = 0; dir.entries().size() < 2 && polls < 20000; ++polls) usleep(500);
+    ASSERT_EQ(dir.entries().size(), 2u) << "the encoder never started writing";
+    kill(tool.pid(), SIGINT);
+    const auto run = tool.wait();
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_THAT(run.err, HasSubstr("[error]: interrupted; no output written"));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.yuv"});
 }
 
 // Every failure: one line naming the problem, a non-zero exit, and the
