@@ -142,15 +142,19 @@ std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x
     return warnings;
 }
 
-std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes)
+std::vector<std::string> inputWarnings(const EncodeOptions& options, std::int64_t frameCount, std::int64_t leftoverBytes)
 {
+    const FrameSize size = options.size.value_or(FrameSize{});
     std::vector<std::string> warnings;
     // A size in the file name that disagrees usually means a mistyped size.
-    if (const auto named = frameSizeFromFileName(input); named && *named != size)
+    if (const auto named = frameSizeFromFileName(options.input); named && *named != size)
         warnings.push_back("the input's name suggests " + sizeText(*named) + " but the size given is " + sizeText(size));
     if (leftoverBytes != 0)
         warnings.push_back("input size is not a whole number of " + sizeText(size) + " frames; the last "
                            + std::to_string(leftoverBytes) + " bytes are ignored");
+    if (options.frames > frameCount)
+        warnings.push_back("--frames " + std::to_string(options.frames) + " but the input holds only "
+                           + std::to_string(frameCount) + " frames; encoding those");
     return warnings;
 }
 
@@ -161,7 +165,7 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
     if (input.frameCount() == 0)
         throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
                           + std::to_string(input.frameBytes()) + " bytes each)");
-    for (const std::string& warning : inputWarnings(options.input, size, input.leftoverBytes()))
+    for (const std::string& warning : inputWarnings(options, input.frameCount(), input.leftoverBytes()))
         logLine(console, X264_LOG_WARNING, warning);
     const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
                                                   : input.frameCount();

@@ -22,8 +22,9 @@ void configureEncoder(const EncodeOptions& options, x264_param_t& param);
 std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x264_param_t& effective);
 
 // Warnings about an input that is still encoded: a size in its file name
-// other than the one given, and a partial frame at its end.
-std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes);
+// other than the one given, a partial frame at its end, and fewer frames
+// than --frames asks for.
+std::vector<std::string> inputWarnings(const EncodeOptions& options, std::int64_t frameCount, std::int64_t leftoverBytes);
 
 struct EncodeResult {
     std::int64_t frames = 0;
