@@ -182,6 +182,8 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
     std::error_code ec;
     if (std::filesystem::is_directory(options.output, ec))
         throw EncodeError("cannot write output " + options.output + ": it is a directory");
+    if (std::filesystem::equivalent(options.input, options.output, ec))
+        throw EncodeError("output " + options.output + " is the input file; it would be replaced by the stream");
     AtomicOutput output(options.output);
     if (!output.ok()) throw EncodeError(output.error());
     logLine(console, X264_LOG_INFO, settingsSummary(options, total));

@@ -294,6 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"NotAnInteger", {"--bitrate", "5OO", "in.yuv", "-o", "out.264", "176x144"}, "--bitrate needs an integer, not '5OO'"},
         BadRun{"QpOutOfRange", {"--qp", "52", "in.yuv", "-o", "out.264", "176x144"}, "--qp must be 0..51"},
         BadRun{"NoOutputName", {"in.yuv", "176x144"}, "no output file given"},
+        BadRun{"OutputIsTheInput", {"in.yuv", "-o", "./in.yuv", "176x144"}, "output ./in.yuv is the input file"},
         BadRun{"OutputIsADirectory", {"in.yuv", "-o", ".", "176x144"}, "cannot write output .: it is a directory"},
         BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot create"}),
     [](const ::testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
