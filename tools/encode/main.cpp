@@ -2,14 +2,12 @@
 #include "tools/encode/encode_options.h"
 #include "tools/encode/encode_report.h"
 #include "tools/encode/encoder.h"
-#include "tools/encode/yuv_input.h"
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
