@@ -7,22 +7,12 @@ set -euo pipefail
 
 build=$(realpath "${1:-build}")
 long_frames=${2:-1500}
-encoder="$build/tools/encode/kestrune-encode"
-make_sample="$build/tools/sample/kestrune-make-sample"
-for tool in "$encoder" "$make_sample"; do
-  [[ -x "$tool" ]] || { echo "missing $tool: build the targets kestrune-encode and kestrune-make-sample" >&2; exit 1; }
-done
 command -v /usr/bin/time >/dev/null || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/encode_common.sh"
 "$make_sample" --width 352 --height 288 --frames 150 -o short_352x288.yuv
 "$make_sample" --width 352 --height 288 --frames "$long_frames" -o long_352x288.yuv
 
-options=(--bitrate 500 --min-keyint 25 --keyint 250 --scenecut 40 --fps 25 --slices 1 --me hex
-         --ref 1 --mixed-refs --merange 16 --partitions i8x8i4x4p8x8)
-peak_kib() { /usr/bin/time -f %M "$encoder" "${options[@]}" "$1" -o out.264 352x288 2>&1 >/dev/null | tail -1; }
+peak_kib() { /usr/bin/time -f %M "$encoder" "${window_options[@]}" "$1" -o out.264 352x288 2>&1 >/dev/null | tail -1; }
 
 short=$(peak_kib short_352x288.yuv)
 long=$(peak_kib long_352x288.yuv)
