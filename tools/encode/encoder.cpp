@@ -185,7 +185,9 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
     if (std::filesystem::equivalent(options.input, options.output, ec))
         throw EncodeError("output " + options.output + " is the input file; it would be replaced by the stream");
     AtomicOutput output(options.output);
-    if (!output.ok()) throw EncodeError(output.error());
+    // The temporary file's own error names a hidden file; lead with the output the user named.
+    auto outputError = [&] { return EncodeError("cannot write output " + options.output + " (" + output.error() + ")"); };
+    if (!output.ok()) throw outputError();
     logLine(console, X264_LOG_INFO, settingsSummary(options, total));
 
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
@@ -222,7 +224,7 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
                     ++result.oversizedSlices;
             }
             // With Annex B the payloads of one picture lie back to back.
-            if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw EncodeError(output.error());
+            if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw outputError();
             result.bytes += bytes;
             ++result.frames;
         }
@@ -261,7 +263,7 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
                     + std::to_string(options.maxSliceSize) + " (largest " + std::to_string(result.largestSlice)
                     + " bytes): a single macroblock did not fit");
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!output.commit()) throw EncodeError(output.error());
+    if (!output.commit()) throw outputError();
     return result;
 }
 

@@ -296,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"NoOutputName", {"in.yuv", "176x144"}, "no output file given"},
         BadRun{"OutputIsTheInput", {"in.yuv", "-o", "./in.yuv", "176x144"}, "output ./in.yuv is the input file"},
         BadRun{"OutputIsADirectory", {"in.yuv", "-o", ".", "176x144"}, "cannot write output .: it is a directory"},
-        BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot create"}),
+        BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot write output no/such/dir/out.264 (cannot create"}),
     [](const ::testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 
 TEST(EncodeHelpTest, HelpExplainsTheCommandLineAndSucceeds)
