@@ -1,0 +1,52 @@
+// kestrune-encode: the workbench's H.264 encoder (run by the window as x264.exe).
+#include "tools/encode/encode_options.h"
+#include "tools/encode/encode_report.h"
+#include "tools/encode/encoder.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// The name the program was started under, without ".exe": "x264" in the workbench folder.
+std::string reportName(const char* argv0)
+{
+    std::string name = argv0 ? std::filesystem::path(argv0).filename().string() : std::string();
+    if (name.size() > 4 && name.ends_with(".exe")) name.resize(name.size() - 4);
+    return name.empty() ? std::string("kestrune-encode") : name;
+}
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int)
+{
+    interrupted = 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const kestrune::Console console{reportName(argv[0]), isatty(STDERR_FILENO) != 0, &interrupted};
+    // Ctrl+C ends the run between frames and removes the partial output.
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    try {
+        const kestrune::EncodeOptions options = kestrune::parseEncodeCommandLine({argv + 1, argv + argc});
+        if (options.help) {
+            std::fputs(kestrune::encodeUsage().c_str(), stdout);
+            return 0;
+        }
+        const kestrune::EncodeResult result = kestrune::runEncode(options, console);
+        std::fflush(stderr);
+        std::printf("%s\n", kestrune::finalLine(result.frames, result.seconds, result.bytes, options.fps).c_str());
+        return 0;
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s [error]: %s\n", console.name.c_str(), error.what());
+        return 1;
+    }
+}
