@@ -48,6 +48,7 @@ CodecPtr openH264(int errorConcealment)
     CodecPtr context(avcodec_alloc_context3(codec));
     if (!context) throw std::runtime_error("out of memory");
     context->thread_count = 1;
+    context->thread_type = FF_THREAD_SLICE;
     context->error_concealment = errorConcealment;
     // Keep pictures that follow a lost IDR instead of waiting for the next one.
     context->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
