@@ -35,7 +35,7 @@ struct DecodeReport {
 };
 
 // Receives each output frame: planar Y, U, V of the cropped size, contiguous.
-using FrameWriter = std::function<void(std::span<const std::uint8_t> frame, int width, int height)>;
+using FrameWriter = std::function<void(std::span<const std::uint8_t> frame)>;
 
 struct ConcealmentSettings {
     IntraMethod intra = IntraMethod::Bilinear;

@@ -23,7 +23,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     if (!output.ok()) throw std::runtime_error(output.error());
     bool writeFailed = false;
     ConcealingDecoder decoder({options.intra, options.inter, true},
-                              [&](std::span<const std::uint8_t> frame, int, int) {
+                              [&](std::span<const std::uint8_t> frame) {
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
                               });
     AccessUnit unit;

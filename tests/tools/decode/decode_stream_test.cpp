@@ -29,7 +29,7 @@ Decoded decodeStream(const std::vector<std::uint8_t>& bytes, ConcealmentSettings
                      const std::function<void(int, const ConcealingDecoder&)>& check = {})
 {
     Decoded out;
-    ConcealingDecoder decoder(settings, [&](std::span<const std::uint8_t> frame, int, int) {
+    ConcealingDecoder decoder(settings, [&](std::span<const std::uint8_t> frame) {
         out.yuv.insert(out.yuv.end(), frame.begin(), frame.end());
         ++out.frames;
     });
@@ -49,7 +49,7 @@ Decoded decodeStream(const std::vector<std::uint8_t>& bytes, ConcealmentSettings
 std::vector<std::uint8_t> decodeWithLibavcodec(const std::vector<std::uint8_t>& bytes, int errorConcealment)
 {
     std::vector<std::uint8_t> yuv;
-    ReferenceDecoder decoder(errorConcealment, [&](std::span<const std::uint8_t> frame, int, int) {
+    ReferenceDecoder decoder(errorConcealment, [&](std::span<const std::uint8_t> frame) {
         yuv.insert(yuv.end(), frame.begin(), frame.end());
     });
     AccessUnitReader reader{std::span<const std::uint8_t>(bytes)};
