@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -252,7 +253,7 @@ struct ConcealingDecoder::State {
             counts.total += (long long)grid.states.size();
             const int lost = grid.count(MbState::Lost);
             counts.lost += lost;
-            if (lost > 0 && settings.conceal) {
+            if (lost > 0) {
                 conceal(current.get(), unit, grid, ready);
                 counts.concealed += grid.count(MbState::Concealed);
             }

@@ -22,7 +22,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     AtomicOutput output{std::filesystem::path(options.output)};
     if (!output.ok()) throw std::runtime_error(output.error());
     bool writeFailed = false;
-    ConcealingDecoder decoder({options.intra, options.inter, true},
+    ConcealingDecoder decoder({options.intra, options.inter},
                               [&](std::span<const std::uint8_t> frame) {
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
                               });
