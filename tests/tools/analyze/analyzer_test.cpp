@@ -1,4 +1,5 @@
 #include "tools/analyze/analyzer.h"
+#include "tools/analyze/pattern_reader.h"
 #include "tools/bitstream/bitstream.h"
 #include "tests/tools/bitstream/encoded_stream.h"
 #include "tests/tools/bitstream/stream_builder.h"
@@ -325,4 +326,32 @@ TEST_F(Analyzer, TheProgramWritesGeneralTxtInItsCurrentDirectory)
     const std::string bad = "cd '" + dir.string() + "' && '" KESTRUNE_ANALYZE_EXE "' nothing.264 0 2>err.txt";
     EXPECT_NE(std::system(bad.c_str()), 0);
     EXPECT_EQ(readText(dir / "err.txt").rfind("kestrune-analyze: cannot read nothing.264", 0), 0u) << readText(dir / "err.txt");
+}
+
+TEST(PatternReader, ReadsNumbersByTheWorkbenchTextRules)
+{
+    const fs::path path = fs::temp_directory_path() / ("kestrune_pattern_" + std::to_string(::getpid()) + ".txt");
+    // 0x1A ends the file; a run longer than 32 bytes is read as two numbers.
+    const std::string text = " 1\t\r\n-0 $1f\x01" "7 " + std::string(31, '0') + "12" + "\x1a" "5";
+    writeBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+    analyze::PatternReader reader(path);
+    ASSERT_TRUE(reader.isOpen());
+    const std::vector<std::int32_t> expected{1, 0, 31, 7, 1, 2, 0, 0};
+    for (std::int32_t value : expected) {
+        const auto got = reader.next();
+        ASSERT_TRUE(got.has_value()) << reader.error();
+        EXPECT_EQ(*got, value);
+    }
+    fs::remove(path);
+}
+
+TEST_F(Analyzer, ApplyingALossPatternCanRewriteTheStreamItselfAndACountOfZeroDropsNothing)
+{
+    const auto bytes = countingStream();
+    writeBytes(stream, bytes);
+    writeBytes(dir / "gilbert.txt", {'0', ' ', '0', ' ', '0'});
+    ASSERT_EQ(run({stream.string(), "1", (dir / "gilbert.txt").string(), "0", (dir / "copy.264").string()}), 0);
+    EXPECT_EQ(readBytes(dir / "copy.264"), bytes);
+    ASSERT_EQ(run({stream.string(), "1", (dir / "gilbert.txt").string(), "3", stream.string()}), 0) << err.str();
+    EXPECT_EQ(readBytes(stream), without(bytes, {1, 2}));
 }
