@@ -355,3 +355,42 @@ TEST_F(Analyzer, ApplyingALossPatternCanRewriteTheStreamItselfAndACountOfZeroDro
     ASSERT_EQ(run({stream.string(), "1", (dir / "gilbert.txt").string(), "3", stream.string()}), 0) << err.str();
     EXPECT_EQ(readBytes(stream), without(bytes, {1, 2}));
 }
+
+// The channel run of the workbench with the real tools: encode the sample,
+// count, draw a loss pattern, apply it. Runs once the encoder tool and the
+// sample sequence are in the workbench folder.
+TEST_F(Analyzer, ChannelRunOnAStreamFromTheEncoderTool)
+{
+    const char* workbench = std::getenv("KESTRUNE_WORKBENCH");
+    if (!workbench || !fs::exists(fs::path(workbench) / "x264.exe") || !fs::exists(fs::path(workbench) / "gilbert.exe")
+        || !fs::exists(fs::path(workbench) / "sample_176x144.yuv"))
+        GTEST_SKIP() << "the workbench folder has no encoder tool, Gilbert tool or sample sequence";
+    const fs::path bench(workbench);
+    const std::string encode = "cd '" + dir.string() + "' && '" + (bench / "x264.exe").string()
+        + "' --qp 28 --slices 3 --frames 30 '" + (bench / "sample_176x144.yuv").string() + "' -o enc.264 176x144 >enc.txt 2>&1";
+    ASSERT_EQ(std::system(encode.c_str()), 0) << readText(dir / "enc.txt");
+    const fs::path encoded = dir / "enc.264";
+    ASSERT_EQ(run({encoded.string(), "0"}), 0) << err.str();
+    EXPECT_NE(out.str().find("Pictures: 30\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Slices per picture: 3\n"), std::string::npos);
+    EXPECT_NE(out.str().find("Warnings: none"), std::string::npos);
+    std::istringstream general(readText(dir / "general.txt"));
+    std::uint64_t total = 0;
+    general >> total;
+    ASSERT_GT(total, 90u);
+
+    const std::string gilbert = "cd '" + dir.string() + "' && '" + (bench / "gilbert.exe").string() + "' 20 2 "
+        + std::to_string(total) + " gilbert.txt 11 >gilout.txt 2>&1";
+    ASSERT_EQ(std::system(gilbert.c_str()), 0) << readText(dir / "gilout.txt");
+    ASSERT_EQ(run({encoded.string(), "1", (dir / "gilbert.txt").string(), std::to_string(total - 1), (dir / "channel.264").string()}), 0)
+        << err.str();
+    // What the window lists as dropped (pattern values 1..total-2 that are 0)
+    // is exactly what is missing from the channel output.
+    std::istringstream pattern(readText(dir / "gilbert.txt"));
+    std::vector<std::uint64_t> lost;
+    int value = 0;
+    for (std::uint64_t k = 1; k <= total - 2 && pattern >> value; ++k)
+        if (value == 0) lost.push_back(k);
+    ASSERT_FALSE(lost.empty());
+    EXPECT_EQ(readBytes(dir / "channel.264"), without(readBytes(encoded), lost));
+}
