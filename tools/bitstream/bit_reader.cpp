@@ -2,7 +2,7 @@
 
 namespace kestrune::h264 {
 
-std::uint32_t BitReader::u(int n)
+std::uint32_t BitReader::uSlow(int n)
 {
     if (n <= 0) return 0;
     if (static_cast<std::size_t>(n) > bitsLeft()) {
@@ -10,20 +10,15 @@ std::uint32_t BitReader::u(int n)
         pos_ = data_.size() * 8;
         return 0;
     }
-    std::uint64_t value = 0;
-    for (int left = n; left > 0;) {
-        const std::size_t byte = pos_ / 8;
-        const int offset = static_cast<int>(pos_ % 8);
-        const int take = left < 8 - offset ? left : 8 - offset;
-        const unsigned bits = (data_[byte] >> (8 - offset - take)) & ((1u << take) - 1);
-        value = (value << take) | bits;
-        pos_ += static_cast<std::size_t>(take);
-        left -= take;
-    }
-    return static_cast<std::uint32_t>(value);
+    const std::size_t byte = pos_ / 8;
+    const int offset = static_cast<int>(pos_ % 8);
+    std::uint64_t window = 0;
+    for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < data_.size() ? data_[byte + i] : 0);
+    pos_ += static_cast<std::size_t>(n);
+    return static_cast<std::uint32_t>((window << offset) >> (64 - n));
 }
 
-std::uint32_t BitReader::ue()
+std::uint32_t BitReader::ueSlow()
 {
     int leadingZeros = 0;
     while (true) {
@@ -31,11 +26,26 @@ std::uint32_t BitReader::ue()
             overrun_ = true;
             return 0;
         }
-        if (u(1)) break;
-        if (++leadingZeros > 31) {
+        // Count up to 8 zero bits at a time.
+        const std::size_t byte = pos_ / 8;
+        const int offset = static_cast<int>(pos_ % 8);
+        const unsigned rest = static_cast<unsigned>(data_[byte] << offset) & 0xFF;
+        if (rest) {
+            const int zeros = __builtin_clz(rest) - 24;
+            leadingZeros += zeros;
+            pos_ += static_cast<std::size_t>(zeros) + 1;
+            break;
+        }
+        leadingZeros += 8 - offset;
+        pos_ += static_cast<std::size_t>(8 - offset);
+        if (leadingZeros > 31) {
             invalid_ = true;
             return 0;
         }
+    }
+    if (leadingZeros > 31) {
+        invalid_ = true;
+        return 0;
     }
     if (leadingZeros == 0) return 0;
     const std::uint64_t suffix = u(leadingZeros);
@@ -46,13 +56,6 @@ std::uint32_t BitReader::ue()
         return 0;
     }
     return static_cast<std::uint32_t>(value);
-}
-
-std::int32_t BitReader::se()
-{
-    const std::uint32_t k = ue();
-    const std::int64_t magnitude = (static_cast<std::int64_t>(k) + 1) / 2;
-    return static_cast<std::int32_t>(k % 2 ? magnitude : -magnitude);
 }
 
 void BitReader::skip(std::size_t bits)

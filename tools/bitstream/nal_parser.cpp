@@ -7,7 +7,7 @@ namespace {
 
 // Slice headers are short; converting only a prefix of a large slice keeps
 // the analyzer's work proportional to the number of NAL units, not bytes.
-constexpr std::size_t kSliceHeaderPrefix = 4096;
+constexpr std::size_t kSliceHeaderPrefix = 64;
 
 } // namespace
 
@@ -41,25 +41,24 @@ ParsedNal NalParser::parse(std::span<const std::uint8_t> nal, bool clipped, Trac
         out.rbsp = removeEmulationPrevention(payload);
         auto pps = std::make_shared<Pps>();
         payloadStatus = parsePps(out.rbsp, sets_, *pps, trace);
-        if (payloadStatus.ok() || payloadStatus.result == Result::BrokenLink) {
-            // A PPS whose SPS is still missing is kept: the SPS may come later.
-            if (payloadStatus.ok()) sets_.pps[pps->pic_parameter_set_id] = pps;
-            out.pps = pps;
-        }
+        // Only a complete PPS is kept for the slices; one whose 8x8 scaling
+        // lists could not be read (its SPS is missing) is still described.
+        if (payloadStatus.ok()) sets_.pps[pps->pic_parameter_set_id] = pps;
+        if (payloadStatus.ok() || payloadStatus.result == Result::BrokenLink) out.pps = pps;
         break;
     }
     case NalSlice:
     case NalPartitionA:
     case NalIdrSlice: {
         const std::size_t prefix = std::min(payload.size(), kSliceHeaderPrefix);
-        out.rbsp = removeEmulationPrevention(payload.first(prefix));
+        removeEmulationPrevention(payload.first(prefix), scratch_);
         out.slice.emplace();
         Trace local;
-        payloadStatus = parseSliceHeader(out.header, out.rbsp, sets_, *out.slice, trace ? &local : nullptr);
+        payloadStatus = parseSliceHeader(out.header, scratch_, sets_, *out.slice, trace ? &local : nullptr);
         if (payloadStatus.result == Result::Truncated && prefix < payload.size()) {
-            out.rbsp = removeEmulationPrevention(payload);
+            removeEmulationPrevention(payload, scratch_);
             local.clear();
-            payloadStatus = parseSliceHeader(out.header, out.rbsp, sets_, *out.slice, trace ? &local : nullptr);
+            payloadStatus = parseSliceHeader(out.header, scratch_, sets_, *out.slice, trace ? &local : nullptr);
         }
         if (trace) trace->insert(trace->end(), local.begin(), local.end());
         break;

@@ -241,6 +241,7 @@ struct SliceFields {
     bool bottom = false;
     int redundant_pic_cnt = 0;
     int slice_data_bytes = 8;
+    int slice_id = -1;  // written (data partition A) when not negative
 };
 
 // Writes a slice header for the parameter sets made with the fields above
@@ -291,6 +292,7 @@ inline std::vector<std::uint8_t> sliceRbsp(const SliceFields& f, const SpsFields
         w.se(0);
         w.se(0);
     }
+    if (f.slice_id >= 0) w.ue(static_cast<std::uint64_t>(f.slice_id));
     for (int i = 0; i < f.slice_data_bytes; ++i) w.u(8, 0xA5);
     w.trailing();
     return w.bytes();
