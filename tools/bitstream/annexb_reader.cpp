@@ -112,6 +112,11 @@ bool AnnexBReader::refill()
 #ifdef KESTRUNE_HAVE_MMAP
     if (useMap_) {
         unmap();
+        // A file cut short meanwhile must not be mapped past its end (that
+        // would end the process on first touch): take the smaller size.
+        struct stat info {};
+        if (::fstat(::fileno(file_), &info) == 0 && static_cast<std::uint64_t>(info.st_size) < mapFileSize_)
+            mapFileSize_ = static_cast<std::uint64_t>(info.st_size);
         if (base_ >= mapFileSize_) return false;
         const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(window_, mapFileSize_ - base_));
         void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, ::fileno(file_), static_cast<off_t>(base_));
