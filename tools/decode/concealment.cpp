@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -252,16 +253,34 @@ void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int 
     auto floorDiv = [](int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
     const int ix = floorDiv(mv.x, scale), iy = floorDiv(mv.y, scale);
     const int fx = mv.x - ix * scale, fy = mv.y - iy * scale;
-    const int area = scale * scale;
+    // scale is a power of two: shift instead of dividing in the inner loop.
+    const int shift = 2 * std::countr_zero(unsigned(scale)), half = (scale * scale) / 2;
+    const int left = x0 + ix, top = y0 + iy;
+    const int w00 = (scale - fx) * (scale - fy), w01 = fx * (scale - fy), w10 = (scale - fx) * fy, w11 = fx * fy;
+    // Every call of a search lands here: the common case of a block wholly
+    // inside the picture reads the rows directly instead of clamping each sample.
+    if (left >= 0 && top >= 0 && left + n < ref.width && top + n < ref.height) {
+        for (int r = 0; r < n; ++r) {
+            const std::uint8_t* a = &ref.at(left, top + r);
+            const std::uint8_t* b = a + ref.stride;
+            std::uint8_t* o = out + r * n;
+            if (fx == 0 && fy == 0) {
+                std::memcpy(o, a, std::size_t(n));
+                continue;
+            }
+            for (int c = 0; c < n; ++c)
+                o[c] = std::uint8_t((w00 * a[c] + w01 * a[c + 1] + w10 * b[c] + w11 * b[c + 1] + half) >> shift);
+        }
+        return;
+    }
     auto sample = [&](int x, int y) {
         return int(ref.at(std::clamp(x, 0, ref.width - 1), std::clamp(y, 0, ref.height - 1)));
     };
     for (int r = 0; r < n; ++r)
         for (int c = 0; c < n; ++c) {
-            const int x = x0 + c + ix, y = y0 + r + iy;
-            const int v = (scale - fx) * (scale - fy) * sample(x, y) + fx * (scale - fy) * sample(x + 1, y)
-                + (scale - fx) * fy * sample(x, y + 1) + fx * fy * sample(x + 1, y + 1);
-            out[r * n + c] = std::uint8_t((v + area / 2) / area);
+            const int x = left + c, y = top + r;
+            const int v = w00 * sample(x, y) + w01 * sample(x + 1, y) + w10 * sample(x, y + 1) + w11 * sample(x + 1, y + 1);
+            out[r * n + c] = std::uint8_t((v + half) >> shift);
         }
 }
 

@@ -74,7 +74,7 @@ std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, in
                                            const MotionField* previousField = nullptr);
 
 // Motion-compensated n x n block at (x0, y0) displaced by mv in units of 1/scale
-// sample, bilinear between samples, edges repeated.
+// sample (scale a power of two), bilinear between samples, edges repeated.
 void predictBlock(const Plane& reference, int x0, int y0, int n, MotionVector mv, int scale, std::uint8_t* out);
 
 // Boundary matching compares a motion-compensated 18x18 area: the 16x16

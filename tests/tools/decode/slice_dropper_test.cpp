@@ -9,7 +9,7 @@ using namespace kestrune::decode::test;
 TEST(SliceDropper, DropsOnlySlicesReproduciblyAndKeepsTheRestByteForByte)
 {
     const TestStream stream = encodeTestStream(6, 3, 3);
-    std::vector<std::uint8_t> whole, withoutSlices, withoutPSlices;
+    std::vector<std::uint8_t> whole, withoutSlices, withoutPSlices, withoutIdrSlices;
     int slices = 0;
     for (const TestPicture& p : stream.pictures)
         for (const TestNal& n : p.nals) {
@@ -17,6 +17,7 @@ TEST(SliceDropper, DropsOnlySlicesReproduciblyAndKeepsTheRestByteForByte)
             slices += n.isSlice();
             if (!n.isSlice()) withoutSlices.insert(withoutSlices.end(), n.bytes.begin(), n.bytes.end());
             if (n.type != 1) withoutPSlices.insert(withoutPSlices.end(), n.bytes.begin(), n.bytes.end());
+            if (n.type != 5) withoutIdrSlices.insert(withoutIdrSlices.end(), n.bytes.begin(), n.bytes.end());
         }
     const DropResult none = dropSlices(whole, 0.0, 1);
     EXPECT_EQ(none.stream, whole);
@@ -26,7 +27,8 @@ TEST(SliceDropper, DropsOnlySlicesReproduciblyAndKeepsTheRestByteForByte)
     const DropResult all = dropSlices(whole, 1.0, 1);
     EXPECT_EQ(all.dropped, slices);
     EXPECT_EQ(all.stream, withoutSlices) << "parameter sets and SEI stay";
-    EXPECT_EQ(dropSlices(whole, 1.0, 1, true).stream, withoutPSlices) << "IDR slices kept on request";
+    EXPECT_EQ(dropSlices(whole, 1.0, 1, SliceScope::KeepIdr).stream, withoutPSlices) << "IDR slices kept on request";
+    EXPECT_EQ(dropSlices(whole, 1.0, 1, SliceScope::IdrOnly).stream, withoutIdrSlices) << "only IDR slices lost";
 
     const DropResult a = dropSlices(whole, 0.4, 9), b = dropSlices(whole, 0.4, 9), c = dropSlices(whole, 0.4, 10);
     EXPECT_EQ(a.stream, b.stream);
