@@ -287,15 +287,16 @@ void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int 
 int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Sides sides)
 {
     if (sides.count() == 0) return 0;
-    constexpr int n = kMatchArea;
+    constexpr int n = kMatchArea, w = kMatchRing;
     int sum = 0;
-    for (int i = 0; i < 16; ++i) {
-        if (sides.top) sum += std::abs(area[i + 1] - luma.at(x0 + i, y0 - 1));
-        if (sides.bottom) sum += std::abs(area[(n - 1) * n + i + 1] - luma.at(x0 + i, y0 + 16));
-        if (sides.left) sum += std::abs(area[(i + 1) * n] - luma.at(x0 - 1, y0 + i));
-        if (sides.right) sum += std::abs(area[(i + 1) * n + n - 1] - luma.at(x0 + 16, y0 + i));
-    }
-    return sum / sides.count();
+    for (int k = 0; k < w; ++k)
+        for (int i = 0; i < 16; ++i) {
+            if (sides.top) sum += std::abs(area[k * n + i + w] - luma.at(x0 + i, y0 - w + k));
+            if (sides.bottom) sum += std::abs(area[(n - 1 - k) * n + i + w] - luma.at(x0 + i, y0 + 15 + w - k));
+            if (sides.left) sum += std::abs(area[(i + w) * n + k] - luma.at(x0 - w + k, y0 + i));
+            if (sides.right) sum += std::abs(area[(i + w) * n + n - 1 - k] - luma.at(x0 + 15 + w - k, y0 + i));
+        }
+    return sum / (sides.count() * w);
 }
 
 namespace {
@@ -318,7 +319,7 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
         int bestCost = -1;
         MotionVector bestVector;
         auto tryVector = [&](MotionVector mv) {
-            predictBlock(reference.luma, x * 16 - 1, y * 16 - 1, n, mv, 4, area);
+            predictBlock(reference.luma, x * 16 - kMatchRing, y * 16 - kMatchRing, n, mv, 4, area);
             const int cost = boundaryCost(picture.luma, x * 16, y * 16, area, sides);
             if (bestCost < 0 || cost < bestCost) {
                 bestCost = cost;
@@ -337,7 +338,8 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
                 for (int dx = -kRefinementRange; dx <= kRefinementRange; ++dx)
                     if (dx != 0 || dy != 0) tryVector({centre.x + dx, centre.y + dy});
         }
-        for (int r = 0; r < 16; ++r) std::memcpy(&picture.luma.at(x * 16, y * 16 + r), best + (r + 1) * n + 1, 16);
+        for (int r = 0; r < 16; ++r)
+            std::memcpy(&picture.luma.at(x * 16, y * 16 + r), best + (r + kMatchRing) * n + kMatchRing, 16);
         // The same vector is an eighth-sample displacement in the half-size chroma planes.
         predictBlock(reference.cb, x * 8, y * 8, 8, bestVector, 8, chroma);
         copyBlock(picture.cb, x * 8, y * 8, 8, chroma);

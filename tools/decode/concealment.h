@@ -77,14 +77,18 @@ std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, in
 // sample (scale a power of two), bilinear between samples, edges repeated.
 void predictBlock(const Plane& reference, int x0, int y0, int n, MotionVector mv, int scale, std::uint8_t* out);
 
-// Boundary matching compares a motion-compensated 18x18 area: the 16x16
-// block and the ring of samples around it.
-inline constexpr int kMatchArea = 18;
+// Boundary matching compares a motion-compensated area: the 16x16 block and
+// the ring of kMatchRing samples around it. Two lines match textured content
+// better than one (a single line follows the noise of the edge) and still
+// stay local enough for motion that changes across the picture.
+inline constexpr int kMatchRing = 2;
+inline constexpr int kMatchArea = 16 + 2 * kMatchRing;
 
 // How badly a candidate continues the block's surroundings: the absolute
 // differences between the predicted ring (from an area of kMatchArea squared
-// samples at (x0 - 1, y0 - 1)) and the picture's own pixels of the given sides
-// at the same positions, summed per side and divided by the number of sides.
+// samples at (x0 - kMatchRing, y0 - kMatchRing)) and the picture's own pixels
+// of the given sides at the same positions, summed per side and divided by the
+// number of sides and by kMatchRing (the mean cost of one side line).
 // Comparing like positions, rather than the block's border with the pixels
 // next to it, keeps a gradient across the edge from biasing the choice.
 int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Sides sides);

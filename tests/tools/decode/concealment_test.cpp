@@ -204,9 +204,13 @@ TEST(BoundaryMatching, CostComparesThePredictedRingWithTheNeighboursAndDividesBy
     EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, all), 160);
     EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, Sides{true, false, false, false}), 160);
     // Only the ring counts, not the block inside it.
-    for (int r = 1; r < kMatchArea - 1; ++r)
-        for (int c = 1; c < kMatchArea - 1; ++c) area[r * kMatchArea + c] = 0;
+    for (int r = kMatchRing; r < kMatchRing + 16; ++r)
+        for (int c = kMatchRing; c < kMatchRing + 16; ++c) area[r * kMatchArea + c] = 0;
     EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, all), 160);
+    // Every line of the ring counts, the outermost too: one sample 10 + 64 off
+    // on the top side adds 64 to that side's sum.
+    area[kMatchRing + 5] = 124;
+    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, Sides{true, false, false, false}), 160 + 64 / kMatchRing);
 }
 
 TEST(BoundaryMatching, AGradientAcrossTheEdgeDoesNotPullTheVectorOff)
