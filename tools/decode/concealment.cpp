@@ -248,7 +248,11 @@ std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, in
     return candidates;
 }
 
-void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int scale, std::uint8_t* out)
+namespace {
+
+// The w x h rectangle at (x0, y0) displaced by mv, written with the given output stride.
+void predictRect(const Plane& ref, int x0, int y0, int w, int h, MotionVector mv, int scale, std::uint8_t* out,
+                 int outStride)
 {
     auto floorDiv = [](int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
     const int ix = floorDiv(mv.x, scale), iy = floorDiv(mv.y, scale);
@@ -259,16 +263,16 @@ void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int 
     const int w00 = (scale - fx) * (scale - fy), w01 = fx * (scale - fy), w10 = (scale - fx) * fy, w11 = fx * fy;
     // Every call of a search lands here: the common case of a block wholly
     // inside the picture reads the rows directly instead of clamping each sample.
-    if (left >= 0 && top >= 0 && left + n < ref.width && top + n < ref.height) {
-        for (int r = 0; r < n; ++r) {
+    if (left >= 0 && top >= 0 && left + w < ref.width && top + h < ref.height) {
+        for (int r = 0; r < h; ++r) {
             const std::uint8_t* a = &ref.at(left, top + r);
             const std::uint8_t* b = a + ref.stride;
-            std::uint8_t* o = out + r * n;
+            std::uint8_t* o = out + r * outStride;
             if (fx == 0 && fy == 0) {
-                std::memcpy(o, a, std::size_t(n));
+                std::memcpy(o, a, std::size_t(w));
                 continue;
             }
-            for (int c = 0; c < n; ++c)
+            for (int c = 0; c < w; ++c)
                 o[c] = std::uint8_t((w00 * a[c] + w01 * a[c + 1] + w10 * b[c] + w11 * b[c + 1] + half) >> shift);
         }
         return;
@@ -276,12 +280,28 @@ void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int 
     auto sample = [&](int x, int y) {
         return int(ref.at(std::clamp(x, 0, ref.width - 1), std::clamp(y, 0, ref.height - 1)));
     };
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c) {
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
             const int x = left + c, y = top + r;
             const int v = w00 * sample(x, y) + w01 * sample(x + 1, y) + w10 * sample(x, y + 1) + w11 * sample(x + 1, y + 1);
-            out[r * n + c] = std::uint8_t((v + half) >> shift);
+            out[r * outStride + c] = std::uint8_t((v + half) >> shift);
         }
+}
+
+} // namespace
+
+void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int scale, std::uint8_t* out)
+{
+    predictRect(ref, x0, y0, n, n, mv, scale, out, n);
+}
+
+void predictRing(const Plane& ref, int x0, int y0, MotionVector mv, std::uint8_t* area)
+{
+    constexpr int n = kMatchArea, w = kMatchRing;
+    predictRect(ref, x0 - w, y0 - w, n, w, mv, 4, area, n);
+    predictRect(ref, x0 - w, y0 + 16, n, w, mv, 4, area + (n - w) * n, n);
+    predictRect(ref, x0 - w, y0, w, 16, mv, 4, area + w * n, n);
+    predictRect(ref, x0 + 16, y0, w, 16, mv, 4, area + w * n + n - w, n);
 }
 
 int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Sides sides)
@@ -312,25 +332,24 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
                               const MotionField* previousField)
 {
     constexpr int n = kMatchArea;
-    std::uint8_t area[n * n], best[n * n], chroma[64];
+    std::uint8_t area[n * n], chroma[64], block[256];
     int concealed = 0;
     for (auto [x, y] : concealmentOrder(grid)) {
         const Sides sides = usableNeighbours(grid, x, y);
         int bestCost = -1;
         MotionVector bestVector;
         auto tryVector = [&](MotionVector mv) {
-            predictBlock(reference.luma, x * 16 - kMatchRing, y * 16 - kMatchRing, n, mv, 4, area);
+            predictRing(reference.luma, x * 16, y * 16, mv, area);
             const int cost = boundaryCost(picture.luma, x * 16, y * 16, area, sides);
             if (bestCost < 0 || cost < bestCost) {
                 bestCost = cost;
                 bestVector = mv;
-                std::memcpy(best, area, sizeof best);
             }
         };
         for (const MotionVector& mv : candidateVectors(field, x, y, sides, previousField)) tryVector(mv);
         // The neighbours' vectors are only estimates of the block's own: try the
         // quarter-sample steps around the best one. Wider searches (whole samples)
-        // fit the one-pixel ring better but the block worse, so they stay out.
+        // fit the ring better but the block worse, so they stay out.
         // Without any neighbour there is nothing to match.
         if (sides.count() > 0) {
             const MotionVector centre = bestVector;
@@ -338,8 +357,8 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
                 for (int dx = -kRefinementRange; dx <= kRefinementRange; ++dx)
                     if (dx != 0 || dy != 0) tryVector({centre.x + dx, centre.y + dy});
         }
-        for (int r = 0; r < 16; ++r)
-            std::memcpy(&picture.luma.at(x * 16, y * 16 + r), best + (r + kMatchRing) * n + kMatchRing, 16);
+        predictBlock(reference.luma, x * 16, y * 16, 16, bestVector, 4, block);
+        copyBlock(picture.luma, x * 16, y * 16, 16, block);
         // The same vector is an eighth-sample displacement in the half-size chroma planes.
         predictBlock(reference.cb, x * 8, y * 8, 8, bestVector, 8, chroma);
         copyBlock(picture.cb, x * 8, y * 8, 8, chroma);

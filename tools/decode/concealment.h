@@ -84,6 +84,10 @@ void predictBlock(const Plane& reference, int x0, int y0, int n, MotionVector mv
 inline constexpr int kMatchRing = 2;
 inline constexpr int kMatchArea = 16 + 2 * kMatchRing;
 
+// Fills only the ring of the kMatchArea squared area around the 16x16 luma
+// block at (x0, y0), displaced by mv in quarter samples: all a candidate's cost needs.
+void predictRing(const Plane& reference, int x0, int y0, MotionVector mv, std::uint8_t* area);
+
 // How badly a candidate continues the block's surroundings: the absolute
 // differences between the predicted ring (from an area of kMatchArea squared
 // samples at (x0 - kMatchRing, y0 - kMatchRing)) and the picture's own pixels

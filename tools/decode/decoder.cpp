@@ -235,7 +235,8 @@ struct ConcealingDecoder::State {
             concealSpatially(picture, grid, settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra);
             return;
         }
-        const bool usableField = previousField.blocksWide() == field.blocksWide() && previousField.blocksHigh() == field.blocksHigh();
+        const bool usableField =
+            previousField.blocksWide() == field.blocksWide() && previousField.blocksHigh() == field.blocksHigh();
         concealByBoundaryMatching(picture, pictureOf(previous.get(), grid.width, grid.height), grid, field,
                                   usableField ? &previousField : nullptr);
     }

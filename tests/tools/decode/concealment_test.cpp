@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 using namespace kestrune::decode;
 using kestrune::decode::test::OwnedPicture;
@@ -271,4 +272,23 @@ TEST(BoundaryMatching, RefinesTheBestCandidateByAQuarterSample)
     EXPECT_EQ(field.get(5, 1)->x, 9); // any vertical component fits a horizontal ramp
     for (int r = 0; r < 16; ++r)
         for (int c = 0; c < 16; ++c) ASSERT_EQ(damaged.view().luma.at(16 + c, r), 4 * (16 + c) + 9) << c << "," << r;
+}
+
+TEST(BoundaryMatching, TheRingIsTheBorderOfTheWholePredictedArea)
+{
+    OwnedPicture reference(4, 3);
+    reference.paint(smoothTexture);
+    constexpr int n = kMatchArea;
+    // Inside the picture, and hanging over its top-left corner (edges repeated).
+    for (auto [x0, y0, mv] : {std::tuple{16, 16, MotionVector{5, -3}}, std::tuple{0, 0, MotionVector{-9, -14}}}) {
+        std::uint8_t whole[n * n], ring[n * n];
+        predictBlock(reference.view().luma, x0 - kMatchRing, y0 - kMatchRing, n, mv, 4, whole);
+        std::fill(std::begin(ring), std::end(ring), 0);
+        predictRing(reference.view().luma, x0, y0, mv, ring);
+        for (int r = 0; r < n; ++r)
+            for (int c = 0; c < n; ++c) {
+                const bool onRing = r < kMatchRing || c < kMatchRing || r >= n - kMatchRing || c >= n - kMatchRing;
+                if (onRing) ASSERT_EQ(ring[r * n + c], whole[r * n + c]) << x0 << ": " << r << "," << c;
+            }
+    }
 }
