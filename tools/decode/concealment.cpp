@@ -328,6 +328,46 @@ void copyBlock(const Plane& plane, int x0, int y0, int n, const std::uint8_t* bl
 
 } // namespace
 
+namespace {
+
+// One edge: p1 p0 | q0 q1 along step, each side's edge sample pulled towards the other.
+void smoothEdge(std::uint8_t* q, std::ptrdiff_t step)
+{
+    std::uint8_t* p = q - step;
+    const int p1 = p[-step], p0 = p[0], q0 = q[0], q1 = q[step];
+    p[0] = std::uint8_t((p1 + 2 * p0 + q0 + 2) >> 2);
+    q[0] = std::uint8_t((p0 + 2 * q0 + q1 + 2) >> 2);
+}
+
+void smoothPlaneEdges(const Plane& plane, const MbGrid& grid, int n)
+{
+    auto concealed = [&](int x, int y) { return grid.inside(x, y) && grid.at(x, y) == MbState::Concealed; };
+    for (int y = 0; y < grid.height; ++y)
+        for (int x = 0; x < grid.width; ++x) {
+            if (!concealed(x, y)) continue;
+            // Left and top edges always; right and bottom ones only towards a
+            // block that will not filter them itself.
+            const bool left = x > 0, top = y > 0;
+            const bool right = x + 1 < grid.width && !concealed(x + 1, y);
+            const bool bottom = y + 1 < grid.height && !concealed(x, y + 1);
+            for (int i = 0; i < n; ++i) {
+                if (left) smoothEdge(&plane.at(x * n, y * n + i), 1);
+                if (right) smoothEdge(&plane.at(x * n + n, y * n + i), 1);
+                if (top) smoothEdge(&plane.at(x * n + i, y * n), plane.stride);
+                if (bottom) smoothEdge(&plane.at(x * n + i, y * n + n), plane.stride);
+            }
+        }
+}
+
+} // namespace
+
+void smoothConcealedEdges(const Picture& picture, const MbGrid& grid)
+{
+    smoothPlaneEdges(picture.luma, grid, 16);
+    smoothPlaneEdges(picture.cb, grid, 8);
+    smoothPlaneEdges(picture.cr, grid, 8);
+}
+
 int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field,
                               const MotionField* previousField)
 {
@@ -368,6 +408,7 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
         grid.at(x, y) = MbState::Concealed;
         ++concealed;
     }
+    smoothConcealedEdges(picture, grid);
     return concealed;
 }
 

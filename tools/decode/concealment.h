@@ -100,9 +100,16 @@ int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Si
 // Quarter-sample offsets tried around the best candidate, in each direction.
 inline constexpr int kRefinementRange = 1;
 
+// Softens the edges of Concealed macroblocks (luma and chroma): the samples on
+// either side of each edge become (1, 2, 1) / 4 means across it. Decoded
+// macroblocks went through the in-loop deblocking filter; blocks pasted in
+// afterwards did not, and their seams would otherwise stay as sharp steps.
+void smoothConcealedEdges(const Picture& picture, const MbGrid& grid);
+
 // Conceals all lost macroblocks from the reference picture and marks them
 // Concealed; the chosen vectors enter the field for later neighbours. The best
-// candidate is refined by up to kRefinementRange quarter samples when that matches better.
+// candidate is refined by up to kRefinementRange quarter samples when that
+// matches better. Finally the concealed blocks' edges are smoothed.
 int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field,
                               const MotionField* previousField = nullptr);
 
