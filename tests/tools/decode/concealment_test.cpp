@@ -25,6 +25,22 @@ MbGrid gridWithLost(int w, int h, std::initializer_list<std::pair<int, int>> los
     return grid;
 }
 
+// A textured reference, and the current picture as the reference moved by
+// (+3, +2) samples (vector (12, 8)), intact (truth) and with the lost blocks black.
+struct TranslatedScene {
+    static constexpr MotionVector motion{12, 8};
+    OwnedPicture reference, truth, damaged;
+
+    TranslatedScene(int mbWidth, int mbHeight, std::initializer_list<std::pair<int, int>> lost)
+        : reference(mbWidth, mbHeight), truth(mbWidth, mbHeight), damaged(mbWidth, mbHeight)
+    {
+        reference.paint(smoothTexture);
+        truth.paint([](int x, int y) { return smoothTexture(x + 3, y + 2); });
+        damaged = truth;
+        for (auto [x, y] : lost) damaged.fillMacroblock(x, y, 0);
+    }
+};
+
 } // namespace
 
 TEST(SpatialConcealment, BilinearRestoresASmoothGradientAlmostExactly)
@@ -172,14 +188,9 @@ TEST(MotionCandidates, NeighbourVectorsMeanMedianAndZeroWithoutStaleOnes)
 
 TEST(BoundaryMatching, RestoresATranslatedPicture)
 {
-    // The current picture is the reference moved 3 samples left and 2 up, i.e. vector (+3, +2).
-    const MotionVector motion{12, 8};
-    OwnedPicture reference(5, 4), truth(5, 4), damaged(5, 4);
-    reference.paint(smoothTexture);
-    truth.paint([](int x, int y) { return smoothTexture(x + 3, y + 2); });
-    damaged = truth;
-    damaged.fillMacroblock(2, 1, 0);
-    damaged.fillMacroblock(2, 2, 0);
+    TranslatedScene scene(5, 4, {{2, 1}, {2, 2}});
+    auto& [reference, truth, damaged] = scene;
+    const MotionVector motion = TranslatedScene::motion;
     MbGrid grid = gridWithLost(5, 4, {{2, 1}, {2, 2}});
 
     // Only the left neighbours carry the true vector; the others are intra, or wrong.
@@ -236,14 +247,11 @@ TEST(BoundaryMatching, AGradientAcrossTheEdgeDoesNotPullTheVectorOff)
 
 TEST(BoundaryMatching, TheCoLocatedVectorOfThePreviousPictureIsACandidate)
 {
-    // Every neighbour is intra (no vector); the previous picture moved by (+3, +2)
-    // at this position, so its co-located vector is the one that restores the block.
-    const MotionVector motion{12, 8};
-    OwnedPicture reference(3, 3), truth(3, 3), damaged(3, 3);
-    reference.paint(smoothTexture);
-    truth.paint([](int x, int y) { return smoothTexture(x + 3, y + 2); });
-    damaged = truth;
-    damaged.fillMacroblock(1, 1, 0);
+    // Every neighbour is intra (no vector); the previous picture moved the same
+    // way at this position, so its co-located vector is the one that restores the block.
+    TranslatedScene scene(3, 3, {{1, 1}});
+    auto& [reference, truth, damaged] = scene;
+    const MotionVector motion = TranslatedScene::motion;
     MbGrid grid = gridWithLost(3, 3, {{1, 1}});
     MotionField field(3, 3), previousField(3, 3);
     previousField.setArea(16, 16, 16, 16, motion);
