@@ -326,10 +326,6 @@ void copyBlock(const Plane& plane, int x0, int y0, int n, const std::uint8_t* bl
     for (int r = 0; r < n; ++r) std::memcpy(&plane.at(x0, y0 + r), block + r * n, std::size_t(n));
 }
 
-} // namespace
-
-namespace {
-
 // One edge: p1 p0 | q0 q1 along step, each side's edge sample pulled towards the other.
 void smoothEdge(std::uint8_t* q, std::ptrdiff_t step)
 {
