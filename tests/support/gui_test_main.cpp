@@ -4,6 +4,8 @@
 
 int main(int argc, char** argv)
 {
+    // Test discovery runs this executable without ctest's environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,49 @@
+#include "dialogs/tform3.h"
+
+#include "dialogs/handler_guard.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+using namespace Qt::StringLiterals;
+
+TForm3::TForm3(WorkbenchState& state, kestrune::Prompts& prompts, QWidget* parent)
+    : QDialog(parent), state(state), prompts(prompts)
+{
+    setWindowTitle(u"H.264 Video Player..."_s);
+    setFixedSize(332, 114);
+    setModal(false);
+
+    Label1 = new QLabel(u"Player Address:"_s, this);
+    Label1->setGeometry(16, 16, 233, 18);
+    Edit1 = new QLineEdit(this);
+    Edit1->setGeometry(16, 36, 233, 24);
+    Button1 = new QPushButton(u"Browse..."_s, this);
+    Button1->setGeometry(256, 35, 64, 26);
+    BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), u"OK"_s, this);
+    BitBtn1->setGeometry(86, 76, 75, 27);
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), u"Cancel"_s, this);
+    BitBtn2->setGeometry(172, 76, 75, 27);
+
+    auto on = [this](QPushButton* button, void (TForm3::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { kestrune::runGuarded(this->prompts, [this, handler] { (this->*handler)(); }); });
+    };
+    on(Button1, &TForm3::Button1Click);
+    on(BitBtn1, &TForm3::BitBtn1Click);
+    on(BitBtn2, &TForm3::BitBtn2Click);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TForm3::reject()
+{
+    // Esc and the title-bar close act as the Cancel button.
+    BitBtn2->click();
+}
