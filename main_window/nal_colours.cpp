@@ -1,0 +1,10 @@
+#include "main_window/nal_colours.h"
+
+namespace kestrune {
+
+std::uint32_t nalLabelRgb(const QString& labelText)
+{
+    return nalLabelRgb(nalLabelFromText(labelText));
+}
+
+} // namespace kestrune
