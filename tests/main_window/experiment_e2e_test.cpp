@@ -1,0 +1,259 @@
+// The whole experiment with the real tools through the real window: encode
+// the QCIF sample, map the stream, pass it through the channel, decode it
+// with every concealment pair and remove one NAL unit.
+#include "main_window/nal_unit_map.h"
+#include "main_window/radio_group.h"
+#include "main_window/tform1.h"
+#include "tests/main_window/stand_in_tools.h"
+#include "tests/support/recording_prompts.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cmath>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace kestrune::testing;
+
+namespace {
+
+constexpr int kWidth = 176;
+constexpr int kHeight = 144;
+constexpr qsizetype kFrameBytes = kWidth * kHeight * 3 / 2;
+
+// The NAL units of an Annex B stream, start codes removed.
+QList<QByteArray> nalUnits(const QByteArray& stream)
+{
+    QList<QByteArray> units;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i + 2 < stream.size(); ++i) {
+        if (stream[i] != 0 || stream[i + 1] != 0 || stream[i + 2] != 1) continue;
+        if (start >= 0) {
+            qsizetype end = i;
+            while (end > start && stream[end - 1] == 0) --end; // trailing zeros belong to the next start code
+            units << stream.mid(start, end - start);
+        }
+        start = i + 3;
+        i += 2;
+    }
+    if (start >= 0 && start < stream.size()) units << stream.mid(start);
+    return units;
+}
+
+// slice_type of a slice NAL unit (ITU-T H.264 7.3.3): two ue(v) values after
+// the one-byte header, emulation prevention bytes removed first.
+int sliceType(const QByteArray& unit)
+{
+    QByteArray rbsp;
+    for (qsizetype i = 1; i < unit.size() && rbsp.size() < 16; ++i) {
+        if (i >= 3 && unit[i] == 3 && unit[i - 1] == 0 && unit[i - 2] == 0) continue;
+        rbsp += unit[i];
+    }
+    int bit = 0;
+    auto readBit = [&] { int b = (uchar(rbsp[bit / 8]) >> (7 - bit % 8)) & 1; ++bit; return b; };
+    auto readUe = [&] {
+        int zeros = 0;
+        while (readBit() == 0) ++zeros;
+        int value = 0;
+        for (int k = 0; k < zeros; ++k) value = value * 2 + readBit();
+        return (1 << zeros) - 1 + value;
+    };
+    readUe(); // first_mb_in_slice
+    return readUe() % 5;
+}
+
+struct StreamCounts {
+    int total = 0, sei = 0, sps = 0, pps = 0, i = 0, p = 0, b = 0;
+};
+
+StreamCounts countsOf(const QList<QByteArray>& units)
+{
+    StreamCounts c;
+    c.total = int(units.size());
+    for (const QByteArray& u : units) {
+        switch (u[0] & 0x1f) {
+        case 6: ++c.sei; break;
+        case 7: ++c.sps; break;
+        case 8: ++c.pps; break;
+        case 1:
+        case 5:
+            switch (sliceType(u)) {
+            case 0: case 3: ++c.p; break;
+            case 1: ++c.b; break;
+            default: ++c.i; break;
+            }
+            break;
+        default: break;
+        }
+    }
+    return c;
+}
+
+// Luma PSNR of two sequences of equal frame count.
+double lumaPsnr(const QByteArray& a, const QByteArray& b)
+{
+    double squared = 0;
+    qsizetype samples = 0;
+    for (qsizetype frame = 0; frame + kFrameBytes <= a.size() && frame + kFrameBytes <= b.size(); frame += kFrameBytes)
+        for (qsizetype k = 0; k < kWidth * kHeight; ++k, ++samples) {
+            const double d = double(uchar(a[frame + k])) - double(uchar(b[frame + k]));
+            squared += d * d;
+        }
+    const double mse = samples ? squared / double(samples) : 0;
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+QList<int> numbersOfList(const QString& list)
+{
+    QList<int> numbers;
+    for (const QString& part : list.split(u',', Qt::SkipEmptyParts)) numbers << part.toInt();
+    return numbers;
+}
+
+class Experiment : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QDir bench(qEnvironmentVariable("KESTRUNE_WORKBENCH"));
+        const QStringList needed = {u"x264.exe"_s, u"h264_analyze.exe"_s, u"gilbert.exe"_s, u"ffmpeg.exe"_s,
+                                    u"sample_176x144.yuv"_s};
+        QStringList missing;
+        for (const QString& name : needed)
+            if (!QFile::exists(bench.filePath(name))) missing << name;
+        if (!missing.isEmpty())
+            GTEST_SKIP() << "the workbench folder lacks " << missing.join(u", "_s).toStdString()
+                         << " (tool not built yet)";
+        for (const QString& name : needed) {
+            ASSERT_TRUE(QFile::copy(bench.filePath(name), start.filePath(name))) << name.toStdString();
+            QFile::setPermissions(start.filePath(name), QFile::permissions(bench.filePath(name)));
+        }
+        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        form = std::make_unique<TForm1>(prompts);
+        ASSERT_EQ(QDir(form->state.startDirectory), start);
+    }
+    QString at(const QString& name) const { return start.filePath(name); }
+    QString log() const { return form->Memo1->toPlainText(); }
+    void expectNoBoxes(const char* step)
+    {
+        EXPECT_TRUE(prompts.events.empty()) << step << ": " << prompts.messages().join(u" | "_s).toStdString()
+                                            << prompts.errors().join(u" | "_s).toStdString();
+        prompts.clear();
+    }
+    void expectMapShows(const StreamCounts& c)
+    {
+        EXPECT_EQ(form->TotalNalUnitsValue->text(), QString::number(c.total));
+        EXPECT_EQ(form->SeisValue->text(), QString::number(c.sei));
+        EXPECT_EQ(form->SpssValue->text(), QString::number(c.sps));
+        EXPECT_EQ(form->PpssValue->text(), QString::number(c.pps));
+        EXPECT_EQ(form->ISlicesValue->text(), QString::number(c.i));
+        EXPECT_EQ(form->PSlicesValue->text(), QString::number(c.p));
+        EXPECT_EQ(form->BSlicesValue->text(), QString::number(c.b));
+        EXPECT_EQ(form->StringGrid1->columnCount(), c.total);
+    }
+
+    QTemporaryDir dir;
+    QDir start{dir.path()};
+    RecordingPrompts prompts;
+    std::unique_ptr<TForm1> form;
+};
+
+} // namespace
+
+TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
+{
+    const QByteArray sample = readFile(at(u"sample_176x144.yuv"_s));
+    ASSERT_EQ(sample.size() % kFrameBytes, 0);
+
+    // Encode with the defaults.
+    form->LabeledEdit1->setText(u"sample_176x144.yuv"_s);
+    form->LabeledEdit2->setText(u"out.264"_s);
+    form->LabeledEdit5->setText(QString::number(kWidth));
+    form->LabeledEdit7->setText(QString::number(kHeight));
+    form->Button3->click();
+    expectNoBoxes("encode");
+    const QList<QByteArray> encoded = nalUnits(readFile(at(u"out.264"_s)));
+    ASSERT_GT(encoded.size(), 10) << log().toStdString();
+
+    // The map of the encoder output.
+    form->ComboBox2->setCurrentIndex(0);
+    expectNoBoxes("map");
+    const StreamCounts encodedCounts = countsOf(encoded);
+    expectMapShows(encodedCounts);
+    EXPECT_EQ(form->StringGrid1->cellText(0), u"SPS"_s);
+
+    // The channel at 10 % loss: the dropped list names exactly the NAL units
+    // missing from the channel output.
+    form->Edit11->setText(u"10"_s);
+    form->LabeledEdit6->setText(u"lossy.264"_s);
+    form->Button4->click();
+    expectNoBoxes("channel");
+    const QString text = log();
+    const qsizetype listAt = text.lastIndexOf(u"Dropped NAL units:\n"_s);
+    ASSERT_GE(listAt, 0) << text.toStdString();
+    const QString list = text.mid(listAt).section(u'\n', 1, 1);
+    const QList<int> dropped = numbersOfList(list);
+    EXPECT_FALSE(dropped.isEmpty()) << "10 % loss over " << encoded.size() << " NAL units dropped nothing";
+    EXPECT_TRUE(list.isEmpty() || list.endsWith(u','));
+    QList<QByteArray> expected;
+    for (int k = 1; k <= encoded.size(); ++k)
+        if (!dropped.contains(k)) expected << encoded[k - 1];
+    const QList<QByteArray> lossy = nalUnits(readFile(at(u"lossy.264"_s)));
+    EXPECT_EQ(lossy.size(), expected.size());
+    EXPECT_TRUE(lossy == expected) << "the channel output is not the stream without the listed NAL units";
+
+    // Decode with every concealment pair.
+    form->LabeledEdit3->setText(u"lossy.264"_s);
+    double psnrWithoutConcealment = 0;
+    double worstConcealed = 99;
+    for (int iItem = 0; iItem < 4; ++iItem)
+        for (int pItem = 0; pItem < 2; ++pItem) {
+            const QString output = u"dec_%1_%2_176x144.yuv"_s.arg(iItem).arg(pItem);
+            form->RadioGroup2->setItemIndex(iItem);
+            form->RadioGroup3->setItemIndex(pItem);
+            form->LabeledEdit4->setText(output);
+            form->Button10->click();
+            expectNoBoxes("decode");
+            const QByteArray decoded = readFile(at(output));
+            EXPECT_EQ(decoded.size() / kFrameBytes, sample.size() / kFrameBytes) << output.toStdString();
+            EXPECT_FALSE(QFile::exists(at(u"tmp.yuv"_s)));
+            const double psnr = lumaPsnr(sample, decoded);
+            std::printf("concealment I %d, P %d: luma PSNR %.2f dB\n", iItem, pItem, psnr);
+            if (iItem == 0 && pItem == 0) psnrWithoutConcealment = psnr;
+            else if (pItem == 1) worstConcealed = std::min(worstConcealed, psnr);
+        }
+    // Boundary matching for P frames, with any I-frame method, must beat no
+    // concealment by a clear margin.
+    constexpr double kFloor = 0; // set from measurement below
+    EXPECT_GT(worstConcealed, kFloor);
+    EXPECT_LT(psnrWithoutConcealment, kFloor);
+
+    // Remove one NAL unit of the channel output: the map shrinks by one.
+    form->ComboBox2->setCurrentIndex(1);
+    expectNoBoxes("channel map");
+    expectMapShows(countsOf(lossy));
+    form->StringGrid1->selectColumn(int(lossy.size()) - 1);
+    prompts.answers = {true};
+    form->Delete1->trigger();
+    ASSERT_EQ(prompts.events.size(), 1u);
+    EXPECT_EQ(prompts.events[0].kind, RecordingPrompts::Event::Question);
+    prompts.clear();
+    EXPECT_EQ(form->StringGrid1->columnCount(), int(lossy.size()) - 1);
+    EXPECT_EQ(form->TotalNalUnitsValue->text(), QString::number(lossy.size() - 1));
+    EXPECT_EQ(nalUnits(readFile(at(u"lossy.264"_s))).size(), lossy.size() - 1);
+
+    // Evidence for a person: KESTRUNE_SCREENSHOT=file.png saves the window.
+    if (const QString shot = qEnvironmentVariable("KESTRUNE_SCREENSHOT"); !shot.isEmpty()) {
+        form->show();
+        QCoreApplication::processEvents();
+        form->grab().save(shot);
+    }
+}
