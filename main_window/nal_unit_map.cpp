@@ -2,9 +2,7 @@
 
 #include "main_window/nal_colours.h"
 
-#include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -58,6 +56,13 @@ void NalUnitMap::clearLabels()
     labels_.clear();
     labels_.shrink_to_fit();
     viewport()->update();
+}
+
+void NalUnitMap::startAnalysis(int count)
+{
+    clearLabels();
+    analysed_ = true;
+    setColumnCount(count);
 }
 
 void NalUnitMap::setLabel(int column, NalLabel label)
@@ -188,16 +193,6 @@ void NalUnitMap::keyPressEvent(QKeyEvent* event)
     }
     target = std::clamp(target, 0, columns_ - 1);
     if (target != current_) selectColumn(target);
-    event->accept();
-}
-
-void NalUnitMap::contextMenuEvent(QContextMenuEvent* event)
-{
-    if (!popup_) {
-        event->ignore();
-        return;
-    }
-    popup_->popup(event->globalPos());
     event->accept();
 }
 

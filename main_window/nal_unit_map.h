@@ -1,14 +1,13 @@
 #pragma once
 // StringGrid1: the one-row map of a stream's NAL units, column c showing NAL
-// unit c + 1. Custom-painted over a compact vector of type codes so a stream
+// unit c + 1. Right clicks never move the current cell; they only reach the
+// widget's context-menu policy. Custom-painted over a compact vector of type codes so a stream
 // of millions of NAL units fills, scrolls and selects instantly.
 #include "runner/analyzer_interface.h"
 
 #include <QAbstractScrollArea>
 #include <cstdint>
 #include <vector>
-
-class QMenu;
 
 class NalUnitMap : public QAbstractScrollArea {
     Q_OBJECT
@@ -28,6 +27,10 @@ public:
 
     // Empties every cell (the column count stays).
     void clearLabels();
+    // Starts showing a new analysis: every cell emptied, then `count` columns
+    // (see setColumnCount). From then on the map counts as analysed.
+    void startAnalysis(int count);
+    bool analysed() const { return analysed_; }
     // Labels outside 0..columnCount()-1 are ignored.
     void setLabel(int column, kestrune::NalLabel label);
     kestrune::NalLabel label(int column) const;
@@ -46,10 +49,6 @@ public:
     // Column under a viewport point, or -1 for none.
     int columnAt(const QPoint& viewportPos) const;
 
-    // The right-click menu; right clicks never move the current cell.
-    void setPopupMenu(QMenu* menu) { popup_ = menu; }
-    QMenu* popupMenu() const { return popup_; }
-
     QSize sizeHint() const override;
 
 signals:
@@ -60,7 +59,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -72,5 +70,5 @@ private:
     std::vector<std::uint8_t> labels_;  // NalLabel per column, grown on demand
     int columns_ = initialColumns;
     int current_ = 0;
-    QMenu* popup_ = nullptr;
+    bool analysed_ = false;
 };

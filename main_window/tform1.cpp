@@ -5,6 +5,7 @@
 #include "dialogs/handler_guard.h"
 #include "dialogs/tform2.h"
 #include "dialogs/tform3.h"
+#include "main_window/nal_legend.h"
 #include "main_window/nal_unit_map.h"
 #include "main_window/radio_group.h"
 #include "main_window/up_down.h"
@@ -520,7 +521,7 @@ void TForm1::buildAnalyzerGroup()
     counter(CurrentNalCaption, CurrentNalValue, u"Current NAL#:"_s, 1, 2);
     closeRows(counterGrid);
 
-    LegendArea = new QWidget(GroupBox12);
+    LegendArea = new NalLegend(GroupBox12);
     LegendArea->setObjectName(u"LegendArea"_s);
     LegendArea->setGeometry(752, 18, 129, 82);
 

@@ -37,11 +37,10 @@ QString fileErrorText(int errorNumber)
 {
     switch (errorNumber) {
     case ENOENT:
-    case ENOTDIR:
         return u"File not found"_s;
+    case ENOTDIR:  // a path component is not a directory: the path is bad
     case EINVAL:
     case ENAMETOOLONG:
-    case EISDIR:
     case ELOOP:
         return u"Invalid filename"_s;
     case EMFILE:
@@ -49,6 +48,7 @@ QString fileErrorText(int errorNumber)
         return u"Too many open files"_s;
     case EACCES:
     case EPERM:
+    case EISDIR:
     case EROFS:
     case ETXTBSY:
         return u"File access denied"_s;

@@ -1,5 +1,6 @@
 #include "runner/conventions.h"
 #include "runner/user_error.h"
+#include "qt_print.h"
 
 #include <gtest/gtest.h>
 
