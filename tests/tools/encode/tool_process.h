@@ -1,0 +1,35 @@
+#pragma once
+// Runs a tool as a child process in a given directory and captures what it
+// wrote, for tests of the command-line front ends.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrune::testing {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun runTool(const std::string& program, const std::vector<std::string>& args,
+                const std::filesystem::path& workingDirectory);
+
+// A fresh empty directory, removed with everything in it on destruction.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // Names of the files in the directory, sorted.
+    std::vector<std::string> entries() const;
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace kestrune::testing

@@ -1,0 +1,271 @@
+#include "tools/encode/encode_options.h"
+
+#include "tools/common/integer_syntax.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <climits>
+
+namespace kestrune {
+namespace {
+
+struct IntegerOption {
+    std::string_view name;
+    int EncodeOptions::*field;
+    int min;
+    int max;
+};
+
+constexpr std::array kIntegerOptions{
+    IntegerOption{"--bitrate", &EncodeOptions::bitrate, 1, 1000000},
+    IntegerOption{"--qp", &EncodeOptions::qp, 0, 51},
+    IntegerOption{"--crf", &EncodeOptions::crf, 0, 51},
+    IntegerOption{"--min-keyint", &EncodeOptions::minKeyint, 0, INT_MAX},
+    IntegerOption{"--keyint", &EncodeOptions::keyint, 1, INT_MAX},
+    IntegerOption{"--scenecut", &EncodeOptions::scenecut, 0, INT_MAX},
+    IntegerOption{"--fps", &EncodeOptions::fps, 1, 1000},
+    IntegerOption{"--frames", &EncodeOptions::frames, 1, INT_MAX},
+    IntegerOption{"--slices", &EncodeOptions::slices, 1, 65535},
+    IntegerOption{"--max-slicesize", &EncodeOptions::maxSliceSize, 1, INT_MAX},
+    IntegerOption{"--ref", &EncodeOptions::references, 1, 16},
+    IntegerOption{"--merange", &EncodeOptions::meRange, 4, 1024},
+};
+
+struct FlagOption {
+    std::string_view name;
+    bool EncodeOptions::*field;
+    bool value;
+};
+
+constexpr std::array kFlagOptions{
+    FlagOption{"--psnr", &EncodeOptions::psnr, true},
+    FlagOption{"--no-psnr", &EncodeOptions::psnr, false},
+    FlagOption{"--ssim", &EncodeOptions::ssim, true},
+    FlagOption{"--no-ssim", &EncodeOptions::ssim, false},
+    FlagOption{"--chroma-me", &EncodeOptions::chromaMe, true},
+    FlagOption{"--no-chroma-me", &EncodeOptions::chromaMe, false},
+    FlagOption{"--mixed-refs", &EncodeOptions::mixedRefs, true},
+    FlagOption{"--no-mixed-refs", &EncodeOptions::mixedRefs, false},
+};
+
+constexpr std::array<std::string_view, 5> kMotionEstimation{"dia", "hex", "umh", "esa", "tesa"};
+
+std::string quoted(std::string_view text)
+{
+    return "'" + std::string(text) + "'";
+}
+
+int integerValue(const IntegerOption& option, std::string_view value)
+{
+    const auto number = parseInteger(value);
+    if (!number)
+        throw OptionError(std::string(option.name) + " needs an integer, not " + quoted(value));
+    if (*number < option.min || *number > option.max) {
+        std::string range = option.max == INT_MAX ? "at least " + std::to_string(option.min)
+                                                  : std::to_string(option.min) + ".." + std::to_string(option.max);
+        throw OptionError(std::string(option.name) + " must be " + range + ", not " + quoted(value));
+    }
+    return *number;
+}
+
+bool isSeparator(char c)
+{
+    return c == ',' || c == ':' || c == '+' || c == ' ';
+}
+
+} // namespace
+
+Partitions parsePartitions(std::string_view text)
+{
+    if (text == "all") return {true, true, true, true};
+    if (text == "none") return {false, false, false, false};
+    Partitions result{false, false, false, false};
+    bool* flags[] = {&result.i8x8, &result.i4x4, &result.p8x8, &result.p4x4, nullptr};
+    constexpr std::string_view names[] = {"i8x8", "i4x4", "p8x8", "p4x4", "b8x8"};
+    std::size_t at = 0;
+    bool any = false;
+    while (at < text.size()) {
+        if (isSeparator(text[at])) {
+            ++at;
+            continue;
+        }
+        std::size_t which = 0;
+        while (which < std::size(names) && text.substr(at, names[which].size()) != names[which]) ++which;
+        if (which == std::size(names))
+            throw OptionError("--partitions: unknown partition type at " + quoted(text.substr(at))
+                              + " (use all, none or i8x8, i4x4, p8x8, p4x4)");
+        if (flags[which]) *flags[which] = true;
+        any = true;
+        at += names[which].size();
+    }
+    if (!any) throw OptionError("--partitions needs all, none or partition names, not " + quoted(text));
+    return result;
+}
+
+FrameSize parseFrameSize(std::string_view text)
+{
+    std::optional<FrameSize> found;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if (text[at] != 'x' && text[at] != 'X') continue;
+        const auto width = parseInteger(text.substr(0, at));
+        const auto height = parseInteger(text.substr(at + 1));
+        if (!width || !height) continue;
+        // Where two splits both read (only "0x0xN"), they give the same size.
+        found = FrameSize{*width, *height};
+        break;
+    }
+    if (!found) throw OptionError("picture size " + quoted(text) + " is not WIDTHxHEIGHT");
+    return *found;
+}
+
+std::optional<FrameSize> frameSizeFromFileName(std::string_view path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::optional<FrameSize> last;
+    auto digit = [&](std::size_t i) { return i < name.size() && std::isdigit(static_cast<unsigned char>(name[i])); };
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        if (!digit(at) || (at > 0 && digit(at - 1))) continue;
+        std::size_t end = at;
+        while (digit(end)) ++end;
+        if (end >= name.size() || name[end] != 'x' || !digit(end + 1)) continue;
+        std::size_t heightEnd = end + 1;
+        while (digit(heightEnd)) ++heightEnd;
+        const auto width = parseInteger(name.substr(at, end - at));
+        const auto height = parseInteger(name.substr(end + 1, heightEnd - end - 1));
+        if (width && height) last = FrameSize{*width, *height};
+    }
+    return last;
+}
+
+std::string frameSizeError(FrameSize size)
+{
+    const std::string text = std::to_string(size.width) + "x" + std::to_string(size.height);
+    if (size.width <= 0 || size.height <= 0) return "picture size " + text + ": width and height must be positive";
+    if (size.width % 2 || size.height % 2) return "picture size " + text + ": width and height must be even for 4:2:0";
+    if (size.width < 16 || size.height < 16) return "picture size " + text + ": width and height must be at least 16";
+    if (size.width > 16384 || size.height > 16384) return "picture size " + text + ": width and height must be at most 16384";
+    return {};
+}
+
+EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args)
+{
+    EncodeOptions options;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        std::optional<std::string_view> attached;  // --name=value
+        if (arg.starts_with("--")) {
+            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+                attached = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+            }
+        }
+        auto value = [&]() -> std::string_view {
+            if (attached) return *attached;
+            if (i + 1 >= args.size()) throw OptionError("option " + std::string(arg) + " needs a value");
+            return args[++i];
+        };
+
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg == "-o" || arg == "--output") {
+            options.output = value();
+            if (options.output.empty()) throw OptionError("-o needs an output file name");
+            continue;
+        }
+        if (arg == "--slice-groups") {
+            // Reject before anything else: silently dropping FMO would mislead the experiment.
+            throw OptionError("slice groups (--slice-groups, FMO) are not supported by this encoder");
+        }
+        if (arg == "--me") {
+            const std::string_view method = value();
+            if (std::find(kMotionEstimation.begin(), kMotionEstimation.end(), method) == kMotionEstimation.end())
+                throw OptionError("--me must be dia, hex, umh, esa or tesa, not " + quoted(method));
+            options.motionEstimation = method;
+            continue;
+        }
+        if (arg == "--partitions" || arg == "-A") {
+            options.partitions = parsePartitions(value());
+            continue;
+        }
+        const auto integer = std::find_if(kIntegerOptions.begin(), kIntegerOptions.end(),
+                                          [&](const IntegerOption& o) { return o.name == arg; });
+        if (integer != kIntegerOptions.end()) {
+            const std::string_view text = value();
+            options.*(integer->field) = arg == "--keyint" && text == "infinite" ? 0 : integerValue(*integer, text);
+            if (arg == "--bitrate") options.rateControl = RateControl::Bitrate;
+            if (arg == "--qp") options.rateControl = RateControl::ConstantQp;
+            if (arg == "--crf") options.rateControl = RateControl::ConstantRateFactor;
+            continue;
+        }
+        const auto flag = std::find_if(kFlagOptions.begin(), kFlagOptions.end(),
+                                       [&](const FlagOption& o) { return o.name == arg; });
+        if (flag != kFlagOptions.end()) {
+            if (attached) throw OptionError("option " + std::string(arg) + " takes no value");
+            options.*(flag->field) = flag->value;
+            continue;
+        }
+        if (arg.size() > 1 && arg.starts_with('-'))
+            throw OptionError("unknown option " + quoted(arg) + " (see --help)");
+        positional.emplace_back(arg);
+    }
+    if (options.help) return options;
+
+    if (positional.empty()) throw OptionError("no input file given (see --help)");
+    if (positional.size() > 2) {
+        std::string list;
+        for (const auto& word : positional) list += (list.empty() ? "" : " ") + quoted(word);
+        throw OptionError("too many file names: " + list + " (put a path with blanks in double quotes)");
+    }
+    options.input = positional[0];
+    if (positional.size() == 2) options.size = parseFrameSize(positional[1]);
+    else options.size = frameSizeFromFileName(options.input);
+    if (!options.size)
+        throw OptionError("no picture size given: write WIDTHxHEIGHT after the input file name");
+    if (const std::string error = frameSizeError(*options.size); !error.empty()) throw OptionError(error);
+    if (options.output.empty()) throw OptionError("no output file given (-o FILE)");
+    return options;
+}
+
+std::string encodeUsage()
+{
+    return R"(Usage: kestrune-encode [options] INPUT.yuv -o OUTPUT.264 [WIDTHxHEIGHT]
+Encodes planar YUV 4:2:0 into an H.264 Annex B stream with I and P slices only
+(no B frames, no weighted prediction; SPS and PPS before every IDR picture).
+Without WIDTHxHEIGHT the size is taken from the input's file name (foo_176x144.yuv).
+
+Rate control (the last one given applies; default --crf 23):
+  --bitrate N          average bitrate in kbit/s
+  --qp N               constant quantizer 0..51 (0 is lossless)
+  --crf N              constant rate factor 0..51
+Frames:
+  --min-keyint N       minimum GOP length (0: automatic) [auto]
+  --keyint N           maximum GOP length, or "infinite" [250]
+  --scenecut N         scene-cut threshold, 0 disables [40]
+  --fps N              frame rate written into the stream [25]
+  --frames N           encode only the first N frames [all]
+Slices:
+  --slices N           N slices per picture
+  --max-slicesize N    at most N bytes per slice NAL unit
+  --slice-groups N     FMO; not supported by this encoder (refused)
+Analysis:
+  --me dia|hex|umh|esa|tesa   integer motion search method [hex]
+  --merange N          motion search range 4..1024 [16]
+  --no-chroma-me       no chroma in motion estimation
+  --ref N              reference frames 1..16 [3]
+  --mixed-refs, --no-mixed-refs   one reference per partition or per macroblock [on]
+  --partitions all|none|NAMES     i8x8, i4x4, p8x8, p4x4, written back to back
+                       or separated by commas [i8x8,i4x4,p8x8]
+Report:
+  --no-psnr, --no-ssim do not compute PSNR / SSIM
+  -o, --output FILE    output stream (written under a temporary name, then renamed)
+  -h, --help           this text
+Integers may be decimal or hexadecimal after $, x or 0x.
+)";
+}
+
+} // namespace kestrune

@@ -1,0 +1,196 @@
+#include "tools/encode/encoder.h"
+
+#include "tools/common/atomic_output.h"
+#include "tools/encode/encode_report.h"
+#include "tools/encode/yuv_input.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace kestrune {
+namespace {
+
+const char* levelName(int level)
+{
+    switch (level) {
+    case X264_LOG_ERROR: return "error";
+    case X264_LOG_WARNING: return "warning";
+    case X264_LOG_INFO: return "info";
+    default: return "debug";
+    }
+}
+
+void logLine(const ReportStyle& style, int level, const std::string& text)
+{
+    std::fprintf(stderr, "%s [%s]: %s\n", style.name.c_str(), levelName(level), text.c_str());
+}
+
+// libx264's messages get our prefix; they already end in a newline. Its
+// advice to use tuning options this tool does not have is left out.
+void forwardLibraryLog(void* context, int level, const char* format, va_list args)
+{
+    const std::string_view text = format;
+    if (text.starts_with("--%s used with psy on") || text.starts_with("--tune %s should be used")) return;
+    const auto* style = static_cast<const ReportStyle*>(context);
+    std::fprintf(stderr, "%s [%s]: ", style->name.c_str(), levelName(level));
+    std::vfprintf(stderr, format, args);
+}
+
+struct EncoderCloser {
+    void operator()(x264_t* encoder) const { x264_encoder_close(encoder); }
+};
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+void configureEncoder(const EncodeOptions& o, x264_param_t& p)
+{
+    x264_param_default(&p);
+    const FrameSize size = o.size.value_or(FrameSize{});
+    p.i_width = size.width;
+    p.i_height = size.height;
+    p.i_csp = X264_CSP_I420;
+    p.i_fps_num = static_cast<std::uint32_t>(o.fps);
+    p.i_fps_den = 1;
+    p.i_timebase_num = 1;
+    p.i_timebase_den = static_cast<std::uint32_t>(o.fps);
+    p.b_vfr_input = 0;
+    if (o.frames > 0) p.i_frame_total = o.frames;
+
+    // Fixed for the workbench: its map and concealment know only I and P slices.
+    p.i_bframe = 0;
+    p.analyse.i_weighted_pred = X264_WEIGHTP_NONE;
+    p.b_repeat_headers = 1;
+    p.b_annexb = 1;
+
+    switch (o.rateControl) {
+    case RateControl::Bitrate:
+        p.rc.i_rc_method = X264_RC_ABR;
+        p.rc.i_bitrate = o.bitrate;
+        break;
+    case RateControl::ConstantQp:
+        p.rc.i_rc_method = X264_RC_CQP;
+        p.rc.i_qp_constant = o.qp;
+        break;
+    case RateControl::ConstantRateFactor:
+        p.rc.i_rc_method = X264_RC_CRF;
+        p.rc.f_rf_constant = static_cast<float>(o.crf);
+        break;
+    }
+    p.i_keyint_max = o.keyint == 0 ? X264_KEYINT_MAX_INFINITE : o.keyint;
+    p.i_keyint_min = o.minKeyint;  // 0 lets libx264 choose
+    p.i_scenecut_threshold = o.scenecut;
+
+    p.analyse.b_psnr = o.psnr;
+    p.analyse.b_ssim = o.ssim;
+
+    p.i_slice_count = o.slices;
+    p.i_slice_max_size = o.maxSliceSize;
+
+    static constexpr const char* methods[] = {"dia", "hex", "umh", "esa", "tesa"};
+    for (int m = 0; m < 5; ++m)
+        if (o.motionEstimation == methods[m]) p.analyse.i_me_method = m;
+    p.analyse.i_me_range = o.meRange;
+    p.analyse.b_chroma_me = o.chromaMe;
+    p.i_frame_reference = o.references;
+    p.analyse.b_mixed_references = o.mixedRefs;
+
+    // The intra choices apply to I pictures as well as to intra macroblocks in P pictures.
+    unsigned intra = 0;
+    if (o.partitions.i4x4) intra |= X264_ANALYSE_I4x4;
+    if (o.partitions.i8x8) intra |= X264_ANALYSE_I8x8;
+    unsigned inter = intra;
+    if (o.partitions.p8x8) inter |= X264_ANALYSE_PSUB16x16;
+    if (o.partitions.p4x4) inter |= X264_ANALYSE_PSUB8x8;
+    p.analyse.intra = intra;
+    p.analyse.inter = inter;
+}
+
+EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
+{
+    const FrameSize size = options.size.value_or(FrameSize{});
+    YuvFrameReader input(options.input, size.width, size.height);
+    if (input.frameCount() == 0)
+        throw EncodeError("input " + options.input + " holds no complete " + std::to_string(size.width) + "x"
+                          + std::to_string(size.height) + " frame (" + std::to_string(input.frameBytes())
+                          + " bytes each)");
+    if (input.leftoverBytes() != 0)
+        logLine(style, X264_LOG_WARNING,
+                "input size is not a whole number of " + std::to_string(size.width) + "x"
+                    + std::to_string(size.height) + " frames; the last " + std::to_string(input.leftoverBytes())
+                    + " bytes are ignored");
+    const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
+                                                  : input.frameCount();
+
+    x264_param_t param;
+    configureEncoder(options, param);
+    param.i_frame_total = static_cast<int>(total);
+    // PSNR and SSIM are computed only at log level info or above.
+    param.i_log_level = X264_LOG_INFO;
+    param.pf_log = forwardLibraryLog;
+    param.p_log_private = const_cast<ReportStyle*>(&style);
+
+    AtomicOutput output(options.output);
+    if (!output.ok()) throw EncodeError(output.error());
+    logLine(style, X264_LOG_INFO, settingsSummary(options, total));
+
+    std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
+    if (!encoder) throw EncodeError("libx264 refused these settings");
+
+    std::vector<std::uint8_t> frame(input.frameBytes());
+    x264_picture_t picture;
+    x264_picture_init(&picture);
+    picture.img.i_csp = X264_CSP_I420;
+    picture.img.i_plane = 3;
+    const int w = size.width, h = size.height;
+    picture.img.plane[0] = frame.data();
+    picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
+    picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
+    picture.img.i_stride[0] = w;
+    picture.img.i_stride[1] = picture.img.i_stride[2] = w / 2;
+
+    EncodeResult result;
+    const auto start = Clock::now();
+    auto lastProgress = start;
+    auto encodeOne = [&](x264_picture_t* in) {
+        x264_nal_t* nals = nullptr;
+        int nalCount = 0;
+        x264_picture_t out;
+        const int bytes = x264_encoder_encode(encoder.get(), &nals, &nalCount, in, &out);
+        if (bytes < 0) throw EncodeError("libx264 failed to encode a frame");
+        if (bytes > 0) {
+            // With Annex B the payloads of one picture lie back to back.
+            if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw EncodeError(output.error());
+            result.bytes += bytes;
+            ++result.frames;
+        }
+        if (style.progress) {
+            const auto now = Clock::now();
+            if (now - lastProgress > std::chrono::milliseconds(250)) {
+                lastProgress = now;
+                const double seconds = std::chrono::duration<double>(now - start).count();
+                std::fprintf(stderr, "%s   \r", progressLine(result.frames, total, seconds, result.bytes, options.fps).c_str());
+            }
+        }
+    };
+
+    for (std::int64_t n = 0; n < total; ++n) {
+        if (!input.readFrame(frame)) break;
+        picture.i_pts = n;
+        encodeOne(&picture);
+    }
+    while (x264_encoder_delayed_frames(encoder.get()) > 0) encodeOne(nullptr);
+    if (style.progress) std::fprintf(stderr, "%80s\r", "");
+
+    encoder.reset();  // prints libx264's statistics
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!output.commit()) throw EncodeError(output.error());
+    return result;
+}
+
+} // namespace kestrune
