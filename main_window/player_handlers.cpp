@@ -15,6 +15,7 @@ void TForm1::H264VideoPlayer1Click()
     Form3->tag = 1;
     Form3->setWindowTitle(u"Select H.264 Video player..."_s);
     Form3->show();
+    Form3->raise();
 }
 
 void TForm1::YUVSequencePlayer1Click()
@@ -23,6 +24,7 @@ void TForm1::YUVSequencePlayer1Click()
     Form3->setWindowTitle(u"Select YUV sequence player..."_s);
     Form3->tag = 2;
     Form3->show();
+    Form3->raise();
 }
 
 void TForm1::Button7Click()
