@@ -44,12 +44,12 @@ private:
     QPlainTextEdit* memo_;
 };
 
-// The source box's item, or -1 when none is chosen or the user typed text
-// over the chosen item (the box then names no item).
+// The source box's item: 0 "Encoder Output", 1 "Channel Output", or -1 when
+// none is chosen or the user typed text over it (the box then names no item).
 int sourceItem(const QComboBox* box)
 {
     const int index = box->currentIndex();
-    if (index < 0 || box->currentText() != box->itemText(index)) return -1;
+    if (index < 0 || index > 1 || box->currentText() != box->itemText(index)) return -1;
     return index;
 }
 

@@ -488,6 +488,7 @@ void TForm1::buildAnalyzerGroup()
     Label21 = label(u"Input File:"_s, source);
     ComboBox2 = new QComboBox(source);
     ComboBox2->setEditable(true);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes a source item
     ComboBox2->addItems({u"Encoder Output"_s, u"Channel Output"_s});
     ComboBox2->setCurrentIndex(-1);
     ComboBox2->setEditText(u"Select one source..."_s);

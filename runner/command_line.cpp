@@ -15,32 +15,14 @@ bool isDigit012(QChar c)
     return c == u'0' || c == u'1' || c == u'2';
 }
 
-// Reads a redirection target file name starting at i: blanks skipped, then
-// up to a blank or another redirection character outside quotes; the
-// quotes are removed. Returns the name and leaves i after it.
-QString readTarget(const QString& line, qsizetype& i)
-{
-    while (i < line.size() && isBlank(line[i])) ++i;
-    QString name;
-    bool inQuotes = false;
-    for (; i < line.size(); ++i) {
-        QChar c = line[i];
-        if (c == u'"') {
-            inQuotes = !inQuotes;
-            continue;
-        }
-        if (!inQuotes && (isBlank(c) || c == u'>' || c == u'<')) break;
-        name += c;
-    }
-    return name;
-}
-
-// The program name: the C runtime reads argv[0] up to a blank outside
-// quotes, removing the quotes, with no backslash processing.
-QString readProgram(const QString& text, qsizetype& i)
+// Reads one word starting at i, after blanks: up to a blank outside double
+// quotes (and, for a redirection target, up to "<" or ">"), with the quotes
+// removed and no backslash processing. This is how the C runtime reads
+// argv[0] and how the command interpreter reads a redirection's file name.
+QString readWord(const QString& text, qsizetype& i, bool isRedirectionTarget)
 {
     while (i < text.size() && isBlank(text[i])) ++i;
-    QString name;
+    QString word;
     bool inQuotes = false;
     for (; i < text.size(); ++i) {
         QChar c = text[i];
@@ -48,10 +30,10 @@ QString readProgram(const QString& text, qsizetype& i)
             inQuotes = !inQuotes;
             continue;
         }
-        if (!inQuotes && isBlank(c)) break;
-        name += c;
+        if (!inQuotes && (isBlank(c) || (isRedirectionTarget && (c == u'>' || c == u'<')))) break;
+        word += c;
     }
-    return name;
+    return word;
 }
 
 } // namespace
@@ -112,12 +94,22 @@ CommandLine parseCommandLine(const QString& input)
     while (line.endsWith(u'\n') || line.endsWith(u'\r')) line.chop(1);
 
     // First pass, as the command interpreter does: take the redirections
-    // out of the line (outside double quotes only) and keep the rest.
+    // out of the line (outside double quotes only) and keep the rest. A
+    // quote escaped for the C runtime (odd run of backslashes) does not open
+    // or close quotes here either, so one quoting rule serves both passes.
     QString rest;
     bool inQuotes = false;
     qsizetype i = 0;
     while (i < line.size()) {
         QChar c = line[i];
+        if (c == u'\\') {
+            qsizetype count = 0;
+            while (i + count < line.size() && line[i + count] == u'\\') ++count;
+            const bool escapesQuote = count % 2 == 1 && i + count < line.size() && line[i + count] == u'"';
+            rest += line.mid(i, count + (escapesQuote ? 1 : 0));
+            i += count + (escapesQuote ? 1 : 0);
+            continue;
+        }
         if (c == u'"') {
             inQuotes = !inQuotes;
             rest += c;
@@ -151,7 +143,7 @@ CommandLine parseCommandLine(const QString& input)
             r.sourceFd = line[i + 1].unicode() - u'0';
             i += 2;
         } else {
-            r.file = readTarget(line, i);
+            r.file = readWord(line, i, true);
             if (r.file.isEmpty()) {
                 result.error = u"The syntax of the command is incorrect."_s;
                 return result;
@@ -162,7 +154,7 @@ CommandLine parseCommandLine(const QString& input)
     }
 
     qsizetype pos = 0;
-    result.program = readProgram(rest, pos);
+    result.program = readWord(rest, pos, false);
     result.arguments = splitArguments(rest.mid(pos));
     return result;
 }

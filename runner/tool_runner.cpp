@@ -25,18 +25,18 @@ QStringList captureLines(const QByteArray& bytes)
     return lines;
 }
 
-RunOutcome ToolRunner::run(const RunSpec& spec)
+RunOutcome ToolRunner::run(const ToolRun& toolRun)
 {
-    const WaitResult wait = runCommandFile(spec.commandFile);
+    const WaitResult wait = runCommandFile(toolRun.commandFile);
     if (!wait.launched) {
-        prompts_.message(spec.launchFailedMessage);
+        prompts_.message(toolRun.launchFailedMessage);
         return RunOutcome::LaunchFailed;
     }
-    if (!appendFileToLog(spec.captureFile, wait)) {
-        prompts_.message(spec.captureMissingMessage);
+    if (!appendFileToLog(toolRun.captureFile, wait)) {
+        prompts_.message(toolRun.captureMissingMessage);
         return RunOutcome::CaptureMissing;
     }
-    QFile::remove(spec.commandFile);
+    QFile::remove(toolRun.commandFile);
     return RunOutcome::Captured;
 }
 

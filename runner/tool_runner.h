@@ -11,7 +11,7 @@
 
 namespace kestrune {
 
-struct RunSpec {
+struct ToolRun {
     QString commandFile;            // e.g. "xbatch.bat"
     QString captureFile;            // e.g. "xbatch.txt"
     QString launchFailedMessage;    // e.g. "Error in running xbatch.bat"
@@ -34,7 +34,7 @@ public:
     // given message through the prompts and changes nothing else. Throws
     // UserError("Cannot open file ...") when the application is quitting
     // while the tool still runs; nothing is appended or deleted then.
-    RunOutcome run(const RunSpec& spec);
+    RunOutcome run(const ToolRun& toolRun);
 
     // The launch and wait of a command file alone (the analyzer's runner
     // method does its own capture steps).

@@ -87,6 +87,13 @@ TEST(ParseCommandLine, RedirectionInsideAWordOrQuotes)
     EXPECT_EQ(quoted.redirections, (std::vector{to(1, u"my capture.txt"_s)}));
 }
 
+TEST(ParseCommandLine, EscapedQuotesDoNotHideARedirection)
+{
+    auto c = parseCommandLine(uR"(prog "a\"b c" \\"d e" x\" >cap.txt 2>&1)"_s);
+    EXPECT_EQ(c.arguments, (QStringList{u"a\"b c"_s, uR"(\d e)"_s, u"x\""_s}));
+    EXPECT_EQ(c.redirections, (std::vector{to(1, u"cap.txt"_s), duplicate(2, 1)}));
+}
+
 TEST(ParseCommandLine, QuotedProgramAndShellCharactersStayLiteral)
 {
     auto c = parseCommandLine(u"\"my tools/Gilbert.exe\" 1 & rm -rf x | y ; $(z) `w`"_s);

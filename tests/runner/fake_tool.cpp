@@ -2,6 +2,7 @@
 // in order:
 //   out:TEXT / err:TEXT  write TEXT to stdout / stderr ("\n", "\r" escapes)
 //   args                 write every argument as "[word]" lines to stdout
+//   save:FILE            write the same lines to FILE
 //   stdin                copy standard input to stdout
 //   pid:FILE             write the process id to FILE
 //   sleep:MS             sleep MS milliseconds
@@ -46,6 +47,9 @@ int main(int argc, char** argv)
         } else if (action == "args") {
             for (int j = 1; j < argc; ++j) std::printf("[%s]\n", argv[j]);
             std::fflush(stdout);
+        } else if (action.rfind("save:", 0) == 0) {
+            std::ofstream file(value(5));
+            for (int j = 1; j < argc; ++j) file << '[' << argv[j] << "]\n";
         } else if (action == "stdin") {
             int c;
             while ((c = std::getchar()) != EOF) std::putchar(c);

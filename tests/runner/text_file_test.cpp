@@ -140,6 +140,7 @@ TEST_F(TextFileTest, CommandFileWriteFailuresCarryTheFileErrorText)
         ASSERT_TRUE(QFile::setPermissions(path(u"folder"_s), QFile::ReadOwner | QFile::ExeOwner));
         EXPECT_EQ(errorOf([] { writeCommandFile(u"folder/gil.bat"_s, u"x"_s); }), u"File access denied"_s);
     }
-    if (QFile::exists(u"/dev/full"_s))
+    if (QFile::exists(u"/dev/full"_s)) {
         EXPECT_EQ(errorOf([] { writeCommandFile(u"/dev/full"_s, u"x"_s); }), u"Disk full"_s);
+    }
 }

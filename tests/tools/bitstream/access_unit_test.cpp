@@ -1,0 +1,105 @@
+#include "tools/bitstream/access_unit.h"
+#include "tools/bitstream/annexb_reader.h"
+#include "tools/bitstream/nal_parser.h"
+#include "tests/tools/bitstream/stream_builder.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrune::h264;
+namespace t = kestrune::h264::testing;
+
+namespace {
+
+// Returns, for each NAL unit of the stream, whether it starts an access unit.
+std::vector<bool> boundaries(const std::vector<std::vector<std::uint8_t>>& units)
+{
+    NalParser parser;
+    AccessUnitDetector detector;
+    std::vector<bool> starts;
+    for (const auto& u : units) {
+        const ParsedNal p = parser.parse(u);
+        starts.push_back(detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets()));
+    }
+    return starts;
+}
+
+struct Fixture {
+    t::SpsFields sps;
+    t::PpsFields pps;
+    std::vector<std::uint8_t> spsNal() const { return t::nal(3, NalSps, t::spsRbsp(sps)); }
+    std::vector<std::uint8_t> ppsNal() const { return t::nal(3, NalPps, t::ppsRbsp(pps)); }
+    std::vector<std::uint8_t> slice(int firstMb, int type, int frameNum, int pocLsb, bool idr = false, int refIdc = 2,
+                                    int idrPicId = 0) const
+    {
+        t::SliceFields s;
+        s.first_mb = firstMb;
+        s.slice_type = type;
+        s.frame_num = frameNum;
+        s.poc_lsb = pocLsb;
+        s.idr_pic_id = idrPicId;
+        return t::nal(refIdc, idr ? NalIdrSlice : NalSlice, t::sliceRbsp(s, sps, pps, idr, refIdc));
+    }
+};
+
+} // namespace
+
+TEST(AccessUnitDetector, ParameterSetsAndSeiStartTheAccessUnitTheirSliceJoins)
+{
+    Fixture f;
+    const std::vector<std::uint8_t> sei{0x06, 0x05, 0x01, 0x00, 0x80};
+    const auto starts = boundaries({f.spsNal(), f.ppsNal(), sei, f.slice(0, 7, 0, 0, true), f.slice(50, 7, 0, 0, true),
+                                    sei, f.slice(0, 5, 1, 4), f.slice(50, 5, 1, 4)});
+    EXPECT_EQ(starts, (std::vector<bool>{true, false, false, false, false, true, false, false}));
+}
+
+TEST(AccessUnitDetector, EachPictureDifferenceStartsANewPicture)
+{
+    Fixture f;
+    const auto first = f.slice(0, 5, 1, 4);
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), first, f.slice(0, 5, 2, 4)}).back(), true);   // frame_num
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), first, f.slice(0, 5, 1, 8)}).back(), true);   // POC lsb
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), first, f.slice(0, 5, 1, 4, false, 0)}).back(), true);  // ref idc 0
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), first, f.slice(0, 7, 0, 4, true)}).back(), true);  // IdrPicFlag
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), f.slice(0, 7, 0, 0, true, 3, 1), f.slice(0, 7, 0, 0, true, 3, 2)}).back(),
+              true);  // idr_pic_id
+    // nal_ref_idc differing with neither zero, and a second slice: same picture.
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), first, f.slice(20, 5, 1, 4, false, 1)}).back(), false);
+    // A lost first slice: the remaining slices still join one picture per frame.
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), first, f.slice(30, 5, 1, 4), f.slice(30, 5, 2, 8)}),
+              (std::vector<bool>{true, false, false, false, true}));
+}
+
+TEST(AccessUnitDetector, SlicesWithoutTheirPpsFallBackToFirstMbAndPpsId)
+{
+    Fixture f;
+    // No SPS/PPS at all (lost): a slice with first_mb_in_slice 0 begins a picture.
+    EXPECT_EQ(boundaries({f.slice(0, 5, 1, 4), f.slice(40, 5, 1, 4), f.slice(0, 5, 2, 8)}),
+              (std::vector<bool>{true, false, true}));
+}
+
+TEST(AccessUnitDetector, DelimiterAlwaysStartsAndEndOfSequenceNeverDoes)
+{
+    Fixture f;
+    const std::vector<std::uint8_t> aud{0x09, 0xF0};
+    const std::vector<std::uint8_t> eos{0x0A};
+    EXPECT_EQ(boundaries({aud, f.spsNal(), f.ppsNal(), f.slice(0, 7, 0, 0, true), eos, aud, f.slice(0, 7, 0, 0, true, 3, 1)}),
+              (std::vector<bool>{true, false, false, false, false, true, false}));
+}
+
+TEST(AccessUnitDetector, WorksOnAStreamReadFromAnnexB)
+{
+    Fixture f;
+    const auto stream = t::annexB({f.spsNal(), f.ppsNal(), f.slice(0, 7, 0, 0, true), f.slice(0, 5, 1, 2),
+                                   f.slice(50, 5, 1, 2), f.slice(0, 6, 2, 4, false, 0)}, {4, 3});
+    AnnexBReader reader(stream);
+    NalParser parser;
+    AccessUnitDetector detector;
+    NalUnit unit;
+    int accessUnits = 0;
+    while (reader.next(unit)) {
+        const ParsedNal p = parser.parse(unit.bytes);
+        ASSERT_TRUE(p.status.ok()) << p.status.message;
+        accessUnits += detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets());
+    }
+    EXPECT_EQ(accessUnits, 3);
+}

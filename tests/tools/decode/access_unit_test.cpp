@@ -1,0 +1,54 @@
+#include "tools/decode/access_unit.h"
+
+#include <gtest/gtest.h>
+
+using namespace kestrune::decode;
+
+namespace {
+AccessUnit picture(int frameNum, bool idr = false, bool reference = true)
+{
+    AccessUnit unit;
+    unit.hasSlices = true;
+    unit.idr = idr;
+    unit.reference = reference;
+    unit.frameNum = frameNum;
+    unit.maxFrameNum = 16;
+    unit.type = idr ? PictureType::I : PictureType::P;
+    return unit;
+}
+} // namespace
+
+TEST(FrameNumGaps, CountsLostReferencePictures)
+{
+    FrameNumTracker t;
+    EXPECT_EQ(t.missingBefore(picture(0, true)), 0);
+    EXPECT_EQ(t.missingBefore(picture(1)), 0);
+    EXPECT_EQ(t.missingBefore(picture(4)), 2);
+    EXPECT_EQ(t.missingBefore(picture(5)), 0);
+    // Wrapping past MaxFrameNum.
+    for (int n = 6; n < 16; ++n) EXPECT_EQ(t.missingBefore(picture(n)), 0);
+    EXPECT_EQ(t.missingBefore(picture(1)), 1);
+    // Non-reference pictures share the next frame_num and leave no gap.
+    EXPECT_EQ(t.missingBefore(picture(2, false, false)), 0);
+    EXPECT_EQ(t.missingBefore(picture(2, false, false)), 0);
+    EXPECT_EQ(t.missingBefore(picture(2)), 0);
+    // Units without slices are ignored.
+    AccessUnit parameters;
+    EXPECT_EQ(t.missingBefore(parameters), 0);
+}
+
+TEST(FrameNumGaps, ALostIdrCountsAsOneMissingPicture)
+{
+    FrameNumTracker t;
+    t.missingBefore(picture(0, true));
+    for (int n = 1; n <= 9; ++n) t.missingBefore(picture(n));
+    // The next GOP's IDR (frame_num 0) is lost: frame_num falls back to 1.
+    EXPECT_EQ(t.missingBefore(picture(1)), 1);
+    EXPECT_EQ(t.missingBefore(picture(2)), 0);
+    // IDR and its first P lost.
+    for (int n = 3; n <= 9; ++n) t.missingBefore(picture(n));
+    EXPECT_EQ(t.missingBefore(picture(2)), 2);
+
+    FrameNumTracker late;
+    EXPECT_EQ(late.missingBefore(picture(3)), 3) << "a stream starting after its IDR";
+}

@@ -1,0 +1,72 @@
+#include "tools/bitstream/access_unit.h"
+
+namespace kestrune::h264 {
+
+bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
+{
+    if (!a.complete || !b.complete)
+        return b.first_mb_in_slice == 0 || a.pic_parameter_set_id != b.pic_parameter_set_id;
+    if (a.frame_num != b.frame_num || a.pic_parameter_set_id != b.pic_parameter_set_id) return true;
+    if (a.field_pic_flag != b.field_pic_flag) return true;
+    if (a.field_pic_flag && a.bottom_field_flag != b.bottom_field_flag) return true;
+    if (a.nal_ref_idc != b.nal_ref_idc && (a.nal_ref_idc == 0 || b.nal_ref_idc == 0)) return true;
+    if (a.pic_order_cnt_type == 0 && b.pic_order_cnt_type == 0
+        && (a.pic_order_cnt_lsb != b.pic_order_cnt_lsb || a.delta_pic_order_cnt_bottom != b.delta_pic_order_cnt_bottom))
+        return true;
+    if (a.pic_order_cnt_type == 1 && b.pic_order_cnt_type == 1
+        && (a.delta_pic_order_cnt[0] != b.delta_pic_order_cnt[0] || a.delta_pic_order_cnt[1] != b.delta_pic_order_cnt[1]))
+        return true;
+    if (a.idr != b.idr) return true;
+    return a.idr && b.idr && a.idr_pic_id != b.idr_pic_id;
+}
+
+bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets)
+{
+    const int type = header.nal_unit_type;
+    const bool wasFirst = first_;
+    first_ = false;
+
+    if (type == NalAccessUnitDelimiter) {
+        sliceInCurrent_ = false;
+        return true;
+    }
+    if (type == NalSei || type == NalSps || type == NalPps || (type >= NalPrefix && type <= 18)) {
+        const bool starts = sliceInCurrent_ || wasFirst;
+        if (sliceInCurrent_) sliceInCurrent_ = false;
+        return starts;
+    }
+    if (!isPrimarySliceNalType(type)) return wasFirst;
+    if (!slice || !slice->ppsIdParsed) {
+        // Nothing to compare: treat it as part of the current picture.
+        sliceInCurrent_ = true;
+        return wasFirst;
+    }
+    if (slice->complete && slice->redundant_pic_cnt > 0) return wasFirst;
+
+    PictureId id;
+    id.first_mb_in_slice = slice->first_mb_in_slice;
+    id.pic_parameter_set_id = slice->pic_parameter_set_id;
+    id.complete = slice->complete;
+    if (slice->complete) {
+        const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
+        const Sps* sps = pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr;
+        id.frame_num = slice->frame_num;
+        id.field_pic_flag = slice->field_pic_flag;
+        id.bottom_field_flag = slice->bottom_field_flag;
+        id.nal_ref_idc = header.nal_ref_idc;
+        id.pic_order_cnt_type = sps ? sps->pic_order_cnt_type : 0;
+        id.pic_order_cnt_lsb = slice->pic_order_cnt_lsb;
+        id.delta_pic_order_cnt_bottom = slice->delta_pic_order_cnt_bottom;
+        id.delta_pic_order_cnt[0] = slice->delta_pic_order_cnt[0];
+        id.delta_pic_order_cnt[1] = slice->delta_pic_order_cnt[1];
+        id.idr = type == NalIdrSlice;
+        id.idr_pic_id = slice->idr_pic_id;
+    }
+    const bool newPicture = !last_ || isNewPicture(*last_, id);
+    const bool starts = wasFirst || (newPicture && sliceInCurrent_);
+    sliceInCurrent_ = true;
+    last_ = id;
+    return starts;
+}
+
+} // namespace kestrune::h264

@@ -1,0 +1,55 @@
+#pragma once
+// Detects the first NAL unit of each access unit (ITU-T H.264 clause
+// 7.4.1.2.4) in a stream that may have lost NAL units.
+#include "tools/bitstream/nal_unit.h"
+#include "tools/bitstream/parameter_sets.h"
+#include "tools/bitstream/slice_header.h"
+
+#include <optional>
+
+namespace kestrune::h264 {
+
+class AccessUnitDetector {
+public:
+    // Call for every NAL unit in stream order. slice: the parsed header of a
+    // type 1, 2 or 5 NAL unit (as far as parsing got), nullptr otherwise.
+    // Returns true when this NAL unit begins a new access unit:
+    // - the first NAL unit of the stream;
+    // - an access unit delimiter;
+    // - SEI, SPS, PPS or types 14..18 after a slice of the current access unit;
+    // - the first slice of a new primary coded picture, unless the access
+    //   unit was already begun by one of the NAL units above.
+    // A slice whose header could not be read past pic_parameter_set_id (its
+    // PPS is missing) starts a new picture when first_mb_in_slice is 0 or its
+    // pic_parameter_set_id differs. Redundant slices never start one.
+    bool startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets);
+
+    // True once a slice of the current access unit has been seen.
+    bool currentHasSlice() const { return sliceInCurrent_; }
+
+    struct PictureId {
+        std::uint32_t frame_num = 0;
+        std::uint32_t pic_parameter_set_id = 0;
+        bool field_pic_flag = false;
+        bool bottom_field_flag = false;
+        int nal_ref_idc = 0;
+        std::uint32_t pic_order_cnt_type = 0;
+        std::uint32_t pic_order_cnt_lsb = 0;
+        std::int32_t delta_pic_order_cnt_bottom = 0;
+        std::int32_t delta_pic_order_cnt[2] = {0, 0};
+        bool idr = false;
+        std::uint32_t idr_pic_id = 0;
+        bool complete = false;
+        std::uint32_t first_mb_in_slice = 0;
+    };
+    // The comparison of clause 7.4.1.2.4 between the previous primary slice
+    // and this one.
+    static bool isNewPicture(const PictureId& previous, const PictureId& current);
+
+private:
+    bool first_ = true;
+    bool sliceInCurrent_ = false;
+    std::optional<PictureId> last_;
+};
+
+} // namespace kestrune::h264

@@ -1,0 +1,79 @@
+#include "tools/bitstream/nal_parser.h"
+
+#include <algorithm>
+
+namespace kestrune::h264 {
+namespace {
+
+// Slice headers are short; converting only a prefix of a large slice keeps
+// the analyzer's work proportional to the number of NAL units, not bytes.
+constexpr std::size_t kSliceHeaderPrefix = 4096;
+
+} // namespace
+
+ParsedNal NalParser::parse(std::span<const std::uint8_t> nal, bool clipped, Trace* trace)
+{
+    ParsedNal out;
+    out.status = parseNalHeader(nal, out.header);
+    if (out.status.result == Result::NoNalUnit || out.status.result == Result::Truncated) return out;
+    if (trace) {
+        trace->push_back({"forbidden_zero_bit", out.header.forbidden_zero_bit});
+        trace->push_back({"nal_ref_idc", out.header.nal_ref_idc});
+        trace->push_back({"nal_unit_type", out.header.nal_unit_type});
+    }
+    const auto payload = nal.subspan(static_cast<std::size_t>(out.header.headerBytes));
+    const int type = out.header.nal_unit_type;
+    Status payloadStatus;
+
+    switch (type) {
+    case NalSps: {
+        out.rbsp = removeEmulationPrevention(payload);
+        auto sps = std::make_shared<Sps>();
+        bool core = false;
+        payloadStatus = parseSps(out.rbsp, *sps, trace, &core);
+        if (core) {
+            sets_.sps[sps->seq_parameter_set_id] = sps;
+            out.sps = sps;
+        }
+        break;
+    }
+    case NalPps: {
+        out.rbsp = removeEmulationPrevention(payload);
+        auto pps = std::make_shared<Pps>();
+        payloadStatus = parsePps(out.rbsp, sets_, *pps, trace);
+        if (payloadStatus.ok() || payloadStatus.result == Result::BrokenLink) {
+            // A PPS whose SPS is still missing is kept: the SPS may come later.
+            if (payloadStatus.ok()) sets_.pps[pps->pic_parameter_set_id] = pps;
+            out.pps = pps;
+        }
+        break;
+    }
+    case NalSlice:
+    case NalPartitionA:
+    case NalIdrSlice: {
+        const std::size_t prefix = std::min(payload.size(), kSliceHeaderPrefix);
+        out.rbsp = removeEmulationPrevention(payload.first(prefix));
+        out.slice.emplace();
+        Trace local;
+        payloadStatus = parseSliceHeader(out.header, out.rbsp, sets_, *out.slice, trace ? &local : nullptr);
+        if (payloadStatus.result == Result::Truncated && prefix < payload.size()) {
+            out.rbsp = removeEmulationPrevention(payload);
+            local.clear();
+            payloadStatus = parseSliceHeader(out.header, out.rbsp, sets_, *out.slice, trace ? &local : nullptr);
+        }
+        if (trace) trace->insert(trace->end(), local.begin(), local.end());
+        break;
+    }
+    case NalSei:
+        out.rbsp = removeEmulationPrevention(payload);
+        payloadStatus = parseSei(out.rbsp, out.sei);
+        break;
+    default:
+        break;
+    }
+    if (clipped && payloadStatus.result == Result::Truncated) payloadStatus = {};
+    if (out.status.ok()) out.status = payloadStatus;
+    return out;
+}
+
+} // namespace kestrune::h264

@@ -1,0 +1,34 @@
+#pragma once
+// One coded picture as it reaches the decoder: its NAL units in Annex B form
+// and what the slice headers say about it.
+#include <cstdint>
+#include <vector>
+
+namespace kestrune::decode {
+
+enum class PictureType { I, P, B };
+
+struct AccessUnit {
+    std::vector<std::uint8_t> bytes; // start codes included; parameter sets and SEI too
+    bool hasSlices = false;          // false: only non-VCL NAL units (e.g. trailing parameter sets)
+    bool idr = false;
+    bool reference = false;          // nal_ref_idc != 0
+    int frameNum = 0;
+    int maxFrameNum = 0;             // 0 when the active SPS is unknown
+    PictureType type = PictureType::I; // P if any slice is P, B if any is B
+};
+
+// Pictures missing right before an access unit, from frame_num alone
+// (clause 7.4.3: a reference picture advances frame_num by one). When frame_num
+// fell back towards 0 without an IDR, the IDR that reset it was lost too; the
+// smaller of the two explanations is taken.
+class FrameNumTracker {
+public:
+    int missingBefore(const AccessUnit& unit);
+
+private:
+    bool started_ = false;
+    int previousReferenceFrameNum_ = 0;
+};
+
+} // namespace kestrune::decode

@@ -1,0 +1,37 @@
+#pragma once
+// Groups an Annex B stream into access units with our bitstream library
+// (clause 7.4.1.2.4), so a picture whose first slice was lost still arrives
+// on its own instead of merged into its neighbour.
+#include "tools/decode/access_unit.h"
+#include "tools/bitstream/bitstream.h"
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kestrune::decode {
+
+class AccessUnitReader {
+public:
+    explicit AccessUnitReader(const std::filesystem::path& file);
+    explicit AccessUnitReader(std::span<const std::uint8_t> memory);
+
+    bool isOpen() const { return reader_.isOpen(); }
+    // Empty unless opening or reading failed.
+    const std::string& error() const { return reader_.error(); }
+    // The next access unit; false at the end of the stream or on a read error.
+    bool next(AccessUnit& unit);
+    std::uint64_t bytesRead() const { return reader_.bytesRead(); }
+
+private:
+    void append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, AccessUnit& unit);
+
+    h264::AnnexBReader reader_;
+    h264::NalParser parser_;
+    h264::AccessUnitDetector detector_;
+    std::optional<h264::NalUnit> held_; // first NAL unit of the next access unit
+    std::optional<h264::ParsedNal> heldParsed_;
+};
+
+} // namespace kestrune::decode

@@ -1,0 +1,350 @@
+#include "tools/decode/decoder.h"
+
+#include "tools/decode/loss_map.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/motion_vector.h>
+}
+
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace kestrune::decode {
+
+namespace {
+
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+struct CodecDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
+
+FramePtr newFrame()
+{
+    FramePtr frame(av_frame_alloc());
+    if (!frame) throw std::runtime_error("out of memory");
+    return frame;
+}
+
+FramePtr referenceTo(const AVFrame* source)
+{
+    FramePtr frame = newFrame();
+    if (av_frame_ref(frame.get(), source) < 0) throw std::runtime_error("out of memory");
+    return frame;
+}
+
+CodecPtr openH264(int errorConcealment)
+{
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) throw std::runtime_error("libavcodec has no H.264 decoder");
+    CodecPtr context(avcodec_alloc_context3(codec));
+    if (!context) throw std::runtime_error("out of memory");
+    context->thread_count = 1;
+    context->thread_type = FF_THREAD_SLICE;
+    context->error_concealment = errorConcealment;
+    // Keep pictures that follow a lost IDR instead of waiting for the next one.
+    context->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
+    context->flags2 |= AV_CODEC_FLAG2_SHOW_ALL;
+    return context;
+}
+
+void openCodec(AVCodecContext* context)
+{
+    if (avcodec_open2(context, context->codec, nullptr) < 0) throw std::runtime_error("cannot open the H.264 decoder");
+}
+
+// The access unit as one packet, numbered so its frame can be recognised on output.
+int sendUnit(AVCodecContext* context, const AccessUnit& unit, std::int64_t number)
+{
+    AVPacket* packet = av_packet_alloc();
+    if (!packet || av_new_packet(packet, int(unit.bytes.size())) < 0) {
+        av_packet_free(&packet);
+        throw std::runtime_error("out of memory");
+    }
+    std::memcpy(packet->data, unit.bytes.data(), unit.bytes.size());
+    packet->pts = packet->dts = number;
+    const int result = avcodec_send_packet(context, packet);
+    av_packet_free(&packet);
+    return result;
+}
+
+std::vector<FramePtr> receiveAll(AVCodecContext* context)
+{
+    std::vector<FramePtr> frames;
+    for (;;) {
+        FramePtr frame = newFrame();
+        if (avcodec_receive_frame(context, frame.get()) < 0) break;
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+// Cropped planes of a frame as one contiguous Y, U, V buffer.
+void packFrame(const AVFrame* frame, std::vector<std::uint8_t>& out)
+{
+    const int w = frame->width, h = frame->height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    out.resize(std::size_t(w) * std::size_t(h) + 2 * std::size_t(cw) * std::size_t(ch));
+    std::uint8_t* p = out.data();
+    for (int plane = 0; plane < 3; ++plane) {
+        const int pw = plane ? cw : w, ph = plane ? ch : h;
+        for (int y = 0; y < ph; ++y, p += pw) std::memcpy(p, frame->data[plane] + y * frame->linesize[plane], std::size_t(pw));
+    }
+}
+
+Picture pictureOf(const AVFrame* frame, int mbWidth, int mbHeight)
+{
+    Picture picture;
+    picture.mbWidth = mbWidth;
+    picture.mbHeight = mbHeight;
+    picture.luma = {frame->data[0], mbWidth * 16, mbHeight * 16, frame->linesize[0]};
+    picture.cb = {frame->data[1], mbWidth * 8, mbHeight * 8, frame->linesize[1]};
+    picture.cr = {frame->data[2], mbWidth * 8, mbHeight * 8, frame->linesize[2]};
+    return picture;
+}
+
+MotionField motionFieldOf(const AVFrame* frame, int mbWidth, int mbHeight)
+{
+    MotionField field(mbWidth, mbHeight);
+    const AVFrameSideData* side = av_frame_get_side_data(frame, AV_FRAME_DATA_MOTION_VECTORS);
+    if (!side) return field;
+    const auto* vectors = reinterpret_cast<const AVMotionVector*>(side->data);
+    const std::size_t count = side->size / sizeof(AVMotionVector);
+    for (std::size_t i = 0; i < count; ++i) {
+        const AVMotionVector& v = vectors[i];
+        if (v.source >= 0 || v.motion_scale <= 0) continue; // forward prediction only
+        const MotionVector mv{v.motion_x * 4 / int(v.motion_scale), v.motion_y * 4 / int(v.motion_scale)};
+        field.setArea(v.dst_x - v.w / 2, v.dst_y - v.h / 2, v.w, v.h, mv);
+    }
+    return field;
+}
+
+} // namespace
+
+struct ConcealingDecoder::State {
+    struct Buffer {
+        FramePtr frame;
+        Sentinel sentinel;
+    };
+    struct Decoded {
+        FramePtr frame;
+        int missingBefore = 0;
+    };
+
+    ConcealmentSettings settings;
+    FrameWriter writer;
+    CodecPtr codec;
+    std::uint64_t seedState = 0x6B657374ull;
+    std::vector<Buffer> allocated; // buffers handed out while decoding the current access unit
+    FramePtr previous;             // the last decoded picture, reference for boundary matching
+    std::map<std::int64_t, Decoded> pending; // decoded, not yet output, by access unit number
+    std::int64_t unitNumber = 0;
+    int missing = 0;               // pictures lost since the last decoded one
+    FrameNumTracker frameNums;
+    std::vector<std::uint8_t> lastOutput;
+    int lastWidth = 0, lastHeight = 0;
+    MbGrid lastLossMap;
+    DecodeReport report;
+
+    static int getBuffer(AVCodecContext* context, AVFrame* frame, int flags)
+    {
+        auto* self = static_cast<State*>(context->opaque);
+        const int result = avcodec_default_get_buffer2(context, frame, flags);
+        if (result < 0) return result;
+        Sentinel sentinel(nextSentinelSeed(self->seedState), frame->linesize[0]);
+        sentinel.fill(Plane{frame->data[0], frame->width, frame->height, frame->linesize[0]});
+        FramePtr copy(av_frame_alloc());
+        if (!copy || av_frame_ref(copy.get(), frame) < 0) return AVERROR(ENOMEM);
+        self->allocated.push_back({std::move(copy), std::move(sentinel)});
+        return 0;
+    }
+
+    void writeRepeats(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            if (lastOutput.empty()) return; // nothing decoded yet: filled in once the size is known
+            writer(lastOutput, lastWidth, lastHeight);
+            ++report.framesWritten;
+        }
+    }
+
+    void output(const AVFrame* frame, int missingBefore)
+    {
+        if (lastOutput.empty() && missingBefore > 0) {
+            // Pictures lost before the first decodable one: mid-grey frames of its size.
+            lastWidth = frame->width;
+            lastHeight = frame->height;
+            lastOutput.assign(std::size_t(lastWidth) * std::size_t(lastHeight)
+                                  + 2 * std::size_t((lastWidth + 1) / 2) * std::size_t((lastHeight + 1) / 2),
+                              128);
+        }
+        writeRepeats(missingBefore);
+        packFrame(frame, lastOutput);
+        lastWidth = frame->width;
+        lastHeight = frame->height;
+        writer(lastOutput, lastWidth, lastHeight);
+        ++report.framesWritten;
+        report.width = lastWidth;
+        report.height = lastHeight;
+    }
+
+    void outputReady(std::vector<FramePtr>& frames)
+    {
+        for (FramePtr& frame : frames) {
+            auto it = pending.find(frame->pts);
+            if (it == pending.end()) continue; // not one of ours (never expected)
+            // Everything decoded earlier that the decoder skipped goes out first.
+            while (pending.begin() != it) {
+                output(pending.begin()->second.frame.get(), pending.begin()->second.missingBefore);
+                pending.erase(pending.begin());
+            }
+            output(frame.get(), it->second.missingBefore);
+            pending.erase(it);
+        }
+    }
+
+    MacroblockCounts& countsFor(PictureType type)
+    {
+        return type == PictureType::I ? report.intra : type == PictureType::P ? report.inter : report.bidir;
+    }
+
+    void conceal(AVFrame* frame, const AccessUnit& unit, MbGrid& grid, const std::vector<FramePtr>& ready)
+    {
+        const Picture picture = pictureOf(frame, grid.width, grid.height);
+        if (unit.type == PictureType::I || settings.inter == InterMethod::None) {
+            const IntraMethod method = unit.type == PictureType::I ? settings.intra : IntraMethod::None;
+            concealSpatially(picture, grid, method);
+            return;
+        }
+        const bool usablePrevious = previous && previous->width == frame->width && previous->height == frame->height;
+        if (!usablePrevious) {
+            // Nothing to predict from: the best a P picture can do is the spatial method.
+            concealSpatially(picture, grid, settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra);
+            return;
+        }
+        MotionField field(grid.width, grid.height);
+        for (const FramePtr& out : ready)
+            if (out->pts == frame->pts) field = motionFieldOf(out.get(), grid.width, grid.height);
+        field.dropLost(grid);
+        concealByBoundaryMatching(picture, pictureOf(previous.get(), grid.width, grid.height), grid, field);
+    }
+
+    void decodeUnit(const AccessUnit& unit)
+    {
+        ++report.accessUnits;
+        missing += frameNums.missingBefore(unit);
+        allocated.clear();
+        const std::int64_t number = unitNumber++;
+        sendUnit(codec.get(), unit, number); // errors in damaged slices are expected; the loss map tells
+        std::vector<FramePtr> ready = receiveAll(codec.get());
+        if (allocated.empty()) {
+            if (unit.hasSlices) ++missing; // nothing of this picture could be decoded
+        } else {
+            FramePtr current = std::move(allocated.back().frame);
+            const Sentinel& sentinel = allocated.back().sentinel;
+            const int mbWidth = (current->width + 15) / 16, mbHeight = (current->height + 15) / 16;
+            MbGrid grid = sentinel.lossMap(Plane{current->data[0], mbWidth * 16, mbHeight * 16, current->linesize[0]},
+                                           mbWidth, mbHeight);
+            lastLossMap = grid;
+            MacroblockCounts& counts = countsFor(unit.type);
+            ++counts.pictures;
+            counts.total += (long long)grid.states.size();
+            const int lost = grid.count(MbState::Lost);
+            counts.lost += lost;
+            if (lost > 0 && settings.conceal) {
+                conceal(current.get(), unit, grid, ready);
+                counts.concealed += grid.count(MbState::Concealed);
+            }
+            ++report.picturesDecoded;
+            report.picturesLost += missing;
+            pending[number] = {referenceTo(current.get()), missing};
+            missing = 0;
+            previous = std::move(current);
+        }
+        allocated.clear();
+        outputReady(ready);
+    }
+
+    void drain()
+    {
+        avcodec_send_packet(codec.get(), nullptr);
+        std::vector<FramePtr> ready = receiveAll(codec.get());
+        outputReady(ready);
+        for (auto& [number, decoded] : pending) output(decoded.frame.get(), decoded.missingBefore);
+        pending.clear();
+        report.picturesLost += missing;
+        writeRepeats(missing);
+        missing = 0;
+        previous.reset();
+    }
+};
+
+ConcealingDecoder::ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer)
+    : state_(std::make_unique<State>())
+{
+    state_->settings = settings;
+    state_->writer = std::move(writer);
+    state_->codec = openH264(0);
+    state_->codec->flags2 |= AV_CODEC_FLAG2_EXPORT_MVS;
+    state_->codec->opaque = state_.get();
+    state_->codec->get_buffer2 = &State::getBuffer;
+    openCodec(state_->codec.get());
+}
+
+ConcealingDecoder::~ConcealingDecoder() = default;
+
+void ConcealingDecoder::decode(const AccessUnit& unit) { state_->decodeUnit(unit); }
+void ConcealingDecoder::finish() { state_->drain(); }
+const DecodeReport& ConcealingDecoder::report() const { return state_->report; }
+const MbGrid& ConcealingDecoder::lastLossMap() const { return state_->lastLossMap; }
+
+struct ReferenceDecoder::State {
+    CodecPtr codec;
+    FrameWriter writer;
+    std::vector<std::uint8_t> packed;
+    int written = 0;
+
+    void write(std::vector<FramePtr>& frames)
+    {
+        for (FramePtr& frame : frames) {
+            packFrame(frame.get(), packed);
+            writer(packed, frame->width, frame->height);
+            ++written;
+        }
+    }
+};
+
+ReferenceDecoder::ReferenceDecoder(int errorConcealment, FrameWriter writer)
+    : state_(std::make_unique<State>())
+{
+    state_->writer = std::move(writer);
+    state_->codec = openH264(errorConcealment);
+    openCodec(state_->codec.get());
+}
+
+ReferenceDecoder::~ReferenceDecoder() = default;
+
+void ReferenceDecoder::decode(const AccessUnit& unit)
+{
+    sendUnit(state_->codec.get(), unit, state_->written);
+    std::vector<FramePtr> frames = receiveAll(state_->codec.get());
+    state_->write(frames);
+}
+
+void ReferenceDecoder::finish()
+{
+    avcodec_send_packet(state_->codec.get(), nullptr);
+    std::vector<FramePtr> frames = receiveAll(state_->codec.get());
+    state_->write(frames);
+}
+
+int ReferenceDecoder::framesWritten() const { return state_->written; }
+
+} // namespace kestrune::decode

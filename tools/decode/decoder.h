@@ -1,0 +1,84 @@
+#pragma once
+// libavcodec's H.264 decoder with its own concealment switched off and ours
+// applied in its picture buffers, so later pictures predict from concealed
+// content. Feed one access unit at a time; frames come out in output order,
+// one per coded picture (lost pictures repeat the previous output frame).
+#include "tools/decode/access_unit.h"
+#include "tools/decode/concealment.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace kestrune::decode {
+
+struct MacroblockCounts {
+    int pictures = 0;
+    long long total = 0;
+    long long lost = 0;
+    long long concealed = 0;
+};
+
+struct DecodeReport {
+    int accessUnits = 0;
+    int picturesDecoded = 0;
+    int picturesLost = 0;     // missing from the stream or undecodable, each output as a repeat
+    int framesWritten = 0;
+    int width = 0;
+    int height = 0;
+    MacroblockCounts intra;   // I pictures
+    MacroblockCounts inter;   // P pictures
+    MacroblockCounts bidir;   // B pictures (concealed like P pictures)
+};
+
+// Receives each output frame: planar Y, U, V of the cropped size, contiguous.
+using FrameWriter = std::function<void(std::span<const std::uint8_t> frame, int width, int height)>;
+
+struct ConcealmentSettings {
+    IntraMethod intra = IntraMethod::Bilinear;
+    InterMethod inter = InterMethod::BoundaryMatching;
+    bool conceal = true; // false: leave lost macroblocks as the decoder left them (for comparisons)
+};
+
+class ConcealingDecoder {
+public:
+    ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer);
+    ~ConcealingDecoder();
+    ConcealingDecoder(const ConcealingDecoder&) = delete;
+    ConcealingDecoder& operator=(const ConcealingDecoder&) = delete;
+
+    void decode(const AccessUnit& unit);
+    // Drains the decoder and writes what is still pending.
+    void finish();
+    const DecodeReport& report() const;
+    // Loss map of the most recently decoded picture, before concealment (for tests).
+    const MbGrid& lastLossMap() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// Use libavcodec's built-in concealment instead of ours (a reference for measurements):
+// every access unit decoded as it comes, no loss detection.
+class ReferenceDecoder {
+public:
+    ReferenceDecoder(int errorConcealment, FrameWriter writer);
+    ~ReferenceDecoder();
+    ReferenceDecoder(const ReferenceDecoder&) = delete;
+    ReferenceDecoder& operator=(const ReferenceDecoder&) = delete;
+    void decode(const AccessUnit& unit);
+    void finish();
+    int framesWritten() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+} // namespace kestrune::decode

@@ -1,0 +1,30 @@
+#pragma once
+// The decoder's command line:
+//   [-ec N] [-error_concealment N] [-P_error_concealment N] -i INPUT -y OUTPUT
+// in any order, integers in the window's syntax.
+#include "tools/decode/concealment.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrune::decode {
+
+struct DecodeOptions {
+    IntraMethod intra = IntraMethod::Bilinear;
+    InterMethod inter = InterMethod::BoundaryMatching;
+    std::string input;
+    std::string output;
+    bool help = false;
+};
+
+struct ParsedOptions {
+    DecodeOptions options;
+    std::string error; // empty when the command line is good
+};
+
+ParsedOptions parseDecodeOptions(const std::vector<std::string_view>& arguments);
+
+const char* decodeUsage();
+
+} // namespace kestrune::decode

@@ -1,0 +1,86 @@
+#include "tools/decode/run.h"
+
+#include "tools/common/atomic_output.h"
+#include "tools/decode/access_unit_reader.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+namespace kestrune::decode {
+
+RunResult runDecode(const DecodeOptions& options, const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+{
+    const auto start = std::chrono::steady_clock::now();
+    std::error_code sizeError;
+    if (std::filesystem::is_directory(options.input)) throw std::runtime_error(options.input + " is a directory");
+    const std::uint64_t total = std::filesystem::file_size(options.input, sizeError);
+    AccessUnitReader reader{std::filesystem::path(options.input)};
+    if (!reader.isOpen()) throw std::runtime_error(reader.error().empty() ? "cannot open " + options.input : reader.error());
+
+    AtomicOutput output{std::filesystem::path(options.output)};
+    if (!output.ok()) throw std::runtime_error(output.error());
+    bool writeFailed = false;
+    ConcealingDecoder decoder({options.intra, options.inter, true},
+                              [&](std::span<const std::uint8_t> frame, int, int) {
+                                  if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
+                              });
+    AccessUnit unit;
+    int units = 0;
+    while (reader.next(unit)) {
+        decoder.decode(unit);
+        if (writeFailed) throw std::runtime_error(output.error());
+        if (progress && ++units % 64 == 0) progress(reader.bytesRead(), total);
+    }
+    if (!reader.error().empty()) throw std::runtime_error(reader.error());
+    decoder.finish();
+    if (writeFailed) throw std::runtime_error(output.error());
+
+    RunResult result;
+    result.report = decoder.report();
+    result.inputBytes = reader.bytesRead();
+    if (result.report.framesWritten == 0)
+        throw std::runtime_error("no picture could be decoded from " + options.input
+                                 + (result.report.accessUnits == 0 ? " (no H.264 access unit found)" : ""));
+    if (!output.commit()) throw std::runtime_error(output.error());
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (progress) progress(result.inputBytes, total);
+    return result;
+}
+
+namespace {
+
+std::string countsLine(const char* type, const MacroblockCounts& c, const char* method)
+{
+    char line[256];
+    std::snprintf(line, sizeof line, "%s pictures: %d, macroblocks: %lld, lost: %lld, concealed: %lld (%s)\n", type,
+                  c.pictures, c.total, c.lost, c.concealed, method);
+    return line;
+}
+
+} // namespace
+
+std::string formatReport(const RunResult& result, const DecodeOptions& options)
+{
+    const DecodeReport& r = result.report;
+    std::string text;
+    char line[256];
+    std::snprintf(line, sizeof line, "input: %s (%llu bytes, %d access units)\n", options.input.c_str(),
+                  (unsigned long long)result.inputBytes, r.accessUnits);
+    text += line;
+    std::snprintf(line, sizeof line, "output: %s (%dx%d, planar YUV 4:2:0, %d frames)\n", options.output.c_str(), r.width,
+                  r.height, r.framesWritten);
+    text += line;
+    std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d\n", r.picturesDecoded, r.picturesLost);
+    text += line;
+    text += countsLine("I", r.intra, methodName(options.intra));
+    text += countsLine("P", r.inter, methodName(options.inter));
+    if (r.bidir.pictures > 0) text += countsLine("B", r.bidir, methodName(options.inter));
+    const double rate = result.seconds > 0 ? r.framesWritten / result.seconds : 0;
+    std::snprintf(line, sizeof line, "speed: %.1f frames/s (%.3f s)\n", rate, result.seconds);
+    text += line;
+    return text;
+}
+
+} // namespace kestrune::decode
