@@ -2,9 +2,9 @@
 // creates the About and player dialogs after itself), then the event loop.
 #include "main_window/qt_prompts.h"
 #include "main_window/tform1.h"
+#include "runner/conventions.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
@@ -21,7 +21,7 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& error) {
-            if (prompts) prompts->errorBox(QString::fromLocal8Bit(error.what()));
+            if (prompts) prompts->errorBox(kestrune::errorBoxText(QString::fromLocal8Bit(error.what())));
         } catch (...) {
             if (prompts) prompts->errorBox(QStringLiteral("Unknown error."));
         }
@@ -34,7 +34,7 @@ public:
 int main(int argc, char** argv)
 {
     Application application(argc, argv);
-    kestrune::QtPrompts prompts(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName());
+    kestrune::QtPrompts prompts(kestrune::applicationTitle(QCoreApplication::applicationFilePath()));
     application.prompts = &prompts;
     TForm1 Form1(prompts);
     Form1.show();

@@ -53,8 +53,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     Bevel1->setGeometry(8, 110, 388, 4);
 
     Label2 = new QLabel(this);
-    Label2->setText(u"A workbench for error-resilience experiments with H.264/AVC video:\n"
-                    "encode, map NAL units, simulate Gilbert burst loss, decode with\n"
+    Label2->setText(u"A workbench for error-resilience experiments with H.264/AVC video: "
+                    "encode, map NAL units, simulate Gilbert burst loss, decode with "
                     "error concealment, and play the results.\n\n"
                     "Built with Qt, libx264, libavcodec and the IJG JPEG library."_s);
     Label2->setGeometry(16, 122, 380, 110);

@@ -2,6 +2,7 @@
 
 #include "dialogs/handler_guard.h"
 
+#include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,9 @@ TForm3::TForm3(WorkbenchState& state, kestrune::Prompts& prompts, QWidget* paren
     : QDialog(parent), state(state), prompts(prompts)
 {
     setWindowTitle(u"H.264 Video Player..."_s);
+    QFont face = font();
+    face.setPixelSize(11);
+    setFont(face);
     setFixedSize(332, 114);
     setModal(false);
 

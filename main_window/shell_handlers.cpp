@@ -44,6 +44,29 @@ void TForm1::BitBtn1Click()
     Memo1->clear();
 }
 
-void TForm1::XbatchRun() {}
-void TForm1::FbatchRun() {}
-void TForm1::GilbertRun() {}
+kestrune::RunOutcome TForm1::runTool(const kestrune::ToolRun& run)
+{
+    return kestrune::ToolRunner(prompts, logSink()).run(run);
+}
+
+void TForm1::XbatchRun()
+{
+    runTool({u"xbatch.bat"_s, u"xbatch.txt"_s, u"Error in running xbatch.bat"_s,
+             u"Error in Encoding: xbatch.txt not found!"_s});
+}
+
+void TForm1::FbatchRun()
+{
+    if (runTool({u"fbatch.bat"_s, u"fbatch.txt"_s, u"Error in running fbatch.bat"_s,
+                 u"Error in Decoding: fbatch.txt not found!"_s})
+        == kestrune::RunOutcome::Captured)
+        moveDecodedOutput();
+}
+
+void TForm1::GilbertRun()
+{
+    if (runTool({u"gil.bat"_s, u"gilout.txt"_s, u"Error in running gil.bat"_s,
+                 u"Error in Encoding: gilout.txt not found!"_s})
+        == kestrune::RunOutcome::Captured)
+        AnalyzeRun();
+}

@@ -5,6 +5,7 @@
 #include "dialogs/handler_guard.h"
 #include "dialogs/tform2.h"
 #include "dialogs/tform3.h"
+#include "main_window/memo_log_sink.h"
 #include "main_window/nal_legend.h"
 #include "main_window/nal_unit_map.h"
 #include "main_window/radio_group.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -64,6 +66,29 @@ QGridLayout* grid(QWidget* parent)
     return g;
 }
 
+// A column of rows for controls that do not line up in columns.
+QVBoxLayout* rows(QWidget* parent)
+{
+    auto* v = new QVBoxLayout(parent);
+    v->setContentsMargins(6, 4, 6, 4);
+    v->setSpacing(2);
+    return v;
+}
+
+// One row of controls, left to right; nullptr stands for stretching space.
+void addRow(QVBoxLayout* rows, std::initializer_list<QWidget*> widgets)
+{
+    auto* row = new QHBoxLayout;
+    row->setSpacing(6);
+    for (QWidget* w : widgets) {
+        if (w)
+            row->addWidget(w);
+        else
+            row->addStretch();
+    }
+    rows->addLayout(row);
+}
+
 // A tab page with its own grid; callers add rows.
 QWidget* page(QTabWidget* tabs, const QString& caption)
 {
@@ -105,6 +130,10 @@ TForm1::TForm1(kestrune::Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts(prompts)
 {
     setWindowTitle(u"KESTRUNE v1.0"_s);
+    // The window's layout was drawn for an 8-point (11-pixel) face.
+    QFont face = font();
+    face.setPixelSize(11);
+    setFont(face);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
@@ -137,6 +166,7 @@ TForm1::TForm1(kestrune::Prompts& prompts, QWidget* parent)
     buildDecoderGroup();
     buildAnalyzerGroup();
     buildOutputGroup();
+    logSink_ = std::make_unique<MemoLogSink>(Memo1);
     connectHandlers();
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -212,6 +242,8 @@ void TForm1::buildEncoderGroup()
     ComboBox1->addItems({u"Average Bitrate (VBR)"_s, u"Constant Quantizer (QP Mode)"_s,
                          u"Constant Rate Factor (CRF)"_s});
     ComboBox1->setCurrentIndex(0);
+    ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBox1->setMinimumContentsLength(12);
     Label2 = label(u"Target Video Size:"_s, GroupBox3);
     Edit1 = edit(u"500"_s, GroupBox3, 70);
     Label3 = label(u"kbit/sec"_s, GroupBox3);
@@ -313,40 +345,29 @@ void TForm1::buildEncoderGroup()
     auto* analysis = grid(TabSheet4);
     analysis->setVerticalSpacing(2);
     GroupBox5 = new QGroupBox(u"Encoding Settings"_s, TabSheet4);
-    auto* settings = grid(GroupBox5);
-    settings->setVerticalSpacing(2);
+    auto* settings = rows(GroupBox5);
     Label8 = label(u"Min GOP Size:"_s, GroupBox5);
-    Edit5 = edit(u"25"_s, GroupBox5, 45);
+    Edit5 = edit(u"25"_s, GroupBox5, 40);
     Label9 = label(u"Max GOP Size:"_s, GroupBox5);
-    Edit6 = edit(u"250"_s, GroupBox5, 45);
+    Edit6 = edit(u"250"_s, GroupBox5, 40);
     Label10 = label(u"Scene-cut Threshold:"_s, GroupBox5);
-    Edit7 = edit(u"40"_s, GroupBox5, 45);
+    Edit7 = edit(u"40"_s, GroupBox5, 40);
     Label11 = label(u"%"_s, GroupBox5);
     Label16 = label(u"Frame Rate:"_s, GroupBox5);
-    Edit13 = edit(u"25"_s, GroupBox5, 45);
+    Edit13 = edit(u"25"_s, GroupBox5, 40);
     Label17 = label(u"Frames to ecnode:"_s, GroupBox5);
-    Edit14 = edit(u"All"_s, GroupBox5, 45);
+    Edit14 = edit(u"All"_s, GroupBox5, 40);
     Edit14->setToolTip(u"To encode all frames write \"All\""_s);
     CheckBox7 = new QCheckBox(u"Compute PSNR"_s, GroupBox5);
     CheckBox7->setChecked(true);
-    settings->addWidget(Label8, 0, 0);
-    settings->addWidget(Edit5, 0, 1);
-    settings->addWidget(Label9, 0, 3);
-    settings->addWidget(Edit6, 0, 4);
-    settings->addWidget(Label10, 1, 0);
-    settings->addWidget(Edit7, 1, 1);
-    settings->addWidget(Label11, 1, 2);
-    settings->addWidget(Label16, 1, 3);
-    settings->addWidget(Edit13, 1, 4);
-    settings->addWidget(Label17, 2, 0);
-    settings->addWidget(Edit14, 2, 1);
-    settings->addWidget(CheckBox7, 2, 3, 1, 2);
-    settings->setColumnStretch(2, 1);
+    addRow(settings, {Label8, Edit5, nullptr, Label9, Edit6});
+    addRow(settings, {Label10, Edit7, Label11, nullptr});
+    addRow(settings, {Label16, Edit13, nullptr, Label17, Edit14});
+    addRow(settings, {CheckBox7});
     analysis->addWidget(GroupBox5, 0, 0);
 
     GroupBox6 = new QGroupBox(u"Multislicing Settings"_s, TabSheet4);
-    auto* slices = grid(GroupBox6);
-    slices->setVerticalSpacing(2);
+    auto* slices = rows(GroupBox6);
     RadioButton1 = new QRadioButton(u"Fixed-length Slices"_s, GroupBox6);
     RadioButton2 = new QRadioButton(u"Variable-length Slices"_s, GroupBox6);
     RadioButton1->setChecked(true);
@@ -357,14 +378,9 @@ void TForm1::buildEncoderGroup()
     Label14 = label(u"Bytes"_s, GroupBox6);
     for (QWidget* w : {static_cast<QWidget*>(Edit9), static_cast<QWidget*>(Label13), static_cast<QWidget*>(Label14)})
         w->setEnabled(false);
-    slices->addWidget(RadioButton1, 0, 0, 1, 2);
-    slices->addWidget(RadioButton2, 0, 2, 1, 2);
-    slices->addWidget(Label12, 1, 0);
-    slices->addWidget(Edit8, 1, 1);
-    slices->addWidget(Label13, 2, 0);
-    slices->addWidget(Edit9, 2, 1);
-    slices->addWidget(Label14, 2, 2);
-    slices->setColumnStretch(3, 1);
+    addRow(slices, {RadioButton1, nullptr, RadioButton2, nullptr});
+    addRow(slices, {Label12, Edit8, nullptr});
+    addRow(slices, {Label13, Edit9, Label14, nullptr});
     analysis->addWidget(GroupBox6, 1, 0);
 
     GroupBox7 = new QGroupBox(u"Flexible Macroblock Ordering"_s, TabSheet4);
@@ -492,6 +508,8 @@ void TForm1::buildAnalyzerGroup()
     ComboBox2->addItems({u"Encoder Output"_s, u"Channel Output"_s});
     ComboBox2->setCurrentIndex(-1);
     ComboBox2->setEditText(u"Select one source..."_s);
+    ComboBox2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBox2->setMinimumContentsLength(12);
     Button7 = button(u"Play"_s, source);
     sourceGrid->addWidget(Label21, 0, 0);
     sourceGrid->addWidget(ComboBox2, 0, 1);
@@ -508,7 +526,8 @@ void TForm1::buildAnalyzerGroup()
     auto counter = [&](QLabel*& caption, QLabel*& value, const QString& text, int row, int pair) {
         caption = label(text, counters);
         value = label(u"-"_s, counters);
-        value->setMinimumWidth(48);
+        caption->setMinimumWidth(caption->sizeHint().width());
+        value->setMinimumWidth(40);
         counterGrid->addWidget(caption, row, pair * 2);
         counterGrid->addWidget(value, row, pair * 2 + 1);
     };
@@ -520,6 +539,7 @@ void TForm1::buildAnalyzerGroup()
     counter(PpssCaption, PpssValue, u"Number of PPSs:"_s, 2, 1);
     counter(TotalNalUnitsCaption, TotalNalUnitsValue, u"Total Number of NAL units:"_s, 0, 2);
     counter(CurrentNalCaption, CurrentNalValue, u"Current NAL#:"_s, 1, 2);
+    counterGrid->setColumnStretch(6, 1);
     closeRows(counterGrid);
 
     LegendArea = new NalLegend(GroupBox12);

@@ -4,10 +4,13 @@
 // the *_handlers.cpp files by area; every signal reaches its handler through
 // guard(), which shows run-time errors in the central error box.
 #include "main_window/workbench_state.h"
+#include "runner/log_sink.h"
 #include "runner/prompts.h"
+#include "runner/tool_runner.h"
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -37,6 +40,12 @@ public:
     // Runs a handler; a UserError or std::exception it throws is shown in
     // the central error box and the program keeps running.
     void guard(const std::function<void()>& handler);
+
+    // The log (Memo1) as the runner's sink: appended lines, one addition each.
+    kestrune::LogSink& logSink() { return *logSink_; }
+    // Runs a command file the caller has written and captures into the log;
+    // the common part of XbatchRun, FbatchRun and GilbertRun.
+    kestrune::RunOutcome runTool(const kestrune::ToolRun& run);
 
     // --- shell (shell_handlers.cpp)
     void FormCreate();
@@ -239,6 +248,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    std::unique_ptr<kestrune::LogSink> logSink_;
+
     void buildMenus();
     void buildEncoderGroup();
     void buildChannelGroup();
