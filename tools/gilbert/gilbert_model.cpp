@@ -1,0 +1,61 @@
+#include "tools/gilbert/gilbert_model.h"
+
+namespace kestrune::gilbert {
+
+std::optional<GilbertModel> makeModel(int lossPercent, int burstLength, std::string& error)
+{
+    if (burstLength < 1) {
+        error = "the mean burst length must be at least 1, not " + std::to_string(burstLength);
+        return std::nullopt;
+    }
+    if (lossPercent < 0 || lossPercent > 100) {
+        error = "the loss rate must be 0 to 100 percent, not " + std::to_string(lossPercent);
+        return std::nullopt;
+    }
+    GilbertModel m;
+    m.lossPercent = lossPercent;
+    m.burstLength = burstLength;
+    m.lossRate = lossPercent / 100.0;
+    if (lossPercent == 100) {
+        m.p = 1;
+        m.q = 0;
+        return m;
+    }
+    // p <= 1 needs P <= L / (L + 1); compare in integers.
+    const long long L = burstLength;
+    if (static_cast<long long>(lossPercent) * (L + 1) > 100 * L) {
+        const long long largest = 100 * L / (L + 1);
+        error = "a loss rate of " + std::to_string(lossPercent) + "% is impossible with a mean burst length of "
+            + std::to_string(burstLength) + ": the largest is " + std::to_string(largest) + "%";
+        return std::nullopt;
+    }
+    m.q = 1.0 / burstLength;
+    m.p = m.lossRate / (burstLength * (1.0 - m.lossRate));
+    return m;
+}
+
+GilbertChannel::GilbertChannel(const GilbertModel& model, std::uint32_t seed) : model_(model), engine_(seed) {}
+
+bool GilbertChannel::nextDelivered()
+{
+    if (!started_) {
+        started_ = true;
+        bad_ = draw() < model_.lossRate;
+    } else if (bad_) {
+        bad_ = !(draw() < model_.q);
+    } else {
+        bad_ = draw() < model_.p;
+    }
+    return !bad_;
+}
+
+void PatternStats::add(bool delivered, bool previousDelivered)
+{
+    const bool first = count == 0;
+    ++count;
+    if (delivered) return;
+    ++lost;
+    if (first || previousDelivered) ++bursts;
+}
+
+} // namespace kestrune::gilbert
