@@ -1,0 +1,286 @@
+#include "main_window/radio_group.h"
+#include "main_window/tform1.h"
+#include "main_window/up_down.h"
+#include "tests/support/recording_prompts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+std::string str(const QString& s) { return s.toStdString(); }
+
+// A window started in a fresh scratch directory, shown offscreen on the
+// page that holds the controls under test.
+class EncoderPanel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        previous = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        form = std::make_unique<TForm1>(prompts);
+        form->show();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        QDir::setCurrent(previous);
+    }
+
+    void showPage(int index) { form->PageControl1->setCurrentIndex(index); }
+    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // Picks an item of the encoding-mode box the way a user does.
+    void chooseMode(int index)
+    {
+        QComboBox* box = form->ComboBox1;
+        box->setFocus();
+        while (box->currentIndex() < index) QTest::keyClick(box, Qt::Key_Down);
+        while (box->currentIndex() > index) QTest::keyClick(box, Qt::Key_Up);
+    }
+    void typeInto(QLineEdit* edit, const QString& text)
+    {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+    static bool allEnabled(const std::vector<QWidget*>& widgets, bool enabled)
+    {
+        for (QWidget* w : widgets)
+            if (w->isEnabled() != enabled) return false;
+        return true;
+    }
+    // Slice-control states in the order fixed, variable, FMO, radio buttons.
+    std::string sliceStates() const
+    {
+        auto on = [](const std::vector<QWidget*>& ws) {
+            return allEnabled(ws, true) ? '1' : allEnabled(ws, false) ? '0' : '?';
+        };
+        const TForm1& f = *form;
+        return {on({f.Edit8, f.Label12}), on({f.Edit9, f.Label13, f.Label14}), on({f.Edit10, f.Label15}),
+                on({f.RadioButton1, f.RadioButton2})};
+    }
+    QByteArray fileContents(const QString& name) const
+    {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    void createFile(const QString& name) const
+    {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+
+    QTemporaryDir dir;
+    QString previous;
+    kestrune::testing::RecordingPrompts prompts;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(EncoderPanel, EncodingModeSwitchesBitrateAndQuantizerControls)
+{
+    TForm1& f = *form;
+    const std::vector<QWidget*> bitrate{f.Edit1, f.Label2, f.Label3};
+    const std::vector<QWidget*> quantizer{f.TrackBar1, f.UpDown1, f.Edit2, f.Label4, f.Label5};
+    EXPECT_TRUE(allEnabled(bitrate, true));
+    EXPECT_TRUE(allEnabled(quantizer, false));
+    EXPECT_EQ(f.state.rateControlMode, 1);
+
+    chooseMode(1);
+    EXPECT_TRUE(allEnabled(bitrate, false));
+    EXPECT_TRUE(allEnabled(quantizer, true));
+    EXPECT_EQ(f.state.rateControlMode, 2);
+    chooseMode(2);
+    EXPECT_TRUE(allEnabled(quantizer, true));
+    EXPECT_EQ(f.state.rateControlMode, 3);
+    chooseMode(0);
+    EXPECT_TRUE(allEnabled(bitrate, true));
+    EXPECT_TRUE(allEnabled(quantizer, false));
+    EXPECT_EQ(f.state.rateControlMode, 1);
+
+    // Typed text counts only when it matches an item exactly.
+    typeInto(f.ComboBox1->lineEdit(), u"constant quantizer (qp mode)"_s);
+    EXPECT_EQ(f.state.rateControlMode, 1);
+    EXPECT_TRUE(allEnabled(bitrate, true));
+    typeInto(f.ComboBox1->lineEdit(), u"Constant Rate Factor (CRF)"_s);
+    EXPECT_EQ(f.state.rateControlMode, 3);
+    EXPECT_TRUE(allEnabled(bitrate, false));
+    typeInto(f.ComboBox1->lineEdit(), u"Average"_s);
+    EXPECT_EQ(f.state.rateControlMode, 3);
+    EXPECT_TRUE(prompts.events.empty());
+}
+
+TEST_F(EncoderPanel, TrackBarSpinnerAndEditMirrorEachOther)
+{
+    TForm1& f = *form;
+    chooseMode(1);
+
+    f.TrackBar1->setValue(40);
+    EXPECT_EQ(str(f.Edit2->text()), "40");
+    EXPECT_EQ(f.UpDown1->position(), 40);
+
+    typeInto(f.Edit2, u"12"_s);
+    EXPECT_EQ(f.TrackBar1->value(), 12);
+    EXPECT_EQ(f.UpDown1->position(), 12);
+
+    QTest::mouseClick(f.UpDown1->upButton(), Qt::LeftButton);
+    EXPECT_EQ(f.UpDown1->position(), 13);
+    EXPECT_EQ(str(f.Edit2->text()), "13");
+    EXPECT_EQ(f.TrackBar1->value(), 13);
+    QTest::mouseClick(f.UpDown1->downButton(), Qt::LeftButton);
+    QTest::mouseClick(f.UpDown1->downButton(), Qt::LeftButton);
+    EXPECT_EQ(f.TrackBar1->value(), 11);
+    EXPECT_EQ(str(f.Edit2->text()), "11");
+
+    typeInto(f.Edit2, u"99"_s); // "9" moves the bar to 9, "99" clamps to 51
+    EXPECT_EQ(f.TrackBar1->value(), 51);
+    EXPECT_EQ(str(f.Edit2->text()), "51");
+    EXPECT_EQ(f.UpDown1->position(), 51);
+    QTest::mouseClick(f.UpDown1->upButton(), Qt::LeftButton);
+    EXPECT_EQ(f.TrackBar1->value(), 51);
+    EXPECT_TRUE(prompts.events.empty());
+}
+
+TEST_F(EncoderPanel, QuantizerTextThatIsNoIntegerIsReportedAndKept)
+{
+    TForm1& f = *form;
+    chooseMode(1);
+    f.TrackBar1->setValue(30);
+    typeInto(f.Edit2, u"1x"_s);  // "1" moves the bar; "1x" does not convert
+    EXPECT_EQ(f.TrackBar1->value(), 1);
+    EXPECT_EQ(str(f.Edit2->text()), "1x");
+    ASSERT_EQ(prompts.errors().size(), 1);
+    EXPECT_EQ(str(prompts.errors()[0]), "'1x' is not a valid integer value.");
+    f.Edit2->clear();  // empty text changes nothing
+    EXPECT_EQ(f.TrackBar1->value(), 1);
+    EXPECT_EQ(prompts.events.size(), 1u);
+}
+
+TEST_F(EncoderPanel, SliceRadioButtonsAndFmoDriveTheSliceControls)
+{
+    TForm1& f = *form;
+    showPage(3);
+    EXPECT_EQ(sliceStates(), "1001");
+    click(f.RadioButton2);
+    EXPECT_EQ(sliceStates(), "0101");
+    click(f.RadioButton1);
+    EXPECT_EQ(sliceStates(), "1001");
+
+    click(f.CheckBox6);
+    EXPECT_EQ(sliceStates(), "0010");
+    click(f.CheckBox6);
+    EXPECT_EQ(sliceStates(), "1001");
+
+    click(f.RadioButton2);
+    click(f.CheckBox6);
+    EXPECT_EQ(sliceStates(), "0010");
+    click(f.CheckBox6);
+    EXPECT_EQ(sliceStates(), "0101"); // back to the checked radio button's controls
+    EXPECT_TRUE(f.RadioButton2->isChecked());
+}
+
+TEST_F(EncoderPanel, TypingChecksWarnWithoutTouchingTheText)
+{
+    TForm1& f = *form;
+    showPage(3);
+    typeInto(f.Edit5, u"0"_s);
+    EXPECT_EQ(str(f.Edit5->text()), "0");
+    typeInto(f.Edit5, u"-3"_s); // "-" alone does not convert, "-3" is below 1
+    EXPECT_EQ(str(f.Edit5->text()), "-3");
+    typeInto(f.Edit5, u"12"_s);
+
+    click(f.CheckBox6);
+    typeInto(f.Edit10, u"1"_s);
+    typeInto(f.Edit10, u"35"_s); // 3 and 35 are accepted here
+    EXPECT_EQ(str(f.Edit10->text()), "35");
+
+    const QString gop = u"Encoder Error: Min GOP size is 1"_s;
+    const QString groups = u"Encoder Error: The number of slice groups must be in set {2,4,6,8}"_s;
+    EXPECT_EQ(prompts.messages(), (QStringList{gop, gop, groups}));
+    EXPECT_EQ(prompts.errors(), (QStringList{u"'-' is not a valid integer value."_s}));
+    // The conversion error comes between the two Min GOP warnings.
+    ASSERT_EQ(prompts.events.size(), 4u);
+    EXPECT_EQ(prompts.events[1].kind, kestrune::testing::RecordingPrompts::Event::ErrorBox);
+}
+
+TEST_F(EncoderPanel, BrowseButtonsFillTheirFieldsOnlyWhenConfirmed)
+{
+    TForm1& f = *form;
+    prompts.files = {u"/videos/foreman.yuv"_s, std::nullopt, u"/videos/out.264"_s, std::nullopt};
+    click(f.Button1);
+    click(f.Button1);
+    click(f.Button2);
+    click(f.Button2);
+    EXPECT_EQ(str(f.LabeledEdit1->text()), "/videos/foreman.yuv");
+    EXPECT_EQ(str(f.LabeledEdit2->text()), "/videos/out.264");
+    using Event = kestrune::testing::RecordingPrompts::Event;
+    ASSERT_EQ(prompts.events.size(), 4u);
+    EXPECT_EQ(prompts.events[0].kind, Event::OpenDialog);
+    EXPECT_EQ(str(prompts.events[0].text), "YUV File (*.yuv)|*.yuv");
+    EXPECT_EQ(prompts.events[2].kind, Event::SaveDialog);
+    EXPECT_EQ(str(prompts.events[2].text), "H.264 File (*.264)|*.264");
+}
+
+TEST_F(EncoderPanel, EncodeStopsAtTheFirstFailingCheckBeforeWritingAnything)
+{
+    TForm1& f = *form;
+    click(f.Button3);
+    createFile(u"x264.exe"_s);
+    f.LabeledEdit1->setText(u"foreman.yuv"_s);
+    click(f.Button3);
+    createFile(u"foreman.yuv"_s);
+    click(f.Button3);
+    f.LabeledEdit2->setText(u"out.264"_s);
+    f.Edit14->setText(u"all"_s);
+    click(f.Button3);
+    f.Edit14->setText(u"All"_s);
+    click(f.Button3); // width and height still empty
+
+    EXPECT_EQ(prompts.messages(),
+              (QStringList{u"Error: x264.exe not found!"_s, u"Encoder Error! Input YUV File (foreman.yuv) not found!"_s,
+                           u"Encoder Error! Please specify an (H.264) output file!"_s,
+                           u"Encoder Error: Please enter the number of frames to be encoded (default is All)!"_s,
+                           u"Encoder Error: Input Width/Height is incorrect!"_s}));
+    EXPECT_FALSE(QFile::exists(dir.filePath(u"xbatch.bat"_s)));
+    EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
+}
+
+TEST_F(EncoderPanel, EncodeFindsItsFilesInTheStartDirectory)
+{
+    TForm1& f = *form;
+    createFile(u"x264.exe"_s);
+    createFile(u"foreman.yuv"_s);
+    f.LabeledEdit1->setText(u"foreman.yuv"_s);
+    f.LabeledEdit2->setText(u"out.264"_s);
+    f.LabeledEdit5->setText(u"176"_s);
+    f.LabeledEdit7->setText(u"144"_s);
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path())); // e.g. a file dialog moved it
+    click(f.Button3);
+    EXPECT_TRUE(prompts.messages().isEmpty()) << str(prompts.messages().join(u'\n'));
+    EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
+    EXPECT_EQ(fileContents(u"xbatch.bat"_s).toStdString(),
+              "x264 --bitrate 500 --min-keyint 25 --keyint 250 --scenecut 40 --fps 25 --slices 1"
+              " --me \"hex\" --ref 1 --mixed-refs --merange 16 --partitions \"i8x8\"\"i4x4\"\"p8x8\""
+              " foreman.yuv -o out.264 176x144 >xbatch.txt 2>&1\r\n");
+    EXPECT_EQ(str(f.Memo1->toPlainText()), "Please wait...");
+}
+
+} // namespace
