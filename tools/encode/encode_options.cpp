@@ -6,6 +6,11 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cstdint>
+
+extern "C" {
+#include <x264.h>
+}
 
 namespace kestrune {
 namespace {
@@ -49,8 +54,6 @@ constexpr std::array kFlagOptions{
     FlagOption{"--no-mixed-refs", &EncodeOptions::mixedRefs, false},
 };
 
-constexpr std::array<std::string_view, 5> kMotionEstimation{"dia", "hex", "umh", "esa", "tesa"};
-
 std::string quoted(std::string_view text)
 {
     return "'" + std::string(text) + "'";
@@ -69,12 +72,21 @@ int integerValue(const IntegerOption& option, std::string_view value)
     return *number;
 }
 
+// A quote can stay between names: under the C runtime's rules the window's
+// "i8x8""i4x4""p8x8" becomes the one word i8x8"i4x4"p8x8.
 bool isSeparator(char c)
 {
-    return c == ',' || c == ':' || c == '+' || c == ' ';
+    return c == ',' || c == ':' || c == '+' || c == ' ' || c == '"';
 }
 
 } // namespace
+
+int motionEstimationIndex(std::string_view name)
+{
+    for (int i = 0; x264_motion_est_names[i]; ++i)
+        if (name == x264_motion_est_names[i]) return i;
+    return -1;
+}
 
 Partitions parsePartitions(std::string_view text)
 {
@@ -105,18 +117,14 @@ Partitions parsePartitions(std::string_view text)
 
 FrameSize parseFrameSize(std::string_view text)
 {
-    std::optional<FrameSize> found;
+    // Where two splits both read (only "0x0xN"), they give the same size.
     for (std::size_t at = 0; at < text.size(); ++at) {
         if (text[at] != 'x' && text[at] != 'X') continue;
         const auto width = parseInteger(text.substr(0, at));
         const auto height = parseInteger(text.substr(at + 1));
-        if (!width || !height) continue;
-        // Where two splits both read (only "0x0xN"), they give the same size.
-        found = FrameSize{*width, *height};
-        break;
+        if (width && height) return {*width, *height};
     }
-    if (!found) throw OptionError("picture size " + quoted(text) + " is not WIDTHxHEIGHT");
-    return *found;
+    throw OptionError("picture size " + quoted(text) + " is not WIDTHxHEIGHT");
 }
 
 std::optional<FrameSize> frameSizeFromFileName(std::string_view path)
@@ -139,9 +147,14 @@ std::optional<FrameSize> frameSizeFromFileName(std::string_view path)
     return last;
 }
 
+std::string sizeText(FrameSize size)
+{
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
 std::string frameSizeError(FrameSize size)
 {
-    const std::string text = std::to_string(size.width) + "x" + std::to_string(size.height);
+    const std::string text = sizeText(size);
     if (size.width <= 0 || size.height <= 0) return "picture size " + text + ": width and height must be positive";
     if (size.width % 2 || size.height % 2) return "picture size " + text + ": width and height must be even for 4:2:0";
     if (size.width < 16 || size.height < 16) return "picture size " + text + ": width and height must be at least 16";
@@ -183,7 +196,7 @@ EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args)
         }
         if (arg == "--me") {
             const std::string_view method = value();
-            if (std::find(kMotionEstimation.begin(), kMotionEstimation.end(), method) == kMotionEstimation.end())
+            if (motionEstimationIndex(method) < 0)
                 throw OptionError("--me must be dia, hex, umh, esa or tesa, not " + quoted(method));
             options.motionEstimation = method;
             continue;

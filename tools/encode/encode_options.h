@@ -62,9 +62,12 @@ struct EncodeOptions {
 EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args);
 
 // "all", "none", or the names i8x8, i4x4, p8x8, p4x4 in any order, back to
-// back or separated by commas (b8x8 is accepted and has no effect without B
+// back or separated by commas or double quotes (b8x8 is accepted and has no effect without B
 // frames); throws OptionError.
 Partitions parsePartitions(std::string_view text);
+
+// libx264's number of a motion search method ("dia" is 0), -1 for none.
+int motionEstimationIndex(std::string_view name);
 
 // "WxH" where W and H use the shared integer syntax (so "0xB0x144" is
 // 176x144); throws OptionError when no split reads as two integers.
@@ -72,6 +75,9 @@ FrameSize parseFrameSize(std::string_view text);
 
 // The last "WxH" in a file name such as "sample_352x288.yuv", if any.
 std::optional<FrameSize> frameSizeFromFileName(std::string_view path);
+
+// "176x144"
+std::string sizeText(FrameSize size);
 
 // Empty when width and height suit 4:2:0 encoding, otherwise the reason.
 std::string frameSizeError(FrameSize size);

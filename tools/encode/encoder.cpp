@@ -2,11 +2,14 @@
 
 #include "tools/common/atomic_output.h"
 #include "tools/encode/encode_report.h"
+#include "tools/encode/frame_prefetch.h"
 #include "tools/encode/yuv_input.h"
 
 #include <chrono>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -29,14 +32,21 @@ void logLine(const ReportStyle& style, int level, const std::string& text)
     std::fprintf(stderr, "%s [%s]: %s\n", style.name.c_str(), levelName(level), text.c_str());
 }
 
+struct LibraryLog {
+    const ReportStyle* style;
+    bool quiet = false;  // after a failure only our one error line is wanted
+};
+
 // libx264's messages get our prefix; they already end in a newline. Its
 // advice to use tuning options this tool does not have is left out.
 void forwardLibraryLog(void* context, int level, const char* format, va_list args)
 {
+    const auto* log = static_cast<const LibraryLog*>(context);
     const std::string_view text = format;
-    if (text.starts_with("--%s used with psy on") || text.starts_with("--tune %s should be used")) return;
-    const auto* style = static_cast<const ReportStyle*>(context);
-    std::fprintf(stderr, "%s [%s]: ", style->name.c_str(), levelName(level));
+    if ((log->quiet && level > X264_LOG_ERROR) || text.starts_with("--%s used with psy on")
+        || text.starts_with("--tune %s should be used"))
+        return;
+    std::fprintf(stderr, "%s [%s]: ", log->style->name.c_str(), levelName(level));
     std::vfprintf(stderr, format, args);
 }
 
@@ -92,9 +102,7 @@ void configureEncoder(const EncodeOptions& o, x264_param_t& p)
     p.i_slice_count = o.slices;
     p.i_slice_max_size = o.maxSliceSize;
 
-    static constexpr const char* methods[] = {"dia", "hex", "umh", "esa", "tesa"};
-    for (int m = 0; m < 5; ++m)
-        if (o.motionEstimation == methods[m]) p.analyse.i_me_method = m;
+    p.analyse.i_me_method = motionEstimationIndex(o.motionEstimation);
     p.analyse.i_me_range = o.meRange;
     p.analyse.b_chroma_me = o.chromaMe;
     p.i_frame_reference = o.references;
@@ -111,46 +119,81 @@ void configureEncoder(const EncodeOptions& o, x264_param_t& p)
     p.analyse.inter = inter;
 }
 
+std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x264_param_t& effective)
+{
+    struct Setting {
+        const char* option;
+        int requested;
+        int effective;
+        const char* why;
+    };
+    const Setting settings[] = {
+        {"--slices", requested.i_slice_count, effective.i_slice_count, "at most one slice per macroblock row"},
+        {"--min-keyint", requested.i_keyint_min, effective.i_keyint_min, "at most half of --keyint plus one"},
+        {"--merange", requested.analyse.i_me_range, effective.analyse.i_me_range, "at most 16 with --me dia or hex"},
+    };
+    std::vector<std::string> warnings;
+    for (const Setting& s : settings) {
+        // 0 asks libx264 to choose, so any value it picks is what was asked for.
+        if (s.requested == 0 || s.requested == s.effective) continue;
+        warnings.push_back(std::string(s.option) + " " + std::to_string(s.requested) + " is not possible here ("
+                           + s.why + "); using " + std::to_string(s.effective));
+    }
+    return warnings;
+}
+
+std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes)
+{
+    std::vector<std::string> warnings;
+    // A size in the file name that disagrees usually means a mistyped size.
+    if (const auto named = frameSizeFromFileName(input); named && *named != size)
+        warnings.push_back("the input's name suggests " + sizeText(*named) + " but the size given is " + sizeText(size));
+    if (leftoverBytes != 0)
+        warnings.push_back("input size is not a whole number of " + sizeText(size) + " frames; the last "
+                           + std::to_string(leftoverBytes) + " bytes are ignored");
+    return warnings;
+}
+
 EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
 {
     const FrameSize size = options.size.value_or(FrameSize{});
     YuvFrameReader input(options.input, size.width, size.height);
     if (input.frameCount() == 0)
-        throw EncodeError("input " + options.input + " holds no complete " + std::to_string(size.width) + "x"
-                          + std::to_string(size.height) + " frame (" + std::to_string(input.frameBytes())
-                          + " bytes each)");
-    if (input.leftoverBytes() != 0)
-        logLine(style, X264_LOG_WARNING,
-                "input size is not a whole number of " + std::to_string(size.width) + "x"
-                    + std::to_string(size.height) + " frames; the last " + std::to_string(input.leftoverBytes())
-                    + " bytes are ignored");
+        throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
+                          + std::to_string(input.frameBytes()) + " bytes each)");
+    for (const std::string& warning : inputWarnings(options.input, size, input.leftoverBytes()))
+        logLine(style, X264_LOG_WARNING, warning);
     const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
                                                   : input.frameCount();
 
     x264_param_t param;
     configureEncoder(options, param);
-    param.i_frame_total = static_cast<int>(total);
+    param.i_frame_total = static_cast<int>(std::min<std::int64_t>(total, INT_MAX));
     // PSNR and SSIM are computed only at log level info or above.
     param.i_log_level = X264_LOG_INFO;
+    LibraryLog libraryLog{&style};
     param.pf_log = forwardLibraryLog;
-    param.p_log_private = const_cast<ReportStyle*>(&style);
+    param.p_log_private = &libraryLog;
 
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.output, ec))
+        throw EncodeError("cannot write output " + options.output + ": it is a directory");
     AtomicOutput output(options.output);
     if (!output.ok()) throw EncodeError(output.error());
     logLine(style, X264_LOG_INFO, settingsSummary(options, total));
 
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
     if (!encoder) throw EncodeError("libx264 refused these settings");
+    x264_param_t effective;
+    x264_encoder_parameters(encoder.get(), &effective);
+    for (const std::string& warning : adjustedSettings(param, effective)) logLine(style, X264_LOG_WARNING, warning);
 
-    std::vector<std::uint8_t> frame(input.frameBytes());
+    std::vector<std::uint8_t> frame;
     x264_picture_t picture;
     x264_picture_init(&picture);
     picture.img.i_csp = X264_CSP_I420;
     picture.img.i_plane = 3;
     const int w = size.width, h = size.height;
-    picture.img.plane[0] = frame.data();
-    picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
-    picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
     picture.img.i_stride[0] = w;
     picture.img.i_stride[1] = picture.img.i_stride[2] = w / 2;
 
@@ -164,6 +207,13 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         const int bytes = x264_encoder_encode(encoder.get(), &nals, &nalCount, in, &out);
         if (bytes < 0) throw EncodeError("libx264 failed to encode a frame");
         if (bytes > 0) {
+            for (int i = 0; i < nalCount; ++i) {
+                if (nals[i].i_type != NAL_SLICE && nals[i].i_type != NAL_SLICE_IDR) continue;
+                const auto size = static_cast<std::size_t>(nals[i].i_payload) - (nals[i].b_long_startcode ? 4 : 3);
+                result.largestSlice = std::max(result.largestSlice, size);
+                if (options.maxSliceSize > 0 && size > static_cast<std::size_t>(options.maxSliceSize))
+                    ++result.oversizedSlices;
+            }
             // With Annex B the payloads of one picture lie back to back.
             if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw EncodeError(output.error());
             result.bytes += bytes;
@@ -179,15 +229,30 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         }
     };
 
-    for (std::int64_t n = 0; n < total; ++n) {
-        if (!input.readFrame(frame)) break;
-        picture.i_pts = n;
-        encodeOne(&picture);
+    try {
+        FramePrefetcher frames(input, total);
+        for (std::int64_t n = 0; frames.next(frame); ++n) {
+            // libx264 copies the picture before returning, so the buffer can be reused.
+            picture.img.plane[0] = frame.data();
+            picture.img.plane[1] = frame.data() + static_cast<std::size_t>(w) * h;
+            picture.img.plane[2] = picture.img.plane[1] + static_cast<std::size_t>(w / 2) * (h / 2);
+            picture.i_pts = n;
+            encodeOne(&picture);
+        }
+        while (x264_encoder_delayed_frames(encoder.get()) > 0) encodeOne(nullptr);
+    } catch (...) {
+        libraryLog.quiet = true;  // no statistics of a stream that is thrown away
+        throw;
     }
-    while (x264_encoder_delayed_frames(encoder.get()) > 0) encodeOne(nullptr);
     if (style.progress) std::fprintf(stderr, "%80s\r", "");
 
     encoder.reset();  // prints libx264's statistics
+    // libx264 cannot split a macroblock, so a tiny limit cannot always be kept.
+    if (result.oversizedSlices > 0)
+        logLine(style, X264_LOG_WARNING,
+                std::to_string(result.oversizedSlices) + " slice NAL units exceed --max-slicesize "
+                    + std::to_string(options.maxSliceSize) + " (largest " + std::to_string(result.largestSlice)
+                    + " bytes): a single macroblock did not fit");
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!output.commit()) throw EncodeError(output.error());
     return result;

@@ -44,6 +44,7 @@ int main(int argc, char** argv)
         if (i + 1 >= argc) return fail("option " + std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
         if (!target) {
+            if (value.empty()) return fail("-o needs a file name");
             output = value;
             continue;
         }

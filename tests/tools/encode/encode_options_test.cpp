@@ -1,5 +1,6 @@
 #include "tools/encode/encode_options.h"
 #include "tools/encode/encode_report.h"
+#include "tools/encode/encoder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -107,6 +108,9 @@ TEST(PartitionsTest, NamesAreFoundBackToBackOrSeparated)
     EXPECT_EQ(parsePartitions("all"), (Partitions{true, true, true, true}));
     EXPECT_EQ(parsePartitions("p4x4i4x4"), (Partitions{false, true, false, true}));
     EXPECT_EQ(parsePartitions("i8x8,p8x8"), (Partitions{true, false, true, false}));
+    // The window's quoted names after the C runtime's splitting keep the inner quotes.
+    EXPECT_EQ(parsePartitions("i8x8\"i4x4\"p8x8"), (Partitions{true, true, true, false}));
+    EXPECT_EQ(parsePartitions("\"i4x4\""), (Partitions{false, true, false, false}));
     EXPECT_EQ(parsePartitions("b8x8"), (Partitions{false, false, false, false}));
     EXPECT_THROW(parsePartitions("i8x8i16x16"), OptionError);
     EXPECT_THROW(parsePartitions("All"), OptionError);
@@ -145,6 +149,30 @@ TEST(FrameSizeTest, SizeInAFileName)
     EXPECT_EQ(frameSizeFromFileName("a_1x2_176x144.yuv"), (FrameSize{176, 144}));
     EXPECT_EQ(frameSizeFromFileName("foreman.yuv"), std::nullopt);
     EXPECT_EQ(frameSizeFromFileName("x264.yuv"), std::nullopt);
+}
+
+TEST(ConfigureEncoderTest, SettingsChangedByTheLibraryAreNamed)
+{
+    x264_param_t requested, effective;
+    x264_param_default(&requested);
+    requested.i_slice_count = 40;
+    requested.i_keyint_min = 0;
+    requested.analyse.i_me_range = 16;
+    effective = requested;
+    EXPECT_TRUE(adjustedSettings(requested, effective).empty());
+    effective.i_slice_count = 9;
+    effective.i_keyint_min = 25;  // asked for automatic: not a change
+    EXPECT_THAT(adjustedSettings(requested, effective),
+                ::testing::ElementsAre("--slices 40 is not possible here (at most one slice per macroblock row); using 9"));
+}
+
+TEST(InputWarningsTest, MismatchedNameAndPartialFrame)
+{
+    EXPECT_TRUE(inputWarnings("clip_176x144.yuv", {176, 144}, 0).empty());
+    EXPECT_TRUE(inputWarnings("clip.yuv", {176, 144}, 0).empty());
+    EXPECT_THAT(inputWarnings("dir/clip_352x288.yuv", {176, 144}, 10),
+                ::testing::ElementsAre("the input's name suggests 352x288 but the size given is 176x144",
+                                       "input size is not a whole number of 176x144 frames; the last 10 bytes are ignored"));
 }
 
 TEST(EncodeReportTest, BitrateAndSpeedLines)

@@ -61,7 +61,7 @@ protected:
                                 options + std::vector<std::string>{(*sampleDir / "sample.yuv").string(), "-o", "out.264", "176x144"},
                                 dir.path());
     }
-    probe::Stream stream() { return probe::parseStream(probe::readFile((dir / "out.264").string())); }
+    probe::Stream stream() { return probe::parseStream((dir / "out.264").string()); }
 
     static ScratchDirectory* sampleDir;
     ScratchDirectory dir;
@@ -120,6 +120,15 @@ TEST_F(EncodeStreamTest, FourSlicesCoverEveryPictureInOrder)
     }
 }
 
+TEST_F(EncodeStreamTest, MoreSlicesThanMacroblockRowsAreReportedNotHidden)
+{
+    const auto run = encode({"--qp", "28", "--frames", "2", "--slices", "40"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("[warning]: --slices 40 is not possible here"));
+    EXPECT_THAT(run.err, HasSubstr("using 9"));
+    for (const auto& picture : stream().pictures()) EXPECT_EQ(picture.size(), 9u);
+}
+
 TEST_F(EncodeStreamTest, MaxSliceSizeBoundsEverySliceNalUnit)
 {
     ASSERT_EQ(encode({"--bitrate", "500", "--max-slicesize", "300"}).exitCode, 0);
@@ -127,6 +136,20 @@ TEST_F(EncodeStreamTest, MaxSliceSizeBoundsEverySliceNalUnit)
     ASSERT_EQ(s.pictures().size(), static_cast<std::size_t>(kFrames));
     EXPECT_GT(s.slices.size(), static_cast<std::size_t>(kFrames)) << "some pictures need several slices";
     for (const auto& slice : s.slices) EXPECT_LE(slice.nalSize, 300u);
+}
+
+TEST_F(EncodeStreamTest, SliceSizeLimitTooSmallForOneMacroblockIsReported)
+{
+    const auto run = encode({"--qp", "20", "--frames", "2", "--max-slicesize", "20"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::size_t over = 0, largest = 0;
+    for (const auto& slice : stream().slices) {
+        over += slice.nalSize > 20;
+        largest = std::max(largest, slice.nalSize);
+    }
+    ASSERT_GT(over, 0u);
+    EXPECT_THAT(run.err, HasSubstr("[warning]: " + std::to_string(over) + " slice NAL units exceed --max-slicesize 20 (largest "
+                                   + std::to_string(largest) + " bytes)"));
 }
 
 TEST_F(EncodeStreamTest, FramesLimitsThePictureCount)
@@ -200,6 +223,7 @@ TEST_F(EncodeStreamTest, SizeIsTakenFromTheInputFileNameWhenNotGiven)
     const auto run = testing::runTool(KESTRUNE_ENCODE_EXE, {"clip_176x144.yuv", "-o", "out.264"}, dir.path());
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(stream().spsList.at(0).width_in_mbs, 11);
+    EXPECT_THAT(run.err, Not(HasSubstr("[warning]")));
 }
 
 // Every failure: one line naming the problem, a non-zero exit, and the
@@ -254,6 +278,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"NotAnInteger", {"--bitrate", "5OO", "in.yuv", "-o", "out.264", "176x144"}, "--bitrate needs an integer, not '5OO'"},
         BadRun{"QpOutOfRange", {"--qp", "52", "in.yuv", "-o", "out.264", "176x144"}, "--qp must be 0..51"},
         BadRun{"NoOutputName", {"in.yuv", "176x144"}, "no output file given"},
+        BadRun{"OutputIsADirectory", {"in.yuv", "-o", ".", "176x144"}, "cannot write output .: it is a directory"},
         BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot create"}),
     [](const ::testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 

@@ -147,6 +147,7 @@ TEST(MakeSampleToolTest, BadArgumentsFailWithoutWritingAnything)
         {{"--height", "1.5"}, "--height needs an integer, not '1.5'"},
         {{"--size", "4"}, "unknown option '--size'"},
         {{"-o"}, "option -o needs a value"},
+        {{"-o", ""}, "-o needs a file name"},
         {{"-o", "missing/dir/x.yuv"}, "cannot create"},
     };
     for (const auto& [args, message] : cases) {
