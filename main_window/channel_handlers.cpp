@@ -1,5 +1,6 @@
 // Channel: Gilbert loss pattern, channel output and the dropped list.
 #include "main_window/tform1.h"
+#include "main_window/memo_log_sink.h"
 #include "runner/file_checks.h"
 #include "runner/analyzer_interface.h"
 #include "runner/channel_command.h"
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 
 using namespace Qt::StringLiterals;
 
@@ -40,8 +40,7 @@ void TForm1::Button4Click()
     if (!QFile::exists(u"gilbert.txt"_s)) return;
     kestrune::TextReader pattern(u"gilbert.txt"_s);
     const QString dropped = kestrune::droppedNalUnits(state.nalUnitCount, [&] { return pattern.readInteger(); });
-    Memo1->appendPlainText(u"Dropped NAL units:"_s);
-    Memo1->appendPlainText(dropped);
+    MemoLogSink(Memo1).appendLines({u"Dropped NAL units:"_s, dropped});
 }
 
 void TForm1::Button9Click()
