@@ -148,6 +148,12 @@ protected:
                                             << prompts.errors().join(u" | "_s).toStdString();
         prompts.clear();
     }
+    // As a user's choice in the source box.
+    void chooseSource(int item)
+    {
+        form->ComboBox2->setCurrentIndex(item);
+        emit form->ComboBox2->activated(item);
+    }
     void expectMapShows(const StreamCounts& c)
     {
         EXPECT_EQ(form->TotalNalUnitsValue->text(), QString::number(c.total));
@@ -184,7 +190,7 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     ASSERT_GT(encoded.size(), 10) << log().toStdString();
 
     // The map of the encoder output.
-    form->ComboBox2->setCurrentIndex(0);
+    chooseSource(0);
     expectNoBoxes("map");
     const StreamCounts encodedCounts = countsOf(encoded);
     expectMapShows(encodedCounts);
@@ -237,7 +243,7 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     EXPECT_LT(psnrWithoutConcealment, kFloor);
 
     // Remove one NAL unit of the channel output: the map shrinks by one.
-    form->ComboBox2->setCurrentIndex(1);
+    chooseSource(1);
     expectNoBoxes("channel map");
     expectMapShows(countsOf(lossy));
     form->StringGrid1->selectColumn(int(lossy.size()) - 1);
