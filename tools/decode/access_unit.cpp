@@ -10,6 +10,8 @@ int FrameNumTracker::missingBefore(const AccessUnit& unit)
     int missing = 0;
     if (unit.idr) {
         missing = 0;
+    } else if (unit.hasSps && unit.type == PictureType::P) {
+        missing = std::max(unit.frameNum, 1);
     } else if (!started_) {
         // The stream starts after its IDR: that picture and the ones before this were lost.
         missing = unit.frameNum;

@@ -11,6 +11,7 @@ enum class PictureType { I, P, B };
 struct AccessUnit {
     std::vector<std::uint8_t> bytes; // start codes included; parameter sets and SEI too
     bool hasSlices = false;          // false: only non-VCL NAL units (e.g. trailing parameter sets)
+    bool hasSps = false;             // a sequence parameter set came with it
     bool idr = false;
     bool reference = false;          // nal_ref_idc != 0
     int frameNum = 0;
@@ -19,9 +20,12 @@ struct AccessUnit {
 };
 
 // Pictures missing right before an access unit, from frame_num alone
-// (clause 7.4.3: a reference picture advances frame_num by one). When frame_num
-// fell back towards 0 without an IDR, the IDR that reset it was lost too; the
-// smaller of the two explanations is taken.
+// (clause 7.4.3: a reference picture advances frame_num by one) and the access
+// unit structure. Our encoder sends parameter sets only before IDR pictures,
+// so a P picture arriving with an SPS means the IDR it followed was lost,
+// together with the pictures between them. Otherwise, when frame_num fell back
+// towards 0 without an IDR, either the IDR that reset it was lost or frame_num
+// wrapped; the smaller of the two explanations is taken.
 class FrameNumTracker {
 public:
     int missingBefore(const AccessUnit& unit);

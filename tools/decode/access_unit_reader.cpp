@@ -11,6 +11,7 @@ void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& p
     static constexpr std::uint8_t startCode[] = {0, 0, 0, 1};
     unit.bytes.insert(unit.bytes.end(), std::begin(startCode), std::end(startCode));
     unit.bytes.insert(unit.bytes.end(), nal.bytes.begin(), nal.bytes.end());
+    unit.hasSps = unit.hasSps || parsed.header.nal_unit_type == h264::NalSps;
     if (!h264::isPrimarySliceNalType(parsed.header.nal_unit_type) || !parsed.slice || !parsed.slice->typeParsed) return;
     const h264::SliceHeader& slice = *parsed.slice;
     if (!unit.hasSlices) {

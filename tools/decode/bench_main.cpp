@@ -1,6 +1,7 @@
 // kestrune-decode-bench: helpers for bench/decode_*.sh and the tests that
 // compare our concealment with libavcodec's own.
-//   drop --rate R --seed S IN OUT      drop slice NAL units (types 1 and 5) with probability R
+//   drop --rate R --seed S [--keep-idr] IN OUT
+//                                      drop slice NAL units (types 1 and 5, or 1 only) with probability R
 //   reference [--ec N] -i IN -y OUT    decode with libavcodec alone (its built-in concealment N, default 3)
 //   time [--ec N] [-error_concealment N] [-P_error_concealment N] -i IN [--repeat K]
 //                                      seconds for ours and for libavcodec alone on the same access units
@@ -46,14 +47,16 @@ int drop(const std::vector<std::string>& args)
 {
     double rate = 0.1;
     unsigned seed = 1;
+    bool keepIdr = false;
     std::vector<std::string> files;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--rate" && i + 1 < args.size()) rate = std::stod(args[++i]);
         else if (args[i] == "--seed" && i + 1 < args.size()) seed = unsigned(intValue(args[++i]));
+        else if (args[i] == "--keep-idr") keepIdr = true;
         else files.push_back(args[i]);
     }
     if (files.size() != 2) throw std::runtime_error("drop needs IN and OUT");
-    const DropResult result = dropSlicesFromFile(files[0], files[1], rate, seed);
+    const DropResult result = dropSlicesFromFile(files[0], files[1], rate, seed, keepIdr);
     std::printf("dropped %d of %d slices\n", result.dropped, result.slices);
     return 0;
 }

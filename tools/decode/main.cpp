@@ -1,6 +1,10 @@
 // kestrune-decode: the workbench's H.264 decoder with error concealment (run by the window as ffmpeg.exe).
 #include "tools/decode/run.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -21,6 +25,8 @@ int main(int argc, char** argv)
 {
     using namespace kestrune::decode;
     const std::string name = reportName(argv[0]);
+    // Damaged slices make libavcodec complain on every picture; our report says what was lost.
+    av_log_set_level(AV_LOG_QUIET);
     const ParsedOptions parsed = parseDecodeOptions({argv + 1, argv + argc});
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "%s: %s\n", name.c_str(), parsed.error.c_str());

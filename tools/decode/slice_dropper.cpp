@@ -11,7 +11,7 @@
 
 namespace kestrune::decode {
 
-DropResult dropSlices(std::span<const std::uint8_t> stream, double rate, std::uint32_t seed)
+DropResult dropSlices(std::span<const std::uint8_t> stream, double rate, std::uint32_t seed, bool keepIdr)
 {
     DropResult result;
     std::mt19937 random(seed);
@@ -20,7 +20,7 @@ DropResult dropSlices(std::span<const std::uint8_t> stream, double rate, std::ui
     h264::NalUnit nal;
     while (reader.next(nal)) {
         const int type = nal.bytes.empty() ? 0 : nal.bytes[0] & 0x1F;
-        if (type == h264::NalSlice || type == h264::NalIdrSlice) {
+        if (type == h264::NalSlice || (type == h264::NalIdrSlice && !keepIdr)) {
             ++result.slices;
             const bool lost = draw(random) < rate;
             result.droppedSlices.push_back(lost);
@@ -36,12 +36,13 @@ DropResult dropSlices(std::span<const std::uint8_t> stream, double rate, std::ui
     return result;
 }
 
-DropResult dropSlicesFromFile(const std::string& input, const std::string& output, double rate, std::uint32_t seed)
+DropResult dropSlicesFromFile(const std::string& input, const std::string& output, double rate, std::uint32_t seed,
+                              bool keepIdr)
 {
     std::ifstream in(input, std::ios::binary);
     if (!in) throw std::runtime_error("cannot open " + input);
     const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    DropResult result = dropSlices(bytes, rate, seed);
+    DropResult result = dropSlices(bytes, rate, seed, keepIdr);
     AtomicOutput out{std::filesystem::path(output)};
     if (!out.ok() || !out.write(result.stream.data(), result.stream.size()) || !out.commit())
         throw std::runtime_error(out.error());

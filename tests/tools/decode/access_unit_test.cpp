@@ -49,6 +49,17 @@ TEST(FrameNumGaps, ALostIdrCountsAsOneMissingPicture)
     for (int n = 3; n <= 9; ++n) t.missingBefore(picture(n));
     EXPECT_EQ(t.missingBefore(picture(2)), 2);
 
+    // The IDR and three P pictures lost while frame_num wrapped to the same value:
+    // only the parameter sets that preceded the IDR tell.
+    for (int n = 3; n <= 15; ++n) t.missingBefore(picture(n));
+    AccessUnit afterLostIdr = picture(4);
+    afterLostIdr.hasSps = true;
+    EXPECT_EQ(t.missingBefore(afterLostIdr), 4);
+    AccessUnit intraWithSps = picture(5);
+    intraWithSps.hasSps = true;
+    intraWithSps.type = PictureType::I;
+    EXPECT_EQ(t.missingBefore(intraWithSps), 0) << "parameter sets before an I picture are no sign of loss";
+
     FrameNumTracker late;
     EXPECT_EQ(late.missingBefore(picture(3)), 3) << "a stream starting after its IDR";
 }

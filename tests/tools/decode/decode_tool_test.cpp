@@ -1,0 +1,110 @@
+// The decoder's command-line front end, run as a child process the way the window runs it.
+#include "tests/tools/decode/test_stream.h"
+#include "tests/tools/encode/tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+using namespace kestrune::decode::test;
+using kestrune::testing::runTool;
+using kestrune::testing::ScratchDirectory;
+
+namespace {
+
+const std::string decoder = KESTRUNE_DECODE_EXE;
+
+void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int lineCount(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
+
+class DecodeTool : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const TestStream stream = encodeTestStream(12, 3, 12);
+        lossy = new std::vector<std::uint8_t>(dropSlicesAtRandom(stream, 0.2, 11).bytes);
+        frameBytes = stream.frameBytes();
+    }
+    static void TearDownTestSuite() { delete lossy; }
+    static std::vector<std::uint8_t>* lossy;
+    static std::size_t frameBytes;
+};
+
+std::vector<std::uint8_t>* DecodeTool::lossy = nullptr;
+std::size_t DecodeTool::frameBytes = 0;
+
+} // namespace
+
+TEST_F(DecodeTool, TheWindowsCommandLinesWriteOneFramePerPictureAndAReport)
+{
+    ScratchDirectory dir;
+    writeFile(dir / "lossy.264", *lossy);
+    writeFile(dir / "tmp.yuv", std::vector<std::uint8_t>(10, 1)); // an old result, replaced
+
+    auto none = runTool(decoder, {"-ec", "0", "-error_concealment", "0", "-P_error_concealment", "0", "-i", "lossy.264",
+                                  "-y", "tmp.yuv"}, dir.path());
+    ASSERT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_EQ(std::filesystem::file_size(dir / "tmp.yuv"), 12 * frameBytes);
+    EXPECT_NE(none.out.find("pictures decoded: 12, lost and repeated: 0"), std::string::npos) << none.out;
+    EXPECT_NE(none.out.find("concealed: 0 (none)"), std::string::npos) << none.out;
+    EXPECT_NE(none.out.find("176x144"), std::string::npos);
+    EXPECT_NE(none.out.find("frames/s"), std::string::npos);
+    const std::string grey = readFile(dir / "tmp.yuv");
+
+    auto bilinear = runTool(decoder, {"-error_concealment", "3", "-i", "lossy.264", "-y", "tmp.yuv"}, dir.path());
+    ASSERT_EQ(bilinear.exitCode, 0) << bilinear.err;
+    EXPECT_NE(bilinear.out.find("(bilinear interpolation)"), std::string::npos);
+    EXPECT_NE(bilinear.out.find("(boundary matching)"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(dir / "tmp.yuv"), 12 * frameBytes);
+    EXPECT_NE(readFile(dir / "tmp.yuv"), grey);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"lossy.264", "tmp.yuv"})) << "no temporary file stays behind";
+}
+
+TEST_F(DecodeTool, BadInputGivesOneLineAndKeepsThePreviousOutput)
+{
+    ScratchDirectory dir;
+    writeFile(dir / "old.yuv", std::vector<std::uint8_t>(7, 9));
+    writeFile(dir / "text.264", std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'h', '2', '6', '4', '\n'});
+    writeFile(dir / "lossy.264", *lossy);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"-i", "missing.264", "-y", "old.yuv"}, "missing.264"},
+        {{"-i", "text.264", "-y", "old.yuv"}, "no picture could be decoded from text.264"},
+        {{"-error_concealment", "7", "-i", "lossy.264", "-y", "old.yuv"}, "-error_concealment must be 0, 1, 2 or 3"},
+        {{"-P_error_concealment", "one", "-i", "lossy.264", "-y", "old.yuv"}, "'one' is not an integer"},
+        {{"-i", "lossy.264"}, "no output file"},
+        {{"-i", "lossy.264", "-y", "no/such/dir/out.yuv"}, "no/such/dir"},
+    };
+    for (const Case& c : cases) {
+        auto run = runTool(decoder, c.args, dir.path());
+        EXPECT_NE(run.exitCode, 0) << c.says;
+        EXPECT_EQ(lineCount(run.err), 1) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.rfind("kestrune-decode: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::filesystem::file_size(dir / "old.yuv"), 7u) << c.says;
+    }
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"lossy.264", "old.yuv", "text.264"}));
+}
+
+TEST_F(DecodeTool, HelpExplainsEveryOption)
+{
+    auto run = runTool(decoder, {"--help"}, std::filesystem::temp_directory_path());
+    EXPECT_EQ(run.exitCode, 0);
+    for (const char* word : {"-ec", "-error_concealment", "-P_error_concealment", "-i INPUT", "-y OUTPUT", "bilinear",
+                             "average DC", "average macroblock", "boundary matching", "default 3", "default 1"})
+        EXPECT_NE(run.out.find(word), std::string::npos) << word;
+}

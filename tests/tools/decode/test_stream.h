@@ -1,0 +1,52 @@
+#pragma once
+// Streams for decoder tests, made in-process with libx264 from the generated
+// sample sequence, with the slice of every macroblock known, and seeded damage.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace kestrune::decode::test {
+
+struct TestNal {
+    std::vector<std::uint8_t> bytes; // start code included
+    int type = 0;
+    int firstMb = 0;
+    int lastMb = 0;
+    bool isSlice() const { return type == 1 || type == 5; }
+};
+
+struct TestPicture {
+    std::vector<TestNal> nals;
+    bool idr = false;
+};
+
+struct TestStream {
+    int width = 176;
+    int height = 144;
+    std::vector<std::uint8_t> yuv; // the source frames
+    std::vector<TestPicture> pictures;
+
+    int mbCount() const { return (width / 16) * (height / 16); }
+    std::size_t frameBytes() const { return std::size_t(width * height * 3 / 2); }
+};
+
+enum class Content {
+    Sample, // the generated sample sequence: busy textures under motion
+    Smooth, // slowly varying waves moving diagonally, where interpolation should shine
+};
+
+// IPPP at a constant QP, `slices` slices per picture, an IDR every `keyint` pictures.
+TestStream encodeTestStream(int frames, int slices, int keyint, Content content = Content::Sample);
+
+struct DamagedStream {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::vector<bool>> lostMbs; // per coded picture, per macroblock
+    std::vector<bool> pictureGone;          // every slice of the picture dropped
+};
+
+// Drops the NAL units for which drop(picture index, nal) is true.
+DamagedStream damage(const TestStream& stream, const std::function<bool(int, const TestNal&)>& drop);
+// Drops each slice with probability rate (seeded), nothing else.
+DamagedStream dropSlicesAtRandom(const TestStream& stream, double rate, unsigned seed);
+
+} // namespace kestrune::decode::test
