@@ -1,10 +1,11 @@
 // Channel: Gilbert loss pattern, channel output and the dropped list.
 #include "main_window/tform1.h"
+
 #include "main_window/memo_log_sink.h"
-#include "runner/file_checks.h"
 #include "runner/analyzer_interface.h"
 #include "runner/channel_command.h"
 #include "runner/command_file.h"
+#include "runner/file_checks.h"
 #include "runner/text_file.h"
 
 #include <QDir>

@@ -1,10 +1,11 @@
 // Decode command and the placing of its output.
 #include "main_window/tform1.h"
+
 #include "main_window/memo_log_sink.h"
-#include "runner/file_checks.h"
 #include "main_window/radio_group.h"
 #include "runner/command_file.h"
 #include "runner/decode_command.h"
+#include "runner/file_checks.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,8 @@
 // Player settings menu items and playback.
+#include "main_window/tform1.h"
+
 #include "dialogs/tform3.h"
 #include "runner/file_checks.h"
-#include "main_window/tform1.h"
 #include "runner/launch.h"
 
 #include <QComboBox>

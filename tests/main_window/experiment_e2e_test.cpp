@@ -119,6 +119,26 @@ QList<int> numbersOfList(const QString& list)
     return numbers;
 }
 
+// Lost pictures that no decoder can count: with one slice per picture, those
+// lost right before an IDR picture, since frame_num and the picture order
+// count start again there and nothing tells how many went missing.
+qsizetype unnoticeableLosses(const QList<QByteArray>& units, const QList<int>& dropped)
+{
+    qsizetype unnoticeable = 0;
+    qsizetype trailingRun = 0; // lost pictures since the last received one
+    for (int k = 1; k <= units.size(); ++k) {
+        const int type = units[k - 1][0] & 0x1f;
+        if (type != 1 && type != 5) continue;
+        if (dropped.contains(k)) {
+            ++trailingRun;
+            continue;
+        }
+        if (type == 5) unnoticeable += trailingRun;
+        trailingRun = 0;
+    }
+    return unnoticeable;
+}
+
 class Experiment : public ::testing::Test {
 protected:
     void SetUp() override
@@ -186,7 +206,7 @@ protected:
     // Applies the channel at 10 % loss and returns the dropped list. The loss
     // pattern is random; a pattern that loses the leading parameter sets
     // leaves nothing decodable, so Apply is pressed again as a user would.
-    QList<int> applyChannel()
+    QList<int> applyChannel(QString* listText = nullptr)
     {
         form->Edit11->setText(u"10"_s);
         form->LabeledEdit6->setText(u"lossy.264"_s);
@@ -204,6 +224,7 @@ protected:
             const QString list = text.mid(listAt).section(u'\n', 1, 1);
             EXPECT_TRUE(list.isEmpty() || list.endsWith(u','));
             dropped = numbersOfList(list);
+            if (listText) *listText = list;
             if (!dropped.contains(1) && !dropped.contains(2)) break;
         }
         return dropped;
@@ -248,7 +269,8 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     EXPECT_EQ(form->StringGrid1->cellText(0), u"SPS"_s);
 
     // The dropped list names exactly the NAL units missing from the channel output.
-    const QList<int> dropped = applyChannel();
+    QString list;
+    const QList<int> dropped = applyChannel(&list);
     EXPECT_FALSE(dropped.isEmpty()) << "10 % loss over " << encoded.size() << " NAL units dropped nothing";
     QList<QByteArray> expected;
     for (int k = 1; k <= encoded.size(); ++k)
@@ -257,10 +279,13 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     EXPECT_EQ(lossy.size(), expected.size());
     EXPECT_TRUE(lossy == expected) << "the channel output is not the stream without the listed NAL units";
 
-    // Every concealment pair decodes every frame.
+    // Every concealment pair outputs a frame for every coded picture whose
+    // loss the stream lets a decoder notice.
+    const qsizetype expectedFrames = frames - unnoticeableLosses(encoded, dropped);
     for (int iItem = 0; iItem < 4; ++iItem)
         for (int pItem = 0; pItem < 2; ++pItem)
-            EXPECT_EQ(decode(iItem, pItem).size() / kFrameBytes, frames) << "pair " << iItem << "," << pItem;
+            EXPECT_EQ(decode(iItem, pItem).size() / kFrameBytes, expectedFrames)
+                << "pair " << iItem << "," << pItem << "; dropped " << list.toStdString();
 
     // Remove one NAL unit of the channel output: the map shrinks by one.
     chooseSource(1);
