@@ -1,6 +1,6 @@
 // The channel run through the real window with stand-in tools.
 #include "main_window/tform1.h"
-#include "tests/main_window/stand_in_tools.h"
+#include "tests/main_window/window_fixture.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QDir>
@@ -15,13 +15,11 @@ using namespace kestrune::testing;
 
 namespace {
 
-class ChannelRun : public ::testing::Test {
+class ChannelRun : public WindowInStartDirectory {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
-        form = std::make_unique<TForm1>(prompts);
-        form->state.startDirectory = dir.path();
+        WindowInStartDirectory::SetUp();
         form->LabeledEdit2->setText(u"out.264"_s);
         form->LabeledEdit6->setText(u"lossy.264"_s);
         writeFile(at(u"out.264"_s), "stream");
@@ -35,14 +33,8 @@ protected:
         writeScript(start, u"gilbert.exe"_s,
                     logArguments("gilbert.log") + "cp pattern.src \"$4\" 2>/dev/null; echo \"gilbert report\"\n");
     }
-    QString at(const QString& name) const { return start.filePath(name); }
     QString log() const { return form->Memo1->toPlainText(); }
     void setSummary(int total) { writeFile(at(u"summary.src"_s), QByteArray::number(total) + " 0 0 0 0 0 0\r\n"); }
-
-    QTemporaryDir dir;
-    QDir start{dir.path()};
-    RecordingPrompts prompts;
-    std::unique_ptr<TForm1> form;
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 // The Decode command through the real window with a stand-in decoder.
 #include "main_window/radio_group.h"
 #include "main_window/tform1.h"
-#include "tests/main_window/stand_in_tools.h"
+#include "tests/main_window/window_fixture.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QDir>
@@ -16,13 +16,11 @@ using namespace kestrune::testing;
 
 namespace {
 
-class DecodeRun : public ::testing::Test {
+class DecodeRun : public WindowInStartDirectory {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
-        form = std::make_unique<TForm1>(prompts);
-        form->state.startDirectory = dir.path();
+        WindowInStartDirectory::SetUp();
         form->LabeledEdit3->setText(u"lossy.264"_s);
         form->LabeledEdit4->setText(u"out_176x144.yuv"_s);
         writeFile(at(u"lossy.264"_s), "stream");
@@ -33,12 +31,6 @@ protected:
                         "[ -f frames.src ] && cp frames.src \"$last\"\n"
                         "echo decoder report\n");
     }
-    QString at(const QString& name) const { return start.filePath(name); }
-
-    QTemporaryDir dir;
-    QDir start{dir.path()};
-    RecordingPrompts prompts;
-    std::unique_ptr<TForm1> form;
 };
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "main_window/nal_unit_map.h"
 #include "main_window/radio_group.h"
 #include "main_window/tform1.h"
-#include "tests/main_window/stand_in_tools.h"
+#include "tests/main_window/window_fixture.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QAction>
@@ -139,7 +139,7 @@ qsizetype unnoticeableLosses(const QList<QByteArray>& units, const QList<int>& d
     return unnoticeable;
 }
 
-class Experiment : public ::testing::Test {
+class Experiment : public WindowInStartDirectory {
 protected:
     void SetUp() override
     {
@@ -156,11 +156,9 @@ protected:
             ASSERT_TRUE(QFile::copy(bench.filePath(name), start.filePath(name))) << name.toStdString();
             QFile::setPermissions(start.filePath(name), QFile::permissions(bench.filePath(name)));
         }
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
-        form = std::make_unique<TForm1>(prompts);
+        WindowInStartDirectory::SetUp();
         ASSERT_EQ(QDir(form->state.startDirectory), start);
     }
-    QString at(const QString& name) const { return start.filePath(name); }
     QString log() const { return form->Memo1->toPlainText(); }
     void expectNoBoxes(const char* step)
     {
@@ -244,11 +242,6 @@ protected:
         EXPECT_FALSE(QFile::exists(at(u"tmp.yuv"_s)));
         return readFile(at(output));
     }
-
-    QTemporaryDir dir;
-    QDir start{dir.path()};
-    RecordingPrompts prompts;
-    std::unique_ptr<TForm1> form;
 };
 
 } // namespace

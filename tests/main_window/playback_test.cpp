@@ -1,6 +1,6 @@
 // Playing the analyzer's source and the decoded file through the real window.
 #include "main_window/tform1.h"
-#include "tests/main_window/stand_in_tools.h"
+#include "tests/main_window/window_fixture.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QComboBox>
@@ -20,22 +20,14 @@ const QString kH264Hint =
     u"Error! Please specify an available H.264 video player from menu \"Options->H.264 Video Player\""_s;
 const QString kYuvHint = u"Error! Please specify an available YUV player from menu \"Options->YUV Sequence Player\""_s;
 
-class Playback : public ::testing::Test {
+class Playback : public WindowInStartDirectory {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
-        form = std::make_unique<TForm1>(prompts);
-        form->state.startDirectory = dir.path();
+        WindowInStartDirectory::SetUp();
         writeScript(start, u"player"_s, logArguments(QFile::encodeName(at(u"played.log"_s))));
     }
-    QString at(const QString& name) const { return start.filePath(name); }
     QList<QStringList> played() const { return loggedRuns(at(u"played.log"_s)); }
-
-    QTemporaryDir dir;
-    QDir start{dir.path()};
-    RecordingPrompts prompts;
-    std::unique_ptr<TForm1> form;
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 // The player dialog in its two roles and players.cnf.
 #include "dialogs/tform3.h"
 #include "main_window/tform1.h"
-#include "tests/main_window/stand_in_tools.h"
+#include "tests/main_window/window_fixture.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QAction>
@@ -16,22 +16,16 @@ using namespace kestrune::testing;
 
 namespace {
 
-class PlayerDialog : public ::testing::Test {
+class PlayerDialog : public WindowInStartDirectory {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
         writeFile(config(), "/usr/bin/stream-player\r\n/usr/bin/yuv-player\r\n");
-        form = std::make_unique<TForm1>(prompts);
-        form->state.startDirectory = dir.path();
-        form->FormCreate();
+        WindowInStartDirectory::SetUp(); // start-up loads players.cnf
         dialog = form->Form3;
     }
-    QString config() const { return QDir(dir.path()).filePath(u"players.cnf"_s); }
+    QString config() const { return at(u"players.cnf"_s); }
 
-    QTemporaryDir dir;
-    RecordingPrompts prompts;
-    std::unique_ptr<TForm1> form;
     TForm3* dialog = nullptr;
 };
 
@@ -119,14 +113,11 @@ TEST_F(PlayerDialog, WriteFailureIsShownAndTheDialogStaysOpenWithTheNewPathKept)
     EXPECT_EQ(form->state.h264PlayerPath, u"/usr/bin/mpv"_s);
 }
 
-TEST(PlayersAtStartUp, MissingFileLeavesBothPathsEmptySilently)
+using PlayersAtStartUp = WindowInStartDirectory;
+
+TEST_F(PlayersAtStartUp, MissingFileLeavesBothPathsEmptySilently)
 {
-    QTemporaryDir dir;
-    ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    RecordingPrompts prompts;
-    TForm1 form(prompts);
-    form.FormCreate();
-    EXPECT_TRUE(form.state.h264PlayerPath.isEmpty());
-    EXPECT_TRUE(form.state.yuvPlayerPath.isEmpty());
+    EXPECT_TRUE(form->state.h264PlayerPath.isEmpty());
+    EXPECT_TRUE(form->state.yuvPlayerPath.isEmpty());
     EXPECT_TRUE(prompts.events.empty());
 }

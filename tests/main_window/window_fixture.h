@@ -1,12 +1,19 @@
 #pragma once
-// Stand-in tools for window tests: small shell scripts under the names the
-// window runs, each logging its arguments (one per line, "--" between runs)
-// so a test can check what a command line turned into.
+// Window tests in a start directory of their own, with stand-in tools: small
+// shell scripts under the names the window runs, each logging its arguments
+// (one per line, "--" between runs) so a test can check what a command line
+// turned into.
+#include "main_window/tform1.h"
+#include "tests/support/recording_prompts.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
 
 namespace kestrune::testing {
 
@@ -51,5 +58,22 @@ inline QList<QStringList> loggedRuns(const QString& logPath)
     }
     return runs;
 }
+
+// The window started in a fresh temporary directory, which FormCreate
+// records as the start directory.
+class WindowInStartDirectory : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        form = std::make_unique<TForm1>(prompts);
+    }
+    QString at(const QString& name) const { return start.filePath(name); }
+
+    QTemporaryDir dir;
+    QDir start{dir.path()};
+    RecordingPrompts prompts;
+    std::unique_ptr<TForm1> form;
+};
 
 } // namespace kestrune::testing
