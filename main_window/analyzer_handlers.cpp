@@ -4,20 +4,19 @@
 #include "main_window/nal_unit_map.h"
 #include "runner/analyzer_interface.h"
 #include "runner/command_file.h"
-#include "runner/log_sink.h"
+#include "runner/file_checks.h"
 #include "runner/text_file.h"
 #include "runner/tool_runner.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <optional>
 
 using namespace Qt::StringLiterals;
+using kestrune::fileExists;
 
 namespace {
 
@@ -27,22 +26,6 @@ QString name(const char16_t* fileName)
 {
     return QString::fromUtf16(fileName);
 }
-
-bool fileExists(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
-}
-
-// Appends to the log as one addition.
-class MemoLog : public kestrune::LogSink {
-public:
-    explicit MemoLog(QPlainTextEdit* memo) : memo_(memo) {}
-    void appendLines(const QStringList& lines) override { memo_->appendPlainText(lines.join(u'\n')); }
-
-private:
-    QPlainTextEdit* memo_;
-};
 
 // The source box's item: 0 "Encoder Output", 1 "Channel Output", or -1 when
 // none is chosen or the user typed text over it (the box then names no item).
@@ -57,8 +40,7 @@ int sourceItem(const QComboBox* box)
 
 void TForm1::AnalyzeRun()
 {
-    MemoLog log(Memo1);
-    kestrune::ToolRunner runner(prompts, log);
+    kestrune::ToolRunner runner(prompts, logSink());
     const kestrune::WaitResult wait = runner.launchCommandFile(name(kestrune::kAnalyzerCommandFile));
     if (!wait.launched) {
         prompts.message(u"Error in running analyze.bat"_s);
@@ -163,7 +145,7 @@ void TForm1::Properties1Click()
     if (!stream) return;
     kestrune::writeCommandFile(name(kestrune::kAnalyzerCommandFile),
                                kestrune::showNalUnitCommand(*stream, state.selectedColumn + 1));
-    MemoLog(Memo1).appendLines({QString(203, u'-')});
+    logSink().appendLines({QString(203, u'-')});
     state.analysisMode = kestrune::kAnalysisInspect;
     AnalyzeRun();
 }

@@ -4,12 +4,7 @@
 
 #include <QPainter>
 
-NalLegend::NalLegend(QWidget* parent) : QWidget(parent)
-{
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
-}
+NalLegend::NalLegend(QWidget* parent) : QWidget(parent) {}
 
 void NalLegend::paintEvent(QPaintEvent*)
 {

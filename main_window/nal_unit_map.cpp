@@ -2,6 +2,7 @@
 
 #include "main_window/nal_colours.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,7 +21,7 @@ QColor colourOf(std::uint32_t rgb)
 NalUnitMap::NalUnitMap(QWidget* parent) : QAbstractScrollArea(parent)
 {
     QFont bold = font();
-    bold.setPointSize(8);
+    bold.setPixelSize(11);  // the window's 8-point face, in bold
     bold.setBold(true);
     setFont(bold);
     setFocusPolicy(Qt::StrongFocus);
@@ -194,6 +195,12 @@ void NalUnitMap::keyPressEvent(QKeyEvent* event)
     target = std::clamp(target, 0, columns_ - 1);
     if (target != current_) selectColumn(target);
     event->accept();
+}
+
+void NalUnitMap::wheelEvent(QWheelEvent* event)
+{
+    // The map only scrolls sideways, so the usual vertical wheel does that.
+    QCoreApplication::sendEvent(horizontalScrollBar(), event);
 }
 
 void NalUnitMap::resizeEvent(QResizeEvent* event)

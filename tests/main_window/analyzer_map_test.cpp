@@ -59,7 +59,7 @@ TEST_F(MapTest, StartsWith35EmptyColumnsOfFixedSize)
     EXPECT_EQ(map.cellText(0), QString());
     EXPECT_EQ(map.cellRect(1), QRect(33, 0, 32, 24));
     EXPECT_TRUE(map.font().bold());
-    EXPECT_EQ(map.font().pointSize(), 8);
+    EXPECT_EQ(map.font().pixelSize(), 11);
     // About 26 columns fit; the scroll bar reaches the rest.
     EXPECT_EQ(map.horizontalScrollBar()->maximum(), 35 - map.horizontalScrollBar()->pageStep());
     EXPECT_GT(map.horizontalScrollBar()->pageStep(), 20);
@@ -155,6 +155,14 @@ TEST_F(MapTest, MillionColumnsScrollByColumns)
     EXPECT_EQ(map.leftColumn() + map.horizontalScrollBar()->pageStep() - 1, 999'999);
     EXPECT_EQ(pixelAt(999'999), QColor(0x00, 0xFF, 0xFF));
     EXPECT_EQ(map.columnAt(map.cellRect(999'998).center()), 999'998);
+
+    // The wheel scrolls sideways without moving the selection.
+    map.horizontalScrollBar()->setValue(500);
+    QWheelEvent wheel(QPointF(10, 10), map.viewport()->mapToGlobal(QPointF(10, 10)), {}, QPoint(0, -120),
+                      Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map.viewport(), &wheel);
+    EXPECT_GT(map.leftColumn(), 500);
+    EXPECT_EQ(map.currentColumn(), 999'999);
 }
 
 } // namespace

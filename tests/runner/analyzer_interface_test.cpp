@@ -1,10 +1,10 @@
 #include "runner/analyzer_interface.h"
 
+#include "runner/text_file.h"
 #include "runner/user_error.h"
 
 #include <gtest/gtest.h>
 #include <map>
-#include <vector>
 
 using namespace Qt::StringLiterals;
 using kestrune::NalLabel;
@@ -61,26 +61,20 @@ TEST(NalLabels, TextRoundTripsAndMatchesExactly)
         EXPECT_EQ(kestrune::nalLabelFromText(other), NalLabel::None) << other.toStdString();
 }
 
-// Integers in order with the shared reader's end rule (0 past the end) and
-// its error on a value that is not a number.
-struct ScriptedReader {
-    std::vector<QString> values;
-    std::size_t next = 0;
-    int reads = 0;
-    bool atEnd() const { return next >= values.size(); }
+// The shared text reader over the given summary text, counting its reads.
+struct CountingReader {
+    explicit CountingReader(const char* text) : reader(kestrune::TextReader::fromBytes(QByteArray(text))) {}
+    bool atEnd() const { return reader.atEnd(); }
     std::int32_t readInteger()
     {
         ++reads;
-        if (atEnd()) return 0;
-        const QString v = values[next++];
-        bool ok = false;
-        const int n = v.toInt(&ok);
-        if (!ok) throw kestrune::UserError(u"Invalid numeric input"_s);
-        return n;
+        return reader.readInteger();
     }
+    kestrune::TextReader reader;
+    int reads = 0;
 };
 
-std::map<int, NalLabel> labelsOf(ScriptedReader& reader, const kestrune::SummaryCounts& counts)
+std::map<int, NalLabel> labelsOf(CountingReader& reader, const kestrune::SummaryCounts& counts)
 {
     std::map<int, NalLabel> labels;
     kestrune::readSummaryLabels(reader, counts, [&](int column, NalLabel label) { labels[column] = label; });
@@ -90,7 +84,7 @@ std::map<int, NalLabel> labelsOf(ScriptedReader& reader, const kestrune::Summary
 TEST(SummaryReader, ThreeNalUnitStream)
 {
     // T S Q R I P B, then the SPS, PPS and I numbers.
-    ScriptedReader reader{{u"3"_s, u"0"_s, u"1"_s, u"1"_s, u"1"_s, u"0"_s, u"0"_s, u"1"_s, u"2"_s, u"3"_s}};
+    CountingReader reader("3 0 1 1 1 0 0\r\n\r\n1\r\n2\r\n3\r\n\r\n\r\n");
     const auto counts = kestrune::readSummaryCounts(reader);
     EXPECT_EQ(counts, (kestrune::SummaryCounts{3, 0, 1, 1, 1, 0, 0}));
     const std::map<int, NalLabel> expected{{0, NalLabel::Sps}, {1, NalLabel::Pps}, {2, NalLabel::I}};
@@ -100,8 +94,7 @@ TEST(SummaryReader, ThreeNalUnitStream)
 TEST(SummaryReader, GroupsComeInFileOrderAndLaterLabelsWin)
 {
     // SEI at 4, SPS 1, PPS 2, I 3 and 4 (overwrites the SEI), P 5; B numbers unread.
-    ScriptedReader reader{{u"5"_s, u"1"_s, u"1"_s, u"1"_s, u"2"_s, u"1"_s, u"1"_s, u"4"_s, u"1"_s, u"2"_s, u"3"_s,
-                           u"4"_s, u"5"_s, u"oops"_s}};
+    CountingReader reader("5 1 1 1 2 1 1\r\n4\r\n1\r\n2\r\n3 4\r\n5\r\noops\r\n");
     const auto counts = kestrune::readSummaryCounts(reader);
     const std::map<int, NalLabel> expected{
         {0, NalLabel::Sps}, {1, NalLabel::Pps}, {2, NalLabel::I}, {3, NalLabel::I}, {4, NalLabel::P}};
@@ -111,7 +104,7 @@ TEST(SummaryReader, GroupsComeInFileOrderAndLaterLabelsWin)
 
 TEST(SummaryReader, SkipsNumbersOutsideTheStream)
 {
-    ScriptedReader reader{{u"2"_s, u"0"_s, u"0"_s, u"0"_s, u"4"_s, u"0"_s, u"0"_s, u"0"_s, u"3"_s, u"-7"_s, u"2"_s}};
+    CountingReader reader("2 0 0 0 4 0 0\r\n0 3 -7 2\r\n");
     const auto counts = kestrune::readSummaryCounts(reader);
     const std::map<int, NalLabel> expected{{1, NalLabel::I}};
     EXPECT_EQ(labelsOf(reader, counts), expected);
@@ -119,13 +112,12 @@ TEST(SummaryReader, SkipsNumbersOutsideTheStream)
 
 TEST(SummaryReader, MissingValuesReadZeroAndStopTheLabels)
 {
-    ScriptedReader shortCounts{{u"7"_s, u"2"_s}};
+    CountingReader shortCounts("7\t2\x1a 5 5");
     EXPECT_EQ(kestrune::readSummaryCounts(shortCounts), (kestrune::SummaryCounts{7, 2, 0, 0, 0, 0, 0}));
 
     // Counts promise far more numbers than the file holds: reading stops at
     // the end instead of asking for two billion zeros.
-    ScriptedReader truncated{{u"2000000000"_s, u"2000000000"_s, u"0"_s, u"0"_s, u"2000000000"_s, u"0"_s, u"0"_s,
-                              u"5"_s}};
+    CountingReader truncated("2000000000 2000000000 0 0 2000000000 0 0\r\n5\r\n");
     const auto counts = kestrune::readSummaryCounts(truncated);
     const std::map<int, NalLabel> expected{{4, NalLabel::Sei}};
     EXPECT_EQ(labelsOf(truncated, counts), expected);
@@ -134,10 +126,10 @@ TEST(SummaryReader, MissingValuesReadZeroAndStopTheLabels)
 
 TEST(SummaryReader, NonNumericValueEndsReadingWithTheReaderError)
 {
-    ScriptedReader badCount{{u"3"_s, u"x1"_s}};
+    CountingReader badCount("3 1e");
     EXPECT_THROW(kestrune::readSummaryCounts(badCount), kestrune::UserError);
 
-    ScriptedReader badNumber{{u"3"_s, u"0"_s, u"2"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"1"_s, u"2.0"_s}};
+    CountingReader badNumber("3 0 2 0 0 0 0 1 2.0");
     const auto counts = kestrune::readSummaryCounts(badNumber);
     std::map<int, NalLabel> labels;
     EXPECT_THROW(

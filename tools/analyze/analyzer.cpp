@@ -6,7 +6,7 @@
 #include "tools/common/integer_syntax.h"
 
 #include <cerrno>
-#include <cinttypes>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iomanip>
@@ -22,6 +22,7 @@ using namespace kestrune::h264;
 constexpr std::size_t kMaxWarningsListed = 20;
 // Mode 0 only needs headers; a cap keeps huge NAL units out of memory.
 constexpr std::size_t kSummaryKeepBytes = 64 * 1024;
+constexpr std::size_t kSliceKeepBytes = 256;  // more than any slice header needs
 constexpr std::size_t kDescribeKeepBytes = 1 << 20;
 constexpr std::size_t kHexDumpCap = 256;
 constexpr const char* kCrLf = "\r\n";
@@ -93,7 +94,7 @@ int runSummary(const std::string& stream, const std::filesystem::path& workDir, 
         err << program << ": " << message << "\n";
         return 1;
     };
-    AnnexBReader reader(std::filesystem::path(stream), kSummaryKeepBytes);
+    AnnexBReader reader(std::filesystem::path(stream), kSummaryKeepBytes, kSliceKeepBytes);
     if (!reader.isOpen()) return fail("cannot read " + reader.error());
 
     // The number lists go to temporary files so memory stays constant.
@@ -104,12 +105,21 @@ int runSummary(const std::string& stream, const std::filesystem::path& workDir, 
     }
     StreamSummary summary;
     std::string error;
+    std::array<std::string, kListCount> pending;
     std::array<bool, kListCount> listed{};
+    auto flush = [&](std::size_t i) {
+        std::fwrite(pending[i].data(), 1, pending[i].size(), lists[i].get());
+        pending[i].clear();
+    };
     const bool ok = summarizeStream(reader, summary, [&](int list, std::uint64_t number) {
         const auto i = static_cast<std::size_t>(list);
-        std::fprintf(lists[i].get(), "%s%" PRIu64, listed[i] ? " " : "", number);
+        char text[24];
+        if (listed[i]) pending[i] += ' ';
         listed[i] = true;
+        pending[i].append(text, std::to_chars(text, text + sizeof text, number).ptr);
+        if (pending[i].size() >= 1 << 16) flush(i);
     }, error);
+    for (std::size_t i = 0; i < kListCount; ++i) flush(i);
     if (!ok) return fail("cannot read " + stream + ": " + error);
 
     AtomicOutput general(generalPath);

@@ -4,19 +4,57 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define KESTRUNE_HAVE_MMAP 1
+#endif
+
 namespace kestrune::h264 {
 namespace {
 
-constexpr std::size_t kChunkSize = 1 << 20;
+
+// The first i in [from, size) ending a start code (data[i - 2..i] is
+// 00 00 01), or size. Needs from >= 2.
+std::size_t findStartCodeEnd(const std::uint8_t* data, std::size_t from, std::size_t size)
+{
+    std::size_t i = from;
+#ifdef __SSE2__
+    // Sixteen positions at a time; nearly every block of slice data has none.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    for (; i + 16 <= size; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i - 2));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i - 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)), _mm_cmpeq_epi8(c, one));
+        if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    while (i < size) {
+        const auto* found = static_cast<const std::uint8_t*>(std::memchr(data + i, 1, size - i));
+        if (!found) return size;
+        i = static_cast<std::size_t>(found - data);
+        if (data[i - 1] == 0 && data[i - 2] == 0) return i;
+        ++i;
+    }
+    return size;
+}
 
 } // namespace
 
-AnnexBReader::AnnexBReader(std::span<const std::uint8_t> memory, std::size_t keepBytes)
-    : memoryMode_(true), view_(memory), keep_(keepBytes)
+AnnexBReader::AnnexBReader(std::span<const std::uint8_t> memory, std::size_t keepBytes, std::size_t keepSliceBytes)
+    : memoryMode_(true), view_(memory), keep_(keepBytes), keepSlice_(std::min(keepBytes, keepSliceBytes))
 {
 }
 
-AnnexBReader::AnnexBReader(const std::filesystem::path& file, std::size_t keepBytes) : keep_(keepBytes)
+AnnexBReader::AnnexBReader(const std::filesystem::path& file, std::size_t keepBytes, std::size_t keepSliceBytes)
+    : keep_(keepBytes), keepSlice_(std::min(keepBytes, keepSliceBytes))
 {
     file_ = std::fopen(file.c_str(), "rb");
     if (!file_) {
@@ -30,12 +68,39 @@ AnnexBReader::AnnexBReader(const std::filesystem::path& file, std::size_t keepBy
         file_ = nullptr;
         return;
     }
-    chunk_.resize(kChunkSize);
+#ifdef KESTRUNE_HAVE_MMAP
+    struct stat info {};
+    if (::fstat(::fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
+        mapFileSize_ = static_cast<std::uint64_t>(info.st_size);
+        useMap_ = true;
+        return;
+    }
+#endif
 }
 
 AnnexBReader::~AnnexBReader()
 {
+    unmap();
     if (file_) std::fclose(file_);
+}
+
+void AnnexBReader::setWindow(std::size_t bytes, bool mapFiles)
+{
+#ifdef KESTRUNE_HAVE_MMAP
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    bytes = (std::max<std::size_t>(bytes, 1) + page - 1) / page * page;
+#endif
+    window_ = bytes;
+    if (!mapFiles) useMap_ = false;
+}
+
+void AnnexBReader::unmap()
+{
+#ifdef KESTRUNE_HAVE_MMAP
+    if (mapped_) ::munmap(mapped_, mappedSize_);
+#endif
+    mapped_ = nullptr;
+    mappedSize_ = 0;
 }
 
 bool AnnexBReader::refill()
@@ -43,6 +108,29 @@ bool AnnexBReader::refill()
     if (memoryMode_ || !file_) return false;
     base_ += view_.size();
     pos_ = 0;
+    view_ = {};
+#ifdef KESTRUNE_HAVE_MMAP
+    if (useMap_) {
+        unmap();
+        if (base_ >= mapFileSize_) return false;
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(window_, mapFileSize_ - base_));
+        void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, ::fileno(file_), static_cast<off_t>(base_));
+        if (map != MAP_FAILED) {
+            ::madvise(map, length, MADV_WILLNEED);
+            mapped_ = map;
+            mappedSize_ = length;
+            view_ = std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(map), length);
+            return true;
+        }
+        // Mapping failed (odd file system): read it the ordinary way.
+        useMap_ = false;
+        if (std::fseek(file_, static_cast<long>(base_), SEEK_SET) != 0) {
+            error_ = std::string("read error: ") + std::strerror(errno);
+            return false;
+        }
+    }
+#endif
+    chunk_.resize(window_);
     const std::size_t got = std::fread(chunk_.data(), 1, chunk_.size(), file_);
     if (got == 0 && std::ferror(file_)) error_ = std::string("read error: ") + std::strerror(errno);
     view_ = std::span<const std::uint8_t>(chunk_.data(), got);
@@ -57,9 +145,13 @@ void AnnexBReader::consume(const std::uint8_t* data, std::size_t size)
     if (!inUnit_) {
         for (std::size_t i = 0; i < size; ++i) leadingGarbage_ += data[i] != 0;
     } else {
+        if (unitLength_ == 0) {
+            const int type = data[0] & 31;
+            unitKeep_ = (type >= 1 && type <= 5) || (type >= 19 && type <= 21) ? keepSlice_ : keep_;
+        }
         unitLength_ += size;
-        if (current_.size() < keep_) {
-            const std::size_t take = std::min(size, keep_ - current_.size());
+        if (current_.size() < unitKeep_) {
+            const std::size_t take = std::min(size, unitKeep_ - current_.size());
             current_.insert(current_.end(), data, data + take);
         }
     }
@@ -93,21 +185,30 @@ bool AnnexBReader::next(NalUnit& unit)
             inUnit_ = false;
             return produced;
         }
-        const std::uint8_t* begin = view_.data() + pos_;
-        const std::size_t left = view_.size() - pos_;
-        const auto* one = static_cast<const std::uint8_t*>(std::memchr(begin, 1, left));
-        if (!one) {
-            consume(begin, left);
-            pos_ = view_.size();
+        // Bytes from segment on are consumed in one piece when a start code
+        // (or the end of the buffer) is found; a lone 0x01 needs no work.
+        const std::size_t segment = pos_;
+        const std::uint8_t* data = view_.data();
+        const std::size_t size = view_.size();
+        // The first two positions may complete a start code begun before the segment.
+        bool startCode = false;
+        std::size_t at = size;
+        for (std::size_t j = segment; j < size && j < segment + 2 && !startCode; ++j) {
+            if (data[j] != 1) continue;
+            startCode = j == segment ? zeros_ >= 2 : data[j - 1] == 0 && zeros_ >= 1;
+            if (startCode) at = j;
+        }
+        if (!startCode && segment + 2 < size) {
+            at = findStartCodeEnd(data, segment + 2, size);
+            startCode = at < size;
+        }
+        if (!startCode) {
+            consume(data + segment, size - segment);
+            pos_ = size;
             continue;
         }
-        const std::size_t before = static_cast<std::size_t>(one - begin);
-        consume(begin, before);
-        pos_ += before + 1;
-        if (zeros_ < 2) {
-            consume(one, 1);
-            continue;
-        }
+        consume(data + segment, at - segment);
+        pos_ = at + 1;
         // Start code 0x000001 ending at this byte.
         const bool produced = finishUnit(unit);
         inUnit_ = true;

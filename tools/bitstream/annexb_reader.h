@@ -38,8 +38,12 @@ public:
 
     // keepBytes caps NalUnit::bytes so a huge NAL unit (or a file without any
     // start code) never has to fit in memory; offset and size stay exact.
-    explicit AnnexBReader(std::span<const std::uint8_t> memory, std::size_t keepBytes = kKeepAll);
-    explicit AnnexBReader(const std::filesystem::path& file, std::size_t keepBytes = kKeepAll);
+    // keepSliceBytes caps slices (types 1..5 and 19..21) further, for callers
+    // that only read their headers.
+    explicit AnnexBReader(std::span<const std::uint8_t> memory, std::size_t keepBytes = kKeepAll,
+                          std::size_t keepSliceBytes = kKeepAll);
+    explicit AnnexBReader(const std::filesystem::path& file, std::size_t keepBytes = kKeepAll,
+                          std::size_t keepSliceBytes = kKeepAll);
     ~AnnexBReader();
     AnnexBReader(const AnnexBReader&) = delete;
     AnnexBReader& operator=(const AnnexBReader&) = delete;
@@ -50,22 +54,36 @@ public:
     // a read error (then error() is non-empty).
     bool next(NalUnit& unit);
     const std::string& error() const { return error_; }
+    // Tuning (and tests of the window edges): the bytes read or mapped at a
+    // time, rounded up to whole pages, and whether regular files are mapped
+    // rather than read. Call before the first next().
+    void setWindow(std::size_t bytes, bool mapFiles);
     // Bytes consumed so far; after the last next() the size of the stream.
     std::uint64_t bytesRead() const { return base_ + pos_; }
     std::uint64_t leadingGarbageBytes() const { return leadingGarbage_; }
 
 private:
     bool refill();
+    void unmap();
     void consume(const std::uint8_t* data, std::size_t size);
     bool finishUnit(NalUnit& unit);
 
     std::FILE* file_ = nullptr;
     bool memoryMode_ = false;
     std::vector<std::uint8_t> chunk_;
+    std::size_t window_ = 16 << 20;
+    // Regular files are mapped a window at a time: no copy into a buffer,
+    // and only one window is ever resident.
+    bool useMap_ = false;
+    std::uint64_t mapFileSize_ = 0;
+    void* mapped_ = nullptr;
+    std::size_t mappedSize_ = 0;
     std::span<const std::uint8_t> view_;
     std::size_t pos_ = 0;
     std::uint64_t base_ = 0;  // stream offset of view_[0]
     std::size_t keep_;
+    std::size_t keepSlice_;
+    std::size_t unitKeep_ = 0;  // the cap of the NAL unit being read
     std::string error_;
 
     bool inUnit_ = false;

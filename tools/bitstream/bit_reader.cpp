@@ -1,5 +1,7 @@
 #include "tools/bitstream/bit_reader.h"
 
+#include <cstring>
+
 namespace kestrune::h264 {
 
 std::uint32_t BitReader::u(int n)
@@ -10,32 +12,61 @@ std::uint32_t BitReader::u(int n)
         pos_ = data_.size() * 8;
         return 0;
     }
-    std::uint64_t value = 0;
-    for (int left = n; left > 0;) {
-        const std::size_t byte = pos_ / 8;
-        const int offset = static_cast<int>(pos_ % 8);
-        const int take = left < 8 - offset ? left : 8 - offset;
-        const unsigned bits = (data_[byte] >> (8 - offset - take)) & ((1u << take) - 1);
-        value = (value << take) | bits;
-        pos_ += static_cast<std::size_t>(take);
-        left -= take;
+    const std::size_t byte = pos_ / 8;
+    const int offset = static_cast<int>(pos_ % 8);
+    std::uint64_t window = 0;
+    if (byte + 8 <= data_.size()) {
+        // Fast path: one big-endian 64-bit window holds offset + n <= 39 bits.
+        std::memcpy(&window, data_.data() + byte, 8);
+        window = __builtin_bswap64(window);
+    } else {
+        for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < data_.size() ? data_[byte + i] : 0);
     }
-    return static_cast<std::uint32_t>(value);
+    pos_ += static_cast<std::size_t>(n);
+    return static_cast<std::uint32_t>((window << offset) >> (64 - n));
 }
 
 std::uint32_t BitReader::ue()
 {
+    const std::size_t byte = pos_ / 8;
+    if (byte + 8 <= data_.size()) {
+        // Fast path: a code of up to 57 bits found in one 64-bit window.
+        std::uint64_t window;
+        std::memcpy(&window, data_.data() + byte, 8);
+        window = __builtin_bswap64(window) << (pos_ % 8);
+        if (window >> 36) {
+            const int zeros = __builtin_clzll(window);
+            const int length = 2 * zeros + 1;
+            pos_ += static_cast<std::size_t>(length);
+            return static_cast<std::uint32_t>((window >> (64 - length)) - 1);
+        }
+    }
     int leadingZeros = 0;
     while (true) {
         if (bitsLeft() == 0) {
             overrun_ = true;
             return 0;
         }
-        if (u(1)) break;
-        if (++leadingZeros > 31) {
+        // Count up to 8 zero bits at a time.
+        const std::size_t byte = pos_ / 8;
+        const int offset = static_cast<int>(pos_ % 8);
+        const unsigned rest = static_cast<unsigned>(data_[byte] << offset) & 0xFF;
+        if (rest) {
+            const int zeros = __builtin_clz(rest) - 24;
+            leadingZeros += zeros;
+            pos_ += static_cast<std::size_t>(zeros) + 1;
+            break;
+        }
+        leadingZeros += 8 - offset;
+        pos_ += static_cast<std::size_t>(8 - offset);
+        if (leadingZeros > 31) {
             invalid_ = true;
             return 0;
         }
+    }
+    if (leadingZeros > 31) {
+        invalid_ = true;
+        return 0;
     }
     if (leadingZeros == 0) return 0;
     const std::uint64_t suffix = u(leadingZeros);

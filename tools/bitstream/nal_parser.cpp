@@ -7,7 +7,7 @@ namespace {
 
 // Slice headers are short; converting only a prefix of a large slice keeps
 // the analyzer's work proportional to the number of NAL units, not bytes.
-constexpr std::size_t kSliceHeaderPrefix = 4096;
+constexpr std::size_t kSliceHeaderPrefix = 64;
 
 } // namespace
 
@@ -52,14 +52,14 @@ ParsedNal NalParser::parse(std::span<const std::uint8_t> nal, bool clipped, Trac
     case NalPartitionA:
     case NalIdrSlice: {
         const std::size_t prefix = std::min(payload.size(), kSliceHeaderPrefix);
-        out.rbsp = removeEmulationPrevention(payload.first(prefix));
+        removeEmulationPrevention(payload.first(prefix), scratch_);
         out.slice.emplace();
         Trace local;
-        payloadStatus = parseSliceHeader(out.header, out.rbsp, sets_, *out.slice, trace ? &local : nullptr);
+        payloadStatus = parseSliceHeader(out.header, scratch_, sets_, *out.slice, trace ? &local : nullptr);
         if (payloadStatus.result == Result::Truncated && prefix < payload.size()) {
-            out.rbsp = removeEmulationPrevention(payload);
+            removeEmulationPrevention(payload, scratch_);
             local.clear();
-            payloadStatus = parseSliceHeader(out.header, out.rbsp, sets_, *out.slice, trace ? &local : nullptr);
+            payloadStatus = parseSliceHeader(out.header, scratch_, sets_, *out.slice, trace ? &local : nullptr);
         }
         if (trace) trace->insert(trace->end(), local.begin(), local.end());
         break;

@@ -20,7 +20,7 @@ struct ParsedNal {
     std::shared_ptr<const Sps> sps;    // type 7, when its fields up to the VUI were read
     std::shared_ptr<const Pps> pps;    // type 8, when read completely
     std::optional<SliceHeader> slice;  // types 1, 2, 5: filled as far as parsing got
-    std::vector<std::uint8_t> rbsp;    // the payload the SEI spans point into
+    std::vector<std::uint8_t> rbsp;    // SPS, PPS, SEI payload without emulation prevention (SEI spans point into it)
     std::vector<SeiMessage> sei;       // type 6
 };
 
@@ -35,6 +35,7 @@ public:
 
 private:
     ParameterSets sets_;
+    std::vector<std::uint8_t> scratch_;  // a slice's RBSP prefix, reused
 };
 
 } // namespace kestrune::h264

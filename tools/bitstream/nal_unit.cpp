@@ -1,6 +1,7 @@
 #include "tools/bitstream/nal_unit.h"
 
 #include <array>
+#include <cstring>
 #include <string>
 
 namespace kestrune::h264 {
@@ -64,19 +65,29 @@ Status parseNalHeader(std::span<const std::uint8_t> nal, NalHeader& header)
     return {};
 }
 
-std::vector<std::uint8_t> removeEmulationPrevention(std::span<const std::uint8_t> bytes)
+void removeEmulationPrevention(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out)
 {
-    std::vector<std::uint8_t> out;
-    out.reserve(bytes.size());
+    out.resize(bytes.size());
+    // Nothing to remove before the first zero byte: copy that part at once.
+    const auto* zero = static_cast<const std::uint8_t*>(std::memchr(bytes.data(), 0, bytes.size()));
+    std::size_t o = zero ? static_cast<std::size_t>(zero - bytes.data()) : bytes.size();
+    if (o) std::memcpy(out.data(), bytes.data(), o);
     int zeros = 0;
-    for (std::uint8_t b : bytes) {
+    for (std::uint8_t b : bytes.subspan(o)) {
         if (zeros >= 2 && b == 3) {
             zeros = 0;
             continue;
         }
-        out.push_back(b);
+        out[o++] = b;
         zeros = b == 0 ? zeros + 1 : 0;
     }
+    out.resize(o);
+}
+
+std::vector<std::uint8_t> removeEmulationPrevention(std::span<const std::uint8_t> bytes)
+{
+    std::vector<std::uint8_t> out;
+    removeEmulationPrevention(bytes, out);
     return out;
 }
 

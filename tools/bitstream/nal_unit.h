@@ -48,6 +48,8 @@ Status parseNalHeader(std::span<const std::uint8_t> nal, NalHeader& header);
 
 // Removes emulation_prevention_three_byte (every 0x03 after 0x00 0x00).
 std::vector<std::uint8_t> removeEmulationPrevention(std::span<const std::uint8_t> bytes);
+// The same into a caller's buffer, reusing its capacity.
+void removeEmulationPrevention(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out);
 
 // Table 7-1. Long name ("Coded slice of an IDR picture", "Reserved",
 // "Unspecified") and a short tag ("IDR", "SPS", "RSV17", "UNSPEC24").

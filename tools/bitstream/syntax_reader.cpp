@@ -50,7 +50,7 @@ bool SyntaxReader::readFailed(const char* name, int index)
     return false;
 }
 
-std::uint32_t SyntaxReader::check(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max)
+std::uint32_t SyntaxReader::checkSlow(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max)
 {
     if (readFailed(name, index)) return 0;
     if (value < min || value > max) {
@@ -62,7 +62,7 @@ std::uint32_t SyntaxReader::check(const char* name, int index, std::uint32_t val
     return value;
 }
 
-std::int32_t SyntaxReader::checkSigned(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max)
+std::int32_t SyntaxReader::checkSignedSlow(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max)
 {
     if (readFailed(name, index)) return 0;
     if (value < min || value > max) {

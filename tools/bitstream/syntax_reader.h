@@ -44,8 +44,19 @@ public:
     bool moreRbspData() const { return ok() && bits_.moreRbspData(); }
 
 private:
-    std::uint32_t check(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max);
-    std::int32_t checkSigned(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max);
+    // The common case (in range, no trace) stays inline; the rest is out of line.
+    std::uint32_t check(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max)
+    {
+        if (status_.ok() && !bits_.overrun() && !bits_.invalid() && value >= min && value <= max && !trace_) return value;
+        return checkSlow(name, index, value, min, max);
+    }
+    std::int32_t checkSigned(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max)
+    {
+        if (status_.ok() && !bits_.overrun() && !bits_.invalid() && value >= min && value <= max && !trace_) return value;
+        return checkSignedSlow(name, index, value, min, max);
+    }
+    std::uint32_t checkSlow(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max);
+    std::int32_t checkSignedSlow(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max);
     bool readFailed(const char* name, int index);
 
     BitReader bits_;

@@ -98,33 +98,40 @@ TEST(AnnexBReader, KeepBytesCapsTheCopyButNotTheSize)
     EXPECT_FALSE(units[1].clipped());
 }
 
-TEST(AnnexBReader, FileAndMemoryAgreeWithStartCodesAroundTheReadBufferEdge)
+TEST(AnnexBReader, FileAndMemoryAgreeWithStartCodesAroundTheWindowEdges)
 {
-    // The file reader refills in 1 MiB chunks: put start codes (3- and 4-byte,
-    // with zero runs) so that they straddle that edge in every possible way.
-    constexpr std::size_t kEdge = 1 << 20;
-    for (std::size_t shift = 0; shift < 6; ++shift) {
-        std::vector<std::uint8_t> data(kEdge + 64, 0x55);
-        data[0] = 0; data[1] = 0; data[2] = 1;
-        const std::size_t at = kEdge - 4 + shift;  // position of the 0x01
-        data[at - 3] = 0; data[at - 2] = 0; data[at - 1] = 0; data[at] = 1;
-        data[at + 10] = 0; data[at + 11] = 0; data[at + 12] = 1;
-        const auto path = writeTemp(data, "kestrune_annexb_edge.264");
-        AnnexBReader fileReader(path, 64);
-        const auto fromFile = readAll(fileReader);
-        std::filesystem::remove(path);
-        const auto fromMemory = readMemory(data, 64);
-        ASSERT_EQ(fromFile.size(), 3u) << "shift " << shift;
-        ASSERT_EQ(fromMemory.size(), 3u);
-        for (std::size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(fromFile[i].offset, fromMemory[i].offset);
-            EXPECT_EQ(fromFile[i].size, fromMemory[i].size);
-            EXPECT_EQ(fromFile[i].bytes, fromMemory[i].bytes);
+    // Files are mapped or read a window at a time: put start codes (3- and
+    // 4-byte, with zero runs) so that they straddle a window edge in every
+    // possible way, for both ways of reading.
+    constexpr std::size_t kEdge = 1 << 16;
+    for (const bool map : {true, false}) {
+        for (std::size_t shift = 0; shift < 6; ++shift) {
+            std::vector<std::uint8_t> data(2 * kEdge + 64, 0x55);
+            data[0] = 0; data[1] = 0; data[2] = 1;
+            const std::size_t at = kEdge - 4 + shift;  // position of the 0x01
+            data[at - 3] = 0; data[at - 2] = 0; data[at - 1] = 0; data[at] = 1;
+            data[at + 10] = 0; data[at + 11] = 0; data[at + 12] = 1;
+            std::fill(data.begin() + 2 * kEdge - 3, data.end(), 0);  // trailing zeros across the second edge
+            const auto path = writeTemp(data, "kestrune_annexb_edge.264");
+            AnnexBReader fileReader(path, 64);
+            fileReader.setWindow(kEdge, map);
+            const auto fromFile = readAll(fileReader);
+            std::filesystem::remove(path);
+            const auto fromMemory = readMemory(data, 64);
+            SCOPED_TRACE(::testing::Message() << "map " << map << " shift " << shift);
+            ASSERT_EQ(fromFile.size(), 3u);
+            ASSERT_EQ(fromMemory.size(), 3u);
+            for (std::size_t i = 0; i < 3; ++i) {
+                EXPECT_EQ(fromFile[i].offset, fromMemory[i].offset);
+                EXPECT_EQ(fromFile[i].size, fromMemory[i].size);
+                EXPECT_EQ(fromFile[i].bytes, fromMemory[i].bytes);
+            }
+            EXPECT_EQ(fromFile[1].offset, at + 1);
+            EXPECT_EQ(fromFile[0].size, at - 3 - 3);
+            EXPECT_EQ(fromFile[2].end(), 2 * kEdge - 3);
+            EXPECT_EQ(fileReader.bytesRead(), data.size());
+            expectStretchesCover(fromFile, data.size());
         }
-        EXPECT_EQ(fromFile[1].offset, at + 1);
-        EXPECT_EQ(fromFile[0].size, at - 3 - 3);
-        EXPECT_EQ(fileReader.bytesRead(), data.size());
-        expectStretchesCover(fromFile, data.size());
     }
 }
 
