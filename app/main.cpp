@@ -5,7 +5,6 @@
 #include "runner/conventions.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 #include <jpeglib.h>
 
 namespace kestrune {
@@ -26,16 +25,14 @@ extern "C" void jumpOnError(j_common_ptr info)
 
 extern "C" void quietOutput(j_common_ptr) {}
 
-struct Decoded {
-    int width = 0;
-    int height = 0;
-    bool ok = false;
-    char message[JMSG_LENGTH_MAX] = {};
-};
+// Asked for the destination once the image size is known; returns the first
+// row and its stride, or nullptr to give up.
+using Allocate = unsigned char* (*)(void* context, int width, int height, std::size_t* stride);
 
-// Holds only plain C structs and a caller-owned buffer, so longjmp skips no
-// destructor. The buffer is resized by the caller after the header pass.
-bool readHeader(const unsigned char* data, std::size_t size, Decoded& out)
+// Holds only plain C structs, so the longjmp of an error skips no destructor.
+// message receives libjpeg's text on failure.
+bool decodeInto(const unsigned char* data, std::size_t size, Allocate allocate, void* context,
+                char (&message)[JMSG_LENGTH_MAX])
 {
     jpeg_decompress_struct info;
     ErrorManager errors;
@@ -43,29 +40,7 @@ bool readHeader(const unsigned char* data, std::size_t size, Decoded& out)
     errors.base.error_exit = jumpOnError;
     errors.base.output_message = quietOutput;
     if (setjmp(errors.jump)) {
-        std::memcpy(out.message, errors.message, sizeof out.message);
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&info, TRUE);
-    out.width = int(info.image_width);
-    out.height = int(info.image_height);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-bool decodePixels(const unsigned char* data, std::size_t size, unsigned char* pixels, std::size_t stride,
-                  Decoded& out)
-{
-    jpeg_decompress_struct info;
-    ErrorManager errors;
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = jumpOnError;
-    errors.base.output_message = quietOutput;
-    if (setjmp(errors.jump)) {
-        std::memcpy(out.message, errors.message, sizeof out.message);
+        std::memcpy(message, errors.message, sizeof message);
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -74,14 +49,29 @@ bool decodePixels(const unsigned char* data, std::size_t size, unsigned char* pi
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
     jpeg_start_decompress(&info);
+    std::size_t stride = 0;
+    unsigned char* pixels = allocate(context, int(info.output_width), int(info.output_height), &stride);
+    if (pixels == nullptr) {
+        std::snprintf(message, sizeof message, "JPEG image too large");
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = pixels + std::size_t(info.output_scanline) * stride;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    out.ok = true;
     return true;
+}
+
+unsigned char* allocateImage(void* context, int width, int height, std::size_t* stride)
+{
+    auto* image = static_cast<QImage*>(context);
+    *image = QImage(width, height, QImage::Format_RGB888);
+    if (image->isNull()) return nullptr;
+    *stride = std::size_t(image->bytesPerLine());
+    return image->bits();
 }
 
 } // namespace
@@ -93,21 +83,12 @@ JpegResult decodeJpeg(const unsigned char* data, std::size_t size)
         result.error = QStringLiteral("Empty JPEG data");
         return result;
     }
-    Decoded decoded;
-    if (!readHeader(data, size, decoded)) {
-        result.error = QString::fromLocal8Bit(decoded.message);
-        return result;
-    }
-    QImage image(decoded.width, decoded.height, QImage::Format_RGB888);
-    if (image.isNull()) {
-        result.error = QStringLiteral("JPEG image too large");
-        return result;
-    }
-    if (!decodePixels(data, size, image.bits(), std::size_t(image.bytesPerLine()), decoded)) {
-        result.error = QString::fromLocal8Bit(decoded.message);
-        return result;
-    }
-    result.image = std::move(image);
+    QImage image;
+    char message[JMSG_LENGTH_MAX] = {};
+    if (decodeInto(data, size, allocateImage, &image, message))
+        result.image = std::move(image);
+    else
+        result.error = QString::fromLocal8Bit(message);
     return result;
 }
 

@@ -20,10 +20,13 @@ void TForm1::FormCreate()
 void TForm1::FormClose()
 {
     QDir::setCurrent(state.startDirectory);
+    // Named by full path: should the start directory be gone, files of the
+    // same names in whatever directory is current are not the workbench's.
+    const QDir start(state.startDirectory);
     for (const QString& name : {u"general.txt"_s, u"fbatch.bat"_s, u"xbatch.bat"_s, u"debug.txt"_s,
                                 u"analyze.bat"_s, u"analyze.txt"_s, u"gilout.txt"_s, u"gil.bat"_s,
                                 u"gilbert.txt"_s})
-        QFile::remove(name);
+        QFile::remove(start.filePath(name));
 }
 
 void TForm1::Exit1Click()

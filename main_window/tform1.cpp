@@ -30,6 +30,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -87,6 +88,30 @@ void addRow(QVBoxLayout* rows, std::initializer_list<QWidget*> widgets)
             row->addStretch();
     }
     rows->addLayout(row);
+}
+
+// A labelled path field: the label on its own row, then the edit with its
+// Browse button beside it.
+void fileField(QGridLayout* g, const QString& caption, QLabel*& captionLabel, QLineEdit*& field, QPushButton*& browse)
+{
+    QWidget* parent = g->parentWidget();
+    const int row = g->count() == 0 ? 0 : g->rowCount();  // an empty grid reports one row
+    captionLabel = label(caption, parent);
+    field = edit(QString(), parent);
+    browse = button(u"Browse..."_s, parent);
+    g->addWidget(captionLabel, row, 0, 1, 2);
+    g->addWidget(field, row + 1, 0);
+    g->addWidget(browse, row + 1, 1);
+}
+
+// A group box filled by a tab control.
+QTabWidget* tabsIn(QGroupBox* box)
+{
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(6, 2, 6, 4);
+    auto* tabs = new QTabWidget(box);
+    layout->addWidget(tabs);
+    return tabs;
 }
 
 // A tab page with its own grid; callers add rows.
@@ -209,10 +234,7 @@ void TForm1::buildMenus()
 
 void TForm1::buildEncoderGroup()
 {
-    auto* box = new QVBoxLayout(GroupBox1);
-    box->setContentsMargins(6, 4, 6, 6);
-    PageControl1 = new QTabWidget(GroupBox1);
-    box->addWidget(PageControl1);
+    PageControl1 = tabsIn(GroupBox1);
 
     // General
     TabSheet1 = page(PageControl1, u"General"_s);
@@ -220,18 +242,8 @@ void TForm1::buildEncoderGroup()
     GroupBox2 = new QGroupBox(u"Input/Output"_s, TabSheet1);
     auto* io = grid(GroupBox2);
     io->setVerticalSpacing(1);
-    LabeledEdit1Label = label(u"Input YUV File:"_s, GroupBox2);
-    LabeledEdit1 = edit(QString(), GroupBox2);
-    Button1 = button(u"Browse..."_s, GroupBox2);
-    LabeledEdit2Label = label(u"Output File:"_s, GroupBox2);
-    LabeledEdit2 = edit(QString(), GroupBox2);
-    Button2 = button(u"Browse..."_s, GroupBox2);
-    io->addWidget(LabeledEdit1Label, 0, 0, 1, 2);
-    io->addWidget(LabeledEdit1, 1, 0);
-    io->addWidget(Button1, 1, 1);
-    io->addWidget(LabeledEdit2Label, 2, 0, 1, 2);
-    io->addWidget(LabeledEdit2, 3, 0);
-    io->addWidget(Button2, 3, 1);
+    fileField(io, u"Input YUV File:"_s, LabeledEdit1Label, LabeledEdit1, Button1);
+    fileField(io, u"Output File:"_s, LabeledEdit2Label, LabeledEdit2, Button2);
     general->addWidget(GroupBox2, 0, 0, 1, 4);
 
     GroupBox3 = new QGroupBox(u"Rate Control"_s, TabSheet1);
@@ -293,8 +305,8 @@ void TForm1::buildEncoderGroup()
     size->addWidget(LabeledEdit7Label);
     size->addWidget(LabeledEdit7);
     size->addStretch();
-    size->addWidget(Button3);
     general->addLayout(size, 2, 0, 1, 4);
+    general->addWidget(Button3, 3, 3, Qt::AlignRight);
     closeRows(general);
 
     // Motion Estimation
@@ -407,10 +419,7 @@ void TForm1::buildEncoderGroup()
 
 void TForm1::buildChannelGroup()
 {
-    auto* box = new QVBoxLayout(GroupBox9);
-    box->setContentsMargins(6, 2, 6, 4);
-    PageControl2 = new QTabWidget(GroupBox9);
-    box->addWidget(PageControl2);
+    PageControl2 = tabsIn(GroupBox9);
 
     TabSheet5 = page(PageControl2, u"Gilbert Model"_s);
     auto* gilbert = grid(TabSheet5);
@@ -433,40 +442,22 @@ void TForm1::buildChannelGroup()
     TabSheet6 = page(PageControl2, u"Output"_s);
     auto* output = grid(TabSheet6);
     output->setVerticalSpacing(1);
-    LabeledEdit6Label = label(u"Output File:"_s, TabSheet6);
-    LabeledEdit6 = edit(QString(), TabSheet6);
-    Button9 = button(u"Browse..."_s, TabSheet6);
-    output->addWidget(LabeledEdit6Label, 0, 0, 1, 2);
-    output->addWidget(LabeledEdit6, 1, 0);
-    output->addWidget(Button9, 1, 1);
+    fileField(output, u"Output File:"_s, LabeledEdit6Label, LabeledEdit6, Button9);
     closeRows(output);
     PageControl2->setCurrentIndex(0);
 }
 
 void TForm1::buildDecoderGroup()
 {
-    auto* box = new QVBoxLayout(GroupBox10);
-    box->setContentsMargins(6, 2, 6, 4);
-    PageControl3 = new QTabWidget(GroupBox10);
-    box->addWidget(PageControl3);
+    PageControl3 = tabsIn(GroupBox10);
 
     TabSheet7 = page(PageControl3, u"General"_s);
     auto* general = grid(TabSheet7);
     GroupBox11 = new QGroupBox(u"Input/Output"_s, TabSheet7);
     auto* io = grid(GroupBox11);
     io->setVerticalSpacing(1);
-    LabeledEdit3Label = label(u"Input H.264 File:"_s, GroupBox11);
-    LabeledEdit3 = edit(QString(), GroupBox11);
-    Button5 = button(u"Browse..."_s, GroupBox11);
-    LabeledEdit4Label = label(u"Output YUV File:"_s, GroupBox11);
-    LabeledEdit4 = edit(QString(), GroupBox11);
-    Button6 = button(u"Browse..."_s, GroupBox11);
-    io->addWidget(LabeledEdit3Label, 0, 0, 1, 2);
-    io->addWidget(LabeledEdit3, 1, 0);
-    io->addWidget(Button5, 1, 1);
-    io->addWidget(LabeledEdit4Label, 2, 0, 1, 2);
-    io->addWidget(LabeledEdit4, 3, 0);
-    io->addWidget(Button6, 3, 1);
+    fileField(io, u"Input H.264 File:"_s, LabeledEdit3Label, LabeledEdit3, Button5);
+    fileField(io, u"Output YUV File:"_s, LabeledEdit4Label, LabeledEdit4, Button6);
     general->addWidget(GroupBox11, 0, 0, 1, 3);
     Button10 = button(u"Decode"_s, TabSheet7);
     Button8 = button(u"Play YUV File"_s, TabSheet7);
@@ -566,7 +557,8 @@ void TForm1::buildOutputGroup()
 
     // The log fills the group; Clear sits on the group's title line.
     BitBtn1 = new QPushButton(u"Clear"_s, GroupBox13);
-    BitBtn1->setGeometry(889 - 8 - 75, 0, 75, 21);
+    const int clearWidth = std::max(75, BitBtn1->sizeHint().width());
+    BitBtn1->setGeometry(889 - 8 - clearWidth, 0, clearWidth, 21);
 }
 
 void TForm1::connectHandlers()

@@ -55,6 +55,22 @@ TEST_F(ShellTest, ClosingWithSomeScratchFilesMissingIsSilent)
     EXPECT_TRUE(prompts.events.empty());
 }
 
+TEST_F(ShellTest, ClosingNeverDeletesInAnotherDirectoryWhenTheStartDirectoryIsGone)
+{
+    window().show();
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    for (const QString& name : scratchFiles) {
+        QFile file(QDir(elsewhere.path()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(dir.remove());
+
+    EXPECT_TRUE(window().close());
+    for (const QString& name : scratchFiles)
+        EXPECT_TRUE(QFile::exists(QDir(elsewhere.path()).filePath(name))) << name.toStdString();
+}
+
 TEST_F(ShellTest, ExitEndsTheEventLoopAndLeavesTheScratchFiles)
 {
     window().show();

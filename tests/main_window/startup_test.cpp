@@ -7,7 +7,9 @@
 #include "main_window/up_down.h"
 #include "tests/support/recording_prompts.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -214,4 +216,32 @@ TEST_F(StartupTest, DialogsAreCreatedOnceAndHidden)
     EXPECT_FALSE(form.Form2->isVisible());
     EXPECT_FALSE(form.Form3->isVisible());
     EXPECT_TRUE(prompts.events.empty());
+}
+
+// Every caption on every page gets at least the width its text needs and
+// lies inside its parent: nothing is clipped.
+TEST_F(StartupTest, NoCaptionIsClippedOnAnyPage)
+{
+    form.show();
+    auto checkAll = [&](QWidget* area, const QString& where) {
+        for (QWidget* w : area->findChildren<QWidget*>()) {
+            if (!w->isVisible()) continue;
+            const bool captioned = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w);
+            if (!captioned) continue;
+            const QString text = w->property("text").toString();
+            if (text.isEmpty()) continue;  // the spinner's arrows
+            const QString what = where + u": "_s + text;
+            EXPECT_GE(w->width(), w->sizeHint().width()) << what.toStdString();
+            EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << what.toStdString();
+        }
+    };
+    for (QTabWidget* tabs : {form.PageControl1, form.PageControl2, form.PageControl3}) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QCoreApplication::sendPostedEvents();
+            checkAll(tabs->widget(i), tabs->tabText(i));
+        }
+    }
+    checkAll(form.GroupBox12, u"analyzer"_s);
+    checkAll(form.GroupBox13, u"output"_s);
 }
