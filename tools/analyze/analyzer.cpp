@@ -499,8 +499,10 @@ std::int64_t copyWithout(const std::filesystem::path& input, const std::filesyst
     return static_cast<std::int64_t>(number);
 }
 
-int runAnalyzer(const std::vector<std::string>& args, const std::filesystem::path& workDir, std::ostream& out,
-                std::ostream& err, const std::string& program)
+namespace {
+
+int dispatch(const std::vector<std::string>& args, const std::filesystem::path& workDir, std::ostream& out,
+             std::ostream& err, const std::string& program)
 {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         out << usage(program);
@@ -524,6 +526,18 @@ int runAnalyzer(const std::vector<std::string>& args, const std::filesystem::pat
     case 2: return runDescribe(stream, args[2], workDir, out, err, program);
     default: return runRemove(stream, args[2], out, err, program);
     }
+}
+
+} // namespace
+
+int runAnalyzer(const std::vector<std::string>& args, const std::filesystem::path& workDir, std::ostream& out,
+                std::ostream& err, const std::string& program, bool errorsAlsoToOut)
+{
+    std::ostringstream errors;
+    const int code = dispatch(args, workDir, out, errors, program);
+    err << errors.str();
+    if (errorsAlsoToOut) out << errors.str();
+    return code;
 }
 
 } // namespace kestrune::analyze

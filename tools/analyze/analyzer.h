@@ -18,9 +18,11 @@
 
 namespace kestrune::analyze {
 
-// Runs one command line (arguments after the program name); returns the exit code.
+// Runs one command line (arguments after the program name); returns the exit
+// code. errorsAlsoToOut repeats error lines on out: the window captures only
+// standard output of the analysis run, and the user should read why it failed.
 int runAnalyzer(const std::vector<std::string>& args, const std::filesystem::path& workDir, std::ostream& out,
-                std::ostream& err, const std::string& programName = "h264_analyze");
+                std::ostream& err, const std::string& programName = "h264_analyze", bool errorsAlsoToOut = false);
 
 std::string usage(const std::string& programName);
 

@@ -3,9 +3,24 @@
 
 #include <filesystem>
 #include <iostream>
+#include <sys/stat.h>
+
+namespace {
+
+// True when standard output and standard error go to different places (as in
+// the window's "0 >analyze.txt"), so error lines are repeated on standard output.
+bool outputsDiffer()
+{
+    struct stat out {}, err {};
+    if (::fstat(1, &out) != 0 || ::fstat(2, &err) != 0) return false;
+    return out.st_dev != err.st_dev || out.st_ino != err.st_ino;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "h264_analyze";
-    return kestrune::analyze::runAnalyzer(std::vector<std::string>(argv + 1, argv + argc), ".", std::cout, std::cerr, program);
+    return kestrune::analyze::runAnalyzer(std::vector<std::string>(argv + 1, argv + argc), ".", std::cout, std::cerr,
+                                          program, outputsDiffer());
 }

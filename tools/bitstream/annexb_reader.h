@@ -71,7 +71,7 @@ private:
     std::FILE* file_ = nullptr;
     bool memoryMode_ = false;
     std::vector<std::uint8_t> chunk_;
-    std::size_t window_ = 16 << 20;
+    std::size_t window_ = 4 << 20;
     // Regular files are mapped a window at a time: no copy into a buffer,
     // and only one window is ever resident.
     bool useMap_ = false;

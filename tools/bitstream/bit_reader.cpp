@@ -1,10 +1,8 @@
 #include "tools/bitstream/bit_reader.h"
 
-#include <cstring>
-
 namespace kestrune::h264 {
 
-std::uint32_t BitReader::u(int n)
+std::uint32_t BitReader::uSlow(int n)
 {
     if (n <= 0) return 0;
     if (static_cast<std::size_t>(n) > bitsLeft()) {
@@ -15,32 +13,13 @@ std::uint32_t BitReader::u(int n)
     const std::size_t byte = pos_ / 8;
     const int offset = static_cast<int>(pos_ % 8);
     std::uint64_t window = 0;
-    if (byte + 8 <= data_.size()) {
-        // Fast path: one big-endian 64-bit window holds offset + n <= 39 bits.
-        std::memcpy(&window, data_.data() + byte, 8);
-        window = __builtin_bswap64(window);
-    } else {
-        for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < data_.size() ? data_[byte + i] : 0);
-    }
+    for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < data_.size() ? data_[byte + i] : 0);
     pos_ += static_cast<std::size_t>(n);
     return static_cast<std::uint32_t>((window << offset) >> (64 - n));
 }
 
-std::uint32_t BitReader::ue()
+std::uint32_t BitReader::ueSlow()
 {
-    const std::size_t byte = pos_ / 8;
-    if (byte + 8 <= data_.size()) {
-        // Fast path: a code of up to 57 bits found in one 64-bit window.
-        std::uint64_t window;
-        std::memcpy(&window, data_.data() + byte, 8);
-        window = __builtin_bswap64(window) << (pos_ % 8);
-        if (window >> 36) {
-            const int zeros = __builtin_clzll(window);
-            const int length = 2 * zeros + 1;
-            pos_ += static_cast<std::size_t>(length);
-            return static_cast<std::uint32_t>((window >> (64 - length)) - 1);
-        }
-    }
     int leadingZeros = 0;
     while (true) {
         if (bitsLeft() == 0) {
@@ -77,13 +56,6 @@ std::uint32_t BitReader::ue()
         return 0;
     }
     return static_cast<std::uint32_t>(value);
-}
-
-std::int32_t BitReader::se()
-{
-    const std::uint32_t k = ue();
-    const std::int64_t magnitude = (static_cast<std::int64_t>(k) + 1) / 2;
-    return static_cast<std::int32_t>(k % 2 ? magnitude : -magnitude);
 }
 
 void BitReader::skip(std::size_t bits)

@@ -5,6 +5,7 @@
 // and sets overrun(); the reader then stays at the end.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace kestrune::h264 {
@@ -14,12 +15,36 @@ public:
     explicit BitReader(std::span<const std::uint8_t> data) : data_(data) {}
 
     // n in 0..32.
-    std::uint32_t u(int n);
+    std::uint32_t u(int n)
+    {
+        // Fast path, inline: a 64-bit window holds the at most 39 bits needed.
+        if (n <= 0 || pos_ / 8 + 8 > data_.size()) return uSlow(n);
+        const std::uint64_t window = windowAt(pos_ / 8) << (pos_ % 8);
+        pos_ += static_cast<std::size_t>(n);
+        return static_cast<std::uint32_t>(window >> (64 - n));
+    }
     bool flag() { return u(1) != 0; }
     // ue(v): codes above 2^32 - 2 (32 or more leading zero bits) set invalid().
-    std::uint32_t ue();
+    std::uint32_t ue()
+    {
+        // Fast path, inline: codes of up to 55 bits within one 64-bit window.
+        if (pos_ / 8 + 8 <= data_.size()) {
+            const std::uint64_t window = windowAt(pos_ / 8) << (pos_ % 8);
+            if (window >> 36) {
+                const int length = 2 * __builtin_clzll(window) + 1;
+                pos_ += static_cast<std::size_t>(length);
+                return static_cast<std::uint32_t>((window >> (64 - length)) - 1);
+            }
+        }
+        return ueSlow();
+    }
     // se(v): -2147483647..2147483647, through ue().
-    std::int32_t se();
+    std::int32_t se()
+    {
+        const std::uint32_t k = ue();
+        const std::int64_t magnitude = (static_cast<std::int64_t>(k) + 1) / 2;
+        return static_cast<std::int32_t>(k % 2 ? magnitude : -magnitude);
+    }
     void skip(std::size_t bits);
 
     bool overrun() const { return overrun_; }
@@ -31,6 +56,16 @@ public:
     bool moreRbspData() const;
 
 private:
+    std::uint32_t uSlow(int n);
+    std::uint32_t ueSlow();
+    // Eight bytes from byte on as a big-endian number (byte + 8 <= size).
+    std::uint64_t windowAt(std::size_t byte) const
+    {
+        std::uint64_t window;
+        std::memcpy(&window, data_.data() + byte, 8);
+        return __builtin_bswap64(window);
+    }
+
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
     bool overrun_ = false;

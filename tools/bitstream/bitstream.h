@@ -2,12 +2,14 @@
 // Our H.264 (ITU-T H.264) bitstream library: no Qt, no codec library.
 // All names live in namespace kestrune::h264.
 //
-// AnnexBReader(path or span, keepBytes)  - streaming Annex B splitter in
-//     constant memory. next(NalUnit&) returns the next non-empty NAL unit
-//     (bytes from its header on, capped at keepBytes; exact offset, size and
-//     spanOffset = start of its stretch including the start code) and false
-//     at the end or on a read error (error() set). 3- and 4-byte start codes,
-//     leading and trailing zero bytes are handled.
+// AnnexBReader(path or span, keepBytes, keepSliceBytes) - streaming Annex B
+//     splitter in constant memory (files are mapped or read a window at a
+//     time). next(NalUnit&) returns the next non-empty NAL unit (bytes from
+//     its header on, capped at keepBytes, slices at keepSliceBytes; exact
+//     offset, size and spanOffset = start of its stretch including the start
+//     code) and false at the end or on a read error (error() set). 3- and
+//     4-byte start codes, leading and trailing zero bytes are handled;
+//     isOpen() is false with error() set when the file cannot be opened.
 // removeEmulationPrevention(bytes)       - NAL payload -> RBSP.
 // BitReader(rbsp)                        - u(n), flag(), ue(), se(),
 //     moreRbspData(); reading past the end yields 0 and sets overrun().

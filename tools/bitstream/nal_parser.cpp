@@ -41,11 +41,10 @@ ParsedNal NalParser::parse(std::span<const std::uint8_t> nal, bool clipped, Trac
         out.rbsp = removeEmulationPrevention(payload);
         auto pps = std::make_shared<Pps>();
         payloadStatus = parsePps(out.rbsp, sets_, *pps, trace);
-        if (payloadStatus.ok() || payloadStatus.result == Result::BrokenLink) {
-            // A PPS whose SPS is still missing is kept: the SPS may come later.
-            if (payloadStatus.ok()) sets_.pps[pps->pic_parameter_set_id] = pps;
-            out.pps = pps;
-        }
+        // Only a complete PPS is kept for the slices; one whose 8x8 scaling
+        // lists could not be read (its SPS is missing) is still described.
+        if (payloadStatus.ok()) sets_.pps[pps->pic_parameter_set_id] = pps;
+        if (payloadStatus.ok() || payloadStatus.result == Result::BrokenLink) out.pps = pps;
         break;
     }
     case NalSlice:

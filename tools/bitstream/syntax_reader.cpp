@@ -31,11 +31,6 @@ void SyntaxReader::fail(Result result, std::string message)
     status_.message = std::move(message);
 }
 
-void SyntaxReader::note(const std::string& name, long long value)
-{
-    if (trace_ && ok()) trace_->push_back({name, value});
-}
-
 bool SyntaxReader::readFailed(const char* name, int index)
 {
     if (!status_.ok()) return true;
@@ -50,7 +45,8 @@ bool SyntaxReader::readFailed(const char* name, int index)
     return false;
 }
 
-std::uint32_t SyntaxReader::checkSlow(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max)
+template <typename T>
+T SyntaxReader::checkSlow(const char* name, int index, T value, T min, T max)
 {
     if (readFailed(name, index)) return 0;
     if (value < min || value > max) {
@@ -62,16 +58,7 @@ std::uint32_t SyntaxReader::checkSlow(const char* name, int index, std::uint32_t
     return value;
 }
 
-std::int32_t SyntaxReader::checkSignedSlow(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max)
-{
-    if (readFailed(name, index)) return 0;
-    if (value < min || value > max) {
-        fail(Result::BrokenData, fieldName(name, index) + " = " + std::to_string(value) + " is outside "
-                 + std::to_string(min) + ".." + std::to_string(max));
-        return 0;
-    }
-    if (trace_) trace_->push_back({fieldName(name, index), value});
-    return value;
-}
+template std::uint32_t SyntaxReader::checkSlow(const char*, int, std::uint32_t, std::uint32_t, std::uint32_t);
+template std::int32_t SyntaxReader::checkSlow(const char*, int, std::int32_t, std::int32_t, std::int32_t);
 
 } // namespace kestrune::h264

@@ -17,26 +17,24 @@ class SyntaxReader {
 public:
     SyntaxReader(std::span<const std::uint8_t> rbsp, Trace* trace) : bits_(rbsp), trace_(trace) {}
 
-    std::uint32_t u(const char* name, int n) { return check(name, -1, bits_.u(n), 0, n == 32 ? 0xFFFFFFFFu : (1ull << n) - 1); }
+    std::uint32_t u(const char* name, int n) { return check<std::uint32_t>(name, -1, bits_.u(n), 0, 0xFFFFFFFFu); }
     bool flag(const char* name) { return u(name, 1) != 0; }
-    std::uint32_t ue(const char* name, std::uint32_t max = 0xFFFFFFFEu) { return check(name, -1, bits_.ue(), 0, max); }
+    std::uint32_t ue(const char* name, std::uint32_t max = 0xFFFFFFFEu) { return check<std::uint32_t>(name, -1, bits_.ue(), 0, max); }
     std::int32_t se(const char* name, std::int32_t min = -2147483647, std::int32_t max = 2147483647)
     {
-        return checkSigned(name, -1, bits_.se(), min, max);
+        return check<std::int32_t>(name, -1, bits_.se(), min, max);
     }
     // Indexed forms record "name[index]".
-    std::uint32_t u(const char* name, int index, int n) { return check(name, index, bits_.u(n), 0, n == 32 ? 0xFFFFFFFFu : (1ull << n) - 1); }
+    std::uint32_t u(const char* name, int index, int n) { return check<std::uint32_t>(name, index, bits_.u(n), 0, 0xFFFFFFFFu); }
     bool flag(const char* name, int index) { return u(name, index, 1) != 0; }
-    std::uint32_t ue(const char* name, int index, std::uint32_t max) { return check(name, index, bits_.ue(), 0, max); }
+    std::uint32_t ue(const char* name, int index, std::uint32_t max) { return check<std::uint32_t>(name, index, bits_.ue(), 0, max); }
     std::int32_t se(const char* name, int index, std::int32_t min, std::int32_t max)
     {
-        return checkSigned(name, index, bits_.se(), min, max);
+        return check<std::int32_t>(name, index, bits_.se(), min, max);
     }
 
     // Records a failure that is not a single field's range (first one wins).
     void fail(Result result, std::string message);
-    // Records a value computed or checked outside the reader.
-    void note(const std::string& name, long long value);
 
     bool ok() const { return status_.ok(); }
     const Status& status() const { return status_; }
@@ -45,18 +43,14 @@ public:
 
 private:
     // The common case (in range, no trace) stays inline; the rest is out of line.
-    std::uint32_t check(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max)
+    template <typename T>
+    T check(const char* name, int index, T value, T min, T max)
     {
         if (status_.ok() && !bits_.overrun() && !bits_.invalid() && value >= min && value <= max && !trace_) return value;
         return checkSlow(name, index, value, min, max);
     }
-    std::int32_t checkSigned(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max)
-    {
-        if (status_.ok() && !bits_.overrun() && !bits_.invalid() && value >= min && value <= max && !trace_) return value;
-        return checkSignedSlow(name, index, value, min, max);
-    }
-    std::uint32_t checkSlow(const char* name, int index, std::uint32_t value, std::uint32_t min, std::uint32_t max);
-    std::int32_t checkSignedSlow(const char* name, int index, std::int32_t value, std::int32_t min, std::int32_t max);
+    template <typename T>
+    T checkSlow(const char* name, int index, T value, T min, T max);
     bool readFailed(const char* name, int index);
 
     BitReader bits_;

@@ -103,3 +103,22 @@ TEST(AccessUnitDetector, WorksOnAStreamReadFromAnnexB)
     }
     EXPECT_EQ(accessUnits, 3);
 }
+
+TEST(AccessUnitDetector, TheTwoFieldsOfAFrameAreTwoAccessUnits)
+{
+    Fixture f;
+    f.sps.frame_mbs_only = false;
+    f.sps.height_map_units = 5;
+    auto field = [&](bool bottom, int firstMb) {
+        t::SliceFields s;
+        s.slice_type = 5;
+        s.frame_num = 1;
+        s.poc_lsb = 2;
+        s.field = true;
+        s.bottom = bottom;
+        s.first_mb = firstMb;
+        return t::nal(2, NalSlice, t::sliceRbsp(s, f.sps, f.pps, false, 2));
+    };
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), field(false, 0), field(false, 30), field(true, 0), field(true, 30)}),
+              (std::vector<bool>{true, false, false, false, true, false}));
+}

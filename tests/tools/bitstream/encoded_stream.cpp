@@ -52,6 +52,14 @@ EncodedStream encodeTestStream(const EncodeOptions& o)
     param.i_keyint_max = o.keyint;
     param.i_keyint_min = 1;
     param.i_scenecut_threshold = 0;
+    if (o.hrd) {
+        param.i_nal_hrd = X264_NAL_HRD_VBR;
+        param.b_pic_struct = 1;
+        param.rc.i_rc_method = X264_RC_ABR;
+        param.rc.i_bitrate = 300;
+        param.rc.i_vbv_max_bitrate = 300;
+        param.rc.i_vbv_buffer_size = 600;
+    }
     if (x264_param_apply_profile(&param, o.cabac ? "high" : "baseline") < 0 && o.cabac)
         throw std::runtime_error("x264 profile");
     if (!o.cabac) param.i_bframe = 0;

@@ -16,6 +16,7 @@ struct EncodeOptions {
     bool interlaced = false;
     bool aud = false;
     int keyint = 6;
+    bool hrd = false;  // NAL HRD parameters, buffering period and picture timing SEI
 };
 
 struct EncodedStream {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 using namespace kestrune::h264;
 namespace t = kestrune::h264::testing;
@@ -17,6 +18,7 @@ struct Walk {
     int failures = 0;
     std::string firstFailure;
     std::shared_ptr<const Sps> sps;
+    std::set<std::uint32_t> seiTypes;
 };
 
 Walk walk(std::span<const std::uint8_t> stream, std::size_t keep = AnnexBReader::kKeepAll)
@@ -32,6 +34,7 @@ Walk walk(std::span<const std::uint8_t> stream, std::size_t keep = AnnexBReader:
         if (!p.status.ok() && w.failures++ == 0) w.firstFailure = p.status.message;
         if (p.sps) w.sps = p.sps;
         if (p.slice) ++w.slices;
+        for (const auto& m : p.sei) w.seiTypes.insert(m.payloadType);
         w.accessUnits += detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets());
     }
     return w;
@@ -41,7 +44,8 @@ Walk walk(std::span<const std::uint8_t> stream, std::size_t keep = AnnexBReader:
 
 TEST(RealStreams, EveryNalUnitOfEncodedStreamsParsesAndAccessUnitsMatchPictures)
 {
-    std::vector<t::EncodeOptions> variants(4);
+    std::vector<t::EncodeOptions> variants(5);
+    variants[4].hrd = true;
     variants[1].cabac = false;  // baseline, CAVLC, no B slices
     variants[1].slices = 1;
     variants[2].interlaced = true;
@@ -51,7 +55,8 @@ TEST(RealStreams, EveryNalUnitOfEncodedStreamsParsesAndAccessUnitsMatchPictures)
     for (const auto& v : variants) {
         const t::EncodedStream stream = t::encodeTestStream(v);
         const Walk w = walk(stream.bytes);
-        SCOPED_TRACE(::testing::Message() << "cabac " << v.cabac << " interlaced " << v.interlaced << " aud " << v.aud);
+        SCOPED_TRACE(::testing::Message() << "cabac " << v.cabac << " interlaced " << v.interlaced << " aud " << v.aud
+                                          << " hrd " << v.hrd);
         EXPECT_EQ(w.failures, 0) << w.firstFailure;
         EXPECT_EQ(w.nalUnits, stream.nalUnits);
         EXPECT_EQ(w.accessUnits, stream.frames);
@@ -61,6 +66,12 @@ TEST(RealStreams, EveryNalUnitOfEncodedStreamsParsesAndAccessUnitsMatchPictures)
         EXPECT_EQ(w.sps->height(), v.height);
         EXPECT_EQ(w.sps->frame_mbs_only_flag, !v.interlaced);
         EXPECT_NEAR(w.sps->frameRate(), 25.0, 1e-9);
+        EXPECT_EQ(w.sps->vui.nal_hrd_parameters_present_flag, v.hrd);
+        if (v.hrd) {
+            EXPECT_TRUE(w.sps->vui.pic_struct_present_flag);
+            EXPECT_EQ(w.sps->vui.nal_hrd.bit_rate_value_minus1.size(), w.sps->vui.nal_hrd.cpb_cnt_minus1 + 1);
+            EXPECT_TRUE(w.seiTypes.count(0) && w.seiTypes.count(1)) << "buffering_period and pic_timing expected";
+        }
         // Clipping the kept bytes changes nothing for the headers.
         const Walk clipped = walk(stream.bytes, 64);
         EXPECT_EQ(clipped.failures, 0) << clipped.firstFailure;
