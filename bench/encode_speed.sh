@@ -8,11 +8,7 @@ set -euo pipefail
 
 build=$(realpath "${1:-build}")
 rounds=${2:-5}
-encoder="$build/tools/encode/kestrune-encode"
-make_sample="$build/tools/sample/kestrune-make-sample"
-for tool in "$encoder" "$make_sample"; do
-  [[ -x "$tool" ]] || { echo "missing $tool: build the targets kestrune-encode and kestrune-make-sample" >&2; exit 1; }
-done
+source "$(dirname "$0")/encode_common.sh"
 
 if ! command -v x264 >/dev/null; then
   # The reference encoder is needed for this measurement only.
@@ -20,14 +16,9 @@ if ! command -v x264 >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends x264 >/dev/null
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
 "$make_sample" --width 352 --height 288 --frames 300 -o sample_352x288.yuv
 
-# The window's default line (partition names arrive back to back).
-ours=(--bitrate 500 --min-keyint 25 --keyint 250 --scenecut 40 --fps 25 --slices 1 --me hex
-      --ref 1 --mixed-refs --merange 16 --partitions i8x8i4x4p8x8 sample_352x288.yuv -o ours.264 352x288)
+ours=("${window_options[@]}" sample_352x288.yuv -o ours.264 352x288)
 # The same settings for the reference: I and P only, no weighted P, PSNR and SSIM on.
 reference=(--bitrate 500 --min-keyint 25 --keyint 250 --scenecut 40 --fps 25 --slices 1 --me hex
            --ref 1 --mixed-refs --merange 16 --partitions i8x8,i4x4,p8x8 --bframes 0 --weightp 0

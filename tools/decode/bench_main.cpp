@@ -90,7 +90,7 @@ int reference(const std::vector<std::string>& args)
     if (d.output.empty()) throw std::runtime_error("-y OUT is needed");
     kestrune::AtomicOutput out{std::filesystem::path(d.output)};
     if (!out.ok()) throw std::runtime_error(out.error());
-    ReferenceDecoder decoder(d.ec, [&](std::span<const std::uint8_t> f, int, int) { out.write(f.data(), f.size()); });
+    ReferenceDecoder decoder(d.ec, [&](std::span<const std::uint8_t> f) { out.write(f.data(), f.size()); });
     for (const AccessUnit& unit : readUnits(d.input)) decoder.decode(unit);
     decoder.finish();
     if (!out.commit()) throw std::runtime_error(out.error());
@@ -103,7 +103,7 @@ int timing(const std::vector<std::string>& args)
     const DecodeArgs d = decodeArgs(args);
     const std::vector<AccessUnit> units = readUnits(d.input);
     std::size_t sink = 0;
-    auto consume = [&](std::span<const std::uint8_t> f, int, int) { sink += f[f.size() / 2]; };
+    auto consume = [&](std::span<const std::uint8_t> f) { sink += f[f.size() / 2]; };
     using Clock = std::chrono::steady_clock;
     double oursSeconds = 0, referenceSeconds = 0;
     for (int r = 0; r < d.repeat; ++r) {

@@ -260,15 +260,16 @@ void predictBlock(const Plane& ref, int x0, int y0, int n, MotionVector mv, int 
         }
 }
 
-int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* block, Sides sides)
+int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Sides sides)
 {
     if (sides.count() == 0) return 0;
+    constexpr int n = kMatchArea;
     int sum = 0;
     for (int i = 0; i < 16; ++i) {
-        if (sides.top) sum += std::abs(block[i] - luma.at(x0 + i, y0 - 1));
-        if (sides.bottom) sum += std::abs(block[15 * 16 + i] - luma.at(x0 + i, y0 + 16));
-        if (sides.left) sum += std::abs(block[i * 16] - luma.at(x0 - 1, y0 + i));
-        if (sides.right) sum += std::abs(block[i * 16 + 15] - luma.at(x0 + 16, y0 + i));
+        if (sides.top) sum += std::abs(area[i + 1] - luma.at(x0 + i, y0 - 1));
+        if (sides.bottom) sum += std::abs(area[(n - 1) * n + i + 1] - luma.at(x0 + i, y0 + 16));
+        if (sides.left) sum += std::abs(area[(i + 1) * n] - luma.at(x0 - 1, y0 + i));
+        if (sides.right) sum += std::abs(area[(i + 1) * n + n - 1] - luma.at(x0 + 16, y0 + i));
     }
     return sum / sides.count();
 }
@@ -284,22 +285,23 @@ void copyBlock(const Plane& plane, int x0, int y0, int n, const std::uint8_t* bl
 
 int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field)
 {
-    std::uint8_t block[256], best[256], chroma[64];
+    constexpr int n = kMatchArea;
+    std::uint8_t area[n * n], best[n * n], chroma[64];
     int concealed = 0;
     for (auto [x, y] : concealmentOrder(grid)) {
         const Sides sides = usableNeighbours(grid, x, y);
         int bestCost = -1;
         MotionVector bestVector;
         for (const MotionVector& mv : candidateVectors(field, x, y, sides)) {
-            predictBlock(reference.luma, x * 16, y * 16, 16, mv, 4, block);
-            const int cost = boundaryCost(picture.luma, x * 16, y * 16, block, sides);
+            predictBlock(reference.luma, x * 16 - 1, y * 16 - 1, n, mv, 4, area);
+            const int cost = boundaryCost(picture.luma, x * 16, y * 16, area, sides);
             if (bestCost < 0 || cost < bestCost) {
                 bestCost = cost;
                 bestVector = mv;
-                std::memcpy(best, block, sizeof best);
+                std::memcpy(best, area, sizeof best);
             }
         }
-        copyBlock(picture.luma, x * 16, y * 16, 16, best);
+        for (int r = 0; r < 16; ++r) std::memcpy(&picture.luma.at(x * 16, y * 16 + r), best + (r + 1) * n + 1, 16);
         // The same vector is an eighth-sample displacement in the half-size chroma planes.
         predictBlock(reference.cb, x * 8, y * 8, 8, bestVector, 8, chroma);
         copyBlock(picture.cb, x * 8, y * 8, 8, chroma);

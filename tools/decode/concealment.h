@@ -75,9 +75,17 @@ std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, in
 // sample, bilinear between samples, edges repeated.
 void predictBlock(const Plane& reference, int x0, int y0, int n, MotionVector mv, int scale, std::uint8_t* out);
 
-// Mean absolute difference between the outer ring of a predicted 16x16 block and
-// the adjacent pixels of the given sides, summed per side and divided by their number.
-int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* block, Sides sides);
+// Boundary matching compares a motion-compensated 18x18 area: the 16x16
+// block and the ring of samples around it.
+inline constexpr int kMatchArea = 18;
+
+// How badly a candidate continues the block's surroundings: the absolute
+// differences between the predicted ring (from an area of kMatchArea squared
+// samples at (x0 - 1, y0 - 1)) and the picture's own pixels of the given sides
+// at the same positions, summed per side and divided by the number of sides.
+// Comparing like positions, rather than the block's border with the pixels
+// next to it, keeps a gradient across the edge from biasing the choice.
+int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Sides sides);
 
 // Conceals all lost macroblocks from the reference picture and marks them
 // Concealed; the chosen vectors enter the field for later neighbours.

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -149,7 +150,6 @@ struct ConcealingDecoder::State {
     int missing = 0;               // pictures lost since the last decoded one
     FrameNumTracker frameNums;
     std::vector<std::uint8_t> lastOutput;
-    int lastWidth = 0, lastHeight = 0;
     MbGrid lastLossMap;
     DecodeReport report;
 
@@ -170,7 +170,7 @@ struct ConcealingDecoder::State {
     {
         for (int i = 0; i < count; ++i) {
             if (lastOutput.empty()) return; // nothing decoded yet: filled in once the size is known
-            writer(lastOutput, lastWidth, lastHeight);
+            writer(lastOutput);
             ++report.framesWritten;
         }
     }
@@ -179,20 +179,15 @@ struct ConcealingDecoder::State {
     {
         if (lastOutput.empty() && missingBefore > 0) {
             // Pictures lost before the first decodable one: mid-grey frames of its size.
-            lastWidth = frame->width;
-            lastHeight = frame->height;
-            lastOutput.assign(std::size_t(lastWidth) * std::size_t(lastHeight)
-                                  + 2 * std::size_t((lastWidth + 1) / 2) * std::size_t((lastHeight + 1) / 2),
-                              128);
+            const std::size_t w = std::size_t(frame->width), h = std::size_t(frame->height);
+            lastOutput.assign(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128);
         }
         writeRepeats(missingBefore);
         packFrame(frame, lastOutput);
-        lastWidth = frame->width;
-        lastHeight = frame->height;
-        writer(lastOutput, lastWidth, lastHeight);
+        writer(lastOutput);
         ++report.framesWritten;
-        report.width = lastWidth;
-        report.height = lastHeight;
+        report.width = frame->width;
+        report.height = frame->height;
     }
 
     void outputReady(std::vector<FramePtr>& frames)
@@ -258,7 +253,7 @@ struct ConcealingDecoder::State {
             counts.total += (long long)grid.states.size();
             const int lost = grid.count(MbState::Lost);
             counts.lost += lost;
-            if (lost > 0 && settings.conceal) {
+            if (lost > 0) {
                 conceal(current.get(), unit, grid, ready);
                 counts.concealed += grid.count(MbState::Concealed);
             }
@@ -315,7 +310,7 @@ struct ReferenceDecoder::State {
     {
         for (FramePtr& frame : frames) {
             packFrame(frame.get(), packed);
-            writer(packed, frame->width, frame->height);
+            writer(packed);
             ++written;
         }
     }

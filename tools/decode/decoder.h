@@ -8,10 +8,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <span>
-#include <string>
 
 namespace kestrune::decode {
 
@@ -35,12 +33,11 @@ struct DecodeReport {
 };
 
 // Receives each output frame: planar Y, U, V of the cropped size, contiguous.
-using FrameWriter = std::function<void(std::span<const std::uint8_t> frame, int width, int height)>;
+using FrameWriter = std::function<void(std::span<const std::uint8_t> frame)>;
 
 struct ConcealmentSettings {
     IntraMethod intra = IntraMethod::Bilinear;
     InterMethod inter = InterMethod::BoundaryMatching;
-    bool conceal = true; // false: leave lost macroblocks as the decoder left them (for comparisons)
 };
 
 class ConcealingDecoder {
@@ -63,7 +60,7 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Use libavcodec's built-in concealment instead of ours (a reference for measurements):
+// libavcodec with its built-in concealment instead of ours (the reference for measurements):
 // every access unit decoded as it comes, no loss detection.
 class ReferenceDecoder {
 public:

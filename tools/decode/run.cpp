@@ -22,8 +22,8 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     AtomicOutput output{std::filesystem::path(options.output)};
     if (!output.ok()) throw std::runtime_error(output.error());
     bool writeFailed = false;
-    ConcealingDecoder decoder({options.intra, options.inter, true},
-                              [&](std::span<const std::uint8_t> frame, int, int) {
+    ConcealingDecoder decoder({options.intra, options.inter},
+                              [&](std::span<const std::uint8_t> frame) {
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
                               });
     AccessUnit unit;
@@ -42,7 +42,10 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     result.inputBytes = reader.bytesRead();
     if (result.report.framesWritten == 0)
         throw std::runtime_error("no picture could be decoded from " + options.input
-                                 + (result.report.accessUnits == 0 ? " (no H.264 access unit found)" : ""));
+                                 + (result.report.accessUnits == 0
+                                        ? std::string(" (no H.264 access unit found)")
+                                        : " (" + std::to_string(result.report.accessUnits)
+                                              + " access units, none decodable: sequence or picture parameter set lost?)"));
     if (!output.commit()) throw std::runtime_error(output.error());
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (progress) progress(result.inputBytes, total);

@@ -62,8 +62,8 @@ struct EncodeOptions {
 EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args);
 
 // "all", "none", or the names i8x8, i4x4, p8x8, p4x4 in any order, back to
-// back or separated by commas or double quotes (b8x8 is accepted and has no effect without B
-// frames); throws OptionError.
+// back or separated by commas or double quotes (b8x8 is accepted and has no
+// effect without B frames); throws OptionError.
 Partitions parsePartitions(std::string_view text);
 
 // libx264's number of a motion search method ("dia" is 0), -1 for none.

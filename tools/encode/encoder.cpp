@@ -27,13 +27,13 @@ const char* levelName(int level)
     }
 }
 
-void logLine(const ReportStyle& style, int level, const std::string& text)
+void logLine(const Console& console, int level, const std::string& text)
 {
-    std::fprintf(stderr, "%s [%s]: %s\n", style.name.c_str(), levelName(level), text.c_str());
+    std::fprintf(stderr, "%s [%s]: %s\n", console.name.c_str(), levelName(level), text.c_str());
 }
 
 struct LibraryLog {
-    const ReportStyle* style;
+    const Console* console;
     bool quiet = false;  // after a failure only our one error line is wanted
 };
 
@@ -46,7 +46,7 @@ void forwardLibraryLog(void* context, int level, const char* format, va_list arg
     if ((log->quiet && level > X264_LOG_ERROR) || text.starts_with("--%s used with psy on")
         || text.starts_with("--tune %s should be used"))
         return;
-    std::fprintf(stderr, "%s [%s]: ", log->style->name.c_str(), levelName(level));
+    std::fprintf(stderr, "%s [%s]: ", log->console->name.c_str(), levelName(level));
     std::vfprintf(stderr, format, args);
 }
 
@@ -142,27 +142,31 @@ std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x
     return warnings;
 }
 
-std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes)
+std::vector<std::string> inputWarnings(const EncodeOptions& options, std::int64_t frameCount, std::int64_t leftoverBytes)
 {
+    const FrameSize size = options.size.value_or(FrameSize{});
     std::vector<std::string> warnings;
     // A size in the file name that disagrees usually means a mistyped size.
-    if (const auto named = frameSizeFromFileName(input); named && *named != size)
+    if (const auto named = frameSizeFromFileName(options.input); named && *named != size)
         warnings.push_back("the input's name suggests " + sizeText(*named) + " but the size given is " + sizeText(size));
     if (leftoverBytes != 0)
         warnings.push_back("input size is not a whole number of " + sizeText(size) + " frames; the last "
                            + std::to_string(leftoverBytes) + " bytes are ignored");
+    if (options.frames > frameCount)
+        warnings.push_back("--frames " + std::to_string(options.frames) + " but the input holds only "
+                           + std::to_string(frameCount) + " frames; encoding those");
     return warnings;
 }
 
-EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
+EncodeResult runEncode(const EncodeOptions& options, const Console& console)
 {
     const FrameSize size = options.size.value_or(FrameSize{});
     YuvFrameReader input(options.input, size.width, size.height);
     if (input.frameCount() == 0)
         throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
                           + std::to_string(input.frameBytes()) + " bytes each)");
-    for (const std::string& warning : inputWarnings(options.input, size, input.leftoverBytes()))
-        logLine(style, X264_LOG_WARNING, warning);
+    for (const std::string& warning : inputWarnings(options, input.frameCount(), input.leftoverBytes()))
+        logLine(console, X264_LOG_WARNING, warning);
     const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
                                                   : input.frameCount();
 
@@ -171,22 +175,26 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     param.i_frame_total = static_cast<int>(std::min<std::int64_t>(total, INT_MAX));
     // PSNR and SSIM are computed only at log level info or above.
     param.i_log_level = X264_LOG_INFO;
-    LibraryLog libraryLog{&style};
+    LibraryLog libraryLog{&console};
     param.pf_log = forwardLibraryLog;
     param.p_log_private = &libraryLog;
 
     std::error_code ec;
     if (std::filesystem::is_directory(options.output, ec))
         throw EncodeError("cannot write output " + options.output + ": it is a directory");
+    if (std::filesystem::equivalent(options.input, options.output, ec))
+        throw EncodeError("output " + options.output + " is the input file; it would be replaced by the stream");
     AtomicOutput output(options.output);
-    if (!output.ok()) throw EncodeError(output.error());
-    logLine(style, X264_LOG_INFO, settingsSummary(options, total));
+    // The temporary file's own error names a hidden file; lead with the output the user named.
+    auto outputError = [&] { return EncodeError("cannot write output " + options.output + " (" + output.error() + ")"); };
+    if (!output.ok()) throw outputError();
+    logLine(console, X264_LOG_INFO, settingsSummary(options, total));
 
     std::unique_ptr<x264_t, EncoderCloser> encoder(x264_encoder_open(&param));
     if (!encoder) throw EncodeError("libx264 refused these settings");
     x264_param_t effective;
     x264_encoder_parameters(encoder.get(), &effective);
-    for (const std::string& warning : adjustedSettings(param, effective)) logLine(style, X264_LOG_WARNING, warning);
+    for (const std::string& warning : adjustedSettings(param, effective)) logLine(console, X264_LOG_WARNING, warning);
 
     std::vector<std::uint8_t> frame;
     x264_picture_t picture;
@@ -201,6 +209,7 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
     const auto start = Clock::now();
     auto lastProgress = start;
     auto encodeOne = [&](x264_picture_t* in) {
+        if (console.interrupted && *console.interrupted) throw EncodeError("interrupted; no output written");
         x264_nal_t* nals = nullptr;
         int nalCount = 0;
         x264_picture_t out;
@@ -215,11 +224,11 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
                     ++result.oversizedSlices;
             }
             // With Annex B the payloads of one picture lie back to back.
-            if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw EncodeError(output.error());
+            if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw outputError();
             result.bytes += bytes;
             ++result.frames;
         }
-        if (style.progress) {
+        if (console.progress) {
             const auto now = Clock::now();
             if (now - lastProgress > std::chrono::milliseconds(250)) {
                 lastProgress = now;
@@ -244,17 +253,17 @@ EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style)
         libraryLog.quiet = true;  // no statistics of a stream that is thrown away
         throw;
     }
-    if (style.progress) std::fprintf(stderr, "%80s\r", "");
+    if (console.progress) std::fprintf(stderr, "%80s\r", "");
 
     encoder.reset();  // prints libx264's statistics
     // libx264 cannot split a macroblock, so a tiny limit cannot always be kept.
     if (result.oversizedSlices > 0)
-        logLine(style, X264_LOG_WARNING,
+        logLine(console, X264_LOG_WARNING,
                 std::to_string(result.oversizedSlices) + " slice NAL units exceed --max-slicesize "
                     + std::to_string(options.maxSliceSize) + " (largest " + std::to_string(result.largestSlice)
                     + " bytes): a single macroblock did not fit");
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!output.commit()) throw EncodeError(output.error());
+    if (!output.commit()) throw outputError();
     return result;
 }
 

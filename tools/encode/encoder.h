@@ -1,6 +1,7 @@
 #pragma once
 // The encode run on libx264: settings from the command line, I and P slices
 // only, Annex B with SPS/PPS before every IDR picture.
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,8 +22,9 @@ void configureEncoder(const EncodeOptions& options, x264_param_t& param);
 std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x264_param_t& effective);
 
 // Warnings about an input that is still encoded: a size in its file name
-// other than the one given, and a partial frame at its end.
-std::vector<std::string> inputWarnings(const std::string& input, FrameSize size, std::int64_t leftoverBytes);
+// other than the one given, a partial frame at its end, and fewer frames
+// than --frames asks for.
+std::vector<std::string> inputWarnings(const EncodeOptions& options, std::int64_t frameCount, std::int64_t leftoverBytes);
 
 struct EncodeResult {
     std::int64_t frames = 0;
@@ -32,14 +34,16 @@ struct EncodeResult {
     std::size_t largestSlice = 0;      // bytes of the largest slice NAL unit
 };
 
-// Prefix of every report line, e.g. "x264" for "x264 [info]: ...".
-struct ReportStyle {
-    std::string name;
+// How a run talks to its console and learns that it should stop.
+struct Console {
+    std::string name;       // prefix of every report line: "x264" gives "x264 [info]: ..."
     bool progress = false;  // progress lines on standard error (a terminal)
+    const volatile std::sig_atomic_t* interrupted = nullptr;  // set by a signal handler
 };
 
 // Encodes options.input into options.output, reporting on standard error;
-// throws EncodeError (nothing is left at the output path then).
-EncodeResult runEncode(const EncodeOptions& options, const ReportStyle& style);
+// throws EncodeError (nothing is left at the output path then), also when
+// *console.interrupted becomes non-zero.
+EncodeResult runEncode(const EncodeOptions& options, const Console& console);
 
 } // namespace kestrune

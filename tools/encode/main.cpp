@@ -2,13 +2,12 @@
 #include "tools/encode/encode_options.h"
 #include "tools/encode/encode_report.h"
 #include "tools/encode/encoder.h"
-#include "tools/encode/yuv_input.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -20,24 +19,34 @@ std::string reportName(const char* argv0)
     return name.empty() ? std::string("kestrune-encode") : name;
 }
 
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int)
+{
+    interrupted = 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const kestrune::ReportStyle style{reportName(argv[0]), isatty(STDERR_FILENO) != 0};
+    const kestrune::Console console{reportName(argv[0]), isatty(STDERR_FILENO) != 0, &interrupted};
+    // Ctrl+C ends the run between frames and removes the partial output.
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     try {
         const kestrune::EncodeOptions options = kestrune::parseEncodeCommandLine({argv + 1, argv + argc});
         if (options.help) {
             std::fputs(kestrune::encodeUsage().c_str(), stdout);
             return 0;
         }
-        const kestrune::EncodeResult result = kestrune::runEncode(options, style);
+        const kestrune::EncodeResult result = kestrune::runEncode(options, console);
         std::fflush(stderr);
         std::printf("%s\n", kestrune::finalLine(result.frames, result.seconds, result.bytes, options.fps).c_str());
         return 0;
     } catch (const std::exception& error) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s [error]: %s\n", style.name.c_str(), error.what());
+        std::fprintf(stderr, "%s [error]: %s\n", console.name.c_str(), error.what());
         return 1;
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,10 +60,13 @@ int main(int argc, char** argv)
     kestrune::AtomicOutput out(output);
     if (!out.ok()) return fail(out.error());
     std::vector<std::uint8_t> frame(kestrune::yuv420FrameBytes(width, height));
+    const bool progress = isatty(STDERR_FILENO) != 0;
     for (int n = 0; n < frames; ++n) {
         kestrune::renderSampleFrame({width, height}, n, frame);
         if (!out.write(frame.data(), frame.size())) return fail(out.error());
+        if (progress && (n % 10 == 9 || n + 1 == frames)) std::fprintf(stderr, "\rframe %d/%d", n + 1, frames);
     }
+    if (progress) std::fputs("\n", stderr);
     if (!out.commit()) return fail(out.error());
     return 0;
 }

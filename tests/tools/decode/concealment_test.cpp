@@ -192,15 +192,39 @@ TEST(BoundaryMatching, RestoresATranslatedPicture)
     EXPECT_EQ(*field.get(9, 9), motion) << "the chosen vector is kept for later neighbours";
 }
 
-TEST(BoundaryMatching, CostDividesBySidesAndIsZeroForAPerfectFit)
+TEST(BoundaryMatching, CostComparesThePredictedRingWithTheNeighboursAndDividesBySides)
 {
     OwnedPicture picture(3, 3);
     picture.paint([](int, int) { return 50; });
-    std::uint8_t block[256];
-    std::fill(std::begin(block), std::end(block), 50);
+    std::uint8_t area[kMatchArea * kMatchArea];
+    std::fill(std::begin(area), std::end(area), 50);
     const Sides all{true, true, true, true};
-    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, block, all), 0);
-    std::fill(std::begin(block), std::end(block), 60);
-    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, block, all), 160);
-    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, block, Sides{true, false, false, false}), 160);
+    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, all), 0);
+    std::fill(std::begin(area), std::end(area), 60);
+    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, all), 160);
+    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, Sides{true, false, false, false}), 160);
+    // Only the ring counts, not the block inside it.
+    for (int r = 1; r < kMatchArea - 1; ++r)
+        for (int c = 1; c < kMatchArea - 1; ++c) area[r * kMatchArea + c] = 0;
+    EXPECT_EQ(boundaryCost(picture.view().luma, 16, 16, area, all), 160);
+}
+
+TEST(BoundaryMatching, AGradientAcrossTheEdgeDoesNotPullTheVectorOff)
+{
+    // A steep horizontal ramp moved one sample: the true vector (+1, 0) must beat
+    // a half-sample one, which would better match the block's own border with
+    // the pixels next to it.
+    auto ramp = [](int x, int) { return std::min(250, 8 * x); };
+    OwnedPicture reference(3, 1), truth(3, 1), damaged(3, 1);
+    reference.paint(ramp);
+    truth.paint([&](int x, int y) { return ramp(x + 1, y); });
+    damaged = truth;
+    damaged.fillMacroblock(1, 0, 0);
+    MbGrid grid = gridWithLost(3, 1, {{1, 0}});
+    MotionField field(3, 1);
+    field.setArea(0, 0, 16, 16, {2, 0});
+    field.setArea(32, 0, 16, 16, {4, 0});
+    concealByBoundaryMatching(damaged.view(), reference.view(), grid, field);
+    EXPECT_EQ(*field.get(5, 1), (MotionVector{4, 0}));
+    EXPECT_LE(damaged.maxDifference(truth, 1, 0), 2) << "chroma moves by half a sample and rounds";
 }

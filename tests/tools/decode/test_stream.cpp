@@ -30,9 +30,11 @@ void renderSmoothFrame(int width, int height, int index, std::uint8_t* frame)
 
 } // namespace
 
-TestStream encodeTestStream(int frames, int slices, int keyint, Content content)
+TestStream encodeTestStream(int frames, int slices, int keyint, Content content, int width, int height)
 {
     TestStream stream;
+    stream.width = width;
+    stream.height = height;
     x264_param_t param;
     x264_param_default_preset(&param, "veryfast", nullptr);
     param.i_width = stream.width;

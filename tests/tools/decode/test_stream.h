@@ -26,7 +26,7 @@ struct TestStream {
     std::vector<std::uint8_t> yuv; // the source frames
     std::vector<TestPicture> pictures;
 
-    int mbCount() const { return (width / 16) * (height / 16); }
+    int mbCount() const { return ((width + 15) / 16) * ((height + 15) / 16); }
     std::size_t frameBytes() const { return std::size_t(width * height * 3 / 2); }
 };
 
@@ -36,7 +36,8 @@ enum class Content {
 };
 
 // IPPP at a constant QP, `slices` slices per picture, an IDR every `keyint` pictures.
-TestStream encodeTestStream(int frames, int slices, int keyint, Content content = Content::Sample);
+TestStream encodeTestStream(int frames, int slices, int keyint, Content content = Content::Sample, int width = 176,
+                            int height = 144);
 
 struct DamagedStream {
     std::vector<std::uint8_t> bytes;

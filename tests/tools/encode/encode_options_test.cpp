@@ -166,13 +166,17 @@ TEST(ConfigureEncoderTest, SettingsChangedByTheLibraryAreNamed)
                 ::testing::ElementsAre("--slices 40 is not possible here (at most one slice per macroblock row); using 9"));
 }
 
-TEST(InputWarningsTest, MismatchedNameAndPartialFrame)
+TEST(InputWarningsTest, MismatchedNamePartialFrameAndTooFewFrames)
 {
-    EXPECT_TRUE(inputWarnings("clip_176x144.yuv", {176, 144}, 0).empty());
-    EXPECT_TRUE(inputWarnings("clip.yuv", {176, 144}, 0).empty());
-    EXPECT_THAT(inputWarnings("dir/clip_352x288.yuv", {176, 144}, 10),
+    EncodeOptions o = parseEncodeCommandLine(words("--frames 300 clip_176x144.yuv -o b"));
+    EXPECT_TRUE(inputWarnings(o, 300, 0).empty());
+    o = parseEncodeCommandLine(words("clip.yuv -o b 176x144"));
+    EXPECT_TRUE(inputWarnings(o, 1, 0).empty());
+    o = parseEncodeCommandLine(words("--frames 301 dir/clip_352x288.yuv -o b 176x144"));
+    EXPECT_THAT(inputWarnings(o, 300, 10),
                 ::testing::ElementsAre("the input's name suggests 352x288 but the size given is 176x144",
-                                       "input size is not a whole number of 176x144 frames; the last 10 bytes are ignored"));
+                                       "input size is not a whole number of 176x144 frames; the last 10 bytes are ignored",
+                                       "--frames 301 but the input holds only 300 frames; encoding those"));
 }
 
 TEST(EncodeReportTest, BitrateAndSpeedLines)

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <unistd.h>
 #include <set>
 
 namespace kestrune {
@@ -198,15 +200,6 @@ TEST_F(EncodeStreamTest, KeyintPlacesIdrPicturesEachWithItsParameterSets)
     }
 }
 
-TEST_F(EncodeStreamTest, QuotedOutputPathWithBlanksIsOneArgument)
-{
-    const auto run = testing::runTool(KESTRUNE_ENCODE_EXE,
-                                      {"--frames", "3", (*sampleDir / "sample.yuv").string(), "-o", "my out.264", "176x144"},
-                                      dir.path());
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"my out.264"});
-}
-
 TEST_F(EncodeStreamTest, PartialTrailingFrameIsWarnedAboutAndIgnored)
 {
     writeSample(dir / "short.yuv", 5, 1000);
@@ -224,6 +217,29 @@ TEST_F(EncodeStreamTest, SizeIsTakenFromTheInputFileNameWhenNotGiven)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(stream().spsList.at(0).width_in_mbs, 11);
     EXPECT_THAT(run.err, Not(HasSubstr("[warning]")));
+}
+
+TEST(EncodeInterruptTest, InterruptedRunLeavesNoOutputBehind)
+{
+    ScratchDirectory dir;
+    {
+        // A long CIF input made quickly from two repeated frames.
+        std::ofstream out(dir / "long.yuv", std::ios::binary);
+        std::vector<std::uint8_t> a(yuv420FrameBytes(352, 288)), b(a.size());
+        renderSampleFrame({352, 288}, 0, a);
+        renderSampleFrame({352, 288}, 50, b);
+        for (int n = 0; n < 300; ++n)
+            out.write(reinterpret_cast<const char*>(n % 2 ? b.data() : a.data()), static_cast<std::streamsize>(a.size()));
+    }
+    testing::StartedTool tool(KESTRUNE_ENCODE_EXE, {"long.yuv", "-o", "out.264", "352x288"}, dir.path());
+    // Wait until the temporary output exists, i.e. encoding is under way.
+    for (int polls = 0; dir.entries().size() < 2 && polls < 20000; ++polls) usleep(500);
+    ASSERT_EQ(dir.entries().size(), 2u) << "the encoder never started writing";
+    kill(tool.pid(), SIGINT);
+    const auto run = tool.wait();
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_THAT(run.err, HasSubstr("[error]: interrupted; no output written"));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.yuv"});
 }
 
 // Every failure: one line naming the problem, a non-zero exit, and the
@@ -278,8 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"NotAnInteger", {"--bitrate", "5OO", "in.yuv", "-o", "out.264", "176x144"}, "--bitrate needs an integer, not '5OO'"},
         BadRun{"QpOutOfRange", {"--qp", "52", "in.yuv", "-o", "out.264", "176x144"}, "--qp must be 0..51"},
         BadRun{"NoOutputName", {"in.yuv", "176x144"}, "no output file given"},
+        BadRun{"OutputIsTheInput", {"in.yuv", "-o", "./in.yuv", "176x144"}, "output ./in.yuv is the input file"},
         BadRun{"OutputIsADirectory", {"in.yuv", "-o", ".", "176x144"}, "cannot write output .: it is a directory"},
-        BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot create"}),
+        BadRun{"OutputDirectoryMissing", {"in.yuv", "-o", "no/such/dir/out.264", "176x144"}, "cannot write output no/such/dir/out.264 (cannot create"}),
     [](const ::testing::TestParamInfo<BadRun>& info) { return std::string(info.param.name); });
 
 TEST(EncodeHelpTest, HelpExplainsTheCommandLineAndSucceeds)

@@ -86,18 +86,5 @@ TEST_F(EncodeThroughRunnerTest, QuotedPathsWithBlanksAndEveryOtherFragment)
     for (const auto& slice : stream.slices) EXPECT_LE(slice.nalSize, 400u);
 }
 
-TEST_F(EncodeThroughRunnerTest, SliceGroupsLineFailsWithItsReasonInTheCapture)
-{
-    writeCommandFile(u"xbatch.bat"_s,
-                     u"x264 --bitrate 500 --slice-groups 4 --me \"hex\" foreman.yuv -o out.264 176x144 >xbatch.txt 2>&1"_s);
-    const WaitResult wait = runCommandFile(u"xbatch.bat"_s);
-    EXPECT_NE(wait.exitCode, 0);
-    std::ifstream in(dir / "xbatch.txt");
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "x264 [error]: slice groups (--slice-groups, FMO) are not supported by this encoder");
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.264"));
-}
-
 } // namespace
 } // namespace kestrune

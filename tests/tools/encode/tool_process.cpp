@@ -26,8 +26,13 @@ std::string slurp(const std::filesystem::path& path)
 ToolRun runTool(const std::string& program, const std::vector<std::string>& args,
                 const std::filesystem::path& workingDirectory)
 {
-    ScratchDirectory capture;
-    const std::string outPath = (capture / "out").string(), errPath = (capture / "err").string();
+    return StartedTool(program, args, workingDirectory).wait();
+}
+
+StartedTool::StartedTool(const std::string& program, const std::vector<std::string>& args,
+                         const std::filesystem::path& workingDirectory)
+{
+    const std::string outPath = (capture_ / "out").string(), errPath = (capture_ / "err").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -44,12 +49,23 @@ ToolRun runTool(const std::string& program, const std::vector<std::string>& args
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " + program);
+    pid_ = pid;
+}
+
+StartedTool::~StartedTool()
+{
+    if (pid_ > 0) wait();
+}
+
+ToolRun StartedTool::wait()
+{
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
     ToolRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
+    run.out = slurp(capture_ / "out");
+    run.err = slurp(capture_ / "err");
     return run;
 }
 

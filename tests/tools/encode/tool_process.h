@@ -7,15 +7,6 @@
 
 namespace kestrune::testing {
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun runTool(const std::string& program, const std::vector<std::string>& args,
-                const std::filesystem::path& workingDirectory);
-
 // A fresh empty directory, removed with everything in it on destruction.
 class ScratchDirectory {
 public:
@@ -30,6 +21,29 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun runTool(const std::string& program, const std::vector<std::string>& args,
+                const std::filesystem::path& workingDirectory);
+
+// The same in two steps, for tests that act on the tool while it runs.
+class StartedTool {
+public:
+    StartedTool(const std::string& program, const std::vector<std::string>& args,
+                const std::filesystem::path& workingDirectory);
+    ~StartedTool();
+    int pid() const { return pid_; }
+    ToolRun wait();
+
+private:
+    ScratchDirectory capture_;
+    int pid_ = -1;
 };
 
 } // namespace kestrune::testing

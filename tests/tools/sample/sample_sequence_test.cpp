@@ -107,15 +107,6 @@ TEST(SampleSequenceTest, CifShowsTheSameSceneAsQcif)
     EXPECT_LT(sum / (176 * 144), 12.0);
 }
 
-TEST(SampleSequenceTest, SizesAndNames)
-{
-    EXPECT_EQ(yuv420FrameBytes(176, 144), 38016u);
-    EXPECT_EQ(sampleFileName(352, 288), "sample_352x288.yuv");
-    EXPECT_EQ(sampleSizeError(176, 144), "");
-    EXPECT_THAT(sampleSizeError(0, 144), HasSubstr("positive"));
-    EXPECT_THAT(sampleSizeError(176, 143), HasSubstr("even"));
-}
-
 std::uintmax_t fileSize(const std::filesystem::path& path)
 {
     return std::filesystem::file_size(path);
