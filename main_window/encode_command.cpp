@@ -11,7 +11,7 @@ QString partitionList(const EncodeSettings& s)
 {
     if (s.i8x8 && s.i4x4 && s.p8x8 && s.p4x4) return u"all"_s;
     QString list;
-    // Back to back, no separator: the encoder's parser reads them that way.
+    // Each name quoted, back to back without a separator; the encoder splits them.
     if (s.i8x8) list += u"\"i8x8\""_s;
     if (s.i4x4) list += u"\"i4x4\""_s;
     if (s.p8x8) list += u"\"p8x8\""_s;
@@ -74,7 +74,7 @@ EncodeCommand buildEncodeCommand(const EncodeSettings& s,
 {
     auto fail = [](const QString& message) { return EncodeCommand{{}, message}; };
 
-    if (!fileExists(QString::fromUtf16(encoderProgram)))
+    if (!fileExists(u"x264.exe"_s))
         return fail(u"Error: x264.exe not found!"_s);
     if (!fileExists(s.inputPath))
         return fail(u"Encoder Error! Input YUV File ("_s + s.inputPath + u") not found!"_s);

@@ -44,13 +44,10 @@ struct EncodeCommand {
     bool ok() const { return message.isEmpty(); }
 };
 
-// Names the encoder executable must have in the start directory.
-inline constexpr char16_t encoderProgram[] = u"x264.exe";
-
 // Runs the checks in their fixed order (encoder present, input present,
 // output named, then each field as its fragment is appended). fileExists is
-// asked about the encoder program and the input path, relative to the
-// current directory.
+// asked about "x264.exe" and the input path, relative to the current
+// directory.
 EncodeCommand buildEncodeCommand(const EncodeSettings& settings,
                                  const std::function<bool(const QString&)>& fileExists);
 

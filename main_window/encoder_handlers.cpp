@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSlider>
 #include <initializer_list>
@@ -39,7 +38,7 @@ kestrune::EncodeSettings encodeSettings(const TForm1& f)
     s.frameRate = f.Edit13->text();
     s.frames = f.Edit14->text();
     s.computePsnr = f.CheckBox7->isChecked();
-    // isEnabledTo: the slice edits' own state, whatever page is showing.
+    // The edits' own enabled state, whatever their group box inherits.
     s.sliceCountEnabled = f.Edit8->isEnabledTo(f.GroupBox6);
     s.sliceCount = f.Edit8->text();
     s.maxSliceSizeEnabled = f.Edit9->isEnabledTo(f.GroupBox6);
@@ -145,6 +144,6 @@ void TForm1::Button3Click()
         return;
     }
     kestrune::writeCommandFile(u"xbatch.bat"_s, command.commandLine);
-    Memo1->appendPlainText(u"Please wait..."_s);
+    logSink().appendLines({u"Please wait..."_s});
     XbatchRun();
 }

@@ -1,12 +1,9 @@
 #include "main_window/radio_group.h"
-#include "main_window/tform1.h"
 #include "main_window/up_down.h"
-#include "tests/support/recording_prompts.h"
+#include "tests/main_window/shell_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,11 +11,8 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
-#include <memory>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -27,22 +21,14 @@ namespace {
 
 std::string str(const QString& s) { return s.toStdString(); }
 
-// A window started in a fresh scratch directory, shown offscreen on the
-// page that holds the controls under test.
-class EncoderPanel : public ::testing::Test {
+// The window shown offscreen in its scratch start directory, driven through
+// its widgets.
+class EncoderPanel : public ShellTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        previous = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(dir.path()));
-        form = std::make_unique<TForm1>(prompts);
-        form->show();
-    }
-    void TearDown() override
-    {
-        form.reset();
-        QDir::setCurrent(previous);
+        ShellTest::SetUp();
+        window().show();
     }
 
     void showPage(int index) { form->PageControl1->setCurrentIndex(index); }
@@ -77,21 +63,23 @@ protected:
         return {on({f.Edit8, f.Label12}), on({f.Edit9, f.Label13, f.Label14}), on({f.Edit10, f.Label15}),
                 on({f.RadioButton1, f.RadioButton2})};
     }
-    QByteArray fileContents(const QString& name) const
+    QByteArray contents(const QString& name) const
     {
-        QFile file(dir.filePath(name));
+        QFile file(path(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
-    void createFile(const QString& name) const
+    void fillInputAndOutput(const QString& input, const QString& output)
     {
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        form->LabeledEdit1->setText(input);
+        form->LabeledEdit2->setText(output);
+        form->LabeledEdit5->setText(u"176"_s);
+        form->LabeledEdit7->setText(u"144"_s);
     }
-
-    QTemporaryDir dir;
-    QString previous;
-    kestrune::testing::RecordingPrompts prompts;
-    std::unique_ptr<TForm1> form;
+    void installStandInEncoder() const
+    {
+        write(u"x264.exe"_s, "#!/bin/sh\ncp xbatch.bat seen.bat\nfor a in \"$@\"; do echo \"[$a]\"; done\n", true);
+    }
+    QStringList logLines() const { return form->Memo1->toPlainText().split(u'\n'); }
 };
 
 TEST_F(EncoderPanel, EncodingModeSwitchesBitrateAndQuantizerControls)
@@ -242,10 +230,10 @@ TEST_F(EncoderPanel, EncodeStopsAtTheFirstFailingCheckBeforeWritingAnything)
 {
     TForm1& f = *form;
     click(f.Button3);
-    createFile(u"x264.exe"_s);
+    write(u"x264.exe"_s, {});
     f.LabeledEdit1->setText(u"foreman.yuv"_s);
     click(f.Button3);
-    createFile(u"foreman.yuv"_s);
+    write(u"foreman.yuv"_s, {});
     click(f.Button3);
     f.LabeledEdit2->setText(u"out.264"_s);
     f.Edit14->setText(u"all"_s);
@@ -258,29 +246,93 @@ TEST_F(EncoderPanel, EncodeStopsAtTheFirstFailingCheckBeforeWritingAnything)
                            u"Encoder Error! Please specify an (H.264) output file!"_s,
                            u"Encoder Error: Please enter the number of frames to be encoded (default is All)!"_s,
                            u"Encoder Error: Input Width/Height is incorrect!"_s}));
-    EXPECT_FALSE(QFile::exists(dir.filePath(u"xbatch.bat"_s)));
+    EXPECT_FALSE(exists(u"xbatch.bat"_s));
     EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
 }
 
-TEST_F(EncoderPanel, EncodeFindsItsFilesInTheStartDirectory)
+// A stand-in encoder keeps the command file it was started from and prints
+// its arguments, so the test sees what the real encoder would receive.
+TEST_F(EncoderPanel, EncodeWritesTheCommandFileAndRunsTheEncoderFromTheStartDirectory)
 {
     TForm1& f = *form;
-    createFile(u"x264.exe"_s);
-    createFile(u"foreman.yuv"_s);
-    f.LabeledEdit1->setText(u"foreman.yuv"_s);
-    f.LabeledEdit2->setText(u"out.264"_s);
-    f.LabeledEdit5->setText(u"176"_s);
-    f.LabeledEdit7->setText(u"144"_s);
+    installStandInEncoder();
+    write(u"foreman.yuv"_s, {});
+    write(u"my clip.yuv"_s, {});
+    fillInputAndOutput(u"foreman.yuv"_s, u"out.264"_s);
     QTemporaryDir elsewhere;
     ASSERT_TRUE(QDir::setCurrent(elsewhere.path())); // e.g. a file dialog moved it
+
     click(f.Button3);
-    EXPECT_TRUE(prompts.messages().isEmpty()) << str(prompts.messages().join(u'\n'));
+    EXPECT_TRUE(prompts.events.empty()) << str(prompts.messages().join(u'\n') + prompts.errors().join(u'\n'));
     EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
-    EXPECT_EQ(fileContents(u"xbatch.bat"_s).toStdString(),
+    EXPECT_EQ(contents(u"seen.bat"_s).toStdString(),
               "x264 --bitrate 500 --min-keyint 25 --keyint 250 --scenecut 40 --fps 25 --slices 1"
               " --me \"hex\" --ref 1 --mixed-refs --merange 16 --partitions \"i8x8\"\"i4x4\"\"p8x8\""
               " foreman.yuv -o out.264 176x144 >xbatch.txt 2>&1\r\n");
-    EXPECT_EQ(str(f.Memo1->toPlainText()), "Please wait...");
+    QStringList log = logLines();
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(str(log.first()), "Please wait...");
+    EXPECT_EQ(log.mid(log.indexOf(u"[foreman.yuv]"_s), 4),
+              (QStringList{u"[foreman.yuv]"_s, u"[-o]"_s, u"[out.264]"_s, u"[176x144]"_s}));
+    EXPECT_FALSE(exists(u"xbatch.bat"_s));
+    EXPECT_FALSE(exists(u"xbatch.txt"_s));
+
+    // A path with a blank reaches the encoder as one argument.
+    f.BitBtn1->click();
+    fillInputAndOutput(u"my clip.yuv"_s, u"out file.264"_s);
+    click(f.Button3);
+    log = logLines();
+    const qsizetype input = log.indexOf(u"[my clip.yuv]"_s);
+    ASSERT_GE(input, 0) << str(log.join(u'\n'));
+    EXPECT_EQ(log.mid(input, 4), (QStringList{u"[my clip.yuv]"_s, u"[-o]"_s, u"[out file.264]"_s, u"[176x144]"_s}));
+    EXPECT_TRUE(prompts.events.empty());
+}
+
+TEST_F(EncoderPanel, EncodeTakesModeSliceAndFmoSettingsFromThePanel)
+{
+    TForm1& f = *form;
+    installStandInEncoder();
+    write(u"in.yuv"_s, {});
+    fillInputAndOutput(u"in.yuv"_s, u"out.264"_s);
+    f.Edit1->setText(u"not checked in QP mode"_s);
+    chooseMode(1);
+    showPage(3);
+    click(f.RadioButton2);
+    click(f.Button3);
+    const QString variable = QString::fromLatin1(contents(u"seen.bat"_s));
+    EXPECT_TRUE(variable.startsWith(u"x264 --qp 26 --min-keyint 25"_s)) << str(variable);
+    EXPECT_TRUE(variable.contains(u" --fps 25 --max-slicesize 1500 --me "_s)) << str(variable);
+
+    click(f.CheckBox6);
+    click(f.Button3);
+    const QString fmo = QString::fromLatin1(contents(u"seen.bat"_s));
+    EXPECT_TRUE(fmo.contains(u" --fps 25 --slice-groups 2 --me "_s)) << str(fmo);
+    EXPECT_TRUE(prompts.events.empty());
+}
+
+// With the workbench folder built, the real encoder runs from the window and
+// its report lands in the log.
+TEST_F(EncoderPanel, EncodeWithTheRealEncoderReportsInTheLog)
+{
+    const QDir workbench(qEnvironmentVariable("KESTRUNE_WORKBENCH"));
+    const QString encoder = workbench.filePath(u"x264.exe"_s);
+    const QString sample = workbench.filePath(u"sample_176x144.yuv"_s);
+    if (!QFile::exists(encoder) || !QFile::exists(sample))
+        GTEST_SKIP() << "the workbench folder has no encoder or sample";
+    ASSERT_TRUE(QFile::copy(encoder, path(u"x264.exe"_s)));
+    ASSERT_TRUE(QFile::link(sample, path(u"sample_176x144.yuv"_s)));
+
+    TForm1& f = *form;
+    fillInputAndOutput(u"sample_176x144.yuv"_s, u"out.264"_s);
+    f.Edit14->setText(u"20"_s);
+    chooseMode(1);
+    click(f.Button3);
+
+    EXPECT_TRUE(prompts.events.empty()) << str(prompts.messages().join(u'\n') + prompts.errors().join(u'\n'));
+    const QString log = f.Memo1->toPlainText();
+    EXPECT_TRUE(log.startsWith(u"Please wait...\n"_s));
+    EXPECT_TRUE(log.contains(u"encoded 20 frames"_s)) << str(log);
+    EXPECT_TRUE(contents(u"out.264"_s).startsWith(QByteArray("\0\0\0\1", 4)));
 }
 
 } // namespace
