@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -119,24 +120,37 @@ QList<int> numbersOfList(const QString& list)
     return numbers;
 }
 
-// Lost pictures that no decoder can count: with one slice per picture, those
-// lost right before an IDR picture, since frame_num and the picture order
-// count start again there and nothing tells how many went missing.
-qsizetype unnoticeableLosses(const QList<QByteArray>& units, const QList<int>& dropped)
+// The frame count a decoder can be held to, one slice per picture: every
+// coded picture except those lost right before a received IDR picture
+// (frame_num and the picture order count start again there, so nothing
+// tells how many went missing). Nothing when an IDR after the first was lost
+// with its parameter sets: the next picture's frame_num then fits a lost IDR
+// as well as a frame_num wrap, and a decoder can only guess.
+std::optional<qsizetype> countableFrames(const QList<QByteArray>& units, const QList<int>& dropped)
 {
-    qsizetype unnoticeable = 0;
+    qsizetype pictures = 0;
     qsizetype trailingRun = 0; // lost pictures since the last received one
+    qsizetype unnoticeable = 0;
+    int lostParameterSets = 0; // in a row, just before this NAL unit
     for (int k = 1; k <= units.size(); ++k) {
         const int type = units[k - 1][0] & 0x1f;
+        const bool lost = dropped.contains(k);
+        if (type == 7 || type == 8) {
+            lostParameterSets = lost ? lostParameterSets + 1 : 0;
+            continue;
+        }
         if (type != 1 && type != 5) continue;
-        if (dropped.contains(k)) {
+        ++pictures;
+        if (type == 5 && lost && lostParameterSets >= 2 && pictures > 1) return std::nullopt;
+        lostParameterSets = 0;
+        if (lost) {
             ++trailingRun;
             continue;
         }
         if (type == 5) unnoticeable += trailingRun;
         trailingRun = 0;
     }
-    return unnoticeable;
+    return pictures - unnoticeable;
 }
 
 class Experiment : public WindowInStartDirectory {
@@ -254,6 +268,7 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
 
     const QList<QByteArray> encoded = encode(u"1"_s);
     ASSERT_GT(encoded.size(), 10) << log().toStdString();
+    EXPECT_EQ(countableFrames(encoded, {}), frames) << "one coded picture per frame of the sample";
 
     // The map of the encoder output.
     chooseSource(0);
@@ -274,11 +289,15 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
 
     // Every concealment pair outputs a frame for every coded picture whose
     // loss the stream lets a decoder notice.
-    const qsizetype expectedFrames = frames - unnoticeableLosses(encoded, dropped);
+    const std::optional<qsizetype> expectedFrames = countableFrames(encoded, dropped);
     for (int iItem = 0; iItem < 4; ++iItem)
-        for (int pItem = 0; pItem < 2; ++pItem)
-            EXPECT_EQ(decode(iItem, pItem).size() / kFrameBytes, expectedFrames)
-                << "pair " << iItem << "," << pItem << "; dropped " << list.toStdString();
+        for (int pItem = 0; pItem < 2; ++pItem) {
+            const qsizetype decoded = decode(iItem, pItem).size() / kFrameBytes;
+            EXPECT_GT(decoded, 0);
+            if (expectedFrames)
+                EXPECT_EQ(decoded, *expectedFrames)
+                    << "pair " << iItem << "," << pItem << "; dropped " << list.toStdString();
+        }
 
     // Remove one NAL unit of the channel output: the map shrinks by one.
     chooseSource(1);
