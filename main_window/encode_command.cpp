@@ -1,5 +1,6 @@
 #include "main_window/encode_command.h"
 
+#include "runner/command_path.h"
 #include "runner/conventions.h"
 
 using namespace Qt::StringLiterals;
@@ -37,36 +38,6 @@ int rateControlModeOf(const QString& encodingModeText)
     if (encodingModeText == u"Constant Quantizer (QP Mode)"_s) return 2;
     if (encodingModeText == u"Constant Rate Factor (CRF)"_s) return 3;
     return 0;
-}
-
-QString commandLinePath(const QString& path)
-{
-    static const QString special = u" \t\"<>|&"_s;
-    bool needsQuotes = false;
-    for (QChar c : path)
-        if (special.contains(c)) needsQuotes = true;
-    if (!needsQuotes) return path;
-
-    // Inside quotes a run of backslashes is literal unless a quote follows
-    // it; before a quote (embedded or the closing one) the run is doubled.
-    QString quoted = u"\""_s;
-    qsizetype backslashes = 0;
-    for (QChar c : path) {
-        if (c == u'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == u'"') {
-            quoted += QString(backslashes * 2 + 1, u'\\');
-        } else {
-            quoted += QString(backslashes, u'\\');
-        }
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted += QString(backslashes * 2, u'\\');
-    quoted += u'"';
-    return quoted;
 }
 
 EncodeCommand buildEncodeCommand(const EncodeSettings& s,

@@ -55,9 +55,4 @@ EncodeCommand buildEncodeCommand(const EncodeSettings& settings,
 // match of an item), or 0 for a text that matches no item.
 int rateControlModeOf(const QString& encodingModeText);
 
-// A path as it goes on a command line: unchanged, unless it holds a blank or
-// a character the command interpreter treats specially; then in double
-// quotes, with the C runtime's backslash rules for embedded quotes.
-QString commandLinePath(const QString& path);
-
 } // namespace kestrune

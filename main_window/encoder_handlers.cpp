@@ -6,11 +6,11 @@
 #include "main_window/up_down.h"
 #include "runner/command_file.h"
 #include "runner/conventions.h"
+#include "runner/file_checks.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -137,8 +137,7 @@ void TForm1::Button2Click()
 void TForm1::Button3Click()
 {
     QDir::setCurrent(state.startDirectory);
-    const auto command = kestrune::buildEncodeCommand(
-        encodeSettings(*this), [](const QString& path) { return QFileInfo(path).isFile(); });
+    const auto command = kestrune::buildEncodeCommand(encodeSettings(*this), kestrune::fileExists);
     if (!command.ok()) {
         prompts.message(command.message);
         return;

@@ -1,6 +1,7 @@
 #include "main_window/encode_command.h"
 
 #include "runner/command_line.h"
+#include "runner/command_path.h"
 
 #include <QSet>
 #include <QStringList>
