@@ -39,7 +39,7 @@ public:
     // keepBytes caps NalUnit::bytes so a huge NAL unit (or a file without any
     // start code) never has to fit in memory; offset and size stay exact.
     // keepSliceBytes caps slices (types 1..5 and 19..21) further, for callers
-    // that only read their headers.
+    // that only read their headers. A memory buffer must outlive the reader.
     explicit AnnexBReader(std::span<const std::uint8_t> memory, std::size_t keepBytes = kKeepAll,
                           std::size_t keepSliceBytes = kKeepAll);
     explicit AnnexBReader(const std::filesystem::path& file, std::size_t keepBytes = kKeepAll,
