@@ -15,15 +15,28 @@ bool needsCommandQuotes(const QString& path)
 QString commandLinePath(const QString& path)
 {
     if (!needsCommandQuotes(path)) return path;
-    // An embedded quote is doubled: the C runtime reads "" inside quotes as
-    // one quote, and the interpreter, which only counts quotes, still sees
-    // the redirections after the path outside quotes. Backslashes before the
-    // closing quote are doubled so they stay literal.
-    QString inner = path;
-    inner.replace(u"\""_s, u"\"\""_s);
-    qsizetype trailing = 0;
-    while (trailing < inner.size() && inner[inner.size() - 1 - trailing] == u'\\') ++trailing;
-    return u'"' + inner + QString(trailing, u'\\') + u'"';
+    // Quote so that the C runtime's word splitting gives the path back
+    // unchanged: backslashes are literal except before a double quote, where
+    // they must be doubled and the quote itself escaped.
+    QString quoted = u"\""_s;
+    qsizetype backslashes = 0;
+    for (QChar c : path) {
+        if (c == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == u'"') {
+            quoted += QString(backslashes * 2 + 1, u'\\');
+            quoted += u'"';
+        } else {
+            quoted += QString(backslashes, u'\\');
+            quoted += c;
+        }
+        backslashes = 0;
+    }
+    quoted += QString(backslashes * 2, u'\\');
+    quoted += u'"';
+    return quoted;
 }
 
 } // namespace kestrune

@@ -294,9 +294,10 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
         for (int pItem = 0; pItem < 2; ++pItem) {
             const qsizetype decoded = decode(iItem, pItem).size() / kFrameBytes;
             EXPECT_GT(decoded, 0);
-            if (expectedFrames)
+            if (expectedFrames) {
                 EXPECT_EQ(decoded, *expectedFrames)
                     << "pair " << iItem << "," << pItem << "; dropped " << list.toStdString();
+            }
         }
 
     // Remove one NAL unit of the channel output: the map shrinks by one.
