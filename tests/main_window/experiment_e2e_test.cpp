@@ -50,26 +50,62 @@ QList<QByteArray> nalUnits(const QByteArray& stream)
     return units;
 }
 
-// slice_type of a slice NAL unit (ITU-T H.264 7.3.3): two ue(v) values after
-// the one-byte header, emulation prevention bytes removed first.
+// Bits and ue(v) values (ITU-T H.264 9.1) from the start of a NAL unit's
+// payload, emulation prevention bytes removed; zeros past the end.
+class HeaderBits {
+public:
+    explicit HeaderBits(const QByteArray& unit)
+    {
+        for (qsizetype i = 1; i < unit.size() && rbsp_.size() < 32; ++i) {
+            if (i >= 3 && unit[i] == 3 && unit[i - 1] == 0 && unit[i - 2] == 0) continue;
+            rbsp_ += unit[i];
+        }
+    }
+    int bits(int count)
+    {
+        int value = 0;
+        for (; count > 0; --count, ++bit_) {
+            const int byte = bit_ / 8 < rbsp_.size() ? uchar(rbsp_[bit_ / 8]) : 0;
+            value = value * 2 + ((byte >> (7 - bit_ % 8)) & 1);
+        }
+        return value;
+    }
+    int ue()
+    {
+        int zeros = 0;
+        while (zeros < 31 && bits(1) == 0) ++zeros;
+        return (1 << zeros) - 1 + bits(zeros);
+    }
+
+private:
+    QByteArray rbsp_;
+    qsizetype bit_ = 0;
+};
+
+// slice_type of a slice NAL unit (7.3.3), folded to 0..4.
 int sliceType(const QByteArray& unit)
 {
-    QByteArray rbsp;
-    for (qsizetype i = 1; i < unit.size() && rbsp.size() < 16; ++i) {
-        if (i >= 3 && unit[i] == 3 && unit[i - 1] == 0 && unit[i - 2] == 0) continue;
-        rbsp += unit[i];
+    HeaderBits bits(unit);
+    bits.ue(); // first_mb_in_slice
+    return bits.ue() % 5;
+}
+
+// MaxFrameNum of a sequence parameter set (7.3.2.1.1); 0 when it carries
+// scaling matrices, which these streams never do.
+int maxFrameNum(const QByteArray& sps)
+{
+    HeaderBits bits(sps);
+    const int profile = bits.bits(8);
+    bits.bits(16); // constraint flags, level_idc
+    bits.ue();     // seq_parameter_set_id
+    if (QList<int>{100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135}.contains(profile)) {
+        if (bits.ue() == 3) bits.bits(1); // chroma_format_idc, separate_colour_plane_flag
+        bits.ue();                        // bit_depth_luma_minus8
+        bits.ue();                        // bit_depth_chroma_minus8
+        bits.bits(1);                     // qpprime_y_zero_transform_bypass_flag
+        if (bits.bits(1)) return 0;       // seq_scaling_matrix_present_flag
     }
-    int bit = 0;
-    auto readBit = [&] { int b = (uchar(rbsp[bit / 8]) >> (7 - bit % 8)) & 1; ++bit; return b; };
-    auto readUe = [&] {
-        int zeros = 0;
-        while (readBit() == 0) ++zeros;
-        int value = 0;
-        for (int k = 0; k < zeros; ++k) value = value * 2 + readBit();
-        return (1 << zeros) - 1 + value;
-    };
-    readUe(); // first_mb_in_slice
-    return readUe() % 5;
+    return 1 << (bits.ue() + 4);
 }
 
 struct StreamCounts {
@@ -120,37 +156,56 @@ QList<int> numbersOfList(const QString& list)
     return numbers;
 }
 
-// The frame count a decoder can be held to, one slice per picture: every
-// coded picture except those lost right before a received IDR picture
-// (frame_num and the picture order count start again there, so nothing
-// tells how many went missing). Nothing when an IDR after the first was lost
-// with its parameter sets: the next picture's frame_num then fits a lost IDR
-// as well as a frame_num wrap, and a decoder can only guess.
-std::optional<qsizetype> countableFrames(const QList<QByteArray>& units, const QList<int>& dropped)
+// The frame counts a decoder can be held to, one slice per picture and
+// every picture a reference. Not countable: pictures lost right before a
+// received IDR picture (frame_num and the picture order count start again
+// there). Open to two readings: a loss run ending at a picture whose
+// frame_num is below the run's length fits a frame_num wrap as well as an
+// IDR lost with its parameter sets, so the count lies in a range. Nothing
+// when an IDR after the first was lost with its parameter sets.
+struct FrameRange {
+    qsizetype least = 0;
+    qsizetype most = 0;
+};
+
+std::optional<FrameRange> countableFrames(const QList<QByteArray>& units, const QList<int>& dropped)
 {
+    int maxFrame = 0;
     qsizetype pictures = 0;
-    qsizetype trailingRun = 0; // lost pictures since the last received one
+    qsizetype run = 0;          // lost pictures since the last received one
     qsizetype unnoticeable = 0;
-    int lostParameterSets = 0; // in a row, just before this NAL unit
+    qsizetype ambiguous = 0;
+    int sinceIdr = 0;           // pictures since the last IDR, lost ones included
+    int lostParameterSets = 0;  // in a row, just before this NAL unit
     for (int k = 1; k <= units.size(); ++k) {
-        const int type = units[k - 1][0] & 0x1f;
+        const QByteArray& unit = units[k - 1];
+        const int type = unit[0] & 0x1f;
         const bool lost = dropped.contains(k);
+        if (type == 7 && maxFrame == 0) maxFrame = maxFrameNum(unit);
         if (type == 7 || type == 8) {
             lostParameterSets = lost ? lostParameterSets + 1 : 0;
             continue;
         }
         if (type != 1 && type != 5) continue;
         ++pictures;
-        if (type == 5 && lost && lostParameterSets >= 2 && pictures > 1) return std::nullopt;
+        if (type == 5) {
+            if (lost && lostParameterSets >= 2 && pictures > 1) return std::nullopt;
+            sinceIdr = 0;
+            unnoticeable += run; // the tail of the previous GOP
+            run = 0;
+        } else {
+            ++sinceIdr;
+        }
         lostParameterSets = 0;
         if (lost) {
-            ++trailingRun;
+            ++run;
             continue;
         }
-        if (type == 5) unnoticeable += trailingRun;
-        trailingRun = 0;
+        const int frameNum = maxFrame > 0 ? sinceIdr % maxFrame : 0;
+        if (type == 1 && frameNum >= 1 && frameNum < run) ambiguous += run - frameNum;
+        run = 0;
     }
-    return pictures - unnoticeable;
+    return FrameRange{pictures - unnoticeable - ambiguous, pictures - unnoticeable};
 }
 
 class Experiment : public WindowInStartDirectory {
@@ -268,7 +323,10 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
 
     const QList<QByteArray> encoded = encode(u"1"_s);
     ASSERT_GT(encoded.size(), 10) << log().toStdString();
-    EXPECT_EQ(countableFrames(encoded, {}), frames) << "one coded picture per frame of the sample";
+    const std::optional<FrameRange> undamaged = countableFrames(encoded, {});
+    ASSERT_TRUE(undamaged.has_value());
+    EXPECT_EQ(undamaged->most, frames) << "one coded picture per frame of the sample";
+    EXPECT_EQ(undamaged->least, frames);
 
     // The map of the encoder output.
     chooseSource(0);
@@ -288,15 +346,19 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     EXPECT_TRUE(lossy == expected) << "the channel output is not the stream without the listed NAL units";
 
     // Every concealment pair outputs a frame for every coded picture whose
-    // loss the stream lets a decoder notice.
-    const std::optional<qsizetype> expectedFrames = countableFrames(encoded, dropped);
+    // loss the stream lets a decoder notice, under either reading where the
+    // stream allows two.
+    const std::optional<FrameRange> countable = countableFrames(encoded, dropped);
+    if (countable) std::printf("%lld NAL units dropped; countable frames %lld..%lld\n", qlonglong(dropped.size()),
+                               qlonglong(countable->least), qlonglong(countable->most));
     for (int iItem = 0; iItem < 4; ++iItem)
         for (int pItem = 0; pItem < 2; ++pItem) {
             const qsizetype decoded = decode(iItem, pItem).size() / kFrameBytes;
             EXPECT_GT(decoded, 0);
-            if (expectedFrames) {
-                EXPECT_EQ(decoded, *expectedFrames)
-                    << "pair " << iItem << "," << pItem << "; dropped " << list.toStdString();
+            if (countable) {
+                const std::string pair = std::to_string(iItem) + "," + std::to_string(pItem);
+                EXPECT_GE(decoded, countable->least) << "pair " << pair << "; dropped " << list.toStdString();
+                EXPECT_LE(decoded, countable->most) << "pair " << pair << "; dropped " << list.toStdString();
             }
         }
 
