@@ -211,7 +211,8 @@ void MotionField::dropLost(const MbGrid& grid)
                 valid_[std::size_t(by) * std::size_t(width_) + std::size_t(bx)] = false;
 }
 
-std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, int mbY, Sides sides)
+std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, int mbY, Sides sides,
+                                           const MotionField* previousField)
 {
     std::vector<MotionVector> found;
     auto take = [&](int bx, int by) {
@@ -239,6 +240,10 @@ std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, in
         std::nth_element(ys.begin(), ys.begin() + n / 2, ys.end());
         add({xs[std::size_t(n / 2)], ys[std::size_t(n / 2)]});
     }
+    // Motion tends to continue: the co-located macroblock's vectors, one per 8x8 quadrant.
+    if (previousField)
+        for (int q = 0; q < 4; ++q)
+            if (const MotionVector* mv = previousField->get(mbX * 4 + (q % 2) * 2 + 1, mbY * 4 + (q / 2) * 2 + 1)) add(*mv);
     return candidates;
 }
 
@@ -283,7 +288,8 @@ void copyBlock(const Plane& plane, int x0, int y0, int n, const std::uint8_t* bl
 
 } // namespace
 
-int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field)
+int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field,
+                              const MotionField* previousField)
 {
     constexpr int n = kMatchArea;
     std::uint8_t area[n * n], best[n * n], chroma[64];
@@ -292,7 +298,7 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
         const Sides sides = usableNeighbours(grid, x, y);
         int bestCost = -1;
         MotionVector bestVector;
-        for (const MotionVector& mv : candidateVectors(field, x, y, sides)) {
+        auto tryVector = [&](MotionVector mv) {
             predictBlock(reference.luma, x * 16 - 1, y * 16 - 1, n, mv, 4, area);
             const int cost = boundaryCost(picture.luma, x * 16, y * 16, area, sides);
             if (bestCost < 0 || cost < bestCost) {
@@ -300,6 +306,17 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
                 bestVector = mv;
                 std::memcpy(best, area, sizeof best);
             }
+        };
+        for (const MotionVector& mv : candidateVectors(field, x, y, sides, previousField)) tryVector(mv);
+        // The neighbours' vectors are only estimates of the block's own: try the
+        // quarter-sample steps around the best one. Wider searches (whole samples)
+        // fit the one-pixel ring better but the block worse, so they stay out.
+        // Without any neighbour there is nothing to match.
+        if (sides.count() > 0) {
+            const MotionVector centre = bestVector;
+            for (int dy = -kRefinementRange; dy <= kRefinementRange; ++dy)
+                for (int dx = -kRefinementRange; dx <= kRefinementRange; ++dx)
+                    if (dx != 0 || dy != 0) tryVector({centre.x + dx, centre.y + dy});
         }
         for (int r = 0; r < 16; ++r) std::memcpy(&picture.luma.at(x * 16, y * 16 + r), best + (r + 1) * n + 1, 16);
         // The same vector is an eighth-sample displacement in the half-size chroma planes.

@@ -68,8 +68,10 @@ private:
 };
 
 // Candidates for a lost macroblock: the vectors along the edges it shares with
-// its usable neighbours, their mean and median, and the zero vector.
-std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, int mbY, Sides sides);
+// its usable neighbours, their mean and median, the zero vector, and the
+// vectors of the co-located macroblock in the previous picture's field (when given).
+std::vector<MotionVector> candidateVectors(const MotionField& field, int mbX, int mbY, Sides sides,
+                                           const MotionField* previousField = nullptr);
 
 // Motion-compensated n x n block at (x0, y0) displaced by mv in units of 1/scale
 // sample, bilinear between samples, edges repeated.
@@ -87,9 +89,14 @@ inline constexpr int kMatchArea = 18;
 // next to it, keeps a gradient across the edge from biasing the choice.
 int boundaryCost(const Plane& luma, int x0, int y0, const std::uint8_t* area, Sides sides);
 
+// Quarter-sample offsets tried around the best candidate, in each direction.
+inline constexpr int kRefinementRange = 1;
+
 // Conceals all lost macroblocks from the reference picture and marks them
-// Concealed; the chosen vectors enter the field for later neighbours.
-int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field);
+// Concealed; the chosen vectors enter the field for later neighbours. The best
+// candidate is refined by up to kRefinementRange quarter samples when that matches better.
+int concealByBoundaryMatching(const Picture& picture, const Picture& reference, MbGrid& grid, MotionField& field,
+                              const MotionField* previousField = nullptr);
 
 // Paints all lost macroblocks mid-grey; they stay Lost.
 void paintLostGrey(const Picture& picture, const MbGrid& grid);

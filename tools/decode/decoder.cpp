@@ -145,6 +145,7 @@ struct ConcealingDecoder::State {
     std::uint64_t seedState = 0x6B657374ull;
     std::vector<Buffer> allocated; // buffers handed out while decoding the current access unit
     FramePtr previous;             // the last decoded picture, reference for boundary matching
+    MotionField previousField;     // its vectors, concealed ones included
     std::map<std::int64_t, Decoded> pending; // decoded, not yet output, by access unit number
     std::int64_t unitNumber = 0;
     int missing = 0;               // pictures lost since the last decoded one
@@ -210,7 +211,17 @@ struct ConcealingDecoder::State {
         return type == PictureType::I ? report.intra : type == PictureType::P ? report.inter : report.bidir;
     }
 
-    void conceal(AVFrame* frame, const AccessUnit& unit, MbGrid& grid, const std::vector<FramePtr>& ready)
+    // Vectors the decoder exported for the picture of this number, without the stale ones of lost macroblocks.
+    static MotionField exportedField(const std::vector<FramePtr>& ready, std::int64_t number, const MbGrid& grid)
+    {
+        MotionField field(grid.width, grid.height);
+        for (const FramePtr& out : ready)
+            if (out->pts == number) field = motionFieldOf(out.get(), grid.width, grid.height);
+        field.dropLost(grid);
+        return field;
+    }
+
+    void conceal(AVFrame* frame, const AccessUnit& unit, MbGrid& grid, MotionField& field)
     {
         const Picture picture = pictureOf(frame, grid.width, grid.height);
         if (unit.type == PictureType::I || settings.inter == InterMethod::None) {
@@ -224,11 +235,9 @@ struct ConcealingDecoder::State {
             concealSpatially(picture, grid, settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra);
             return;
         }
-        MotionField field(grid.width, grid.height);
-        for (const FramePtr& out : ready)
-            if (out->pts == frame->pts) field = motionFieldOf(out.get(), grid.width, grid.height);
-        field.dropLost(grid);
-        concealByBoundaryMatching(picture, pictureOf(previous.get(), grid.width, grid.height), grid, field);
+        const bool usableField = previousField.blocksWide() == field.blocksWide() && previousField.blocksHigh() == field.blocksHigh();
+        concealByBoundaryMatching(picture, pictureOf(previous.get(), grid.width, grid.height), grid, field,
+                                  usableField ? &previousField : nullptr);
     }
 
     void decodeUnit(const AccessUnit& unit)
@@ -253,10 +262,12 @@ struct ConcealingDecoder::State {
             counts.total += (long long)grid.states.size();
             const int lost = grid.count(MbState::Lost);
             counts.lost += lost;
+            MotionField field = exportedField(ready, number, grid);
             if (lost > 0) {
-                conceal(current.get(), unit, grid, ready);
+                conceal(current.get(), unit, grid, field);
                 counts.concealed += grid.count(MbState::Concealed);
             }
+            previousField = std::move(field);
             ++report.picturesDecoded;
             report.picturesLost += missing;
             pending[number] = {referenceTo(current.get()), missing};
@@ -278,6 +289,7 @@ struct ConcealingDecoder::State {
         writeRepeats(missing);
         missing = 0;
         previous.reset();
+        previousField = {};
     }
 };
 

@@ -228,3 +228,43 @@ TEST(BoundaryMatching, AGradientAcrossTheEdgeDoesNotPullTheVectorOff)
     EXPECT_EQ(*field.get(5, 1), (MotionVector{4, 0}));
     EXPECT_LE(damaged.maxDifference(truth, 1, 0), 2) << "chroma moves by half a sample and rounds";
 }
+
+TEST(BoundaryMatching, TheCoLocatedVectorOfThePreviousPictureIsACandidate)
+{
+    // Every neighbour is intra (no vector); the previous picture moved by (+3, +2)
+    // at this position, so its co-located vector is the one that restores the block.
+    const MotionVector motion{12, 8};
+    OwnedPicture reference(3, 3), truth(3, 3), damaged(3, 3);
+    reference.paint(smoothTexture);
+    truth.paint([](int x, int y) { return smoothTexture(x + 3, y + 2); });
+    damaged = truth;
+    damaged.fillMacroblock(1, 1, 0);
+    MbGrid grid = gridWithLost(3, 3, {{1, 1}});
+    MotionField field(3, 3), previousField(3, 3);
+    previousField.setArea(16, 16, 16, 16, motion);
+
+    auto candidates = candidateVectors(field, 1, 1, usableNeighbours(grid, 1, 1), &previousField);
+    EXPECT_NE(std::find(candidates.begin(), candidates.end(), motion), candidates.end());
+    EXPECT_EQ(candidateVectors(field, 1, 1, usableNeighbours(grid, 1, 1)).size(), 1u) << "zero vector only";
+
+    concealByBoundaryMatching(damaged.view(), reference.view(), grid, field, &previousField);
+    EXPECT_LE(damaged.maxDifference(truth, 1, 1), 1);
+}
+
+TEST(BoundaryMatching, RefinesTheBestCandidateByAQuarterSample)
+{
+    // A horizontal ramp moved by 2.25 samples; both neighbours say 2 samples.
+    OwnedPicture reference(3, 1), truth(3, 1), damaged(3, 1);
+    reference.paint([](int x, int) { return 4 * x; });
+    truth.paint([](int x, int) { return 4 * x + 9; });
+    damaged = truth;
+    damaged.fillMacroblock(1, 0, 0);
+    MbGrid grid = gridWithLost(3, 1, {{1, 0}});
+    MotionField field(3, 1);
+    field.setArea(0, 0, 48, 16, {8, 0});
+    field.dropLost(grid);
+    concealByBoundaryMatching(damaged.view(), reference.view(), grid, field);
+    EXPECT_EQ(field.get(5, 1)->x, 9); // any vertical component fits a horizontal ramp
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 16; ++c) ASSERT_EQ(damaged.view().luma.at(16 + c, r), 4 * (16 + c) + 9) << c << "," << r;
+}
