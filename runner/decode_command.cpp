@@ -43,11 +43,11 @@ fs::path toPath(const QString& path)
     return fs::path(QFile::encodeName(path).toStdString());
 }
 
-DecodedOutputResult moveFailed(const fs::path& scratch, const std::error_code& ec)
+DecodedOutputResult moveFailed(const QString& scratchPath, const std::error_code& ec)
 {
     DecodedOutputResult result;
     result.kind = DecodedOutputResult::MoveFailed;
-    result.keptAt = QFileInfo(QFile::decodeName(scratch.c_str())).absoluteFilePath();
+    result.keptAt = QFileInfo(scratchPath).absoluteFilePath();
     result.reason = QString::fromLocal8Bit(ec.message());
     return result;
 }
@@ -83,7 +83,7 @@ DecodedOutputResult placeDecodedOutput(const QString& scratchPath, const QString
     fs::rename(scratch, target, ec);
     if (!ec) return {};
     if (ec == std::errc::cross_device_link && copyAcross(scratch, target, ec)) return {};
-    return moveFailed(scratch, ec);
+    return moveFailed(scratchPath, ec);
 }
 
 QString decodedOutputMessage(const DecodedOutputResult& result, const QString& destination)
