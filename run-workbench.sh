@@ -6,4 +6,11 @@ root=$(cd "$(dirname "$0")" && pwd)
 "$root/scripts/install-deps.sh" --players
 "$root/scripts/build.sh"
 cd "$root/build/workbench"
+# A first assembly names the installed players; a players.cnf the user already
+# has is never overwritten.
+if [[ ! -e players.cnf ]]; then
+  h264_player=$(command -v mpv || true)
+  yuv_player=$(command -v YUView || command -v yuview || true)
+  printf '%s\r\n%s\r\n' "$h264_player" "$yuv_player" > players.cnf
+fi
 exec ./kestrune

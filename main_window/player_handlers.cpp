@@ -1,8 +1,62 @@
-// Player configuration menu items and playback.
+// Player settings menu items and playback.
 #include "main_window/tform1.h"
 
-void TForm1::H264VideoPlayer1Click() {}
-void TForm1::YUVSequencePlayer1Click() {}
-void TForm1::Button7Click() {}
-void TForm1::Button8Click() {}
-void TForm1::Play(const QString&, const QString&) {}
+#include "dialogs/tform3.h"
+#include "runner/file_checks.h"
+#include "runner/launch.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+using namespace Qt::StringLiterals;
+
+void TForm1::H264VideoPlayer1Click()
+{
+    Form3->Edit1->setText(state.h264PlayerPath);
+    Form3->tag = 1;
+    Form3->setWindowTitle(u"Select H.264 Video player..."_s);
+    Form3->show();
+    Form3->raise();
+}
+
+void TForm1::YUVSequencePlayer1Click()
+{
+    Form3->Edit1->setText(state.yuvPlayerPath);
+    Form3->setWindowTitle(u"Select YUV sequence player..."_s);
+    Form3->tag = 2;
+    Form3->show();
+    Form3->raise();
+}
+
+void TForm1::Button7Click()
+{
+    if (!kestrune::fileExists(state.h264PlayerPath))
+        return prompts.message(
+            u"Error! Please specify an available H.264 video player from menu \"Options->H.264 Video Player\""_s);
+    // Each case looks at the source box as it is then: it may change while a player is open.
+    if (ComboBox2->currentIndex() == 0) {
+        if (kestrune::fileExists(LabeledEdit2->text())) Play(state.h264PlayerPath, LabeledEdit2->text());
+        else prompts.message(u"Error! There is no encoder output to display!"_s);
+    }
+    if (ComboBox2->currentIndex() == 1) {
+        if (kestrune::fileExists(LabeledEdit6->text())) Play(state.h264PlayerPath, LabeledEdit6->text());
+        else prompts.message(u"Error! There is no channel output to display!"_s);
+    }
+    if (ComboBox2->currentIndex() == -1) prompts.message(u"Error! There is no input file to display!"_s);
+}
+
+void TForm1::Button8Click()
+{
+    if (!kestrune::fileExists(state.yuvPlayerPath))
+        return prompts.message(
+            u"Error! Please specify an available YUV player from menu \"Options->YUV Sequence Player\""_s);
+    if (kestrune::fileExists(LabeledEdit4->text())) Play(state.yuvPlayerPath, LabeledEdit4->text());
+    else prompts.message(u"Error: There is no YUV file to display!"_s);
+}
+
+void TForm1::Play(const QString& program, const QString& file)
+{
+    // Started directly, so a path with blanks stays one argument.
+    const auto run = kestrune::launchAndWait(program, {file}, kestrune::ShowMode::Shown);
+    if (!run.launched) prompts.message(u"Error in running "_s + program);
+}
