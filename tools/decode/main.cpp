@@ -5,26 +5,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "tools/common/program_name.h"
+
 #include <cstdio>
-#include <filesystem>
 #include <unistd.h>
-
-namespace {
-
-// The name the program was started under, without ".exe": "ffmpeg" in the workbench folder.
-std::string reportName(const char* argv0)
-{
-    std::string name = argv0 ? std::filesystem::path(argv0).filename().string() : std::string();
-    if (name.size() > 4 && name.ends_with(".exe")) name.resize(name.size() - 4);
-    return name.empty() ? std::string("kestrune-decode") : name;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     using namespace kestrune::decode;
-    const std::string name = reportName(argv[0]);
+    const std::string name = kestrune::programName(argv[0], "kestrune-decode");
     // Damaged slices make libavcodec complain on every picture; our report says what was lost.
     av_log_set_level(AV_LOG_QUIET);
     const ParsedOptions parsed = parseDecodeOptions({argv + 1, argv + argc});

@@ -4,20 +4,13 @@
 #include "tools/encode/encoder.h"
 
 #include <csignal>
+#include "tools/common/program_name.h"
+
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <unistd.h>
 
 namespace {
-
-// The name the program was started under, without ".exe": "x264" in the workbench folder.
-std::string reportName(const char* argv0)
-{
-    std::string name = argv0 ? std::filesystem::path(argv0).filename().string() : std::string();
-    if (name.size() > 4 && name.ends_with(".exe")) name.resize(name.size() - 4);
-    return name.empty() ? std::string("kestrune-encode") : name;
-}
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -30,7 +23,7 @@ void onInterrupt(int)
 
 int main(int argc, char** argv)
 {
-    const kestrune::Console console{reportName(argv[0]), isatty(STDERR_FILENO) != 0, &interrupted};
+    const kestrune::Console console{kestrune::programName(argv[0], "kestrune-encode"), isatty(STDERR_FILENO) != 0, &interrupted};
     // Ctrl+C ends the run between frames and removes the partial output.
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
