@@ -45,9 +45,11 @@ private:
     {
         events.push_back({kind, filter, {}});
         if (files.empty()) return std::nullopt;
-        auto file = files.front();
+        const bool confirmed = files.front().has_value();
+        const QString path = files.front().value_or(QString());
         files.pop_front();
-        return file;
+        if (!confirmed) return std::nullopt;
+        return path;
     }
     QStringList textsOf(Event::Kind kind) const
     {
