@@ -24,8 +24,10 @@ struct AccessUnit {
 // unit structure. Our encoder sends parameter sets only before IDR pictures,
 // so a P picture arriving with an SPS means the IDR it followed was lost,
 // together with the pictures between them. Otherwise, when frame_num fell back
-// towards 0 without an IDR, either the IDR that reset it was lost or frame_num
-// wrapped; the smaller of the two explanations is taken.
+// towards 0 without an IDR, either frame_num wrapped or the IDR that reset it
+// was lost too. Wrapping is far more common (it happens every MaxFrameNum
+// pictures, an IDR only once a GOP), so it is taken unless the IDR spacing
+// seen so far says an IDR was due within the gap.
 class FrameNumTracker {
 public:
     int missingBefore(const AccessUnit& unit);
@@ -33,6 +35,9 @@ public:
 private:
     bool started_ = false;
     int previousReferenceFrameNum_ = 0;
+    int picturesSinceIdr_ = 0;   // output pictures since the last IDR, that IDR included
+    int idrSpacing_ = 0;         // pictures between the last two IDRs seen; 0 while unknown
+    bool idrSeen_ = false;
 };
 
 } // namespace kestrune::decode
