@@ -1,7 +1,6 @@
 // Channel: Gilbert loss pattern, channel output and the dropped list.
 #include "main_window/tform1.h"
 
-#include "main_window/memo_log_sink.h"
 #include "runner/analyzer_interface.h"
 #include "runner/channel_command.h"
 #include "runner/command_file.h"
@@ -41,7 +40,7 @@ void TForm1::Button4Click()
     if (!QFile::exists(u"gilbert.txt"_s)) return;
     kestrune::TextReader pattern(u"gilbert.txt"_s);
     const QString dropped = kestrune::droppedNalUnits(state.nalUnitCount, [&] { return pattern.readInteger(); });
-    MemoLogSink(Memo1).appendLines({u"Dropped NAL units:"_s, dropped});
+    logSink().appendLines({u"Dropped NAL units:"_s, dropped});
 }
 
 void TForm1::Button9Click()

@@ -1,7 +1,6 @@
 // Decode command and the placing of its output.
 #include "main_window/tform1.h"
 
-#include "main_window/memo_log_sink.h"
 #include "main_window/radio_group.h"
 #include "runner/command_file.h"
 #include "runner/decode_command.h"
@@ -36,7 +35,7 @@ void TForm1::Button10Click()
     if (output.isEmpty())
         return prompts.message(u"Decoder Error: Output file ("_s + output + u") not specified!"_s);
 
-    MemoLogSink(Memo1).appendLines({u"Please wait until decoding is completed....."_s});
+    logSink().appendLines({u"Please wait until decoding is completed....."_s});
     // A scratch file left by an earlier failed run must not pass for this
     // run's result when the decoder writes nothing.
     const QString scratch = QDir(state.startDirectory).filePath(QString::fromUtf16(kestrune::kDecoderScratchFile));
