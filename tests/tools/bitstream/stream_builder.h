@@ -1,68 +1,20 @@
 #pragma once
-// Hand-made H.264 syntax for tests: a bit writer and builders of SPS, PPS and
-// slice NAL units with the fields tests care about.
+// Hand-made H.264 syntax for tests: builders of SPS, PPS and slice NAL units with the fields tests care about.
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
 
+#include "tools/bitstream/bit_writer.h"
+
 namespace kestrune::h264::testing {
 
-class BitWriter {
-public:
-    void u(int n, std::uint64_t value)
-    {
-        for (int i = n - 1; i >= 0; --i) bit((value >> i) & 1);
-    }
-    void flag(bool value) { bit(value); }
-    void ue(std::uint64_t value)
-    {
-        const std::uint64_t v = value + 1;
-        int bits = 0;
-        while ((v >> bits) > 1) ++bits;
-        u(bits, 0);
-        u(bits + 1, v);
-    }
-    void se(std::int64_t value) { ue(value > 0 ? 2 * static_cast<std::uint64_t>(value) - 1 : 2 * static_cast<std::uint64_t>(-value)); }
-    void trailing()
-    {
-        bit(1);
-        while (count_ % 8) bit(0);
-    }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+using BitWriter = kestrune::h264::BitWriter;
 
-private:
-    void bit(bool b)
-    {
-        if (count_ % 8 == 0) bytes_.push_back(0);
-        if (b) bytes_.back() |= static_cast<std::uint8_t>(0x80 >> (count_ % 8));
-        ++count_;
-    }
-    std::vector<std::uint8_t> bytes_;
-    std::size_t count_ = 0;
-};
-
-// Inserts emulation_prevention_three_byte where the RBSP needs one.
-inline std::vector<std::uint8_t> escape(const std::vector<std::uint8_t>& rbsp)
-{
-    std::vector<std::uint8_t> out;
-    int zeros = 0;
-    for (std::uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) {
-            out.push_back(3);
-            zeros = 0;
-        }
-        out.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return out;
-}
+inline std::vector<std::uint8_t> escape(const std::vector<std::uint8_t>& rbsp) { return addEmulationPrevention(rbsp); }
 
 inline std::vector<std::uint8_t> nal(int refIdc, int type, const std::vector<std::uint8_t>& rbsp)
 {
-    std::vector<std::uint8_t> out{static_cast<std::uint8_t>((refIdc << 5) | type)};
-    const auto escaped = escape(rbsp);
-    out.insert(out.end(), escaped.begin(), escaped.end());
-    return out;
+    return makeNalUnit(refIdc, type, rbsp);
 }
 
 struct SpsFields {
