@@ -24,6 +24,7 @@ void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& p
         n.frameNum = slice.frame_num;
         n.idrPicId = slice.idr_pic_id;
         n.frameNumBits = slice.frameNumBits;
+        unit.withoutParameterSets = !slice.complete && parsed.status.result == h264::Result::BrokenLink;
         unit.type = PictureType::I;
     }
     const h264::SliceKind kind = slice.kind();

@@ -23,6 +23,8 @@ public:
     // The next access unit; false at the end of the stream or on a read error.
     bool next(ReceivedPicture& unit);
     std::uint64_t bytesRead() const { return reader_.bytesRead(); }
+    // The parameter sets seen so far.
+    const h264::ParameterSets& parameterSets() const { return parser_.parameterSets(); }
 
 private:
     void append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, ReceivedPicture& unit);

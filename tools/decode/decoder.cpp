@@ -148,6 +148,7 @@ struct ConcealingDecoder::State {
     h264::PicturePlacer placer;
     std::int64_t nextPlace = 0;    // the place of the next frame to write
     long long greyOwed = 0;        // frames to write before the first one whose size is known
+    int fallbackWidth = 0, fallbackHeight = 0;  // the size when no picture can be decoded
     std::vector<std::uint8_t> lastOutput;
     MbGrid lastLossMap;
     DecodeReport report;
@@ -221,9 +222,9 @@ struct ConcealingDecoder::State {
         std::vector<std::uint8_t> packed;
         packFrame(frame, packed);
         entry.frame = std::move(packed);
-        entry.decodedBuffer.reset();
         report.width = frame->width;
         report.height = frame->height;
+        entry.decodedBuffer.reset();  // may be `frame` itself
     }
 
     void outputReady(std::vector<FramePtr>& frames)
@@ -282,7 +283,7 @@ struct ConcealingDecoder::State {
         sendUnit(codec.get(), unit, number); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
         if (unit.hasSlices) {
-            if (!unit.numbers.known) ++report.picturesWithoutParameterSets;
+            if (unit.withoutParameterSets) ++report.picturesWithoutParameterSets;
             Pending& entry = pending[number];
             if (!allocated.empty()) {
                 entry.decoded = true;
@@ -324,6 +325,14 @@ struct ConcealingDecoder::State {
             if (entry.decodedBuffer && !entry.frame) settle(entry, entry.decodedBuffer.get());
         place(placer.finish());
         writePlaced(true);
+        if (greyOwed > 0 && fallbackWidth > 0) {
+            // Nothing decodable, but the size is known: the pictures are still there, mid-grey.
+            const std::size_t w = std::size_t(fallbackWidth), h = std::size_t(fallbackHeight);
+            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128));
+            --report.picturesLost;
+            report.width = fallbackWidth;
+            report.height = fallbackHeight;
+        }
         pending.clear();
         report.guessedPlaces = placer.guessedPictures();
         report.hiddenLossWrap = placer.wrapHidesLoss();
@@ -349,6 +358,11 @@ ConcealingDecoder::~ConcealingDecoder() = default;
 
 void ConcealingDecoder::decode(const ReceivedPicture& unit) { state_->decodeUnit(unit); }
 void ConcealingDecoder::finish() { state_->drain(); }
+void ConcealingDecoder::setSizeForGrey(int width, int height)
+{
+    state_->fallbackWidth = width;
+    state_->fallbackHeight = height;
+}
 const DecodeReport& ConcealingDecoder::report() const { return state_->report; }
 const MbGrid& ConcealingDecoder::lastLossMap() const { return state_->lastLossMap; }
 

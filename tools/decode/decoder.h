@@ -55,6 +55,8 @@ public:
     void decode(const ReceivedPicture& unit);
     // Drains the decoder and writes what is still pending.
     void finish();
+    // The picture size (from an SPS) for mid-grey frames when no picture at all can be decoded.
+    void setSizeForGrey(int width, int height);
     const DecodeReport& report() const;
     // Loss map of the most recently decoded picture, before concealment (for tests).
     const MbGrid& lastLossMap() const;

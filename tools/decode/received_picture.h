@@ -14,6 +14,7 @@ struct ReceivedPicture {
     std::vector<std::uint8_t> bytes; // start codes included; parameter sets and SEI too
     bool hasSlices = false;          // false: only non-VCL NAL units (e.g. trailing parameter sets)
     h264::PictureNumbers numbers;    // where it stands in the sequence
+    bool withoutParameterSets = false; // the SPS or PPS its first slice names never arrived
     PictureType type = PictureType::I; // P if any slice is P, B if any is B
 };
 

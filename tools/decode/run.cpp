@@ -34,6 +34,8 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
         if (progress && ++units % 64 == 0) progress(reader.bytesRead(), total);
     }
     if (!reader.error().empty()) throw std::runtime_error(reader.error());
+    for (const auto& sps : reader.parameterSets().sps)
+        if (sps) decoder.setSizeForGrey(sps->width(), sps->height());
     decoder.finish();
     if (writeFailed) throw std::runtime_error(output.error());
 
