@@ -133,19 +133,40 @@ void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w
     }
 }
 
+namespace {
+
+template <int w>
+void chromaRows(const std::uint8_t* src, int srcStride, int h, int xFrac, int yFrac, std::uint8_t* dst, int dstStride)
+{
+    // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
+    const std::uint16_t wA = static_cast<std::uint16_t>((8 - xFrac) * (8 - yFrac)), wB = static_cast<std::uint16_t>(xFrac * (8 - yFrac));
+    const std::uint16_t wC = static_cast<std::uint16_t>((8 - xFrac) * yFrac), wD = static_cast<std::uint16_t>(xFrac * yFrac);
+    for (int j = 0; j < h; ++j) {
+        const std::uint8_t* s0 = src + j * srcStride;
+        const std::uint8_t* s1 = s0 + srcStride;
+        std::uint8_t* o = dst + j * dstStride;
+        for (int i = 0; i < w; ++i)
+            o[i] = static_cast<std::uint8_t>(
+                static_cast<std::uint16_t>(wA * s0[i] + wB * s0[i + 1] + wC * s1[i] + wD * s1[i + 1] + 32) >> 6);
+    }
+}
+
+} // namespace
+
 void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
                    int dstStride)
 {
     // Clause 8.4.2.2.2 with mvCLX = mvLX (frames, 4:2:0).
     const int xFrac = mv.x & 7, yFrac = mv.y & 7;
     const Window win(ref, x + (mv.x >> 3), y + (mv.y >> 3), 0, w + 1, h + 1);
-    const int wA = (8 - xFrac) * (8 - yFrac), wB = xFrac * (8 - yFrac), wC = (8 - xFrac) * yFrac, wD = xFrac * yFrac;
-    for (int j = 0; j < h; ++j) {
-        const std::uint8_t* s0 = win.origin + j * win.stride;
-        const std::uint8_t* s1 = s0 + win.stride;
-        std::uint8_t* o = dst + j * dstStride;
-        for (int i = 0; i < w; ++i)
-            o[i] = static_cast<std::uint8_t>((wA * s0[i] + wB * s0[i + 1] + wC * s1[i] + wD * s1[i + 1] + 32) >> 6);
+    if (xFrac == 0 && yFrac == 0) {
+        for (int j = 0; j < h; ++j) std::copy_n(win.origin + j * win.stride, w, dst + j * dstStride);
+        return;
+    }
+    switch (w) {
+    case 8: chromaRows<8>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride); break;
+    case 4: chromaRows<4>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride); break;
+    default: chromaRows<2>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride); break;
     }
 }
 
