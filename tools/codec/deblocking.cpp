@@ -89,6 +89,21 @@ inline int interStrength(const MacroblockState& mbP, int blkP, const MacroblockS
     return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4 ? 1 : 0;
 }
 
+// An inter macroblock without luma coefficients whose blocks all share one
+// vector and reference: none of its internal edges is filtered.
+bool uniformInter(const MacroblockState& mb)
+{
+    if (mb.intra()) return false;
+    int coeffs = 0;
+    for (int k = 0; k < 16; ++k) coeffs |= mb.totalCoeff[static_cast<std::size_t>(k)];
+    if (coeffs != 0) return false;
+    for (int k = 1; k < 4; ++k)
+        if (mb.refPicId[static_cast<std::size_t>(k)] != mb.refPicId[0]) return false;
+    for (int k = 1; k < 16; ++k)
+        if (!(mb.mv[static_cast<std::size_t>(k)] == mb.mv[0])) return false;
+    return true;
+}
+
 template <bool chroma>
 void filterEdgeLines(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB)
 {
@@ -151,7 +166,9 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
         // bS per edge (0 = macroblock edge) and per 4x4 block along it.
         int bsV[4][4] = {}, bsH[4][4] = {};
         const bool qIntra = q.intra();
+        const bool qUniform = uniformInter(q);
         for (int e = 0; e < 4; ++e) {
+            if (e > 0 && qUniform) break;
             const MacroblockState* pV = e > 0 ? &q : left >= 0 ? &states[left] : nullptr;
             const MacroblockState* pH = e > 0 ? &q : top >= 0 ? &states[top] : nullptr;
             if (qIntra || (pV && pV->intra())) {
