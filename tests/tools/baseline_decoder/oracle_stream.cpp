@@ -97,7 +97,9 @@ std::vector<std::uint8_t> decodeWithLibavcodec(std::span<const std::uint8_t> str
     };
     const std::uint8_t* data = stream.data();
     std::size_t left = stream.size();
-    while (true) {
+    bool flushed = false;
+    while (!flushed) {
+        flushed = left == 0;  // this call drains the parser
         std::uint8_t* out = nullptr;
         int outSize = 0;
         const int used = av_parser_parse2(parser, context, &out, &outSize, left ? data : nullptr, static_cast<int>(left),
@@ -109,8 +111,7 @@ std::vector<std::uint8_t> decodeWithLibavcodec(std::span<const std::uint8_t> str
             packet->size = outSize;
             avcodec_send_packet(context, packet);
             receive();
-        } else if (left == 0) {
-            break;
+            flushed = false;
         }
     }
     avcodec_send_packet(context, nullptr);
