@@ -30,4 +30,9 @@ std::vector<std::uint8_t> encodeBaseline(const BaselineEncodeSettings& settings)
 // cropped, planar Y U V, back to back.
 std::vector<std::uint8_t> decodeWithLibavcodec(std::span<const std::uint8_t> stream);
 
+// OpenH264's decoder (slice group map types 0 and 1), one access unit at a
+// time through DecodeFrameNoDelay with slice-copy concealment, as the only
+// way it hands out P pictures of such streams: every frame, planar Y U V.
+std::vector<std::uint8_t> decodeWithOpenH264(const std::vector<std::vector<std::uint8_t>>& accessUnits);
+
 } // namespace kestrune::codec::testing
