@@ -154,7 +154,12 @@ TEST(BaselineDecoderOracle, CodingToolsMatchLibavcodec)
 }
 
 // Slice-group streams of map types 0 and 1 (the ones OpenH264 decodes),
-// 2 to 8 groups, slices in and out of order, each deblocking mode.
+// 2 to 8 groups, slices in and out of order. Deblocking off, and on within
+// slices (idc 2): OpenH264 filters each slice as it arrives, so with idc 0
+// the edges between slice groups are filtered in slice order rather than
+// in macroblock address order (clause 8.7) and its pictures differ by the
+// order of the filters; libavcodec checks idc 0 across slice edges on
+// raster slices.
 TEST(BaselineDecoderOracle, SliceGroupsMatchOpenH264)
 {
     int run = 0;
@@ -164,7 +169,7 @@ TEST(BaselineDecoderOracle, SliceGroupsMatchOpenH264)
             s.mapType = mapType;
             s.groups = groups;
             s.reverseSliceOrder = groups % 2 == 1 || mapType == 0;
-            s.disableDeblocking = run % 3;
+            s.disableDeblocking = 1 + run % 2;
             s.qp = 20 + 4 * (run % 6);
             s.seed = static_cast<unsigned>(run + 1);
             ++run;
