@@ -3,9 +3,9 @@
 // forward counterparts for the encoder. Blocks are 16 (or 4) int32 values
 // in raster order (index = row * 4 + column); the zig-zag scan maps coded
 // coefficient order to that layout. The inverse functions are bit-exact to
-// the standard for every input whose intermediate values the standard allows
-// (16-bit scaled coefficients); out-of-range input from damaged streams gives
-// some result without undefined behaviour.
+// the standard; they expect what scaling (quantisation.h) produces: 4x4
+// blocks within 16 bits, DC matrices within 20 bits (residual.h clamps
+// levels from damaged streams to that).
 #include <array>
 #include <cstdint>
 
