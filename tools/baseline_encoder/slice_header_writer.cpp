@@ -1,19 +1,10 @@
 #include "tools/baseline_encoder/slice_header_writer.h"
 
+#include "tools/codec/slice_group_map.h"
+
 #include <stdexcept>
 
 namespace kestrune::codec {
-
-int sliceGroupChangeCycleBits(const h264::Sps& sps, const h264::Pps& pps)
-{
-    const std::uint32_t rate = pps.slice_group_change_rate_minus1 + 1;
-    const std::uint32_t size = static_cast<std::uint32_t>(sps.picSizeInMapUnits());
-    // Ceil(PicSizeInMapUnits / SliceGroupChangeRate) + 1 values: 0 .. Ceil(..).
-    const std::uint32_t values = (size + rate - 1) / rate + 1;
-    int bits = 0;
-    while ((1u << bits) < values) ++bits;
-    return bits;
-}
 
 void writeSliceHeader(h264::BitWriter& w, const h264::SliceHeader& h, int nal_unit_type, int nal_ref_idc,
                       const h264::Sps& sps, const h264::Pps& pps)
@@ -67,7 +58,8 @@ void writeSliceHeader(h264::BitWriter& w, const h264::SliceHeader& h, int nal_un
         }
     }
     if (pps.num_slice_groups_minus1 > 0 && pps.slice_group_map_type >= 3 && pps.slice_group_map_type <= 5)
-        w.u(sliceGroupChangeCycleBits(sps, pps), h.slice_group_change_cycle);
+        w.u(sliceGroupChangeCycleBits(sps.picSizeInMapUnits(), pps.slice_group_change_rate_minus1 + 1),
+            h.slice_group_change_cycle);
 }
 
 } // namespace kestrune::codec

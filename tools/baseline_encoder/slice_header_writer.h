@@ -13,8 +13,4 @@ namespace kestrune::codec {
 void writeSliceHeader(h264::BitWriter& w, const h264::SliceHeader& header, int nal_unit_type, int nal_ref_idc,
                       const h264::Sps& sps, const h264::Pps& pps);
 
-// Bits of slice_group_change_cycle (clause 7.4.3): Ceil(Log2(PicSizeInMapUnits
-// / SliceGroupChangeRate + 1)).
-int sliceGroupChangeCycleBits(const h264::Sps& sps, const h264::Pps& pps);
-
 } // namespace kestrune::codec
