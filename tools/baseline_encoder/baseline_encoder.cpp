@@ -181,7 +181,7 @@ EncodedPicture BaselineEncoder::encode(std::span<const std::uint8_t> frame)
         out.sliceBytes += static_cast<std::int64_t>(nal.size());
         ++out.slices;
     }
-    deblockPicture(*reconstruction_, states_, deblocking);
+    if (settings_.deblocking) deblockPicture(*reconstruction_, states_, deblocking);
 
     rateControl_.pictureDone(intra, out.qp, cost, static_cast<std::int64_t>(out.bytes.size()) * 8);
     // Sliding window marking (clause 8.2.5.3): the oldest reference leaves.
