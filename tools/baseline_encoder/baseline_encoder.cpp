@@ -1,9 +1,9 @@
 #include "tools/baseline_encoder/baseline_encoder.h"
 
 #include "tools/baseline_encoder/macroblock_layer_writer.h"
-#include "tools/baseline_encoder/parameter_set_writer.h"
-#include "tools/baseline_encoder/slice_header_writer.h"
+#include "tools/baseline_encoder/parameter_sets.h"
 #include "tools/bitstream/bit_writer.h"
+#include "tools/bitstream/header_writer.h"
 #include "tools/codec/deblocking.h"
 #include "tools/codec/neighbours.h"
 #include "tools/codec/slice_group_map.h"
@@ -71,7 +71,10 @@ std::vector<std::uint8_t> BaselineEncoder::encodeSlice(const SliceCodingContext&
                                                        const h264::SliceHeader& header, int nalType, int nalRefIdc)
 {
     h264::BitWriter w;
-    writeSliceHeader(w, header, nalType, nalRefIdc, sps_, pps_);
+    h264::NalHeader nal;
+    nal.nal_ref_idc = nalRefIdc;
+    nal.nal_unit_type = nalType;
+    h264::writeSliceHeader(nal, header, sps_, pps_, w);
     MacroblockStatistics& statistics = statistics_[context.pSlice ? 1 : 0];
     MacroblockPlace place;
     place.pSlice = context.pSlice;
@@ -116,8 +119,8 @@ EncodedPicture BaselineEncoder::encode(std::span<const std::uint8_t> frame)
         references_.clear();
         frameNum_ = 0;
         sinceIdr_ = 0;
-        appendNal(out.bytes, h264::makeNalUnit(3, 7, writeSpsRbsp(sps_)));
-        appendNal(out.bytes, h264::makeNalUnit(3, 8, writePpsRbsp(pps_)));
+        appendNal(out.bytes, h264::spsNalUnit(sps_));
+        appendNal(out.bytes, h264::ppsNalUnit(pps_, &sps_));
     }
     out.qp = rateControl_.pictureQp(intra, cost);
 

@@ -1,7 +1,7 @@
 #include "tools/encode/baseline_run.h"
 
 #include "tools/baseline_encoder/baseline_encoder.h"
-#include "tools/baseline_encoder/parameter_set_writer.h"
+#include "tools/baseline_encoder/parameter_sets.h"
 #include "tools/common/atomic_output.h"
 #include "tools/encode/encode_report.h"
 #include "tools/encode/frame_prefetch.h"

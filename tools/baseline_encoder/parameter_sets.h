@@ -1,20 +1,12 @@
 #pragma once
-// Writes sequence and picture parameter sets (ITU-T H.264 clauses 7.3.2.1
-// and 7.3.2.2) as an RBSP: the inverse of the bitstream library's parser for
-// what a Baseline stream uses (no scaling matrices, no HRD), and the
-// parameter sets our encoder chooses for its settings.
+// The sequence and picture parameter sets our encoder chooses for its
+// settings (the bitstream library's header writer writes them).
 #include "tools/baseline_encoder/encoder_settings.h"
 #include "tools/bitstream/parameter_sets.h"
 
-#include <cstdint>
-#include <vector>
+#include <string>
 
 namespace kestrune::codec {
-
-// Throws std::invalid_argument for what the writer cannot express (scaling
-// matrices, HRD parameters, a chroma format other than 4:2:0).
-std::vector<std::uint8_t> writeSpsRbsp(const h264::Sps& sps);
-std::vector<std::uint8_t> writePpsRbsp(const h264::Pps& pps);
 
 // Baseline profile (constraint_set0, not set1: Main has no slice groups),
 // log2_max_frame_num 16, POC type 2, cropping for sizes that are not
