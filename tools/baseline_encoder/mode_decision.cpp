@@ -171,7 +171,11 @@ private:
         for (int r : refs) {
             const MotionVector mvp = predictMotionVector(states_, n_, mbAddr_, p.x4, p.y4, p.w4, p.h4, r);
             SearchParams params{c_.settings->search, c_.settings->meRange, lambdaMotion_, c_.settings->chromaMe};
-            const MotionVector starts[] = {start, best16_[r]};
+            std::vector<MotionVector> starts{start, best16_[r]};
+            // The vectors of the neighbours in the same reference: where motion usually continues.
+            for (int neighbour : {n_.a, n_.b, n_.c})
+                if (neighbour >= 0 && !states_[neighbour].intra() && states_[neighbour].refIdx[3] == r)
+                    starts.push_back(states_[neighbour].mv[15]);
             const SearchResult result = searchMotion(block, *c_.references[r], mvp, starts, params);
             const int cost = result.cost + static_cast<int>(lambdaMotion_ * refBits(r) + 0.5);
             if (cost < best.cost) best = {r, result.mv, cost};

@@ -13,16 +13,76 @@ namespace kestrune::codec {
 SearchReference::SearchReference(const Picture& picture, int pad) : picture_(&picture), pad_(pad)
 {
     const ConstPlaneView luma = picture.plane(kLuma);
-    stride_ = luma.width + 2 * pad;
-    samples_.resize(static_cast<std::size_t>(stride_) * (luma.height + 2 * pad));
-    for (int y = -pad; y < luma.height + pad; ++y) {
-        const std::uint8_t* src = luma.row(std::clamp(y, 0, luma.height - 1));
-        std::uint8_t* dst = samples_.data() + static_cast<std::size_t>(y + pad) * stride_;
-        std::memset(dst, src[0], static_cast<std::size_t>(pad));
-        std::memcpy(dst + pad, src, static_cast<std::size_t>(luma.width));
-        std::memset(dst + pad + luma.width, src[luma.width - 1], static_cast<std::size_t>(pad));
+    const int width = luma.width, height = luma.height;
+    stride_ = width + 2 * pad;
+    const int rows = height + 2 * pad;
+    for (auto& plane : planes_) plane.resize(static_cast<std::size_t>(stride_) * rows);
+    // Full samples with three more on each side for the filter taps.
+    const int margin = pad + 3;
+    const int extStride = width + 2 * margin + 1;
+    std::vector<int> ext(static_cast<std::size_t>(extStride) * (height + 2 * margin + 1));
+    auto extAt = [&](int x, int y) -> int& { return ext[static_cast<std::size_t>(y + margin) * extStride + x + margin]; };
+    for (int y = -margin; y <= height + margin; ++y)
+        for (int x = -margin; x <= width + margin; ++x)
+            extAt(x, y) = luma.at(std::clamp(x, 0, width - 1), std::clamp(y, 0, height - 1));
+    auto tap = [](int a, int b, int c, int d, int e, int f) { return a - 5 * b + 20 * c + 20 * d - 5 * e + f; };
+    auto clip = [](int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); };
+    std::vector<int> b1(static_cast<std::size_t>(width + 2 * pad) * (rows + 5));  // unclipped b for rows -pad-2 .. height+pad+2
+    for (int y = -pad - 2; y < height + pad + 3; ++y)
+        for (int x = -pad; x < width + pad; ++x)
+            b1[static_cast<std::size_t>(y + pad + 2) * (width + 2 * pad) + x + pad] =
+                tap(extAt(x - 2, y), extAt(x - 1, y), extAt(x, y), extAt(x + 1, y), extAt(x + 2, y), extAt(x + 3, y));
+    for (int y = -pad; y < height + pad; ++y) {
+        std::uint8_t* g = planes_[0].data() + static_cast<std::size_t>(y + pad) * stride_ + pad;
+        std::uint8_t* bh = planes_[1].data() + static_cast<std::size_t>(y + pad) * stride_ + pad;
+        std::uint8_t* hv = planes_[2].data() + static_cast<std::size_t>(y + pad) * stride_ + pad;
+        std::uint8_t* j = planes_[3].data() + static_cast<std::size_t>(y + pad) * stride_ + pad;
+        for (int x = -pad; x < width + pad; ++x) {
+            g[x] = static_cast<std::uint8_t>(extAt(x, y));
+            auto b1At = [&](int yy) { return b1[static_cast<std::size_t>(yy + pad + 2) * (width + 2 * pad) + x + pad]; };
+            bh[x] = clip((b1At(y) + 16) >> 5);
+            hv[x] = clip((tap(extAt(x, y - 2), extAt(x, y - 1), extAt(x, y), extAt(x, y + 1), extAt(x, y + 2), extAt(x, y + 3)) + 16) >> 5);
+            j[x] = clip((tap(b1At(y - 2), b1At(y - 1), b1At(y), b1At(y + 1), b1At(y + 2), b1At(y + 3)) + 512) >> 10);
+        }
     }
-    origin_ = samples_.data() + static_cast<std::size_t>(pad) * stride_ + pad;
+}
+
+void SearchReference::predict(int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst, int dstStride) const
+{
+    const int ix = x + (mv.x >> 2), iy = y + (mv.y >> 2);
+    const int fx = mv.x & 3, fy = mv.y & 3;
+    // The two samples each quarter position averages (clause 8.4.2.2.1),
+    // as (plane, dx, dy); a full or half position uses one.
+    struct Source {
+        int plane, dx, dy;
+    };
+    static constexpr Source kFirst[4][4] = {
+        // fy = 0: G, a, b, c
+        {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {1, 0, 0}},
+        // fy = 1: d, e, f, g
+        {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {1, 0, 0}},
+        // fy = 2: h, i, j, k
+        {{2, 0, 0}, {2, 0, 0}, {3, 0, 0}, {3, 0, 0}},
+        // fy = 3: n, p, q, r
+        {{2, 0, 0}, {2, 0, 0}, {3, 0, 0}, {2, 1, 0}},
+    };
+    static constexpr Source kSecond[4][4] = {
+        {{-1, 0, 0}, {1, 0, 0}, {-1, 0, 0}, {0, 1, 0}},
+        {{2, 0, 0}, {2, 0, 0}, {3, 0, 0}, {2, 1, 0}},
+        {{-1, 0, 0}, {3, 0, 0}, {-1, 0, 0}, {2, 1, 0}},
+        {{0, 0, 1}, {1, 0, 1}, {1, 0, 1}, {1, 0, 1}},
+    };
+    const Source first = kFirst[fy][fx];
+    const Source second = kSecond[fy][fx];
+    const std::uint8_t* a = plane(first.plane, ix + first.dx, iy + first.dy);
+    if (second.plane < 0) {
+        for (int r = 0; r < h; ++r) std::memcpy(dst + r * dstStride, a + static_cast<std::ptrdiff_t>(r) * stride_, static_cast<std::size_t>(w));
+        return;
+    }
+    const std::uint8_t* b = plane(second.plane, ix + second.dx, iy + second.dy);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c)
+            dst[r * dstStride + c] = static_cast<std::uint8_t>((a[static_cast<std::ptrdiff_t>(r) * stride_ + c] + b[static_cast<std::ptrdiff_t>(r) * stride_ + c] + 1) >> 1);
 }
 
 int mvdBits(MotionVector mv, MotionVector mvp)
@@ -120,7 +180,7 @@ struct Search {
     {
         alignas(16) std::uint8_t pred[16 * 16];
         const Picture& r = ref.picture();
-        predictLuma(r.plane(kLuma), block.x, block.y, mv, block.w, block.h, pred, 16);
+        ref.predict(block.x, block.y, mv, block.w, block.h, pred, 16);
         int cost = satd(src, srcStride, pred, 16, block.w, block.h) + vectorCost(mv.x, mv.y);
         if (params.chroma) {
             const int cw = block.w / 2, ch = block.h / 2, cx = block.x / 2, cy = block.y / 2;
@@ -142,11 +202,11 @@ SearchResult searchMotion(const SearchBlock& block, const SearchReference& ref, 
     const ConstPlaneView luma = block.source->plane(kLuma);
     Search s{block, ref, mvp, params, luma.row(block.y) + block.x, luma.stride};
     const int width = ref.picture().width(kLuma), height = ref.picture().height(kLuma);
-    // The block stays inside the extended reference.
-    s.minX = -ref.pad() - block.x;
-    s.maxX = width + ref.pad() - block.w - block.x;
-    s.minY = -ref.pad() - block.y;
-    s.maxY = height + ref.pad() - block.h - block.y;
+    // The block and its sub-sample neighbours stay inside the extended reference.
+    s.minX = 1 - ref.pad() - block.x;
+    s.maxX = width + ref.pad() - block.w - block.x - 2;
+    s.minY = 1 - ref.pad() - block.y;
+    s.maxY = height + ref.pad() - block.h - block.y - 2;
     const int range = std::max(1, params.range);
     auto toInteger = [](int q) { return (q + (q >= 0 ? 2 : 1)) >> 2; };  // nearest, ties towards zero
     s.tryInteger(std::clamp(toInteger(mvp.x), s.minX, s.maxX), std::clamp(toInteger(mvp.y), s.minY, s.maxY));

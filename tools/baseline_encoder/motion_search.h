@@ -14,23 +14,34 @@
 
 namespace kestrune::codec {
 
-// A reconstructed reference picture with its luma extended by edge
-// replication, so the integer search reads outside the picture cheaply.
+// A reconstructed reference picture prepared for the search: its luma
+// extended by edge replication and its three half-sample planes (the
+// six-tap filter of clause 8.4.2.2.1 with clamped coordinates, so they equal
+// the core's interpolation), computed once per picture instead of once per
+// candidate vector.
 class SearchReference {
 public:
     SearchReference(const Picture& picture, int pad);
     const Picture& picture() const { return *picture_; }
     int pad() const { return pad_; }
     // Luma sample (x, y), -pad <= x < width + pad (same for y).
-    const std::uint8_t* luma(int x, int y) const { return origin_ + static_cast<std::ptrdiff_t>(y) * stride_ + x; }
+    const std::uint8_t* luma(int x, int y) const { return plane(0, x, y); }
     int stride() const { return stride_; }
+    // Plane 0 full samples G, 1 the half sample b right of (x, y), 2 the half
+    // sample h below it, 3 the centre j; same coordinates and stride.
+    const std::uint8_t* plane(int which, int x, int y) const
+    {
+        return planes_[which].data() + static_cast<std::ptrdiff_t>(y + pad_) * stride_ + x + pad_;
+    }
+    // The w x h luma prediction of the block at (x, y) displaced by mv
+    // (quarter samples, inside the extended area) into dst.
+    void predict(int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst, int dstStride) const;
 
 private:
     const Picture* picture_;
     int pad_;
     int stride_;
-    std::vector<std::uint8_t> samples_;
-    const std::uint8_t* origin_;
+    std::vector<std::uint8_t> planes_[4];
 };
 
 struct SearchParams {
