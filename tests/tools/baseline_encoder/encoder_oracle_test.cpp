@@ -194,6 +194,12 @@ TEST_P(OpenH264OracleTest, DecodesSliceGroupStreamsToTheEncodersReconstruction)
     s.references = 2;
     s.p4x4 = true;
     s.keyint = 12;
+    // OpenH264 deblocks each slice as it decodes it, not the picture in
+    // macroblock address order (clause 8.7), so with slice groups its
+    // filtered pictures differ from the standard's. The filter is checked by
+    // libavcodec above; with disable_deblocking_filter_idc 0 its result does
+    // not depend on how macroblocks fall into slices.
+    s.deblocking = false;
     const Encoded encoded = encode(s, 16);
     const auto decoded = testing::decodeWithOpenH264(encoded.units, s.width, s.height);
     ASSERT_EQ(decoded.size(), encoded.reconstructions.size());
