@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libjpeg62-turbo-dev
-  libx264-dev libavcodec-dev libavutil-dev libopenh264-dev
+  libx264-dev libavcodec-dev libavutil-dev
+  libopenh264-dev
   libgtest-dev libgmock-dev
   xvfb xauth imagemagick fonts-dejavu-core
 )
