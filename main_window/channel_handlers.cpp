@@ -36,6 +36,7 @@ void TForm1::Button4Click()
     kestrune::writeCommandFile(u"analyze.bat"_s,
                                kestrune::applyLossCommand(stream, state.nalUnitCount, output));
     GilbertRun();
+    noteChannelRun(output, Edit11->text());
 
     if (!QFile::exists(u"gilbert.txt"_s)) return;
     kestrune::TextReader pattern(u"gilbert.txt"_s);

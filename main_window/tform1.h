@@ -30,6 +30,7 @@ class RadioGroup;
 class UpDown;
 class TForm2;
 class TForm3;
+struct ResultsState;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -96,6 +97,13 @@ public:
     void Button8Click();
     void Play(const QString& program, const QString& file);
 
+    // --- results: quality after Decode, plot, experiments (results_handlers.cpp)
+    void QualityPlot1Click();
+    void Experiment1Click();
+    void reportDecodeQuality(const QString& output); // after a decode placed its output
+    void noteChannelRun(const QString& output, const QString& lossRate);
+    ResultsState& results() { return *results_; }
+
     WorkbenchState state;
     kestrune::Prompts& prompts;
     TForm2* Form2 = nullptr;   // About dialog
@@ -107,6 +115,9 @@ public:
     QMenu* Options1;
     QAction* H264VideoPlayer1;
     QAction* YUVSequencePlayer1;
+    QMenu* View1;
+    QAction* QualityPlot1;
+    QAction* Experiment1;
     QMenu* Help1;
     QAction* About2;
     QMenu* PopupMenu1;
@@ -249,7 +260,9 @@ protected:
 
 private:
     std::unique_ptr<kestrune::LogSink> logSink_;
+    std::shared_ptr<ResultsState> results_; // shared_ptr: deleted where its type is known
 
+    void buildViewMenu();
     void buildMenus();
     void buildEncoderGroup();
     void buildChannelGroup();

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev qt6-charts-dev libjpeg62-turbo-dev
   libx264-dev libavcodec-dev libavutil-dev
   libgtest-dev libgmock-dev
   xvfb xauth imagemagick fonts-dejavu-core
