@@ -1,9 +1,6 @@
-// Player dialog handlers and the players.cnf file.
+// Player dialog handlers.
 #include "dialogs/tform3.h"
-#include "runner/players_config.h"
 
-#include <QDir>
-#include <QFile>
 #include <QLineEdit>
 
 using namespace Qt::StringLiterals;
@@ -16,12 +13,7 @@ void TForm3::Button1Click()
 
 void TForm3::BitBtn1Click()
 {
-    QDir::setCurrent(state.startDirectory);
-    if (tag == 1) state.h264PlayerPath = Edit1->text();
-    if (tag == 2) state.yuvPlayerPath = Edit1->text();
-    // A write failure ends here, through the guard: the dialog stays open.
-    kestrune::writePlayersConfig(QString::fromUtf16(kestrune::kPlayersConfigFile),
-                                 {state.h264PlayerPath, state.yuvPlayerPath});
+    confirmed_(tag, Edit1->text());
     hide();
 }
 
@@ -29,16 +21,3 @@ void TForm3::BitBtn2Click()
 {
     hide();
 }
-
-namespace kestrune {
-
-void loadPlayers(WorkbenchState& state)
-{
-    const QString file = QString::fromUtf16(kPlayersConfigFile);
-    if (!QFile::exists(file)) return;
-    const PlayerPaths paths = readPlayersConfig(file);
-    state.h264PlayerPath = paths.h264Player;
-    state.yuvPlayerPath = paths.yuvPlayer;
-}
-
-} // namespace kestrune

@@ -1,6 +1,6 @@
 #include "dialogs/tform3.h"
 
-#include "dialogs/handler_guard.h"
+#include "runner/handler_guard.h"
 
 #include <QFont>
 #include <QGuiApplication>
@@ -9,11 +9,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
-TForm3::TForm3(WorkbenchState& state, kestrune::Prompts& prompts, QWidget* parent)
-    : QDialog(parent), state(state), prompts(prompts)
+TForm3::TForm3(kestrune::Prompts& prompts, PathConfirmed confirmed, QWidget* parent)
+    : QDialog(parent), prompts(prompts), confirmed_(std::move(confirmed))
 {
     setWindowTitle(u"H.264 Video Player..."_s);
     QFont face = font();

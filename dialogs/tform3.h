@@ -1,42 +1,47 @@
 #pragma once
-// The player dialog: edits the path of the H.264 player (tag 1) or of the
-// YUV player (tag 2).
-#include "main_window/workbench_state.h"
+// The player dialog: edits the path of the H.264 player or of the YUV player,
+// by the role in its tag, and hands the confirmed path back to its owner.
 #include "runner/prompts.h"
 
 #include <QDialog>
+#include <functional>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
+namespace kestrune {
+
+// The player dialog's tag: which of the two paths it edits.
+enum class PlayerRole { None = 0, H264Player = 1, YuvPlayer = 2 };
+
+} // namespace kestrune
+
 class TForm3 : public QDialog {
     Q_OBJECT
 public:
-    TForm3(WorkbenchState& state, kestrune::Prompts& prompts, QWidget* parent = nullptr);
+    // Called by OK with the tag and the text of Edit1. It may throw: the OK
+    // handler then ends through the guard and the dialog stays open.
+    using PathConfirmed = std::function<void(kestrune::PlayerRole, const QString&)>;
+
+    TForm3(kestrune::Prompts& prompts, PathConfirmed confirmed, QWidget* parent = nullptr);
 
     void Button1Click();   // Browse...
     void BitBtn1Click();   // OK
     void BitBtn2Click();   // Cancel
 
-    QLabel* Label1;
-    QLineEdit* Edit1;
-    QPushButton* Button1;
-    QPushButton* BitBtn1;
-    QPushButton* BitBtn2;
-    int tag = 0;           // 1 = H.264 player, 2 = YUV player
+    QLabel* Label1;        // "Player Address:"
+    QLineEdit* Edit1;      // the player's path
+    QPushButton* Button1;  // Browse...
+    QPushButton* BitBtn1;  // OK
+    QPushButton* BitBtn2;  // Cancel
+    kestrune::PlayerRole tag = kestrune::PlayerRole::None;
 
-    WorkbenchState& state;
     kestrune::Prompts& prompts;
 
 protected:
     void reject() override;
+
+private:
+    PathConfirmed confirmed_;
 };
-
-namespace kestrune {
-
-// Reads the two player paths from "players.cnf" in the current directory
-// (line 1 H.264 player, line 2 YUV player) when the file exists.
-void loadPlayers(WorkbenchState& state);
-
-} // namespace kestrune

@@ -13,19 +13,28 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+QString name(const char16_t* fileName)
+{
+    return QString::fromUtf16(fileName);
+}
+
+} // namespace
+
+// The channel run: count the stream's NAL units, draw a loss pattern for that
+// many, then let the analyzer drop the lost ones into the channel output.
 void TForm1::Button4Click()
 {
     QDir::setCurrent(state.startDirectory);
     if (!kestrune::fileExists(u"gilbert.exe"_s)) return prompts.message(u"Error: Gilbert.exe not found!"_s);
-    if (!kestrune::fileExists(u"h264_analyze.exe"_s)) return prompts.message(u"Error: h264_analyze.exe not found!"_s);
+    if (!kestrune::fileExists(name(kestrune::kAnalyzerProgram)))
+        return prompts.message(u"Error: h264_analyze.exe not found!"_s);
     const QString stream = LabeledEdit2->text();
     if (!kestrune::fileExists(stream))
         return prompts.message(u"Error! There is not any encoded file or ("_s + stream + u") not found!"_s);
 
-    state.nalUnitCount = 0;
-    kestrune::writeCommandFile(u"analyze.bat"_s, kestrune::analyzeCommand(stream));
-    state.analysisMode = 4;
-    AnalyzeRun();
+    countNalUnits(stream);
 
     const auto gilbert = kestrune::gilbertCommand(state.nalUnitCount, stream, Edit11->text(), Edit12->text());
     if (!gilbert.ok()) return prompts.message(gilbert.error);
@@ -33,7 +42,8 @@ void TForm1::Button4Click()
     QFile::remove(u"gilbert.txt"_s);
     const QString output = LabeledEdit6->text();
     if (output.isEmpty()) return prompts.message(u"Error: Please specify an output file for the Gilbert Model"_s);
-    kestrune::writeCommandFile(u"analyze.bat"_s,
+    // GilbertRun runs this after the pattern, still in the ReadTotal mode.
+    kestrune::writeCommandFile(name(kestrune::kAnalyzerCommandFile),
                                kestrune::applyLossCommand(stream, state.nalUnitCount, output));
     GilbertRun();
     noteChannelRun(output, Edit11->text());
@@ -42,6 +52,14 @@ void TForm1::Button4Click()
     kestrune::TextReader pattern(u"gilbert.txt"_s);
     const QString dropped = kestrune::droppedNalUnits(state.nalUnitCount, [&] { return pattern.readInteger(); });
     logSink().appendLines({u"Dropped NAL units:"_s, dropped});
+}
+
+void TForm1::countNalUnits(const QString& stream)
+{
+    state.nalUnitCount = 0;
+    kestrune::writeCommandFile(name(kestrune::kAnalyzerCommandFile), kestrune::analyzeCommand(stream));
+    state.analysisMode = kestrune::kAnalysisReadTotal;
+    AnalyzeRun();
 }
 
 void TForm1::Button9Click()

@@ -1,7 +1,7 @@
 // Encoder settings panel and the Encode command.
 #include "main_window/tform1.h"
 
-#include "main_window/encode_command.h"
+#include "runner/encode_command.h"
 #include "main_window/radio_group.h"
 #include "main_window/up_down.h"
 #include "runner/command_file.h"

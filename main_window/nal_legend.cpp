@@ -1,6 +1,6 @@
 #include "main_window/nal_legend.h"
 
-#include "main_window/nal_colours.h"
+#include "runner/nal_colours.h"
 
 #include <QPainter>
 

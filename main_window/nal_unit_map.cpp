@@ -1,6 +1,6 @@
 #include "main_window/nal_unit_map.h"
 
-#include "main_window/nal_colours.h"
+#include "runner/nal_colours.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

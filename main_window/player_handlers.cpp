@@ -4,8 +4,11 @@
 #include "dialogs/tform3.h"
 #include "runner/file_checks.h"
 #include "runner/launch.h"
+#include "runner/players_config.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 
 using namespace Qt::StringLiterals;
@@ -13,7 +16,7 @@ using namespace Qt::StringLiterals;
 void TForm1::H264VideoPlayer1Click()
 {
     Form3->Edit1->setText(state.h264PlayerPath);
-    Form3->tag = 1;
+    Form3->tag = kestrune::PlayerRole::H264Player;
     Form3->setWindowTitle(u"Select H.264 Video player..."_s);
     Form3->show();
     Form3->raise();
@@ -23,9 +26,19 @@ void TForm1::YUVSequencePlayer1Click()
 {
     Form3->Edit1->setText(state.yuvPlayerPath);
     Form3->setWindowTitle(u"Select YUV sequence player..."_s);
-    Form3->tag = 2;
+    Form3->tag = kestrune::PlayerRole::YuvPlayer;
     Form3->show();
     Form3->raise();
+}
+
+void TForm1::storePlayerPath(kestrune::PlayerRole role, const QString& path)
+{
+    QDir::setCurrent(state.startDirectory);
+    if (role == kestrune::PlayerRole::H264Player) state.h264PlayerPath = path;
+    if (role == kestrune::PlayerRole::YuvPlayer) state.yuvPlayerPath = path;
+    // A write failure throws into the dialog's OK handler: the dialog stays open.
+    kestrune::writePlayersConfig(QString::fromUtf16(kestrune::kPlayersConfigFile),
+                                 {state.h264PlayerPath, state.yuvPlayerPath});
 }
 
 void TForm1::Button7Click()
@@ -60,3 +73,16 @@ void TForm1::Play(const QString& program, const QString& file)
     const auto run = kestrune::launchAndWait(program, {file}, kestrune::ShowMode::Shown);
     if (!run.launched) prompts.message(u"Error in running "_s + program);
 }
+
+namespace kestrune {
+
+void loadPlayers(WorkbenchState& state)
+{
+    const QString file = QString::fromUtf16(kPlayersConfigFile);
+    if (!QFile::exists(file)) return;
+    const PlayerPaths paths = readPlayersConfig(file);
+    state.h264PlayerPath = paths.h264Player;
+    state.yuvPlayerPath = paths.yuvPlayer;
+}
+
+} // namespace kestrune

@@ -1,6 +1,6 @@
 #include "main_window/quality_plot_window.h"
 
-#include "dialogs/handler_guard.h"
+#include "runner/handler_guard.h"
 
 #include <QChart>
 #include <QChartView>

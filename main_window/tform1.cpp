@@ -2,7 +2,6 @@
 // the wiring of every control signal to its handler through the guard.
 #include "main_window/tform1.h"
 
-#include "dialogs/handler_guard.h"
 #include "dialogs/tform2.h"
 #include "dialogs/tform3.h"
 #include "main_window/memo_log_sink.h"
@@ -10,6 +9,7 @@
 #include "main_window/nal_unit_map.h"
 #include "main_window/radio_group.h"
 #include "main_window/up_down.h"
+#include "runner/handler_guard.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -201,7 +201,8 @@ TForm1::TForm1(kestrune::Prompts& prompts, QWidget* parent)
 
     guard([this] { FormCreate(); });
     Form2 = new TForm2(this);
-    Form3 = new TForm3(state, prompts, this);
+    Form3 = new TForm3(
+        prompts, [this](kestrune::PlayerRole role, const QString& path) { storePlayerPath(role, path); }, this);
 }
 
 TForm1::~TForm1() = default;

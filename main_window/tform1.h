@@ -31,6 +31,9 @@ class UpDown;
 class TForm2;
 class TForm3;
 struct ResultsState;
+namespace kestrune {
+enum class PlayerRole;
+}
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -83,6 +86,9 @@ public:
     // --- channel (channel_handlers.cpp)
     void Button4Click();
     void Button9Click();
+    // Runs the analyzer over the stream in the ReadTotal analysis mode, which
+    // leaves the stream's NAL unit total in state.nalUnitCount (0 on failure).
+    void countNalUnits(const QString& stream);
 
     // --- decoder (decoder_handlers.cpp)
     void Button5Click();
@@ -96,6 +102,8 @@ public:
     void Button7Click();
     void Button8Click();
     void Play(const QString& program, const QString& file);
+    // The player dialog's OK: store the path of its role and save both.
+    void storePlayerPath(kestrune::PlayerRole role, const QString& path);
 
     // --- results: quality after Decode, plot, experiments (results_handlers.cpp)
     void QualityPlot1Click();

@@ -12,3 +12,11 @@ struct WorkbenchState {
     QString yuvPlayerPath;
     QString startDirectory;   // current directory at start-up
 };
+
+namespace kestrune {
+
+// Reads the two player paths from "players.cnf" in the current directory
+// (line 1 H.264 player, line 2 YUV player) when the file exists.
+void loadPlayers(WorkbenchState& state);
+
+} // namespace kestrune

@@ -36,7 +36,7 @@ std::optional<AnalysisModeRule> analysisModeRule(int analysisMode)
         return AnalysisModeRule{QString::fromUtf16(kAnalyzerCapture), u"Error: analyze.txt not found!"_s, true, false};
     case kAnalysisInspect:
         return AnalysisModeRule{QString::fromUtf16(kAnalyzerDebugFile), u"Error: debug.txt not found!"_s, false, false};
-    case kAnalysisCount:
+    case kAnalysisReadTotal:
         return AnalysisModeRule{QString::fromUtf16(kAnalyzerCapture), u"Error: analyze.txt not found!"_s, false, true};
     default:
         return std::nullopt;

@@ -25,7 +25,9 @@ QString showNalUnitCommand(const QString& streamPath, int nalUnitNumber);
 QString removeNalUnitCommand(const QString& streamPath, int nalUnitNumber);
 
 // Analysis modes of the workbench state: what AnalyzeRun does after the tool.
-enum AnalysisMode : int { kAnalysisMap = 0, kAnalysisInspect = 2, kAnalysisCount = 4 };
+// Map fills the NAL unit map, Inspect shows one NAL unit's description and
+// ReadTotal reads the NAL unit total from general.txt (the channel run).
+enum AnalysisMode : int { kAnalysisMap = 0, kAnalysisInspect = 2, kAnalysisReadTotal = 4 };
 
 struct AnalysisModeRule {
     QString captureFile;            // appended to the log, then deleted

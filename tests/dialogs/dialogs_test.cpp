@@ -1,5 +1,4 @@
 // The About and player dialogs as they are built.
-#include "dialogs/handler_guard.h"
 #include "dialogs/tform2.h"
 #include "dialogs/tform3.h"
 #include "tests/support/recording_prompts.h"
@@ -9,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStringList>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -35,9 +35,11 @@ TEST(AboutDialog, LayoutLogoAndOk)
 
 TEST(PlayerDialog, LayoutAndKeys)
 {
-    WorkbenchState state;
     kestrune::testing::RecordingPrompts prompts;
-    TForm3 dialog(state, prompts);
+    QStringList confirmed;
+    TForm3 dialog(prompts, [&](kestrune::PlayerRole role, const QString& path) {
+        confirmed << QString::number(int(role)) + u' ' + path;
+    });
     EXPECT_EQ(dialog.windowTitle(), u"H.264 Video Player..."_s);
     EXPECT_EQ(dialog.size(), QSize(332, 114));
     EXPECT_EQ(dialog.Label1->text(), u"Player Address:"_s);
@@ -45,7 +47,6 @@ TEST(PlayerDialog, LayoutAndKeys)
     EXPECT_EQ(dialog.Button1->text(), u"Browse..."_s);
     EXPECT_TRUE(dialog.BitBtn1->isDefault());
     EXPECT_FALSE(dialog.isModal());
-    EXPECT_EQ(&dialog.state, &state);
 
     QSignalSpy ok(dialog.BitBtn1, &QPushButton::clicked);
     QSignalSpy cancel(dialog.BitBtn2, &QPushButton::clicked);
@@ -54,17 +55,10 @@ TEST(PlayerDialog, LayoutAndKeys)
     EXPECT_EQ(cancel.count(), 1);
     EXPECT_EQ(ok.count(), 0);
     dialog.show();
+    dialog.tag = kestrune::PlayerRole::YuvPlayer;
+    dialog.Edit1->setText(u"/usr/bin/yuv-player"_s);
     QTest::keyClick(dialog.Edit1, Qt::Key_Return);
     EXPECT_EQ(ok.count(), 1);
-}
-
-TEST(HandlerGuard, ErrorsReachTheErrorBoxAndNothingEscapes)
-{
-    kestrune::testing::RecordingPrompts prompts;
-    kestrune::runGuarded(prompts, [] { throw std::runtime_error("Disk full"); });
-    kestrune::runGuarded(prompts, [] { throw 42; });
-    kestrune::runGuarded(prompts, [] {});
-    ASSERT_EQ(prompts.errors().size(), 2);
-    EXPECT_EQ(prompts.errors()[0], u"Disk full."_s);
-    EXPECT_FALSE(prompts.errors()[1].isEmpty());
+    EXPECT_EQ(confirmed, QStringList{u"2 /usr/bin/yuv-player"_s});  // handed back, not stored
+    EXPECT_FALSE(dialog.isVisible());
 }

@@ -43,13 +43,13 @@ TEST_F(PlayerDialog, EachRoleShowsItsOwnPathNonModally)
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(dialog->isModal());
     EXPECT_EQ(dialog->windowTitle(), u"Select H.264 Video player..."_s);
-    EXPECT_EQ(dialog->tag, 1);
+    EXPECT_EQ(dialog->tag, kestrune::PlayerRole::H264Player);
     EXPECT_EQ(dialog->Edit1->text(), u"/usr/bin/stream-player"_s);
 
     dialog->Edit1->setText(u"typed but not confirmed"_s);
     form->YUVSequencePlayer1->trigger();
     EXPECT_EQ(dialog->windowTitle(), u"Select YUV sequence player..."_s);
-    EXPECT_EQ(dialog->tag, 2);
+    EXPECT_EQ(dialog->tag, kestrune::PlayerRole::YuvPlayer);
     EXPECT_EQ(dialog->Edit1->text(), u"/usr/bin/yuv-player"_s);
 }
 

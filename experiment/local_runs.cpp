@@ -1,4 +1,4 @@
-#include "tools/experiment/local_runs.h"
+#include "experiment/local_runs.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "dialogs/handler_guard.h"
+#include "runner/handler_guard.h"
 
 #include "runner/conventions.h"
 #include "runner/user_error.h"

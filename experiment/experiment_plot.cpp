@@ -1,4 +1,4 @@
-#include "tools/experiment/experiment_plot.h"
+#include "experiment/experiment_plot.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -4,9 +4,9 @@
 #include "runner/experiment_run.h"
 #include "runner/program_lookup.h"
 #include "runner/user_error.h"
-#include "tools/experiment/experiment_options.h"
-#include "tools/experiment/experiment_plot.h"
-#include "tools/experiment/local_runs.h"
+#include "experiment/experiment_options.h"
+#include "experiment/experiment_plot.h"
+#include "experiment/local_runs.h"
 
 #include <QDir>
 #include <QFile>

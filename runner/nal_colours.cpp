@@ -1,4 +1,4 @@
-#include "main_window/nal_colours.h"
+#include "runner/nal_colours.h"
 
 namespace kestrune {
 

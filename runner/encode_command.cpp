@@ -1,4 +1,4 @@
-#include "main_window/encode_command.h"
+#include "runner/encode_command.h"
 
 #include "runner/command_path.h"
 #include "runner/conventions.h"

@@ -1,4 +1,4 @@
-#include "tools/experiment/experiment_options.h"
+#include "experiment/experiment_options.h"
 
 #include "runner/conventions.h"
 #include "runner/quality_report.h"

@@ -1,0 +1,61 @@
+#pragma once
+// Neighbouring macroblocks, 4x4 blocks and sample locations with their
+// availability (H.264 clause 6.4): a neighbour is available only when it lies
+// inside the picture and belongs to the same slice as the current macroblock
+// (equal MacroblockState::sliceNum). Constrained intra prediction is not
+// applied here; intra_prediction.h does that.
+#include "tools/codec/macroblock_state.h"
+
+namespace kestrune::codec {
+
+// mbAddrA (left), B (above), C (above right), D (above left) of clause 6.4.9;
+// -1 where not available.
+struct MbNeighbours {
+    int a = -1;
+    int b = -1;
+    int c = -1;
+    int d = -1;
+};
+
+// Expects states[mbAddr].sliceNum already set to the current slice.
+MbNeighbours macroblockNeighbours(const MacroblockStates& states, int mbAddr);
+
+// A neighbouring location of clause 6.4.12: the macroblock holding it (-1 =
+// not available) and the location (xW, yW) inside that macroblock.
+struct NeighbourLocation {
+    int mbAddr = -1;
+    int xW = 0;
+    int yW = 0;
+};
+
+// Location (xN, yN) relative to the current macroblock's top-left sample,
+// xN and yN in -1..maxW / -1..maxH, maxW = maxH = 16 for luma, 8 for chroma.
+// Locations right of the macroblock below row -1 are not available (Table
+// 6-3). mbAddr is the current macroblock (returned for locations inside it).
+NeighbourLocation neighbourLocation(const MbNeighbours& n, int mbAddr, int xN, int yN, bool luma);
+
+// A neighbouring 4x4 block: macroblock (-1 = not available) and block index
+// (luma4x4BlkIdx, or chroma4x4BlkIdx 0..3 for chroma).
+struct NeighbourBlock {
+    int mbAddr = -1;
+    int blkIdx = 0;
+};
+
+// Clause 6.4.11.4: the 4x4 luma block left of (A) / above (B) block blkIdx.
+NeighbourBlock leftLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
+NeighbourBlock aboveLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
+// Clause 6.4.11.5 for 4:2:0: the same for chroma4x4BlkIdx 0..3.
+NeighbourBlock leftChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
+NeighbourBlock aboveChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
+
+// Which residual block a CAVLC coeff_token belongs to, for nC.
+enum class ResidualBlockKind { Luma, Intra16x16Dc, ChromaDc, CbAc, CrAc };
+
+// nC of clause 9.2.1 for the block blkIdx (luma4x4BlkIdx, or
+// chroma4x4BlkIdx for CbAc/CrAc; ignored for the DC kinds: Intra16x16Dc uses
+// block 0, ChromaDc is always -1). Reads totalCoeff of the available
+// neighbours, including blocks of the current macroblock coded earlier, so
+// states[mbAddr].totalCoeff must hold the blocks coded so far.
+int coeffTokenNc(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, ResidualBlockKind kind, int blkIdx);
+
+} // namespace kestrune::codec
