@@ -50,8 +50,10 @@ void TForm1::reportDecodeQuality(const QString& output)
     const QString decoded = start.absoluteFilePath(output);
     const QString scratch = start.filePath(QString::fromUtf16(kestrune::kDecoderScratchFile));
     const QString lossFile = QString::fromStdString(kestrune::quality::frameLossPath(scratch.toStdString()));
-    const kestrune::QualityMeasurement m = kestrune::measureQuality(
-        {start.absoluteFilePath(LabeledEdit1->text()), LabeledEdit5->text(), LabeledEdit7->text(), decoded, lossFile});
+    const QString original = LabeledEdit1->text();
+    const kestrune::QualityMeasurement m =
+        kestrune::measureQuality({original.isEmpty() ? QString() : start.absoluteFilePath(original),
+                                  LabeledEdit5->text(), LabeledEdit7->text(), decoded, lossFile});
     QFile::remove(lossFile);
     const QString csvPath = kestrune::qualityCsvPath(decoded);
     if (m.measured()) {

@@ -50,6 +50,10 @@ std::optional<PictureSize> originalPictureSize(const QString& path, const QStrin
 QualityMeasurement measureQuality(const QualityRequest& request)
 {
     QualityMeasurement m;
+    if (request.originalPath.isEmpty()) {
+        m.notMeasured = u"No quality measured: no Input YUV File is given to compare with."_s;
+        return m;
+    }
     if (!QFileInfo(request.originalPath).isFile()) {
         m.notMeasured = u"No quality measured: the original ("_s + request.originalPath + u") was not found."_s;
         return m;
