@@ -5,7 +5,8 @@
 # The big streams are made in a temporary directory and removed afterwards.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" && pwd)
+source "$root/bench/build_dir.sh"
+build=$(absolute_build_dir "${1:-$root/build}")
 megabytes=${2:-200}
 analyzer=$build/tools/analyze/kestrune-analyze
 [[ -x $analyzer ]] || { echo "build kestrune-analyze first ($analyzer)" >&2; exit 1; }

@@ -22,7 +22,8 @@
 # usage: bench/decode_quality.sh [BUILD_DIR] [SEEDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+source "$root/bench/build_dir.sh"
+build=$(absolute_build_dir "${1:-$root/build}")
 seeds=${2:-5}
 tools=$build/tools
 work=$(mktemp -d)

@@ -5,7 +5,9 @@
 # Usage: bench/encode_memory.sh [BUILD_DIR] [LONG_FRAMES]   (target: ratio <= 1.1)
 set -euo pipefail
 
-build=$(realpath "${1:-build}")
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/build_dir.sh"
+build=$(absolute_build_dir "${1:-$root/build}")
 long_frames=${2:-1500}
 command -v /usr/bin/time >/dev/null || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
 source "$(dirname "$0")/encode_common.sh"

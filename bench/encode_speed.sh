@@ -6,7 +6,9 @@
 # Usage: bench/encode_speed.sh [BUILD_DIR] [ROUNDS]   (target: ratio >= 0.95)
 set -euo pipefail
 
-build=$(realpath "${1:-build}")
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/build_dir.sh"
+build=$(absolute_build_dir "${1:-$root/build}")
 rounds=${2:-5}
 source "$(dirname "$0")/encode_common.sh"
 

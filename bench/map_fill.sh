@@ -5,7 +5,8 @@
 # Usage: bench/map_fill.sh [BUILD_DIR] [NAL_UNITS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+. "$root/bench/build_dir.sh"
+build=$(absolute_build_dir "${1:-$root/build}" create)
 count=${2:-1000000}
 if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -27,6 +27,7 @@ TForm3::TForm3(kestrune::Prompts& prompts, PathConfirmed confirmed, QWidget* par
     Label1->setGeometry(16, 16, 233, 18);
     Edit1 = new QLineEdit(this);
     Edit1->setGeometry(16, 36, 233, 24);
+    QObject::connect(Edit1, &QLineEdit::textChanged, Edit1, &QWidget::setToolTip);  // the whole path of a long one
     Button1 = new QPushButton(u"Browse..."_s, this);
     Button1->setGeometry(256, 35, 64, 26);
     BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), u"OK"_s, this);

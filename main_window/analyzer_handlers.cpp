@@ -2,6 +2,7 @@
 #include "main_window/tform1.h"
 
 #include "main_window/nal_unit_map.h"
+#include "main_window/source_box.h"
 #include "runner/analyzer_interface.h"
 #include "runner/command_file.h"
 #include "runner/file_checks.h"
@@ -25,15 +26,6 @@ const QString kSelectSource = u"Select one source..."_s;
 QString name(const char16_t* fileName)
 {
     return QString::fromUtf16(fileName);
-}
-
-// The source box's item: 0 "Encoder Output", 1 "Channel Output", or -1 when
-// none is chosen or the user typed text over it (the box then names no item).
-int sourceItem(const QComboBox* box)
-{
-    const int index = box->currentIndex();
-    if (index < 0 || index > 1 || box->currentText() != box->itemText(index)) return -1;
-    return index;
 }
 
 } // namespace
@@ -64,7 +56,7 @@ void TForm1::AnalyzeRun()
 
 void TForm1::ComboBox2Change()
 {
-    const int item = sourceItem(ComboBox2);
+    const int item = kestrune::chosenSource(ComboBox2);
     if (item < 0) return;  // typed text names no stream: nothing to run
     QDir::setCurrent(state.startDirectory);
     if (!fileExists(name(kestrune::kAnalyzerProgram))) {
@@ -124,7 +116,7 @@ std::optional<QString> popupSource(TForm1& form)
         form.prompts.message(u"Error: h264_analyze.exe not found!"_s);
         return std::nullopt;
     }
-    const int item = sourceItem(form.ComboBox2);
+    const int item = kestrune::chosenSource(form.ComboBox2);
     if (item < 0) {
         form.prompts.message(u"Stream Analyzer Error: Please choose an input source!"_s);
         return std::nullopt;

@@ -45,7 +45,10 @@ void TForm1::Button4Click()
     // GilbertRun runs this after the pattern, still in the ReadTotal mode.
     kestrune::writeCommandFile(name(kestrune::kAnalyzerCommandFile),
                                kestrune::applyLossCommand(stream, state.nalUnitCount, output));
+    const kestrune::FileStamp before = kestrune::fileStamp(output);
     GilbertRun();
+    if (!kestrune::writtenSince(before, kestrune::fileStamp(output)))
+        return logSink().appendLines({kestrune::channelOutputNotWritten(output, before.exists)});
     noteChannelRun(output, Edit11->text());
 
     if (!QFile::exists(u"gilbert.txt"_s)) return;

@@ -2,6 +2,7 @@
 #include "main_window/tform1.h"
 
 #include "dialogs/tform3.h"
+#include "main_window/source_box.h"
 #include "runner/file_checks.h"
 #include "runner/launch.h"
 #include "runner/players_config.h"
@@ -47,15 +48,16 @@ void TForm1::Button7Click()
         return prompts.message(
             u"Error! Please specify an available H.264 video player from menu \"Options->H.264 Video Player\""_s);
     // Each case looks at the source box as it is then: it may change while a player is open.
-    if (ComboBox2->currentIndex() == 0) {
+    // Typed text over the box names no source, as for the map's popup commands.
+    if (kestrune::chosenSource(ComboBox2) == 0) {
         if (kestrune::fileExists(LabeledEdit2->text())) Play(state.h264PlayerPath, LabeledEdit2->text());
         else prompts.message(u"Error! There is no encoder output to display!"_s);
     }
-    if (ComboBox2->currentIndex() == 1) {
+    if (kestrune::chosenSource(ComboBox2) == 1) {
         if (kestrune::fileExists(LabeledEdit6->text())) Play(state.h264PlayerPath, LabeledEdit6->text());
         else prompts.message(u"Error! There is no channel output to display!"_s);
     }
-    if (ComboBox2->currentIndex() == -1) prompts.message(u"Error! There is no input file to display!"_s);
+    if (kestrune::chosenSource(ComboBox2) == -1) prompts.message(u"Error! There is no input file to display!"_s);
 }
 
 void TForm1::Button8Click()

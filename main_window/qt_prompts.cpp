@@ -1,5 +1,7 @@
 #include "main_window/qt_prompts.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -28,11 +30,25 @@ QString toQtFileFilter(const QString& filter)
 
 namespace {
 
+// Shows the box and waits for its answer in a loop of our own rather than
+// QDialog::exec(): once the application has been asked to quit, exec()
+// returns at once, unanswered, and an error met on the way out (a capture
+// file still being written) would never be seen.
+QMessageBox::StandardButton answerOf(QMessageBox& box)
+{
+    bool answered = false;
+    QObject::connect(&box, &QDialog::finished, &box, [&answered] { answered = true; });
+    box.show();
+    while (!answered) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return box.standardButton(box.clickedButton());
+}
+
 // Unparented boxes are centred on the screen.
 void showBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
 {
     QMessageBox box(icon, caption, text, QMessageBox::Ok);
-    box.exec();
+    box.setWindowModality(Qt::ApplicationModal);
+    answerOf(box);
 }
 
 } // namespace
@@ -49,8 +65,10 @@ void QtPrompts::errorBox(const QString& text)
 
 bool QtPrompts::askYesNoWarning(const QString& caption, const QString& text)
 {
+    // No owner and not modal: the main window stays usable while the question is open.
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    box.setWindowModality(Qt::NonModal);
+    return answerOf(box) == QMessageBox::Yes;
 }
 
 std::optional<QString> QtPrompts::openFile(const QString& filter)

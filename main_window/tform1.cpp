@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -98,6 +99,8 @@ void fileField(QGridLayout* g, const QString& caption, QLabel*& captionLabel, QL
     const int row = g->count() == 0 ? 0 : g->rowCount();  // an empty grid reports one row
     captionLabel = label(caption, parent);
     field = edit(QString(), parent);
+    // The field is narrow: a long path shows only its start, the tooltip all of it.
+    QObject::connect(field, &QLineEdit::textChanged, field, &QWidget::setToolTip);
     browse = button(u"Browse..."_s, parent);
     g->addWidget(captionLabel, row, 0, 1, 2);
     g->addWidget(field, row + 1, 0);
@@ -253,6 +256,12 @@ void TForm1::buildEncoderGroup()
     Label1 = label(u"Encoding Mode:"_s, GroupBox3);
     ComboBox1 = new QComboBox(GroupBox3);
     ComboBox1->setEditable(true);
+    // Typed text never becomes a mode item, and neither Enter nor the
+    // completer picks an item by a case-blind match: only the exact text of an
+    // item changes the mode.
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setDuplicatesEnabled(true);
+    ComboBox1->completer()->setCaseSensitivity(Qt::CaseSensitive);
     ComboBox1->addItems({u"Average Bitrate (VBR)"_s, u"Constant Quantizer (QP Mode)"_s,
                          u"Constant Rate Factor (CRF)"_s});
     ComboBox1->setCurrentIndex(0);

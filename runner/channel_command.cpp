@@ -42,4 +42,10 @@ QString droppedNalUnits(int nalUnitCount, const std::function<int()>& nextValue)
     return list;
 }
 
+QString channelOutputNotWritten(const QString& outputPath, bool oldOutputExists)
+{
+    return u"The channel output ("_s + outputPath + u") was not written"_s
+        + (oldOutputExists ? u"; the old file is unchanged."_s : u"."_s);
+}
+
 } // namespace kestrune

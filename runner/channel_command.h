@@ -35,4 +35,9 @@ QString applyLossCommand(const QString& streamPath, int nalUnitCount, const QStr
 // throwing the reader's error on a bad value).
 QString droppedNalUnits(int nalUnitCount, const std::function<int()>& nextValue);
 
+// The log line that stands in for the dropped list when the apply-loss run
+// wrote no channel output: a list would name NAL units missing from a file
+// that this run did not make.
+QString channelOutputNotWritten(const QString& outputPath, bool oldOutputExists);
+
 } // namespace kestrune

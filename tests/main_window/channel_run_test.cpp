@@ -1,5 +1,6 @@
 // The channel run through the real window with stand-in tools.
 #include "main_window/tform1.h"
+#include "runner/channel_command.h"
 #include "tests/main_window/window_fixture.h"
 #include "tests/support/recording_prompts.h"
 
@@ -154,6 +155,31 @@ TEST_F(ChannelRun, NoPatternWrittenMeansNoListAndNoMessage)
 {
     setSummary(6);
     form->Button4->click();
+    EXPECT_TRUE(prompts.events.empty());
+    EXPECT_FALSE(log().contains(u"Dropped NAL units:"_s));
+}
+
+// An apply-loss run that writes nothing (the output folder is missing, say)
+// lists no dropped NAL units: the list would describe the old channel output.
+TEST_F(ChannelRun, UnwrittenChannelOutputListsNothingAndKeepsTheOldOne)
+{
+    setSummary(6);
+    writeFile(at(u"pattern.src"_s), "0 0 0 0 0 0");
+    writeScript(start, u"h264_analyze.exe"_s,
+                "case \"$2\" in\n"
+                "0) cp summary.src general.txt;;\n"
+                "1) echo \"h264_analyze: cannot create $5\" >&2;;\n"
+                "esac\n");
+    writeFile(at(u"lossy.264"_s), "old channel output");
+    form->Button4->click();
+    EXPECT_TRUE(log().endsWith(kestrune::channelOutputNotWritten(u"lossy.264"_s, true))) << log().toStdString();
+    EXPECT_EQ(readFile(at(u"lossy.264"_s)), "old channel output");
+
+    form->Memo1->clear();
+    form->LabeledEdit6->setText(u"missing/lossy.264"_s);
+    form->Button4->click();
+    EXPECT_TRUE(log().endsWith(kestrune::channelOutputNotWritten(u"missing/lossy.264"_s, false)))
+        << log().toStdString();
     EXPECT_TRUE(prompts.events.empty());
     EXPECT_FALSE(log().contains(u"Dropped NAL units:"_s));
 }

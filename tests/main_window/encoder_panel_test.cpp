@@ -112,6 +112,14 @@ TEST_F(EncoderPanel, EncodingModeSwitchesBitrateAndQuantizerControls)
     EXPECT_TRUE(allEnabled(bitrate, false));
     typeInto(f.ComboBox1->lineEdit(), u"Average"_s);
     EXPECT_EQ(f.state.rateControlMode, 3);
+    // Enter adds no item and picks none by a case-blind match.
+    for (const QString& typed : {u"Lossless"_s, u"constant quantizer (qp mode)"_s}) {
+        typeInto(f.ComboBox1->lineEdit(), typed);
+        QTest::keyClick(f.ComboBox1->lineEdit(), Qt::Key_Return);
+    }
+    EXPECT_EQ(f.ComboBox1->count(), 3);
+    EXPECT_EQ(f.state.rateControlMode, 3);
+    EXPECT_TRUE(allEnabled(bitrate, false));
     EXPECT_TRUE(prompts.events.empty());
 }
 

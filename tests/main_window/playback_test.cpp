@@ -57,6 +57,19 @@ TEST_F(Playback, EachSourceCaseNamesWhatIsMissing)
     EXPECT_TRUE(played().isEmpty());
 }
 
+TEST_F(Playback, TypedTextOverTheSourceBoxIsNoSource)
+{
+    form->state.h264PlayerPath = at(u"player"_s);
+    writeFile(at(u"encoded.264"_s), "s");
+    form->LabeledEdit2->setText(u"encoded.264"_s);
+    form->ComboBox2->blockSignals(true); // no analyzer here: only the box matters
+    form->ComboBox2->setCurrentIndex(0);
+    form->ComboBox2->setEditText(u"my stream"_s);
+    form->Button7->click();
+    EXPECT_EQ(prompts.messages(), QStringList{u"Error! There is no input file to display!"_s});
+    EXPECT_TRUE(played().isEmpty());
+}
+
 TEST_F(Playback, PlaysTheChosenStreamWithItsPathAsOneArgument)
 {
     form->state.h264PlayerPath = at(u"player"_s);

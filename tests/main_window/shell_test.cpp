@@ -1,12 +1,14 @@
 // Start-up and shut-down of the window, the log, the About dialog, the guard
 // and the runner methods, driven through the real widgets.
 #include "dialogs/tform2.h"
+#include "dialogs/tform3.h"
 #include "main_window/memo_log_sink.h"
 #include "runner/user_error.h"
 #include "tests/main_window/shell_fixture.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -96,6 +98,18 @@ TEST_F(ShellTest, AboutShownTwiceIsOneModelessDialog)
     EXPECT_FALSE(window().Form2->isVisible());
     window().About2->trigger();
     EXPECT_TRUE(window().Form2->isVisible());
+}
+
+TEST_F(ShellTest, PathFieldsShowTheirWholePathAsTooltip)
+{
+    const QString longPath = u"/videos/experiments/2026/foreman cif/channel10_bma_352x288.yuv"_s;
+    for (QLineEdit* field : {window().LabeledEdit1, window().LabeledEdit2, window().LabeledEdit3,
+                             window().LabeledEdit4, window().LabeledEdit6, window().Form3->Edit1}) {
+        field->setText(longPath);
+        EXPECT_EQ(field->toolTip(), longPath);
+        field->clear();
+        EXPECT_TRUE(field->toolTip().isEmpty());
+    }
 }
 
 TEST_F(ShellTest, ClearEmptiesTheLogAndLaterOutputStartsAtTheTop)

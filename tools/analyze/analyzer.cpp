@@ -4,6 +4,7 @@
 #include "tools/bitstream/bitstream.h"
 #include "tools/common/atomic_output.h"
 #include "tools/common/integer_syntax.h"
+#include "tools/common/tool_front_end.h"
 
 #include <cerrno>
 #include <charconv>
@@ -151,7 +152,10 @@ int runApplyLoss(const std::string& stream, const std::string& patternPath, cons
         return 1;
     };
     const auto count = parseInteger(countText);
-    if (!count) return fail("NAL unit count \"" + countText + "\" is not an integer");
+    if (!count) {
+        fail("NAL unit count \"" + countText + "\" is not an integer");
+        return kExitBadArguments;
+    }
     PatternReader pattern(patternPath);
     if (!pattern.isOpen()) return fail("cannot read the loss pattern " + pattern.error());
 
@@ -241,7 +245,10 @@ int runDescribe(const std::string& stream, const std::string& numberText, const 
         return 1;
     };
     const auto number = parseInteger(numberText);
-    if (!number) return fail("NAL unit number \"" + numberText + "\" is not an integer");
+    if (!number) {
+        fail("NAL unit number \"" + numberText + "\" is not an integer");
+        return kExitBadArguments;
+    }
     AnnexBReader reader(std::filesystem::path(stream), kDescribeKeepBytes);
     if (!reader.isOpen()) return fail("cannot read " + reader.error());
     NalParser parser;
@@ -276,7 +283,10 @@ int runRemove(const std::string& stream, const std::string& numberText, std::ost
         return 1;
     };
     const auto number = parseInteger(numberText);
-    if (!number) return fail("NAL unit number \"" + numberText + "\" is not an integer");
+    if (!number) {
+        fail("NAL unit number \"" + numberText + "\" is not an integer");
+        return kExitBadArguments;
+    }
     std::string removed;
     std::string error;
     const std::int64_t total = copyWithout(stream, stream, [&](std::uint64_t n, const NalUnit& unit) {
@@ -305,7 +315,8 @@ std::string usage(const std::string& program)
            "  " + program + " STREAM 2 NUMBER                describe NAL unit NUMBER (from 1) in debug.txt\n"
            "  " + program + " STREAM 3 NUMBER                remove NAL unit NUMBER from STREAM (rewritten atomically)\n"
            "STREAM is an H.264 Annex B byte stream. general.txt holds, one per line: the numbers of NAL units,\n"
-           "SEI, SPS, PPS, I, P and B slices, then the NAL unit numbers of the SEI, SPS, PPS, I, P and B slices.\n";
+           "SEI, SPS, PPS, I, P and B slices, then the NAL unit numbers of the SEI, SPS, PPS, I, P and B slices.\n"
+           + kExitStatusHelp;
 }
 
 bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,

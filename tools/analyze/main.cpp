@@ -1,7 +1,7 @@
 // h264_analyze.exe: the workbench's NAL unit analyzer and editor.
 #include "tools/analyze/analyzer.h"
+#include "tools/common/tool_front_end.h"
 
-#include <filesystem>
 #include <iostream>
 #include <sys/stat.h>
 
@@ -20,7 +20,7 @@ bool outputsDiffer()
 
 int main(int argc, char** argv)
 {
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "h264_analyze";
+    const kestrune::ToolFrontEnd tool(argv[0], "h264_analyze");
     return kestrune::analyze::runAnalyzer(std::vector<std::string>(argv + 1, argv + argc), ".", std::cout, std::cerr,
-                                          program, outputsDiffer());
+                                          tool.name(), outputsDiffer());
 }

@@ -58,6 +58,9 @@ std::vector<std::uint8_t> addEmulationPrevention(std::span<const std::uint8_t> r
         out.push_back(b);
         zeros = b == 0 ? zeros + 1 : 0;
     }
+    // A NAL unit may not end in 0x00 (clause 7.4.1): after cabac_zero_words
+    // a final emulation_prevention_three_byte follows.
+    if (zeros >= 2) out.push_back(3);
     return out;
 }
 

@@ -23,6 +23,9 @@
 //     slices that follow; returns ParsedNal (header, status, sps/pps/slice/sei).
 // AccessUnitDetector::startsAccessUnit(header, slice, sets) - true for the
 //     first NAL unit of each access unit (clause 7.4.1.2.4).
+// writeSps / writePps / writeSliceHeader (header_writer.h) - the parsed
+//     structs back to bits; rewriteSliceHeader re-emits a slice NAL unit
+//     with a changed header and its slice data unchanged.
 // nalUnitTypeName / nalUnitTypeTag / nalUnitTypeFromTag, sliceKindName,
 // seiPayloadTypeName, profileName, levelName - name tables.
 //
@@ -37,6 +40,7 @@
 #include "tools/bitstream/access_unit.h"
 #include "tools/bitstream/annexb_reader.h"
 #include "tools/bitstream/bit_reader.h"
+#include "tools/bitstream/header_writer.h"
 #include "tools/bitstream/nal_parser.h"
 #include "tools/bitstream/nal_unit.h"
 #include "tools/bitstream/parameter_sets.h"

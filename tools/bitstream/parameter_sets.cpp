@@ -281,6 +281,7 @@ Status parsePps(std::span<const std::uint8_t> rbsp, const ParameterSets& sets, P
     pps.redundant_pic_cnt_present_flag = r.flag("redundant_pic_cnt_present_flag");
     pps.second_chroma_qp_index_offset = pps.chroma_qp_index_offset;
     if (r.moreRbspData()) {
+        pps.extensionPresent = true;
         pps.transform_8x8_mode_flag = r.flag("transform_8x8_mode_flag");
         pps.pic_scaling_matrix_present_flag = r.flag("pic_scaling_matrix_present_flag");
         if (pps.pic_scaling_matrix_present_flag) {

@@ -146,6 +146,7 @@ struct Pps {
     bool deblocking_filter_control_present_flag = false;
     bool constrained_intra_pred_flag = false;
     bool redundant_pic_cnt_present_flag = false;
+    bool extensionPresent = false;  // the fields from transform_8x8_mode_flag on were coded
     bool transform_8x8_mode_flag = false;
     bool pic_scaling_matrix_present_flag = false;
     std::vector<ScalingList> pic_scaling_lists;

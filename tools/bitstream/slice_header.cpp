@@ -44,23 +44,29 @@ std::vector<RefPicListModification> readModifications(SyntaxReader& r, int list)
     return mods;
 }
 
-void readWeights(SyntaxReader& r, const char* lumaFlag, const char* lumaWeight, const char* lumaOffset,
-                 const char* chromaFlag, const char* chromaWeight, const char* chromaOffset, std::uint32_t count,
-                 bool chroma)
+std::vector<PredWeight> readWeights(SyntaxReader& r, const char* lumaFlag, const char* lumaWeight, const char* lumaOffset,
+                                    const char* chromaFlag, const char* chromaWeight, const char* chromaOffset,
+                                    std::uint32_t count, bool chroma)
 {
+    std::vector<PredWeight> weights;
     for (std::uint32_t i = 0; i <= count && r.ok(); ++i) {
         const int k = static_cast<int>(i);
-        if (r.flag(lumaFlag, k)) {
-            r.se(lumaWeight, k, -128, 127);
-            r.se(lumaOffset, k, -128, 127);
+        PredWeight w;
+        w.luma_weight_flag = r.flag(lumaFlag, k);
+        if (w.luma_weight_flag) {
+            w.luma_weight = r.se(lumaWeight, k, -128, 127);
+            w.luma_offset = r.se(lumaOffset, k, -128, 127);
         }
-        if (chroma && r.flag(chromaFlag, k)) {
+        if (chroma) w.chroma_weight_flag = r.flag(chromaFlag, k);
+        if (w.chroma_weight_flag) {
             for (int j = 0; j < 2; ++j) {
-                r.se(chromaWeight, k * 2 + j, -128, 127);
-                r.se(chromaOffset, k * 2 + j, -128, 127);
+                w.chroma_weight[j] = r.se(chromaWeight, k * 2 + j, -128, 127);
+                w.chroma_offset[j] = r.se(chromaOffset, k * 2 + j, -128, 127);
             }
         }
+        weights.push_back(w);
     }
+    return weights;
 }
 
 } // namespace
@@ -169,10 +175,10 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
         const bool chroma = sps->chromaArrayType() != 0;
         h.luma_log2_weight_denom = r.ue("luma_log2_weight_denom", 7);
         if (chroma) h.chroma_log2_weight_denom = r.ue("chroma_log2_weight_denom", 7);
-        readWeights(r, "luma_weight_l0_flag", "luma_weight_l0", "luma_offset_l0", "chroma_weight_l0_flag",
+        h.weights_l0 = readWeights(r, "luma_weight_l0_flag", "luma_weight_l0", "luma_offset_l0", "chroma_weight_l0_flag",
                     "chroma_weight_l0", "chroma_offset_l0", h.num_ref_idx_l0_active_minus1, chroma);
         if (kind == SliceKind::B)
-            readWeights(r, "luma_weight_l1_flag", "luma_weight_l1", "luma_offset_l1", "chroma_weight_l1_flag",
+            h.weights_l1 = readWeights(r, "luma_weight_l1_flag", "luma_weight_l1", "luma_offset_l1", "chroma_weight_l1_flag",
                         "chroma_weight_l1", "chroma_offset_l1", h.num_ref_idx_l1_active_minus1, chroma);
     }
     if (nal.nal_ref_idc != 0) {

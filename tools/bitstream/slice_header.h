@@ -34,6 +34,16 @@ struct MemoryManagementOperation {
     std::uint32_t max_long_term_frame_idx_plus1 = 0;
 };
 
+// One entry of pred_weight_table() (clause 7.3.3.2) for one reference index.
+struct PredWeight {
+    bool luma_weight_flag = false;
+    std::int32_t luma_weight = 0;
+    std::int32_t luma_offset = 0;
+    bool chroma_weight_flag = false;
+    std::int32_t chroma_weight[2] = {0, 0};
+    std::int32_t chroma_offset[2] = {0, 0};
+};
+
 struct SliceHeader {
     std::uint32_t first_mb_in_slice = 0;
     std::uint32_t slice_type = 0;
@@ -58,6 +68,8 @@ struct SliceHeader {
     bool hasPredWeightTable = false;
     std::uint32_t luma_log2_weight_denom = 0;
     std::uint32_t chroma_log2_weight_denom = 0;
+    std::vector<PredWeight> weights_l0;  // num_ref_idx_l0_active_minus1 + 1 entries when present
+    std::vector<PredWeight> weights_l1;
     bool no_output_of_prior_pics_flag = false;
     bool long_term_reference_flag = false;
     bool adaptive_ref_pic_marking_mode_flag = false;

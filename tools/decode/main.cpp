@@ -5,7 +5,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "tools/common/program_name.h"
+#include "tools/common/tool_front_end.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -13,17 +13,16 @@ extern "C" {
 int main(int argc, char** argv)
 {
     using namespace kestrune::decode;
-    const std::string name = kestrune::programName(argv[0], "kestrune-decode");
+    const kestrune::ToolFrontEnd tool(argv[0], "kestrune-decode");
+    const std::string& name = tool.name();
     // Damaged slices make libavcodec complain on every picture; our report says what was lost.
     av_log_set_level(AV_LOG_QUIET);
     const ParsedOptions parsed = parseDecodeOptions({argv + 1, argv + argc});
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "%s: %s\n", name.c_str(), parsed.error.c_str());
-        return 2;
-    }
+    if (!parsed.error.empty()) return tool.fail(kestrune::kExitBadArguments, parsed.error);
     if (parsed.options.help) {
         std::fputs(decodeUsage(), stdout);
-        return 0;
+        std::fputs(kestrune::kExitStatusHelp, stdout);
+        return kestrune::kExitDone;
     }
     const bool terminal = isatty(STDERR_FILENO) != 0;
     try {
@@ -32,10 +31,8 @@ int main(int argc, char** argv)
         });
         if (terminal) std::fprintf(stderr, "%40s\r", "");
         std::fputs(formatReport(result, parsed.options).c_str(), stdout);
-        return 0;
+        return kestrune::kExitDone;
     } catch (const std::exception& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", name.c_str(), error.what());
-        return 1;
+        return tool.fail(kestrune::kExitFailed, error.what());
     }
 }

@@ -1,10 +1,8 @@
 // kestrune-encode: the workbench's H.264 encoder (run by the window as x264.exe).
+#include "tools/common/tool_front_end.h"
 #include "tools/encode/encode_options.h"
 #include "tools/encode/encode_report.h"
 #include "tools/encode/encoder.h"
-
-#include <csignal>
-#include "tools/common/program_name.h"
 
 #include <cstdio>
 #include <string>
@@ -14,32 +12,30 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void onInterrupt(int)
-{
-    interrupted = 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const kestrune::Console console{kestrune::programName(argv[0], "kestrune-encode"), isatty(STDERR_FILENO) != 0, &interrupted};
-    // Ctrl+C ends the run between frames and removes the partial output.
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    // A signal ends the run between frames, with its report line; the partial output is already gone.
+    const kestrune::ToolFrontEnd tool(argv[0], "kestrune-encode", &interrupted);
+    const kestrune::Console console{tool.name(), isatty(STDERR_FILENO) != 0, &interrupted};
+    kestrune::EncodeOptions options;
     try {
-        const kestrune::EncodeOptions options = kestrune::parseEncodeCommandLine({argv + 1, argv + argc});
-        if (options.help) {
-            std::fputs(kestrune::encodeUsage().c_str(), stdout);
-            return 0;
-        }
+        options = kestrune::parseEncodeCommandLine({argv + 1, argv + argc});
+    } catch (const kestrune::OptionError& error) {
+        return tool.fail(kestrune::kExitBadArguments, error.what());
+    }
+    if (options.help) {
+        std::fputs(kestrune::encodeUsage().c_str(), stdout);
+        std::fputs(kestrune::kExitStatusHelp, stdout);
+        return kestrune::kExitDone;
+    }
+    try {
         const kestrune::EncodeResult result = kestrune::runEncode(options, console);
         std::fflush(stderr);
         std::printf("%s\n", kestrune::finalLine(result.frames, result.seconds, result.bytes, options.fps).c_str());
-        return 0;
+        return kestrune::kExitDone;
     } catch (const std::exception& error) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s [error]: %s\n", console.name.c_str(), error.what());
-        return 1;
+        return tool.fail(kestrune::kExitFailed, error.what());
     }
 }

@@ -2,6 +2,7 @@
 
 #include "tools/common/atomic_output.h"
 #include "tools/common/integer_syntax.h"
+#include "tools/common/tool_front_end.h"
 #include "tools/gilbert/gilbert_model.h"
 
 #include <chrono>
@@ -21,7 +22,8 @@ std::string usage(const std::string& program)
            "  BURST  mean length of a loss burst, at least 1; LOSS may not exceed 100*BURST/(BURST+1)\n"
            "         (except 100, which loses everything)\n"
            "  COUNT  number of packets, 0 or more\n"
-           "  SEED   seed of the random engine; taken from the clock and printed when absent\n";
+           "  SEED   seed of the random engine; taken from the clock and printed when absent\n"
+           + kExitStatusHelp;
 }
 
 } // namespace
@@ -38,12 +40,13 @@ int runGilbert(const std::vector<std::string>& args, std::ostream& out, std::ost
 {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
         out << usage(program);
-        return 0;
+        return kExitDone;
     }
-    auto fail = [&](const std::string& message) {
+    auto report = [&](int status, const std::string& message) {
         err << program << ": " << message << "\n";
-        return 2;
+        return status;
     };
+    auto fail = [&](const std::string& message) { return report(kExitBadArguments, message); };
     if (args.size() < 4 || args.size() > 5)
         return fail("expected LOSS BURST COUNT FILE [SEED], got " + std::to_string(args.size()) + " argument(s) (--help explains)");
     const char* const names[] = {"loss rate", "mean burst length", "count", "", "seed"};
@@ -62,7 +65,7 @@ int runGilbert(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::uint32_t seed = args.size() == 5 ? static_cast<std::uint32_t>(values[4]) : clockSeed();
 
     AtomicOutput output{std::filesystem::path(file)};
-    if (!output.ok()) return fail(output.error());
+    if (!output.ok()) return report(kExitFailed, output.error());
     GilbertChannel channel(*model, seed);
     PatternStats stats;
     bool previous = true;
@@ -78,7 +81,7 @@ int runGilbert(const std::vector<std::string>& args, std::ostream& out, std::ost
             buffer.clear();
         }
     }
-    if (!written || !output.write(buffer.data(), buffer.size()) || !output.commit()) return fail(output.error());
+    if (!written || !output.write(buffer.data(), buffer.size()) || !output.commit()) return report(kExitFailed, output.error());
 
     out << std::setprecision(6);
     out << "Gilbert model: loss rate " << model->lossPercent << "%, mean burst length " << model->burstLength << "\n";
@@ -89,7 +92,7 @@ int runGilbert(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << ", " << stats.bursts << " bursts";
     if (stats.bursts) out << ", realised mean burst length " << stats.meanBurstLength();
     out << "\n";
-    return 0;
+    return kExitDone;
 }
 
 } // namespace kestrune::gilbert

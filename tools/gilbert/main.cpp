@@ -1,12 +1,12 @@
 // gilbert.exe: the workbench's loss-pattern generator.
+#include "tools/common/tool_front_end.h"
 #include "tools/gilbert/gilbert_tool.h"
 
-#include <filesystem>
 #include <iostream>
 
 int main(int argc, char** argv)
 {
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "gilbert";
-    return kestrune::gilbert::runGilbert(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, program,
-                                         kestrune::gilbert::seedFromClock);
+    const kestrune::ToolFrontEnd tool(argv[0], "gilbert");
+    return kestrune::gilbert::runGilbert(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr,
+                                         tool.name(), kestrune::gilbert::seedFromClock);
 }

@@ -1,6 +1,7 @@
 // kestrune-make-sample: writes the generated test sequence as planar YUV 4:2:0.
 #include "tools/common/atomic_output.h"
 #include "tools/common/integer_syntax.h"
+#include "tools/common/tool_front_end.h"
 #include "tools/sample/sample_sequence.h"
 
 #include <cstdio>
@@ -22,39 +23,37 @@ constexpr const char* kUsage =
     "  -o FILE      output file (default sample_WxH.yuv in the current directory)\n"
     "Integers may be decimal or hexadecimal after $, x or 0x.\n";
 
-int fail(const std::string& message)
-{
-    std::fprintf(stderr, "kestrune-make-sample: %s\n", message.c_str());
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const kestrune::ToolFrontEnd tool(argv[0], "kestrune-make-sample");
+    auto badArguments = [&](const std::string& message) { return tool.fail(kestrune::kExitBadArguments, message); };
+    auto fail = [&](const std::string& message) { return tool.fail(kestrune::kExitFailed, message); };
     int width = 176, height = 144, frames = 300;
     std::string output;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            std::fputs(kestrune::kExitStatusHelp, stdout);
+            return kestrune::kExitDone;
         }
         int* target = arg == "--width" ? &width : arg == "--height" ? &height : arg == "--frames" ? &frames : nullptr;
-        if (!target && arg != "-o") return fail("unknown option '" + std::string(arg) + "' (see --help)");
-        if (i + 1 >= argc) return fail("option " + std::string(arg) + " needs a value");
+        if (!target && arg != "-o") return badArguments("unknown option '" + std::string(arg) + "' (see --help)");
+        if (i + 1 >= argc) return badArguments("option " + std::string(arg) + " needs a value");
         const std::string_view value = argv[++i];
         if (!target) {
-            if (value.empty()) return fail("-o needs a file name");
+            if (value.empty()) return badArguments("-o needs a file name");
             output = value;
             continue;
         }
         const auto number = kestrune::parseInteger(value);
-        if (!number) return fail(std::string(arg) + " needs an integer, not '" + std::string(value) + "'");
+        if (!number) return badArguments(std::string(arg) + " needs an integer, not '" + std::string(value) + "'");
         *target = *number;
     }
-    if (const std::string error = kestrune::sampleSizeError(width, height); !error.empty()) return fail(error);
-    if (frames < 1) return fail("--frames must be at least 1");
+    if (const std::string error = kestrune::sampleSizeError(width, height); !error.empty()) return badArguments(error);
+    if (frames < 1) return badArguments("--frames must be at least 1");
     if (output.empty()) output = kestrune::sampleFileName(width, height);
 
     kestrune::AtomicOutput out(output);
@@ -68,5 +67,5 @@ int main(int argc, char** argv)
     }
     if (progress) std::fputs("\n", stderr);
     if (!out.commit()) return fail(out.error());
-    return 0;
+    return kestrune::kExitDone;
 }

@@ -238,7 +238,7 @@ TEST(EncodeInterruptTest, InterruptedRunLeavesNoOutputBehind)
     kill(tool.pid(), SIGINT);
     const auto run = tool.wait();
     EXPECT_NE(run.exitCode, 0);
-    EXPECT_THAT(run.err, HasSubstr("[error]: interrupted; no output written"));
+    EXPECT_THAT(run.err, HasSubstr("kestrune-encode: interrupted; no output written"));
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.yuv"});
 }
 
@@ -270,7 +270,7 @@ TEST_P(EncodeFailureTest, FailsWithOneClearLineAndLeavesTheOldOutput)
     EXPECT_NE(run.exitCode, 0);
     EXPECT_THAT(run.err, HasSubstr(GetParam().message));
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("[error]: "));
+    EXPECT_THAT(run.err, ::testing::StartsWith("kestrune-encode: "));
     EXPECT_EQ(dir.entries(), before);
     std::ifstream old(dir / "out.264");
     std::string content;

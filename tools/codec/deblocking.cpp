@@ -1,0 +1,188 @@
+#include "tools/codec/deblocking.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "tools/codec/quantisation.h"
+
+namespace kestrune::codec {
+
+namespace {
+
+// Table 8-16 (alpha', beta') and Table 8-17 (tC0' for bS 1, 2, 3), indexed by indexA/indexB.
+constexpr std::uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   4,   4,
+                                     5,  6,  7,  8,  9,  10, 12, 13, 15, 17, 20,  22,  25,  28,  32,  36,  40,  45,
+                                     50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
+constexpr std::uint8_t kBeta[52] = {0, 0, 0, 0, 0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0,  2,  2,
+                                    2, 3, 3, 3, 3, 4, 4, 4,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
+                                    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
+constexpr std::uint8_t kTc0[52][3] = {
+    {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},
+    {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},
+    {0, 0, 0},   {0, 0, 1},   {0, 0, 1},   {0, 0, 1},    {0, 0, 1},    {0, 1, 1},    {0, 1, 1},   {1, 1, 1},
+    {1, 1, 1},   {1, 1, 1},   {1, 1, 1},   {1, 1, 2},    {1, 1, 2},    {1, 1, 2},    {1, 1, 2},   {1, 2, 3},
+    {1, 2, 3},   {2, 2, 3},   {2, 2, 4},   {2, 3, 4},    {2, 3, 4},    {3, 3, 5},    {3, 4, 6},   {3, 4, 6},
+    {4, 5, 7},   {4, 5, 8},   {4, 6, 9},   {5, 7, 10},   {6, 8, 11},   {6, 8, 13},   {7, 10, 14}, {8, 11, 16},
+    {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
+
+std::uint8_t clip1(int v)
+{
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
+
+// Filters one line across the edge (clauses 8.7.2.3 and 8.7.2.4); q points at q0.
+void filterLine(std::uint8_t* q, int step, int bS, int alpha, int beta, int tc0, bool chroma)
+{
+    const int p0 = q[-step], p1 = q[-2 * step], q0 = q[0], q1 = q[step];
+    if (!(std::abs(p0 - q0) < alpha && std::abs(p1 - p0) < beta && std::abs(q1 - q0) < beta)) return;
+    if (chroma) {
+        if (bS < 4) {
+            const int tc = tc0 + 1;
+            const int delta = std::clamp((((q0 - p0) << 2) + (p1 - q1) + 4) >> 3, -tc, tc);
+            q[-step] = clip1(p0 + delta);
+            q[0] = clip1(q0 - delta);
+        } else {
+            q[-step] = static_cast<std::uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+            q[0] = static_cast<std::uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+        }
+        return;
+    }
+    const int p2 = q[-3 * step], q2 = q[2 * step];
+    const bool ap = std::abs(p2 - p0) < beta, aq = std::abs(q2 - q0) < beta;
+    if (bS < 4) {
+        const int tc = tc0 + ap + aq;
+        const int delta = std::clamp((((q0 - p0) << 2) + (p1 - q1) + 4) >> 3, -tc, tc);
+        q[-step] = clip1(p0 + delta);
+        q[0] = clip1(q0 - delta);
+        if (ap) q[-2 * step] = static_cast<std::uint8_t>(p1 + std::clamp((p2 + ((p0 + q0 + 1) >> 1) - (p1 << 1)) >> 1, -tc0, tc0));
+        if (aq) q[step] = static_cast<std::uint8_t>(q1 + std::clamp((q2 + ((p0 + q0 + 1) >> 1) - (q1 << 1)) >> 1, -tc0, tc0));
+        return;
+    }
+    const bool strong = std::abs(p0 - q0) < ((alpha >> 2) + 2);
+    if (ap && strong) {
+        const int p3 = q[-4 * step];
+        q[-step] = static_cast<std::uint8_t>((p2 + 2 * p1 + 2 * p0 + 2 * q0 + q1 + 4) >> 3);
+        q[-2 * step] = static_cast<std::uint8_t>((p2 + p1 + p0 + q0 + 2) >> 2);
+        q[-3 * step] = static_cast<std::uint8_t>((2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3);
+    } else {
+        q[-step] = static_cast<std::uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+    }
+    if (aq && strong) {
+        const int q3 = q[3 * step];
+        q[0] = static_cast<std::uint8_t>((p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3);
+        q[step] = static_cast<std::uint8_t>((p0 + q0 + q1 + q2 + 2) >> 2);
+        q[2 * step] = static_cast<std::uint8_t>((2 * q3 + 3 * q2 + q1 + q0 + p0 + 4) >> 3);
+    } else {
+        q[0] = static_cast<std::uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+    }
+}
+
+int filterQp(const MacroblockState& mb)
+{
+    return mb.mbType == MbType::IPCM ? 0 : mb.qp;
+}
+
+} // namespace
+
+void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma)
+{
+    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+    const int linesPerBs = chroma ? 2 : 4;
+    for (int line = 0; line < 4 * linesPerBs; ++line) {
+        const int s = bS[line / linesPerBs];
+        if (s == 0) continue;
+        const int tc0 = s < 4 ? kTc0[indexA][s - 1] : 0;
+        filterLine(q0 + line * lineStep, sampleStep, s, alpha, beta, tc0, chroma);
+    }
+}
+
+int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge)
+{
+    // Clause 8.7.2.1 for frame macroblocks without SP/SI slices.
+    if (mbP.intra() || mbQ.intra()) return mbEdge ? 4 : 3;
+    if (mbP.totalCoeff[static_cast<std::size_t>(blkP)] != 0 || mbQ.totalCoeff[static_cast<std::size_t>(blkQ)] != 0)
+        return 2;
+    if (mbP.refPicIdOfBlock(blkP) != mbQ.refPicIdOfBlock(blkQ)) return 1;
+    const MotionVector& a = mbP.mv[static_cast<std::size_t>(blkP)];
+    const MotionVector& b = mbQ.mv[static_cast<std::size_t>(blkQ)];
+    return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4 ? 1 : 0;
+}
+
+void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<const DeblockingParams> slices)
+{
+    const int w = states.widthInMbs();
+    PlaneView luma = picture.plane(kLuma);
+    PlaneView cb = picture.plane(kCb), cr = picture.plane(kCr);
+    for (int mbAddr = 0; mbAddr < states.size(); ++mbAddr) {
+        const MacroblockState& q = states[mbAddr];
+        if (q.sliceNum < 0 || static_cast<std::size_t>(q.sliceNum) >= slices.size()) continue;
+        const DeblockingParams& params = slices[static_cast<std::size_t>(q.sliceNum)];
+        if (params.disable_deblocking_filter_idc == 1) continue;
+        // A neighbour edge is filtered when the neighbour was coded, and with
+        // idc 2 only inside the slice.
+        auto edgeNeighbour = [&](bool inside, int addr) {
+            if (!inside) return -1;
+            const int slice = states[addr].sliceNum;
+            if (slice < 0 || (params.disable_deblocking_filter_idc == 2 && slice != q.sliceNum)) return -1;
+            return addr;
+        };
+        const int mbX = mbAddr % w, mbY = mbAddr / w;
+        const int left = edgeNeighbour(mbX > 0, mbAddr - 1);
+        const int top = edgeNeighbour(mbY > 0, mbAddr - w);
+
+        // bS per edge (0 = macroblock edge) and per 4x4 block along it.
+        int bsV[4][4] = {}, bsH[4][4] = {};
+        for (int e = 0; e < 4; ++e)
+            for (int k = 0; k < 4; ++k) {
+                if (e > 0 || left >= 0) {
+                    const MacroblockState& p = e == 0 ? states[left] : q;
+                    bsV[e][k] = boundaryStrength(p, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k), e == 0);
+                }
+                if (e > 0 || top >= 0) {
+                    const MacroblockState& p = e == 0 ? states[top] : q;
+                    bsH[e][k] = boundaryStrength(p, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e), e == 0);
+                }
+            }
+
+        auto indices = [&](int pAddr, bool chroma, int& indexA, int& indexB) {
+            int qpP = filterQp(pAddr < 0 ? q : states[pAddr]), qpQ = filterQp(q);
+            if (chroma) {
+                qpP = chromaQp(qpP, params.chroma_qp_index_offset);
+                qpQ = chromaQp(qpQ, params.chroma_qp_index_offset);
+            }
+            const int qpAv = (qpP + qpQ + 1) >> 1;
+            indexA = std::clamp(qpAv + params.filterOffsetA, 0, 51);
+            indexB = std::clamp(qpAv + params.filterOffsetB, 0, 51);
+        };
+        auto any = [](const int bs[4]) { return bs[0] || bs[1] || bs[2] || bs[3]; };
+
+        std::uint8_t* yOrigin = luma.row(16 * mbY) + 16 * mbX;
+        int indexA = 0, indexB = 0;
+        for (int e = 0; e < 4; ++e) {
+            if (!any(bsV[e])) continue;
+            indices(e == 0 ? left : -1, false, indexA, indexB);
+            filterEdge(yOrigin + 4 * e, 1, luma.stride, bsV[e], indexA, indexB, false);
+        }
+        for (int e = 0; e < 4; ++e) {
+            if (!any(bsH[e])) continue;
+            indices(e == 0 ? top : -1, false, indexA, indexB);
+            filterEdge(yOrigin + 4 * e * luma.stride, luma.stride, 1, bsH[e], indexA, indexB, false);
+        }
+        // Chroma edges 0 and 4 take the bS of luma edges 0 and 8.
+        for (PlaneView* c : {&cb, &cr}) {
+            std::uint8_t* cOrigin = c->row(8 * mbY) + 8 * mbX;
+            for (int e = 0; e < 4; e += 2) {
+                if (!any(bsV[e])) continue;
+                indices(e == 0 ? left : -1, true, indexA, indexB);
+                filterEdge(cOrigin + 2 * e, 1, c->stride, bsV[e], indexA, indexB, true);
+            }
+            for (int e = 0; e < 4; e += 2) {
+                if (!any(bsH[e])) continue;
+                indices(e == 0 ? top : -1, true, indexA, indexB);
+                filterEdge(cOrigin + 2 * e * c->stride, c->stride, 1, bsH[e], indexA, indexB, true);
+            }
+        }
+    }
+}
+
+} // namespace kestrune::codec
