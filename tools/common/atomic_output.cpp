@@ -71,10 +71,11 @@ AtomicOutput::AtomicOutput(std::filesystem::path destination)
     // Registered before it exists, so no signal can come between creating and registering it.
     partialSlot_ = registerPartial(temporary_.c_str());
     ::unlink(temporary_.c_str());  // a leftover of an earlier run under the same process id
-    // A file that is replaced lends its permission bits; they are set before
-    // anything is written, so a private file's new content is never readable by others.
+    // A file that is replaced lends its read, write and execute bits (not
+    // set-id bits: the new file has a new owner); they are set before anything
+    // is written, so a private file's new content is never readable by others.
     const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
-    if (fd < 0 || (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) || !(file_ = ::fdopen(fd, "wb"))) {
+    if (fd < 0 || (exists && ::fchmod(fd, existing.st_mode & 0777) != 0) || !(file_ = ::fdopen(fd, "wb"))) {
         error_ = "cannot create " + temporary_.string() + ": " + reason();
         if (fd >= 0) ::close(fd);
         release();

@@ -7,6 +7,7 @@
 //                                      seconds for ours and for libavcodec alone on the same access units
 #include "tools/common/atomic_output.h"
 #include "tools/common/integer_syntax.h"
+#include "tools/common/tool_front_end.h"
 #include "tools/decode/access_unit_reader.h"
 #include "tools/decode/decoder.h"
 #include "tools/decode/slice_dropper.h"
@@ -134,18 +135,18 @@ int timing(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+    const kestrune::ToolFrontEnd tool(argv[0], "kestrune-decode-bench");
     av_log_set_level(AV_LOG_QUIET);
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return tool.fail(kestrune::kExitBadArguments, "usage: kestrune-decode-bench drop|reference|time ...");
+    const std::string mode = args.front();
+    args.erase(args.begin());
     try {
-        if (args.empty()) throw std::runtime_error("usage: kestrune-decode-bench drop|reference|time ...");
-        const std::string mode = args.front();
-        args.erase(args.begin());
         if (mode == "drop") return drop(args);
         if (mode == "reference") return reference(args);
         if (mode == "time") return timing(args);
-        throw std::runtime_error("unknown mode " + mode);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kestrune-decode-bench: %s\n", e.what());
-        return 1;
+        return tool.fail(kestrune::kExitFailed, e.what());
     }
+    return tool.fail(kestrune::kExitBadArguments, "unknown mode " + mode);
 }
