@@ -134,6 +134,7 @@ struct ConcealingDecoder::State {
         bool decoded = false;
         FramePtr decodedBuffer;  // the concealed picture, until libavcodec outputs it or a later one
         std::optional<std::vector<std::uint8_t>> frame;  // packed, once output
+        FrameLoss loss;
     };
 
     ConcealmentSettings settings;
@@ -166,7 +167,9 @@ struct ConcealingDecoder::State {
         return 0;
     }
 
-    void writeFrame(const std::vector<std::uint8_t>& frame)
+    int wholeFrameMacroblocks() const { return ((report.width + 15) / 16) * ((report.height + 15) / 16); }
+
+    void writeFrame(const std::vector<std::uint8_t>& frame, FrameLoss loss)
     {
         if (lastOutput.empty() && greyOwed > 0) {
             // Pictures lost before the first decodable one: mid-grey frames of its size.
@@ -174,11 +177,13 @@ struct ConcealingDecoder::State {
             for (; greyOwed > 0; --greyOwed) {
                 writer(grey);
                 ++report.framesWritten;
+                report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
             }
         }
         lastOutput = frame;
         writer(lastOutput);
         ++report.framesWritten;
+        report.frameLoss.push_back(loss);
     }
 
     // A lost or undecodable picture: the previous output frame again.
@@ -191,6 +196,7 @@ struct ConcealingDecoder::State {
         }
         writer(lastOutput);
         ++report.framesWritten;
+        report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
     }
 
     // Writes every placed picture whose frame is settled, in place order;
@@ -203,7 +209,7 @@ struct ConcealingDecoder::State {
             const bool settled = it == pending.end() || !it->second.decoded || it->second.frame;
             if (!settled && !final) return;
             for (; nextPlace < next.index; ++nextPlace) writeRepeat();
-            if (it != pending.end() && it->second.frame) writeFrame(*it->second.frame);
+            if (it != pending.end() && it->second.frame) writeFrame(*it->second.frame, it->second.loss);
             else writeRepeat();
             ++nextPlace;
             if (it != pending.end()) pending.erase(it);
@@ -299,9 +305,11 @@ struct ConcealingDecoder::State {
                 const int lost = grid.count(MbState::Lost);
                 counts.lost += lost;
                 MotionField field = exportedField(ready, number, grid);
+                entry.loss = {lost, 0};
                 if (lost > 0) {
                     conceal(current.get(), unit, grid, field);
-                    counts.concealed += grid.count(MbState::Concealed);
+                    entry.loss.concealed = grid.count(MbState::Concealed);
+                    counts.concealed += entry.loss.concealed;
                 }
                 previousField = std::move(field);
                 ++report.picturesDecoded;
@@ -328,10 +336,11 @@ struct ConcealingDecoder::State {
         if (greyOwed > 0 && fallbackWidth > 0) {
             // Nothing decodable, but the size is known: the pictures are still there, mid-grey.
             const std::size_t w = std::size_t(fallbackWidth), h = std::size_t(fallbackHeight);
-            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128));
-            --report.picturesLost;
             report.width = fallbackWidth;
             report.height = fallbackHeight;
+            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128),
+                       {wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+            --report.picturesLost;
         }
         pending.clear();
         report.guessedPlaces = placer.guessedPictures();
