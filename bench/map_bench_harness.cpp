@@ -5,6 +5,7 @@
 #include "main_window/nal_unit_map.h"
 #include "main_window/tform1.h"
 #include "runner/text_file.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@
 #include <cstdio>
 #include <random>
 #include <vector>
+
+using kestrune::testing::ui;
 
 namespace {
 
@@ -70,7 +73,7 @@ int main(int argc, char** argv)
     TForm1 form(prompts);
     form.show();
     app.processEvents();
-    NalUnitMap* map = form.StringGrid1;
+    NalUnitMap* map = ui(form).StringGrid1;
 
     // Reference for the fill: reading every integer of the file and nothing else.
     QElapsedTimer timer;
@@ -98,7 +101,7 @@ int main(int argc, char** argv)
     app.processEvents();
     const double fill = msSince(timer);
     if (!prompts.events.empty() || map->columnCount() != total
-        || form.TotalNalUnitsValue->text() != QString::number(total)) {
+        || ui(form).TotalNalUnitsValue->text() != QString::number(total)) {
         std::fprintf(stderr, "map_bench: the map was not filled as expected\n");
         return 1;
     }

@@ -17,5 +17,5 @@ public:
     QLabel* Label1;        // title
     QFrame* Bevel1;        // horizontal rule
     QLabel* Label2;        // credit lines
-    QPushButton* Button1;
+    QPushButton* Button1;  // OK
 };

@@ -98,10 +98,9 @@ void TForm1::StreamAnalyze()
                                 [this](int column, kestrune::NalLabel label) { StringGrid1->setLabel(column, label); });
 }
 
-void TForm1::StringGrid1SelectCell(int column, int row)
+void TForm1::StringGrid1SelectCell(int column, int /*row*/)
 {
     state.selectedColumn = column;
-    state.selectedRow = row;
     if (StringGrid1->analysed()) CurrentNalValue->setText(QString::number(column + 1));
 }
 
@@ -109,7 +108,7 @@ namespace {
 
 // The stream the popup commands act on, after the checks they share; nothing
 // (and the message shown) when a check fails.
-std::optional<QString> popupSource(TForm1& form)
+std::optional<QString> popupSource(TForm1Parts& form)
 {
     QDir::setCurrent(form.state.startDirectory);
     if (!fileExists(name(kestrune::kAnalyzerProgram))) {

@@ -26,7 +26,7 @@ void enableAll(std::initializer_list<QWidget*> widgets, bool enabled)
     for (QWidget* w : widgets) w->setEnabled(enabled);
 }
 
-kestrune::EncodeSettings encodeSettings(const TForm1& f)
+kestrune::EncodeSettings encodeSettings(const TForm1Parts& f)
 {
     kestrune::EncodeSettings s;
     s.rateControlMode = f.state.rateControlMode;

@@ -72,7 +72,7 @@ void TForm1::Button8Click()
 void TForm1::Play(const QString& program, const QString& file)
 {
     // Started directly, so a path with blanks stays one argument.
-    const auto run = kestrune::launchAndWait(program, {file}, kestrune::ShowMode::Shown);
+    const auto run = kestrune::launchAndWait(program, {file});
     if (!run.launched) prompts.message(u"Error in running "_s + program);
 }
 

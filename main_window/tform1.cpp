@@ -155,7 +155,7 @@ private:
 } // namespace
 
 TForm1::TForm1(kestrune::Prompts& prompts, QWidget* parent)
-    : QMainWindow(parent), prompts(prompts)
+    : QMainWindow(parent), TForm1Parts(prompts)
 {
     setWindowTitle(u"KESTRUNE v1.0"_s);
     // The window's layout was drawn for an 8-point (11-pixel) face.

@@ -6,7 +6,6 @@ struct WorkbenchState {
     int rateControlMode = 1;  // 1 average bitrate, 2 constant quantizer, 3 constant rate factor
     int nalUnitCount = 0;     // total NAL units as last read from general.txt
     int selectedColumn = 0;   // zero-based column of the last selected map cell
-    int selectedRow = 0;
     int analysisMode = 0;     // post-processing of AnalyzeRun: 0, 2 or 4
     QString h264PlayerPath;
     QString yuvPlayerPath;

@@ -48,9 +48,8 @@ WaitResult ranWithoutProcess(int exitCode)
 
 } // namespace
 
-WaitResult launchAndWait(const QString& program, const QStringList& arguments, ShowMode)
+WaitResult launchAndWait(const QString& program, const QStringList& arguments)
 {
-    // No window to hide or show here: a player opens its own window.
     QString path = program;
     if (!QFileInfo(path).isFile()) {
         if (auto found = findProgram(program, QDir::currentPath(), environmentSearchPath())) path = *found;

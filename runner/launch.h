@@ -8,8 +8,6 @@
 
 namespace kestrune {
 
-enum class ShowMode { Hidden, Shown };
-
 struct WaitResult {
     bool launched = false;     // false: nothing ran, launchError says why
     bool stillRunning = false; // the wait ended because the application is quitting
@@ -18,8 +16,9 @@ struct WaitResult {
 };
 
 // Starts the program directly (no interpreter) and waits. A player is
-// started this way with the file as its one argument.
-WaitResult launchAndWait(const QString& program, const QStringList& arguments, ShowMode mode);
+// started this way with the file as its one argument. There is no window to
+// hide or show: a player opens its own, a tool has none.
+WaitResult launchAndWait(const QString& program, const QStringList& arguments);
 
 // Interprets one command line (see command_line.h) in the current directory
 // and waits for it. A program that cannot be found writes the command

@@ -3,6 +3,7 @@
 // while encoding are the independent expectation for the map.
 #include "main_window/nal_unit_map.h"
 #include "main_window/tform1.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QAction>
@@ -16,6 +17,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <x264.h>
+
+using kestrune::testing::ui;
 
 using namespace Qt::StringLiterals;
 
@@ -99,38 +102,38 @@ TEST(AnalyzerWithRealTool, MapsRemovesAndDescribesNalUnitsOfAnEncodedStream)
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
         auto labels = [&] {
             QStringList texts;
-            for (int c = 0; c < form.StringGrid1->columnCount(); ++c) texts << form.StringGrid1->cellText(c);
+            for (int c = 0; c < ui(form).StringGrid1->columnCount(); ++c) texts << ui(form).StringGrid1->cellText(c);
             return texts;
         };
 
-        form.LabeledEdit2->setText(u"clip.264"_s);
-        form.ComboBox2->setCurrentIndex(0);
-        emit form.ComboBox2->activated(0);
+        ui(form).LabeledEdit2->setText(u"clip.264"_s);
+        ui(form).ComboBox2->setCurrentIndex(0);
+        emit ui(form).ComboBox2->activated(0);
         EXPECT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
         EXPECT_EQ(labels(), expected);
-        EXPECT_EQ(form.TotalNalUnitsValue->text(), QString::number(expected.size()));
-        EXPECT_EQ(form.ISlicesValue->text(), QString::number(expected.count(u"I"_s)));
-        EXPECT_EQ(form.PSlicesValue->text(), QString::number(expected.count(u"P"_s)));
-        EXPECT_EQ(form.BSlicesValue->text(), u"0"_s);
+        EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), QString::number(expected.size()));
+        EXPECT_EQ(ui(form).ISlicesValue->text(), QString::number(expected.count(u"I"_s)));
+        EXPECT_EQ(ui(form).PSlicesValue->text(), QString::number(expected.count(u"P"_s)));
+        EXPECT_EQ(ui(form).BSlicesValue->text(), u"0"_s);
 
         // Describe and then remove the first P slice.
         const int firstP = int(expected.indexOf(u"P"_s));
-        QTest::mouseClick(form.StringGrid1->viewport(), Qt::LeftButton, {},
-                          form.StringGrid1->cellRect(firstP).center());
-        EXPECT_EQ(form.CurrentNalValue->text(), QString::number(firstP + 1));
-        form.Memo1->clear();
-        form.Properties1->trigger();
-        const QStringList log = form.Memo1->toPlainText().split(u'\n');
+        QTest::mouseClick(ui(form).StringGrid1->viewport(), Qt::LeftButton, {},
+                          ui(form).StringGrid1->cellRect(firstP).center());
+        EXPECT_EQ(ui(form).CurrentNalValue->text(), QString::number(firstP + 1));
+        ui(form).Memo1->clear();
+        ui(form).Properties1->trigger();
+        const QStringList log = ui(form).Memo1->toPlainText().split(u'\n');
         ASSERT_GE(log.size(), 2);
         EXPECT_EQ(log[0], QString(203, u'-'));
         EXPECT_FALSE(log[1].trimmed().isEmpty());
 
         prompts.answers = {true};
-        form.Delete1->trigger();
+        ui(form).Delete1->trigger();
         expected.removeAt(firstP);
         EXPECT_EQ(prompts.messages(), QStringList());
         EXPECT_EQ(labels(), expected);
-        EXPECT_EQ(form.TotalNalUnitsValue->text(), QString::number(expected.size()));
+        EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), QString::number(expected.size()));
     }
     QDir::setCurrent(previous);
 }

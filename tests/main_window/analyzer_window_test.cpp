@@ -1,5 +1,6 @@
 #include "main_window/nal_unit_map.h"
 #include "main_window/tform1.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QAction>
@@ -13,6 +14,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
+
+using kestrune::testing::ui;
 
 using namespace Qt::StringLiterals;
 using kestrune::NalLabel;
@@ -60,32 +63,32 @@ protected:
     // The user picks an item of the source box.
     void chooseSource(int item)
     {
-        form->ComboBox2->setCurrentIndex(item);
-        emit form->ComboBox2->activated(item);
+        ui(form).ComboBox2->setCurrentIndex(item);
+        emit ui(form).ComboBox2->activated(item);
     }
     void analyzeEncoderOutput(const QByteArray& stream)
     {
         write(u"enc.264"_s, stream);
-        form->LabeledEdit2->setText(u"enc.264"_s);
+        ui(form).LabeledEdit2->setText(u"enc.264"_s);
         chooseSource(0);
     }
     void clickCell(int column)
     {
-        QTest::mouseClick(form->StringGrid1->viewport(), Qt::LeftButton, {},
-                          form->StringGrid1->cellRect(column).center());
+        QTest::mouseClick(ui(form).StringGrid1->viewport(), Qt::LeftButton, {},
+                          ui(form).StringGrid1->cellRect(column).center());
     }
     QStringList labels() const
     {
         QStringList texts;
-        for (int c = 0; c < form->StringGrid1->columnCount(); ++c) texts << form->StringGrid1->cellText(c);
+        for (int c = 0; c < ui(form).StringGrid1->columnCount(); ++c) texts << ui(form).StringGrid1->cellText(c);
         return texts;
     }
-    QString log() const { return form->Memo1->toPlainText(); }
+    QString log() const { return ui(form).Memo1->toPlainText(); }
     QStringList counters() const
     {
-        return {form->ISlicesValue->text(),  form->PSlicesValue->text(), form->BSlicesValue->text(),
-                form->SeisValue->text(),     form->SpssValue->text(),    form->PpssValue->text(),
-                form->TotalNalUnitsValue->text()};
+        return {ui(form).ISlicesValue->text(),  ui(form).PSlicesValue->text(), ui(form).BSlicesValue->text(),
+                ui(form).SeisValue->text(),     ui(form).SpssValue->text(),    ui(form).PpssValue->text(),
+                ui(form).TotalNalUnitsValue->text()};
     }
 
     QTemporaryDir dir;
@@ -103,7 +106,7 @@ TEST_F(AnalyzerWindow, ThreeNalUnitStreamFillsCountersAndMap)
     EXPECT_EQ(counters(), (QStringList{u"1"_s, u"0"_s, u"0"_s, u"0"_s, u"1"_s, u"1"_s, u"3"_s}));
     EXPECT_EQ(labels(), (QStringList{u"SPS"_s, u"PPS"_s, u"I"_s}));
     EXPECT_TRUE(log().contains(u"stand-in analyzed enc.264: 3 NAL units"_s));
-    EXPECT_EQ(form->state.analysisMode, 0);
+    EXPECT_EQ(ui(form).state.analysisMode, 0);
     EXPECT_FALSE(QFile::exists(u"analyze.bat"_s));
     EXPECT_FALSE(QFile::exists(u"analyze.txt"_s));
     EXPECT_TRUE(QFile::exists(u"general.txt"_s));
@@ -127,17 +130,17 @@ TEST_F(AnalyzerWindow, MissingSummaryIsReportedWithTheModesOwnSpelling)
 {
     analyzeEncoderOutput("#no-summary\nSPS PPS I\n");
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: general.txt not found!"_s});
-    EXPECT_EQ(form->StringGrid1->columnCount(), 35);
-    EXPECT_EQ(form->TotalNalUnitsValue->text(), u"-"_s);
+    EXPECT_EQ(ui(form).StringGrid1->columnCount(), 35);
+    EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), u"-"_s);
 
     // Counting for the channel run: capital G, count 0, command file kept.
     prompts.clear();
-    form->state.nalUnitCount = 99;
+    ui(form).state.nalUnitCount = 99;
     write(u"analyze.bat"_s, "h264_analyze.exe enc.264 0 >analyze.txt\r\n");
-    form->state.analysisMode = 4;
+    ui(form).state.analysisMode = 4;
     form->guard([&] { form->AnalyzeRun(); });
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: General.txt not found!"_s});
-    EXPECT_EQ(form->state.nalUnitCount, 0);
+    EXPECT_EQ(ui(form).state.nalUnitCount, 0);
     EXPECT_TRUE(QFile::exists(u"analyze.bat"_s));
 }
 
@@ -145,12 +148,12 @@ TEST_F(AnalyzerWindow, CountingModeReadsOnlyTheTotal)
 {
     write(u"enc.264"_s, "#summary\n300 0 1 1 x\n");
     write(u"analyze.bat"_s, "h264_analyze.exe enc.264 0 >analyze.txt\r\n");
-    form->state.analysisMode = 4;
+    ui(form).state.analysisMode = 4;
     form->guard([&] { form->AnalyzeRun(); });
     EXPECT_TRUE(prompts.events.empty());
-    EXPECT_EQ(form->state.nalUnitCount, 300);
+    EXPECT_EQ(ui(form).state.nalUnitCount, 300);
     EXPECT_FALSE(QFile::exists(u"analyze.bat"_s));
-    EXPECT_EQ(form->TotalNalUnitsValue->text(), u"-"_s);  // the map is not touched
+    EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), u"-"_s);  // the map is not touched
 }
 
 TEST_F(AnalyzerWindow, NonNumericValueEndsTheCommandInTheErrorBox)
@@ -158,7 +161,7 @@ TEST_F(AnalyzerWindow, NonNumericValueEndsTheCommandInTheErrorBox)
     analyzeEncoderOutput("#summary\n3 0 1 1 1 0 0\n1\nPPS\n3\n");
     EXPECT_EQ(prompts.errors(), QStringList{u"Invalid numeric input."_s});
     // What was read before the bad value stays shown.
-    EXPECT_EQ(form->TotalNalUnitsValue->text(), u"3"_s);
+    EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), u"3"_s);
     EXPECT_EQ(labels(), (QStringList{u"SPS"_s, {}, {}}));
     EXPECT_TRUE(QFile::exists(u"analyze.bat"_s));  // the remaining steps did not run
     EXPECT_TRUE(QFile::remove(u"general.txt"_s));
@@ -177,19 +180,19 @@ TEST_F(AnalyzerWindow, ReanalysisClearsTheMapAndSkipsNumbersOutsideTheStream)
 TEST_F(AnalyzerWindow, SelectionBeforeAndAfterAnalysis)
 {
     clickCell(4);
-    EXPECT_EQ(form->state.selectedColumn, 4);
-    EXPECT_EQ(form->CurrentNalValue->text(), u"-"_s);
+    EXPECT_EQ(ui(form).state.selectedColumn, 4);
+    EXPECT_EQ(ui(form).CurrentNalValue->text(), u"-"_s);
 
     analyzeEncoderOutput("SPS PPS I P P P P P\n");
-    EXPECT_EQ(form->state.selectedColumn, 4);
-    EXPECT_EQ(form->CurrentNalValue->text(), u"-"_s);
+    EXPECT_EQ(ui(form).state.selectedColumn, 4);
+    EXPECT_EQ(ui(form).CurrentNalValue->text(), u"-"_s);
 
     clickCell(4);
-    EXPECT_EQ(form->CurrentNalValue->text(), u"5"_s);
-    form->StringGrid1->setFocus();
-    QTest::keyClick(form->StringGrid1, Qt::Key_Right);
-    EXPECT_EQ(form->CurrentNalValue->text(), u"6"_s);
-    EXPECT_EQ(form->state.selectedColumn, 5);
+    EXPECT_EQ(ui(form).CurrentNalValue->text(), u"5"_s);
+    ui(form).StringGrid1->setFocus();
+    QTest::keyClick(ui(form).StringGrid1, Qt::Key_Right);
+    EXPECT_EQ(ui(form).CurrentNalValue->text(), u"6"_s);
+    EXPECT_EQ(ui(form).state.selectedColumn, 5);
 }
 
 TEST_F(AnalyzerWindow, ReanalysisKeepsTheSelectionUnlessTheMapGotShorter)
@@ -197,13 +200,13 @@ TEST_F(AnalyzerWindow, ReanalysisKeepsTheSelectionUnlessTheMapGotShorter)
     analyzeEncoderOutput("SPS PPS I P P P P P\n");
     clickCell(6);
     analyzeEncoderOutput("SPS PPS I P P P P P P P\n");
-    EXPECT_EQ(form->CurrentNalValue->text(), u"7"_s);
-    EXPECT_EQ(form->state.selectedColumn, 6);
+    EXPECT_EQ(ui(form).CurrentNalValue->text(), u"7"_s);
+    EXPECT_EQ(ui(form).state.selectedColumn, 6);
 
     analyzeEncoderOutput("SPS PPS I\n");
-    EXPECT_EQ(form->StringGrid1->currentColumn(), 2);
-    EXPECT_EQ(form->state.selectedColumn, 2);
-    EXPECT_EQ(form->CurrentNalValue->text(), u"3"_s);
+    EXPECT_EQ(ui(form).StringGrid1->currentColumn(), 2);
+    EXPECT_EQ(ui(form).state.selectedColumn, 2);
+    EXPECT_EQ(ui(form).CurrentNalValue->text(), u"3"_s);
 }
 
 TEST_F(AnalyzerWindow, SourceChecksOfTheSourceBox)
@@ -212,23 +215,23 @@ TEST_F(AnalyzerWindow, SourceChecksOfTheSourceBox)
     chooseSource(1);
     EXPECT_EQ(prompts.messages(),
               (QStringList{u"Error: There is no encoder output!"_s, u"Error: There is no channel output!"_s}));
-    EXPECT_EQ(form->ComboBox2->currentIndex(), -1);
-    EXPECT_EQ(form->ComboBox2->currentText(), u"Select one source..."_s);
+    EXPECT_EQ(ui(form).ComboBox2->currentIndex(), -1);
+    EXPECT_EQ(ui(form).ComboBox2->currentText(), u"Select one source..."_s);
 
     // Typed text names no stream and runs nothing.
     prompts.clear();
-    QTest::keyClicks(form->ComboBox2->lineEdit(), u"x.264"_s);
-    QTest::keyClick(form->ComboBox2->lineEdit(), Qt::Key_Return);
+    QTest::keyClicks(ui(form).ComboBox2->lineEdit(), u"x.264"_s);
+    QTest::keyClick(ui(form).ComboBox2->lineEdit(), Qt::Key_Return);
     EXPECT_TRUE(prompts.events.empty());
     EXPECT_FALSE(QFile::exists(u"analyze.bat"_s));
-    EXPECT_EQ(form->ComboBox2->count(), 2);
+    EXPECT_EQ(ui(form).ComboBox2->count(), 2);
     // Typing over a chosen item leaves no item chosen for the popup commands.
     write(u"enc.264"_s, "SPS\n");
-    form->LabeledEdit2->setText(u"enc.264"_s);
+    ui(form).LabeledEdit2->setText(u"enc.264"_s);
     chooseSource(0);
     ASSERT_TRUE(prompts.events.empty());
-    QTest::keyClicks(form->ComboBox2->lineEdit(), u"x"_s);
-    form->Properties1->trigger();
+    QTest::keyClicks(ui(form).ComboBox2->lineEdit(), u"x"_s);
+    ui(form).Properties1->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{u"Stream Analyzer Error: Please choose an input source!"_s});
     prompts.clear();
 
@@ -243,41 +246,41 @@ TEST_F(AnalyzerWindow, PopupCommandsRunInTheStartDirectoryAfterADirectoryChange)
     QTemporaryDir elsewhere;
     QDir::setCurrent(elsewhere.path());  // as a file dialog may do
     prompts.clear();
-    form->Properties1->trigger();
+    ui(form).Properties1->trigger();
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
     EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
 }
 
 TEST_F(AnalyzerWindow, PopupSourceChecksLeaveTheBoxAlone)
 {
-    form->Properties1->trigger();
+    ui(form).Properties1->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{u"Stream Analyzer Error: Please choose an input source!"_s});
 
     analyzeEncoderOutput("SPS PPS I\n");
     QFile::remove(u"enc.264"_s);
     prompts.clear();
-    form->Delete1->trigger();
-    form->Properties1->trigger();
+    ui(form).Delete1->trigger();
+    ui(form).Properties1->trigger();
     EXPECT_EQ(prompts.messages(), (QStringList{u"Stream Analyzer Error: Input file (enc.264) not found!"_s,
                                                u"Stream Analyzer Error: Input file (enc.264) not found!"_s}));
-    EXPECT_EQ(form->ComboBox2->currentIndex(), 0);
+    EXPECT_EQ(ui(form).ComboBox2->currentIndex(), 0);
     EXPECT_FALSE(QFile::exists(u"analyze.bat"_s));
 
     QFile::remove(u"h264_analyze.exe"_s);
     prompts.clear();
-    form->Properties1->trigger();
+    ui(form).Properties1->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: h264_analyze.exe not found!"_s});
 }
 
 TEST_F(AnalyzerWindow, PropertiesDescribeSelectedColumnPlusOneAfterASeparator)
 {
     analyzeEncoderOutput("SPS PPS I P\n");
-    form->Memo1->clear();
+    ui(form).Memo1->clear();
     const QString separator(203, u'-');
 
-    form->Properties1->trigger();  // nothing selected yet: NAL unit 1
+    ui(form).Properties1->trigger();  // nothing selected yet: NAL unit 1
     clickCell(2);
-    form->Properties1->trigger();
+    ui(form).Properties1->trigger();
     EXPECT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
     const QStringList lines = log().split(u'\n');
     ASSERT_GE(lines.size(), 4);
@@ -287,7 +290,7 @@ TEST_F(AnalyzerWindow, PropertiesDescribeSelectedColumnPlusOneAfterASeparator)
     ASSERT_GT(second, 1);
     EXPECT_EQ(lines.value(second + 1), u"NAL unit 3 of enc.264: I"_s);
     EXPECT_EQ(lines.count(separator), 2);
-    EXPECT_EQ(form->state.analysisMode, 2);
+    EXPECT_EQ(ui(form).state.analysisMode, 2);
     EXPECT_FALSE(QFile::exists(u"debug.txt"_s));
     EXPECT_FALSE(QFile::exists(u"analyze.bat"_s));
 }
@@ -295,7 +298,7 @@ TEST_F(AnalyzerWindow, PropertiesDescribeSelectedColumnPlusOneAfterASeparator)
 TEST_F(AnalyzerWindow, PropertiesWithoutDescriptionSaySo)
 {
     analyzeEncoderOutput("#no-debug\nSPS PPS I\n");
-    form->Properties1->trigger();
+    ui(form).Properties1->trigger();
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: debug.txt not found!"_s});
 }
 
@@ -305,7 +308,7 @@ TEST_F(AnalyzerWindow, AnsweringNoChangesNothing)
     clickCell(3);
     const QString logBefore = log();
     prompts.answers = {false};
-    form->Delete1->trigger();
+    ui(form).Delete1->trigger();
 
     ASSERT_EQ(prompts.events.size(), 1u);
     EXPECT_EQ(prompts.events[0].kind, Event::Question);
@@ -321,7 +324,7 @@ TEST_F(AnalyzerWindow, RemovalActsOnNalUnitOneWhenNothingWasSelected)
 {
     analyzeEncoderOutput("SEI SPS PPS I\n");
     prompts.answers = {true};
-    form->Delete1->trigger();
+    ui(form).Delete1->trigger();
     EXPECT_EQ(read(u"enc.264"_s), QByteArray("SPS PPS I \n"));
     EXPECT_EQ(labels(), (QStringList{u"SPS"_s, u"PPS"_s, u"I"_s}));
     EXPECT_TRUE(log().contains(u"stand-in removed NAL unit 1 from enc.264"_s));
@@ -330,20 +333,20 @@ TEST_F(AnalyzerWindow, RemovalActsOnNalUnitOneWhenNothingWasSelected)
 TEST_F(AnalyzerWindow, RemovalReanalysesTheChannelOutputWhenThatIsTheSource)
 {
     write(u"enc.264"_s, "SPS PPS I P P P\n");
-    form->LabeledEdit2->setText(u"enc.264"_s);
+    ui(form).LabeledEdit2->setText(u"enc.264"_s);
     write(u"chan out.264"_s, "SPS PPS I P\n");
-    form->LabeledEdit6->setText(u"chan out.264"_s);
+    ui(form).LabeledEdit6->setText(u"chan out.264"_s);
     chooseSource(1);
     clickCell(2);
-    form->Memo1->clear();
+    ui(form).Memo1->clear();
     prompts.answers = {true};
-    form->Delete1->trigger();
+    ui(form).Delete1->trigger();
 
     EXPECT_TRUE(prompts.messages().isEmpty()) << prompts.messages().join(u'|').toStdString();
     EXPECT_EQ(read(u"chan out.264"_s), QByteArray("SPS PPS P \n"));
     EXPECT_EQ(read(u"enc.264"_s), QByteArray("SPS PPS I P P P\n"));
     EXPECT_EQ(labels(), (QStringList{u"SPS"_s, u"PPS"_s, u"P"_s}));
-    EXPECT_EQ(form->TotalNalUnitsValue->text(), u"3"_s);
+    EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), u"3"_s);
     // The removal report, then the channel output analysed again.
     const QString text = log();
     const qsizetype removed = text.indexOf(u"stand-in removed NAL unit 3 from chan out.264"_s);

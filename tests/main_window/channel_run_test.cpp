@@ -2,6 +2,7 @@
 #include "main_window/tform1.h"
 #include "runner/channel_command.h"
 #include "tests/main_window/window_fixture.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QDir>
@@ -21,8 +22,8 @@ protected:
     void SetUp() override
     {
         WindowInStartDirectory::SetUp();
-        form->LabeledEdit2->setText(u"out.264"_s);
-        form->LabeledEdit6->setText(u"lossy.264"_s);
+        ui(form).LabeledEdit2->setText(u"out.264"_s);
+        ui(form).LabeledEdit6->setText(u"lossy.264"_s);
         writeFile(at(u"out.264"_s), "stream");
         // Mode 0 copies the prepared summary; mode 1 writes the channel output.
         writeScript(start, u"h264_analyze.exe"_s,
@@ -34,7 +35,7 @@ protected:
         writeScript(start, u"gilbert.exe"_s,
                     logArguments("gilbert.log") + "cp pattern.src \"$4\" 2>/dev/null; echo \"gilbert report\"\n");
     }
-    QString log() const { return form->Memo1->toPlainText(); }
+    QString log() const { return ui(form).Memo1->toPlainText(); }
     void setSummary(int total) { writeFile(at(u"summary.src"_s), QByteArray::number(total) + " 0 0 0 0 0 0\r\n"); }
 };
 
@@ -44,12 +45,12 @@ TEST_F(ChannelRun, MissingToolsAndStreamStopWithTheirMessagesInOrder)
 {
     QFile::remove(at(u"gilbert.exe"_s));
     QFile::remove(at(u"h264_analyze.exe"_s));
-    form->Button4->click();
+    ui(form).Button4->click();
     writeScript(start, u"gilbert.exe"_s, "");
-    form->Button4->click();
+    ui(form).Button4->click();
     writeScript(start, u"h264_analyze.exe"_s, logArguments("analyzer.log"));
-    form->LabeledEdit2->setText(u"none.264"_s);
-    form->Button4->click();
+    ui(form).LabeledEdit2->setText(u"none.264"_s);
+    ui(form).Button4->click();
     EXPECT_EQ(prompts.messages(),
               (QStringList{u"Error: Gilbert.exe not found!"_s, u"Error: h264_analyze.exe not found!"_s,
                            u"Error! There is not any encoded file or (none.264) not found!"_s}));
@@ -59,10 +60,10 @@ TEST_F(ChannelRun, MissingToolsAndStreamStopWithTheirMessagesInOrder)
 TEST_F(ChannelRun, NoNalUnitsStopsBeforeTheLossPattern)
 {
     setSummary(0);
-    form->Button4->click();
+    ui(form).Button4->click();
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: There is no NAL units in the input file:out.264"_s});
-    EXPECT_EQ(form->state.nalUnitCount, 0);
-    EXPECT_EQ(form->state.analysisMode, 4);
+    EXPECT_EQ(ui(form).state.nalUnitCount, 0);
+    EXPECT_EQ(ui(form).state.analysisMode, 4);
     EXPECT_FALSE(QFile::exists(at(u"gil.bat"_s)));
     EXPECT_FALSE(QFile::exists(at(u"gilbert.log"_s)));
 }
@@ -70,11 +71,11 @@ TEST_F(ChannelRun, NoNalUnitsStopsBeforeTheLossPattern)
 TEST_F(ChannelRun, BadLossRateOrBurstLengthStops)
 {
     setSummary(10);
-    form->Edit11->setText(u"5.5"_s);
-    form->Button4->click();
-    form->Edit11->setText(u"5"_s);
-    form->Edit12->setText(u""_s);
-    form->Button4->click();
+    ui(form).Edit11->setText(u"5.5"_s);
+    ui(form).Button4->click();
+    ui(form).Edit11->setText(u"5"_s);
+    ui(form).Edit12->setText(u""_s);
+    ui(form).Button4->click();
     EXPECT_EQ(prompts.messages(), (QStringList{u"Error: Please enter the Loss rate!"_s,
                                               u"Error: Please enter the average burst error length!"_s}));
     EXPECT_FALSE(QFile::exists(at(u"gilbert.log"_s)));
@@ -84,8 +85,8 @@ TEST_F(ChannelRun, EmptyOutputFieldWritesTheLossCommandButRunsNothing)
 {
     setSummary(12);
     writeFile(at(u"gilbert.txt"_s), "1 1 1");
-    form->LabeledEdit6->clear();
-    form->Button4->click();
+    ui(form).LabeledEdit6->clear();
+    ui(form).Button4->click();
     EXPECT_EQ(prompts.messages(), QStringList{u"Error: Please specify an output file for the Gilbert Model"_s});
     EXPECT_EQ(readFile(at(u"gil.bat"_s)), "Gilbert.exe 5 2 12 gilbert.txt >gilout.txt 2>&1\r\n");
     EXPECT_FALSE(QFile::exists(at(u"gilbert.txt"_s))) << "the old loss pattern is deleted before the check";
@@ -96,8 +97,8 @@ TEST_F(ChannelRun, FullRunLogsEveryReportAndTheDroppedList)
 {
     setSummary(8);
     writeFile(at(u"pattern.src"_s), "1\r\n0\r\n1\r\n0\r\n0\r\n1\r\n0\r\n0\r\n");
-    form->Edit11->setText(u"10"_s);
-    form->Button4->click();
+    ui(form).Edit11->setText(u"10"_s);
+    ui(form).Button4->click();
     EXPECT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
 
     const auto analyzerRuns = loggedRuns(at(u"analyzer.log"_s));
@@ -124,9 +125,9 @@ TEST_F(ChannelRun, PathsWithBlanksReachTheToolsAsOneArgumentEach)
 {
     setSummary(4);
     writeFile(at(u"my clip.264"_s), "stream");
-    form->LabeledEdit2->setText(u"my clip.264"_s);
-    form->LabeledEdit6->setText(u"lossy clip.264"_s);
-    form->Button4->click();
+    ui(form).LabeledEdit2->setText(u"my clip.264"_s);
+    ui(form).LabeledEdit6->setText(u"lossy clip.264"_s);
+    ui(form).Button4->click();
     const auto analyzerRuns = loggedRuns(at(u"analyzer.log"_s));
     ASSERT_EQ(analyzerRuns.size(), 2);
     EXPECT_EQ(analyzerRuns[1],
@@ -138,7 +139,7 @@ TEST_F(ChannelRun, ShortCountsGiveAnEmptyListLine)
 {
     setSummary(2);
     writeFile(at(u"pattern.src"_s), "0 0");
-    form->Button4->click();
+    ui(form).Button4->click();
     EXPECT_TRUE(log().endsWith(u"Dropped NAL units:\n"_s)) << log().toStdString();
 }
 
@@ -146,7 +147,7 @@ TEST_F(ChannelRun, NonNumericPatternShowsTheReadErrorAndListsNothing)
 {
     setSummary(6);
     writeFile(at(u"pattern.src"_s), "1 lost 1 1 1 1");
-    form->Button4->click();
+    ui(form).Button4->click();
     EXPECT_EQ(prompts.errors(), QStringList{u"Invalid numeric input."_s});
     EXPECT_FALSE(log().contains(u"Dropped NAL units:"_s));
 }
@@ -154,7 +155,7 @@ TEST_F(ChannelRun, NonNumericPatternShowsTheReadErrorAndListsNothing)
 TEST_F(ChannelRun, NoPatternWrittenMeansNoListAndNoMessage)
 {
     setSummary(6);
-    form->Button4->click();
+    ui(form).Button4->click();
     EXPECT_TRUE(prompts.events.empty());
     EXPECT_FALSE(log().contains(u"Dropped NAL units:"_s));
 }
@@ -171,13 +172,13 @@ TEST_F(ChannelRun, UnwrittenChannelOutputListsNothingAndKeepsTheOldOne)
                 "1) echo \"h264_analyze: cannot create $5\" >&2;;\n"
                 "esac\n");
     writeFile(at(u"lossy.264"_s), "old channel output");
-    form->Button4->click();
+    ui(form).Button4->click();
     EXPECT_TRUE(log().endsWith(kestrune::channelOutputNotWritten(u"lossy.264"_s, true))) << log().toStdString();
     EXPECT_EQ(readFile(at(u"lossy.264"_s)), "old channel output");
 
-    form->Memo1->clear();
-    form->LabeledEdit6->setText(u"missing/lossy.264"_s);
-    form->Button4->click();
+    ui(form).Memo1->clear();
+    ui(form).LabeledEdit6->setText(u"missing/lossy.264"_s);
+    ui(form).Button4->click();
     EXPECT_TRUE(log().endsWith(kestrune::channelOutputNotWritten(u"missing/lossy.264"_s, false)))
         << log().toStdString();
     EXPECT_TRUE(prompts.events.empty());
@@ -187,9 +188,9 @@ TEST_F(ChannelRun, UnwrittenChannelOutputListsNothingAndKeepsTheOldOne)
 TEST_F(ChannelRun, BrowseFillsTheChannelOutputOnlyWhenConfirmed)
 {
     prompts.files = {u"/data/lossy.264"_s, std::nullopt};
-    form->Button9->click();
-    form->Button9->click();
-    EXPECT_EQ(form->LabeledEdit6->text(), u"/data/lossy.264"_s);
+    ui(form).Button9->click();
+    ui(form).Button9->click();
+    EXPECT_EQ(ui(form).LabeledEdit6->text(), u"/data/lossy.264"_s);
     ASSERT_EQ(prompts.events.size(), 2u);
     EXPECT_EQ(prompts.events[0].kind, RecordingPrompts::Event::SaveDialog);
     EXPECT_EQ(prompts.events[0].text, u"H.264 File (*.264)|*.264"_s);

@@ -1,6 +1,7 @@
 #include "main_window/radio_group.h"
 #include "main_window/up_down.h"
 #include "tests/main_window/shell_fixture.h"
+#include "tests/main_window/window_parts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <vector>
+
+using kestrune::testing::ui;
 
 using namespace Qt::StringLiterals;
 
@@ -31,12 +34,12 @@ protected:
         window().show();
     }
 
-    void showPage(int index) { form->PageControl1->setCurrentIndex(index); }
+    void showPage(int index) { ui(form).PageControl1->setCurrentIndex(index); }
     void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     // Picks an item of the encoding-mode box the way a user does.
     void chooseMode(int index)
     {
-        QComboBox* box = form->ComboBox1;
+        QComboBox* box = ui(form).ComboBox1;
         box->setFocus();
         while (box->currentIndex() < index) QTest::keyClick(box, Qt::Key_Down);
         while (box->currentIndex() > index) QTest::keyClick(box, Qt::Key_Up);
@@ -60,8 +63,8 @@ protected:
             return allEnabled(ws, true) ? '1' : allEnabled(ws, false) ? '0' : '?';
         };
         const TForm1& f = *form;
-        return {on({f.Edit8, f.Label12}), on({f.Edit9, f.Label13, f.Label14}), on({f.Edit10, f.Label15}),
-                on({f.RadioButton1, f.RadioButton2})};
+        return {on({ui(f).Edit8, ui(f).Label12}), on({ui(f).Edit9, ui(f).Label13, ui(f).Label14}), on({ui(f).Edit10, ui(f).Label15}),
+                on({ui(f).RadioButton1, ui(f).RadioButton2})};
     }
     QByteArray contents(const QString& name) const
     {
@@ -70,55 +73,55 @@ protected:
     }
     void fillInputAndOutput(const QString& input, const QString& output)
     {
-        form->LabeledEdit1->setText(input);
-        form->LabeledEdit2->setText(output);
-        form->LabeledEdit5->setText(u"176"_s);
-        form->LabeledEdit7->setText(u"144"_s);
+        ui(form).LabeledEdit1->setText(input);
+        ui(form).LabeledEdit2->setText(output);
+        ui(form).LabeledEdit5->setText(u"176"_s);
+        ui(form).LabeledEdit7->setText(u"144"_s);
     }
     void installStandInEncoder() const
     {
         write(u"x264.exe"_s, "#!/bin/sh\ncp xbatch.bat seen.bat\nfor a in \"$@\"; do echo \"[$a]\"; done\n", true);
     }
-    QStringList logLines() const { return form->Memo1->toPlainText().split(u'\n'); }
+    QStringList logLines() const { return ui(form).Memo1->toPlainText().split(u'\n'); }
 };
 
 TEST_F(EncoderPanel, EncodingModeSwitchesBitrateAndQuantizerControls)
 {
     TForm1& f = *form;
-    const std::vector<QWidget*> bitrate{f.Edit1, f.Label2, f.Label3};
-    const std::vector<QWidget*> quantizer{f.TrackBar1, f.UpDown1, f.Edit2, f.Label4, f.Label5};
+    const std::vector<QWidget*> bitrate{ui(f).Edit1, ui(f).Label2, ui(f).Label3};
+    const std::vector<QWidget*> quantizer{ui(f).TrackBar1, ui(f).UpDown1, ui(f).Edit2, ui(f).Label4, ui(f).Label5};
     EXPECT_TRUE(allEnabled(bitrate, true));
     EXPECT_TRUE(allEnabled(quantizer, false));
-    EXPECT_EQ(f.state.rateControlMode, 1);
+    EXPECT_EQ(ui(f).state.rateControlMode, 1);
 
     chooseMode(1);
     EXPECT_TRUE(allEnabled(bitrate, false));
     EXPECT_TRUE(allEnabled(quantizer, true));
-    EXPECT_EQ(f.state.rateControlMode, 2);
+    EXPECT_EQ(ui(f).state.rateControlMode, 2);
     chooseMode(2);
     EXPECT_TRUE(allEnabled(quantizer, true));
-    EXPECT_EQ(f.state.rateControlMode, 3);
+    EXPECT_EQ(ui(f).state.rateControlMode, 3);
     chooseMode(0);
     EXPECT_TRUE(allEnabled(bitrate, true));
     EXPECT_TRUE(allEnabled(quantizer, false));
-    EXPECT_EQ(f.state.rateControlMode, 1);
+    EXPECT_EQ(ui(f).state.rateControlMode, 1);
 
     // Typed text counts only when it matches an item exactly.
-    typeInto(f.ComboBox1->lineEdit(), u"constant quantizer (qp mode)"_s);
-    EXPECT_EQ(f.state.rateControlMode, 1);
+    typeInto(ui(f).ComboBox1->lineEdit(), u"constant quantizer (qp mode)"_s);
+    EXPECT_EQ(ui(f).state.rateControlMode, 1);
     EXPECT_TRUE(allEnabled(bitrate, true));
-    typeInto(f.ComboBox1->lineEdit(), u"Constant Rate Factor (CRF)"_s);
-    EXPECT_EQ(f.state.rateControlMode, 3);
+    typeInto(ui(f).ComboBox1->lineEdit(), u"Constant Rate Factor (CRF)"_s);
+    EXPECT_EQ(ui(f).state.rateControlMode, 3);
     EXPECT_TRUE(allEnabled(bitrate, false));
-    typeInto(f.ComboBox1->lineEdit(), u"Average"_s);
-    EXPECT_EQ(f.state.rateControlMode, 3);
+    typeInto(ui(f).ComboBox1->lineEdit(), u"Average"_s);
+    EXPECT_EQ(ui(f).state.rateControlMode, 3);
     // Enter adds no item and picks none by a case-blind match.
     for (const QString& typed : {u"Lossless"_s, u"constant quantizer (qp mode)"_s}) {
-        typeInto(f.ComboBox1->lineEdit(), typed);
-        QTest::keyClick(f.ComboBox1->lineEdit(), Qt::Key_Return);
+        typeInto(ui(f).ComboBox1->lineEdit(), typed);
+        QTest::keyClick(ui(f).ComboBox1->lineEdit(), Qt::Key_Return);
     }
-    EXPECT_EQ(f.ComboBox1->count(), 3);
-    EXPECT_EQ(f.state.rateControlMode, 3);
+    EXPECT_EQ(ui(f).ComboBox1->count(), 3);
+    EXPECT_EQ(ui(f).state.rateControlMode, 3);
     EXPECT_TRUE(allEnabled(bitrate, false));
     EXPECT_TRUE(prompts.events.empty());
 }
@@ -128,29 +131,29 @@ TEST_F(EncoderPanel, TrackBarSpinnerAndEditMirrorEachOther)
     TForm1& f = *form;
     chooseMode(1);
 
-    f.TrackBar1->setValue(40);
-    EXPECT_EQ(str(f.Edit2->text()), "40");
-    EXPECT_EQ(f.UpDown1->position(), 40);
+    ui(f).TrackBar1->setValue(40);
+    EXPECT_EQ(str(ui(f).Edit2->text()), "40");
+    EXPECT_EQ(ui(f).UpDown1->position(), 40);
 
-    typeInto(f.Edit2, u"12"_s);
-    EXPECT_EQ(f.TrackBar1->value(), 12);
-    EXPECT_EQ(f.UpDown1->position(), 12);
+    typeInto(ui(f).Edit2, u"12"_s);
+    EXPECT_EQ(ui(f).TrackBar1->value(), 12);
+    EXPECT_EQ(ui(f).UpDown1->position(), 12);
 
-    QTest::mouseClick(f.UpDown1->upButton(), Qt::LeftButton);
-    EXPECT_EQ(f.UpDown1->position(), 13);
-    EXPECT_EQ(str(f.Edit2->text()), "13");
-    EXPECT_EQ(f.TrackBar1->value(), 13);
-    QTest::mouseClick(f.UpDown1->downButton(), Qt::LeftButton);
-    QTest::mouseClick(f.UpDown1->downButton(), Qt::LeftButton);
-    EXPECT_EQ(f.TrackBar1->value(), 11);
-    EXPECT_EQ(str(f.Edit2->text()), "11");
+    QTest::mouseClick(ui(f).UpDown1->upButton(), Qt::LeftButton);
+    EXPECT_EQ(ui(f).UpDown1->position(), 13);
+    EXPECT_EQ(str(ui(f).Edit2->text()), "13");
+    EXPECT_EQ(ui(f).TrackBar1->value(), 13);
+    QTest::mouseClick(ui(f).UpDown1->downButton(), Qt::LeftButton);
+    QTest::mouseClick(ui(f).UpDown1->downButton(), Qt::LeftButton);
+    EXPECT_EQ(ui(f).TrackBar1->value(), 11);
+    EXPECT_EQ(str(ui(f).Edit2->text()), "11");
 
-    typeInto(f.Edit2, u"99"_s); // "9" moves the bar to 9, "99" clamps to 51
-    EXPECT_EQ(f.TrackBar1->value(), 51);
-    EXPECT_EQ(str(f.Edit2->text()), "51");
-    EXPECT_EQ(f.UpDown1->position(), 51);
-    QTest::mouseClick(f.UpDown1->upButton(), Qt::LeftButton);
-    EXPECT_EQ(f.TrackBar1->value(), 51);
+    typeInto(ui(f).Edit2, u"99"_s); // "9" moves the bar to 9, "99" clamps to 51
+    EXPECT_EQ(ui(f).TrackBar1->value(), 51);
+    EXPECT_EQ(str(ui(f).Edit2->text()), "51");
+    EXPECT_EQ(ui(f).UpDown1->position(), 51);
+    QTest::mouseClick(ui(f).UpDown1->upButton(), Qt::LeftButton);
+    EXPECT_EQ(ui(f).TrackBar1->value(), 51);
     EXPECT_TRUE(prompts.events.empty());
 }
 
@@ -158,14 +161,14 @@ TEST_F(EncoderPanel, QuantizerTextThatIsNoIntegerIsReportedAndKept)
 {
     TForm1& f = *form;
     chooseMode(1);
-    f.TrackBar1->setValue(30);
-    typeInto(f.Edit2, u"1x"_s);  // "1" moves the bar; "1x" does not convert
-    EXPECT_EQ(f.TrackBar1->value(), 1);
-    EXPECT_EQ(str(f.Edit2->text()), "1x");
+    ui(f).TrackBar1->setValue(30);
+    typeInto(ui(f).Edit2, u"1x"_s);  // "1" moves the bar; "1x" does not convert
+    EXPECT_EQ(ui(f).TrackBar1->value(), 1);
+    EXPECT_EQ(str(ui(f).Edit2->text()), "1x");
     ASSERT_EQ(prompts.errors().size(), 1);
     EXPECT_EQ(str(prompts.errors()[0]), "'1x' is not a valid integer value.");
-    f.Edit2->clear();  // empty text changes nothing
-    EXPECT_EQ(f.TrackBar1->value(), 1);
+    ui(f).Edit2->clear();  // empty text changes nothing
+    EXPECT_EQ(ui(f).TrackBar1->value(), 1);
     EXPECT_EQ(prompts.events.size(), 1u);
 }
 
@@ -174,38 +177,38 @@ TEST_F(EncoderPanel, SliceRadioButtonsAndFmoDriveTheSliceControls)
     TForm1& f = *form;
     showPage(3);
     EXPECT_EQ(sliceStates(), "1001");
-    click(f.RadioButton2);
+    click(ui(f).RadioButton2);
     EXPECT_EQ(sliceStates(), "0101");
-    click(f.RadioButton1);
+    click(ui(f).RadioButton1);
     EXPECT_EQ(sliceStates(), "1001");
 
-    click(f.CheckBox6);
+    click(ui(f).CheckBox6);
     EXPECT_EQ(sliceStates(), "0010");
-    click(f.CheckBox6);
+    click(ui(f).CheckBox6);
     EXPECT_EQ(sliceStates(), "1001");
 
-    click(f.RadioButton2);
-    click(f.CheckBox6);
+    click(ui(f).RadioButton2);
+    click(ui(f).CheckBox6);
     EXPECT_EQ(sliceStates(), "0010");
-    click(f.CheckBox6);
+    click(ui(f).CheckBox6);
     EXPECT_EQ(sliceStates(), "0101"); // back to the checked radio button's controls
-    EXPECT_TRUE(f.RadioButton2->isChecked());
+    EXPECT_TRUE(ui(f).RadioButton2->isChecked());
 }
 
 TEST_F(EncoderPanel, TypingChecksWarnWithoutTouchingTheText)
 {
     TForm1& f = *form;
     showPage(3);
-    typeInto(f.Edit5, u"0"_s);
-    EXPECT_EQ(str(f.Edit5->text()), "0");
-    typeInto(f.Edit5, u"-3"_s); // "-" alone does not convert, "-3" is below 1
-    EXPECT_EQ(str(f.Edit5->text()), "-3");
-    typeInto(f.Edit5, u"12"_s);
+    typeInto(ui(f).Edit5, u"0"_s);
+    EXPECT_EQ(str(ui(f).Edit5->text()), "0");
+    typeInto(ui(f).Edit5, u"-3"_s); // "-" alone does not convert, "-3" is below 1
+    EXPECT_EQ(str(ui(f).Edit5->text()), "-3");
+    typeInto(ui(f).Edit5, u"12"_s);
 
-    click(f.CheckBox6);
-    typeInto(f.Edit10, u"1"_s);
-    typeInto(f.Edit10, u"35"_s); // 3 and 35 are accepted here
-    EXPECT_EQ(str(f.Edit10->text()), "35");
+    click(ui(f).CheckBox6);
+    typeInto(ui(f).Edit10, u"1"_s);
+    typeInto(ui(f).Edit10, u"35"_s); // 3 and 35 are accepted here
+    EXPECT_EQ(str(ui(f).Edit10->text()), "35");
 
     const QString gop = u"Encoder Error: Min GOP size is 1"_s;
     const QString groups = u"Encoder Error: The number of slice groups must be in set {2,4,6,8}"_s;
@@ -220,12 +223,12 @@ TEST_F(EncoderPanel, BrowseButtonsFillTheirFieldsOnlyWhenConfirmed)
 {
     TForm1& f = *form;
     prompts.files = {u"/videos/foreman.yuv"_s, std::nullopt, u"/videos/out.264"_s, std::nullopt};
-    click(f.Button1);
-    click(f.Button1);
-    click(f.Button2);
-    click(f.Button2);
-    EXPECT_EQ(str(f.LabeledEdit1->text()), "/videos/foreman.yuv");
-    EXPECT_EQ(str(f.LabeledEdit2->text()), "/videos/out.264");
+    click(ui(f).Button1);
+    click(ui(f).Button1);
+    click(ui(f).Button2);
+    click(ui(f).Button2);
+    EXPECT_EQ(str(ui(f).LabeledEdit1->text()), "/videos/foreman.yuv");
+    EXPECT_EQ(str(ui(f).LabeledEdit2->text()), "/videos/out.264");
     using Event = kestrune::testing::RecordingPrompts::Event;
     ASSERT_EQ(prompts.events.size(), 4u);
     EXPECT_EQ(prompts.events[0].kind, Event::OpenDialog);
@@ -237,17 +240,17 @@ TEST_F(EncoderPanel, BrowseButtonsFillTheirFieldsOnlyWhenConfirmed)
 TEST_F(EncoderPanel, EncodeStopsAtTheFirstFailingCheckBeforeWritingAnything)
 {
     TForm1& f = *form;
-    click(f.Button3);
+    click(ui(f).Button3);
     write(u"x264.exe"_s, {});
-    f.LabeledEdit1->setText(u"foreman.yuv"_s);
-    click(f.Button3);
+    ui(f).LabeledEdit1->setText(u"foreman.yuv"_s);
+    click(ui(f).Button3);
     write(u"foreman.yuv"_s, {});
-    click(f.Button3);
-    f.LabeledEdit2->setText(u"out.264"_s);
-    f.Edit14->setText(u"all"_s);
-    click(f.Button3);
-    f.Edit14->setText(u"All"_s);
-    click(f.Button3); // width and height still empty
+    click(ui(f).Button3);
+    ui(f).LabeledEdit2->setText(u"out.264"_s);
+    ui(f).Edit14->setText(u"all"_s);
+    click(ui(f).Button3);
+    ui(f).Edit14->setText(u"All"_s);
+    click(ui(f).Button3); // width and height still empty
 
     EXPECT_EQ(prompts.messages(),
               (QStringList{u"Error: x264.exe not found!"_s, u"Encoder Error! Input YUV File (foreman.yuv) not found!"_s,
@@ -255,7 +258,7 @@ TEST_F(EncoderPanel, EncodeStopsAtTheFirstFailingCheckBeforeWritingAnything)
                            u"Encoder Error: Please enter the number of frames to be encoded (default is All)!"_s,
                            u"Encoder Error: Input Width/Height is incorrect!"_s}));
     EXPECT_FALSE(exists(u"xbatch.bat"_s));
-    EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(ui(f).Memo1->toPlainText().isEmpty());
 }
 
 // A stand-in encoder keeps the command file it was started from and prints
@@ -270,7 +273,7 @@ TEST_F(EncoderPanel, EncodeWritesTheCommandFileAndRunsTheEncoderFromTheStartDire
     QTemporaryDir elsewhere;
     ASSERT_TRUE(QDir::setCurrent(elsewhere.path())); // e.g. a file dialog moved it
 
-    click(f.Button3);
+    click(ui(f).Button3);
     EXPECT_TRUE(prompts.events.empty()) << str(prompts.messages().join(u'\n') + prompts.errors().join(u'\n'));
     EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
     EXPECT_EQ(contents(u"seen.bat"_s).toStdString(),
@@ -286,9 +289,9 @@ TEST_F(EncoderPanel, EncodeWritesTheCommandFileAndRunsTheEncoderFromTheStartDire
     EXPECT_FALSE(exists(u"xbatch.txt"_s));
 
     // A path with a blank reaches the encoder as one argument.
-    f.BitBtn1->click();
+    ui(f).BitBtn1->click();
     fillInputAndOutput(u"my clip.yuv"_s, u"out file.264"_s);
-    click(f.Button3);
+    click(ui(f).Button3);
     log = logLines();
     const qsizetype input = log.indexOf(u"[my clip.yuv]"_s);
     ASSERT_GE(input, 0) << str(log.join(u'\n'));
@@ -302,17 +305,17 @@ TEST_F(EncoderPanel, EncodeTakesModeSliceAndFmoSettingsFromThePanel)
     installStandInEncoder();
     write(u"in.yuv"_s, {});
     fillInputAndOutput(u"in.yuv"_s, u"out.264"_s);
-    f.Edit1->setText(u"not checked in QP mode"_s);
+    ui(f).Edit1->setText(u"not checked in QP mode"_s);
     chooseMode(1);
     showPage(3);
-    click(f.RadioButton2);
-    click(f.Button3);
+    click(ui(f).RadioButton2);
+    click(ui(f).Button3);
     const QString variable = QString::fromLatin1(contents(u"seen.bat"_s));
     EXPECT_TRUE(variable.startsWith(u"x264 --qp 26 --min-keyint 25"_s)) << str(variable);
     EXPECT_TRUE(variable.contains(u" --fps 25 --max-slicesize 1500 --me "_s)) << str(variable);
 
-    click(f.CheckBox6);
-    click(f.Button3);
+    click(ui(f).CheckBox6);
+    click(ui(f).Button3);
     const QString fmo = QString::fromLatin1(contents(u"seen.bat"_s));
     EXPECT_TRUE(fmo.contains(u" --fps 25 --slice-groups 2 --me "_s)) << str(fmo);
     EXPECT_TRUE(prompts.events.empty());
@@ -333,12 +336,12 @@ TEST_F(EncoderPanel, EncodeWithTheRealEncoderReportsInTheLog)
 
     TForm1& f = *form;
     fillInputAndOutput(u"sample_176x144.yuv"_s, u"out.264"_s);
-    f.Edit14->setText(u"20"_s);
+    ui(f).Edit14->setText(u"20"_s);
     chooseMode(1);
-    click(f.Button3);
+    click(ui(f).Button3);
 
     EXPECT_TRUE(prompts.events.empty()) << str(prompts.messages().join(u'\n') + prompts.errors().join(u'\n'));
-    const QString log = f.Memo1->toPlainText();
+    const QString log = ui(f).Memo1->toPlainText();
     EXPECT_TRUE(log.startsWith(u"Please wait...\n"_s));
     EXPECT_TRUE(log.contains(u"encoded 20 frames"_s)) << str(log);
     EXPECT_TRUE(contents(u"out.264"_s).startsWith(QByteArray("\0\0\0\1", 4)));

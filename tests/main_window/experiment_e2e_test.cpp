@@ -5,6 +5,7 @@
 #include "main_window/radio_group.h"
 #include "main_window/tform1.h"
 #include "tests/main_window/window_fixture.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QAction>
@@ -226,9 +227,9 @@ protected:
             QFile::setPermissions(start.filePath(name), QFile::permissions(bench.filePath(name)));
         }
         WindowInStartDirectory::SetUp();
-        ASSERT_EQ(QDir(form->state.startDirectory), start);
+        ASSERT_EQ(QDir(ui(form).state.startDirectory), start);
     }
-    QString log() const { return form->Memo1->toPlainText(); }
+    QString log() const { return ui(form).Memo1->toPlainText(); }
     void expectNoBoxes(const char* step)
     {
         EXPECT_TRUE(prompts.events.empty()) << step << ": " << prompts.messages().join(u" | "_s).toStdString()
@@ -238,19 +239,19 @@ protected:
     // As a user's choice in the source box.
     void chooseSource(int item)
     {
-        form->ComboBox2->setCurrentIndex(item);
-        emit form->ComboBox2->activated(item);
+        ui(form).ComboBox2->setCurrentIndex(item);
+        emit ui(form).ComboBox2->activated(item);
     }
     void expectMapShows(const StreamCounts& c)
     {
-        EXPECT_EQ(form->TotalNalUnitsValue->text(), QString::number(c.total));
-        EXPECT_EQ(form->SeisValue->text(), QString::number(c.sei));
-        EXPECT_EQ(form->SpssValue->text(), QString::number(c.sps));
-        EXPECT_EQ(form->PpssValue->text(), QString::number(c.pps));
-        EXPECT_EQ(form->ISlicesValue->text(), QString::number(c.i));
-        EXPECT_EQ(form->PSlicesValue->text(), QString::number(c.p));
-        EXPECT_EQ(form->BSlicesValue->text(), QString::number(c.b));
-        EXPECT_EQ(form->StringGrid1->columnCount(), c.total);
+        EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), QString::number(c.total));
+        EXPECT_EQ(ui(form).SeisValue->text(), QString::number(c.sei));
+        EXPECT_EQ(ui(form).SpssValue->text(), QString::number(c.sps));
+        EXPECT_EQ(ui(form).PpssValue->text(), QString::number(c.pps));
+        EXPECT_EQ(ui(form).ISlicesValue->text(), QString::number(c.i));
+        EXPECT_EQ(ui(form).PSlicesValue->text(), QString::number(c.p));
+        EXPECT_EQ(ui(form).BSlicesValue->text(), QString::number(c.b));
+        EXPECT_EQ(ui(form).StringGrid1->columnCount(), c.total);
     }
 
     // Encodes the sample with the window's defaults apart from the number of
@@ -258,14 +259,14 @@ protected:
     QList<QByteArray> encode(const QString& slices, const QString& minGop = u"25"_s,
                              const QString& maxGop = u"250"_s)
     {
-        form->Edit5->setText(minGop);
-        form->Edit6->setText(maxGop);
-        form->LabeledEdit1->setText(u"sample_176x144.yuv"_s);
-        form->LabeledEdit2->setText(u"out.264"_s);
-        form->LabeledEdit5->setText(QString::number(kWidth));
-        form->LabeledEdit7->setText(QString::number(kHeight));
-        form->Edit8->setText(slices);
-        form->Button3->click();
+        ui(form).Edit5->setText(minGop);
+        ui(form).Edit6->setText(maxGop);
+        ui(form).LabeledEdit1->setText(u"sample_176x144.yuv"_s);
+        ui(form).LabeledEdit2->setText(u"out.264"_s);
+        ui(form).LabeledEdit5->setText(QString::number(kWidth));
+        ui(form).LabeledEdit7->setText(QString::number(kHeight));
+        ui(form).Edit8->setText(slices);
+        ui(form).Button3->click();
         expectNoBoxes("encode");
         return nalUnits(readFile(at(u"out.264"_s)));
     }
@@ -275,12 +276,12 @@ protected:
     // leaves nothing decodable, so Apply is pressed again as a user would.
     QList<int> applyChannel(QString* listText = nullptr)
     {
-        form->Edit11->setText(u"10"_s);
-        form->LabeledEdit6->setText(u"lossy.264"_s);
+        ui(form).Edit11->setText(u"10"_s);
+        ui(form).LabeledEdit6->setText(u"lossy.264"_s);
         QList<int> dropped;
         for (int attempt = 0; attempt < 30; ++attempt) {
-            form->Memo1->clear();
-            form->Button4->click();
+            ui(form).Memo1->clear();
+            ui(form).Button4->click();
             expectNoBoxes("channel");
             const QString text = log();
             const qsizetype listAt = text.lastIndexOf(u"Dropped NAL units:\n"_s);
@@ -302,11 +303,11 @@ protected:
     QByteArray decode(int iItem, int pItem)
     {
         const QString output = u"dec_%1_%2_176x144.yuv"_s.arg(iItem).arg(pItem);
-        form->LabeledEdit3->setText(u"lossy.264"_s);
-        form->RadioGroup2->setItemIndex(iItem);
-        form->RadioGroup3->setItemIndex(pItem);
-        form->LabeledEdit4->setText(output);
-        form->Button10->click();
+        ui(form).LabeledEdit3->setText(u"lossy.264"_s);
+        ui(form).RadioGroup2->setItemIndex(iItem);
+        ui(form).RadioGroup3->setItemIndex(pItem);
+        ui(form).LabeledEdit4->setText(output);
+        ui(form).Button10->click();
         expectNoBoxes("decode");
         EXPECT_FALSE(QFile::exists(at(u"tmp.yuv"_s)));
         return readFile(at(output));
@@ -332,7 +333,7 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     chooseSource(0);
     expectNoBoxes("map");
     expectMapShows(countsOf(encoded));
-    EXPECT_EQ(form->StringGrid1->cellText(0), u"SPS"_s);
+    EXPECT_EQ(ui(form).StringGrid1->cellText(0), u"SPS"_s);
 
     // The dropped list names exactly the NAL units missing from the channel output.
     QString list;
@@ -365,14 +366,14 @@ TEST_F(Experiment, EncodeMapChannelDecodeAndRemove)
     chooseSource(1);
     expectNoBoxes("channel map");
     expectMapShows(countsOf(lossy));
-    form->StringGrid1->selectColumn(int(lossy.size()) - 1);
+    ui(form).StringGrid1->selectColumn(int(lossy.size()) - 1);
     prompts.answers = {true};
-    form->Delete1->trigger();
+    ui(form).Delete1->trigger();
     ASSERT_EQ(prompts.events.size(), 1u);
     EXPECT_EQ(prompts.events[0].kind, RecordingPrompts::Event::Question);
     prompts.clear();
-    EXPECT_EQ(form->StringGrid1->columnCount(), int(lossy.size()) - 1);
-    EXPECT_EQ(form->TotalNalUnitsValue->text(), QString::number(lossy.size() - 1));
+    EXPECT_EQ(ui(form).StringGrid1->columnCount(), int(lossy.size()) - 1);
+    EXPECT_EQ(ui(form).TotalNalUnitsValue->text(), QString::number(lossy.size() - 1));
     EXPECT_EQ(nalUnits(readFile(at(u"lossy.264"_s))).size(), lossy.size() - 1);
 
     // Evidence for a person: KESTRUNE_SCREENSHOT=file.png saves the window.

@@ -2,6 +2,7 @@
 #include "dialogs/tform3.h"
 #include "main_window/tform1.h"
 #include "tests/main_window/window_fixture.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
 
 #include <QAction>
@@ -22,7 +23,7 @@ protected:
     {
         writeFile(config(), "/usr/bin/stream-player\r\n/usr/bin/yuv-player\r\n");
         WindowInStartDirectory::SetUp(); // start-up loads players.cnf
-        dialog = form->Form3;
+        dialog = ui(form).Form3;
     }
     QString config() const { return at(u"players.cnf"_s); }
 
@@ -33,13 +34,13 @@ protected:
 
 TEST_F(PlayerDialog, StartUpLoadsBothPaths)
 {
-    EXPECT_EQ(form->state.h264PlayerPath, u"/usr/bin/stream-player"_s);
-    EXPECT_EQ(form->state.yuvPlayerPath, u"/usr/bin/yuv-player"_s);
+    EXPECT_EQ(ui(form).state.h264PlayerPath, u"/usr/bin/stream-player"_s);
+    EXPECT_EQ(ui(form).state.yuvPlayerPath, u"/usr/bin/yuv-player"_s);
 }
 
 TEST_F(PlayerDialog, EachRoleShowsItsOwnPathNonModally)
 {
-    form->H264VideoPlayer1->trigger();
+    ui(form).H264VideoPlayer1->trigger();
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(dialog->isModal());
     EXPECT_EQ(dialog->windowTitle(), u"Select H.264 Video player..."_s);
@@ -47,7 +48,7 @@ TEST_F(PlayerDialog, EachRoleShowsItsOwnPathNonModally)
     EXPECT_EQ(dialog->Edit1->text(), u"/usr/bin/stream-player"_s);
 
     dialog->Edit1->setText(u"typed but not confirmed"_s);
-    form->YUVSequencePlayer1->trigger();
+    ui(form).YUVSequencePlayer1->trigger();
     EXPECT_EQ(dialog->windowTitle(), u"Select YUV sequence player..."_s);
     EXPECT_EQ(dialog->tag, kestrune::PlayerRole::YuvPlayer);
     EXPECT_EQ(dialog->Edit1->text(), u"/usr/bin/yuv-player"_s);
@@ -55,16 +56,16 @@ TEST_F(PlayerDialog, EachRoleShowsItsOwnPathNonModally)
 
 TEST_F(PlayerDialog, OkInEitherRoleRewritesTheFileKeepingTheOtherLine)
 {
-    form->H264VideoPlayer1->trigger();
+    ui(form).H264VideoPlayer1->trigger();
     dialog->Edit1->setText(u"/opt/new stream player"_s);
     dialog->BitBtn1->click();
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(readFile(config()), "/opt/new stream player\r\n/usr/bin/yuv-player\r\n");
 
-    form->YUVSequencePlayer1->trigger();
+    ui(form).YUVSequencePlayer1->trigger();
     dialog->Edit1->clear();
     dialog->BitBtn1->click();
-    EXPECT_EQ(form->state.yuvPlayerPath, QString());
+    EXPECT_EQ(ui(form).state.yuvPlayerPath, QString());
     EXPECT_EQ(readFile(config()), "/opt/new stream player\r\n\r\n");
 }
 
@@ -72,7 +73,7 @@ TEST_F(PlayerDialog, OkWritesIntoTheStartDirectoryWhateverTheCurrentOne)
 {
     QTemporaryDir elsewhere;
     QDir::setCurrent(elsewhere.path());
-    form->YUVSequencePlayer1->trigger();
+    ui(form).YUVSequencePlayer1->trigger();
     dialog->Edit1->setText(u"/usr/bin/other"_s);
     dialog->BitBtn1->click();
     EXPECT_EQ(readFile(config()), "/usr/bin/stream-player\r\n/usr/bin/other\r\n");
@@ -81,17 +82,17 @@ TEST_F(PlayerDialog, OkWritesIntoTheStartDirectoryWhateverTheCurrentOne)
 
 TEST_F(PlayerDialog, CancelChangesNothing)
 {
-    form->H264VideoPlayer1->trigger();
+    ui(form).H264VideoPlayer1->trigger();
     dialog->Edit1->setText(u"/somewhere/else"_s);
     dialog->BitBtn2->click();
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(form->state.h264PlayerPath, u"/usr/bin/stream-player"_s);
+    EXPECT_EQ(ui(form).state.h264PlayerPath, u"/usr/bin/stream-player"_s);
     EXPECT_EQ(readFile(config()), "/usr/bin/stream-player\r\n/usr/bin/yuv-player\r\n");
 }
 
 TEST_F(PlayerDialog, BrowseOffersProgramsAndFillsTheEditOnlyWhenConfirmed)
 {
-    form->H264VideoPlayer1->trigger();
+    ui(form).H264VideoPlayer1->trigger();
     prompts.files = {std::nullopt, u"/usr/bin/mpv"_s};
     dialog->Button1->click();
     EXPECT_EQ(dialog->Edit1->text(), u"/usr/bin/stream-player"_s);
@@ -105,19 +106,19 @@ TEST_F(PlayerDialog, WriteFailureIsShownAndTheDialogStaysOpenWithTheNewPathKept)
 {
     QFile::remove(config());
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"players.cnf"_s)); // a folder cannot be written as a file
-    form->H264VideoPlayer1->trigger();
+    ui(form).H264VideoPlayer1->trigger();
     dialog->Edit1->setText(u"/usr/bin/mpv"_s);
     dialog->BitBtn1->click();
     ASSERT_EQ(prompts.errors().size(), 1);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(form->state.h264PlayerPath, u"/usr/bin/mpv"_s);
+    EXPECT_EQ(ui(form).state.h264PlayerPath, u"/usr/bin/mpv"_s);
 }
 
 using PlayersAtStartUp = WindowInStartDirectory;
 
 TEST_F(PlayersAtStartUp, MissingFileLeavesBothPathsEmptySilently)
 {
-    EXPECT_TRUE(form->state.h264PlayerPath.isEmpty());
-    EXPECT_TRUE(form->state.yuvPlayerPath.isEmpty());
+    EXPECT_TRUE(ui(form).state.h264PlayerPath.isEmpty());
+    EXPECT_TRUE(ui(form).state.yuvPlayerPath.isEmpty());
     EXPECT_TRUE(prompts.events.empty());
 }

@@ -3,6 +3,7 @@
 // removal question that leaves the window usable.
 #include "main_window/qt_prompts.h"
 #include "tests/main_window/shell_fixture.h"
+#include "tests/main_window/window_parts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
+
+using kestrune::testing::ui;
 
 using namespace Qt::StringLiterals;
 
@@ -62,7 +65,7 @@ TEST_P(QuitDuringAWait, ShowsTheCentralErrorBoxBeforeTheProgramEnds)
     answerer.start(20);
     QTimer::singleShot(0, [&] {
         // Runs inside the wait, once the tool has started.
-        QTimer::singleShot(0, [&] { byExit ? real->Exit1->trigger() : void(real->close()); });
+        QTimer::singleShot(0, [&] { byExit ? ui(real).Exit1->trigger() : void(real->close()); });
         real->guard([&] { real->XbatchRun(); });
     });
     QTimer safety;  // a box nobody sees must not hang the run

@@ -5,6 +5,7 @@
 #include "main_window/memo_log_sink.h"
 #include "runner/user_error.h"
 #include "tests/main_window/shell_fixture.h"
+#include "tests/main_window/window_parts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +15,8 @@
 #include <QTest>
 #include <QTimer>
 #include <stdexcept>
+
+using kestrune::testing::ui;
 
 using namespace Qt::StringLiterals;
 
@@ -27,9 +30,9 @@ const QStringList keptFiles = {u"xbatch.txt"_s, u"fbatch.txt"_s, u"tmp.yuv"_s};
 
 TEST_F(ShellTest, StartDirectoryIsTheCurrentDirectoryAtStart)
 {
-    EXPECT_EQ(window().state.startDirectory, QDir::currentPath());
-    EXPECT_TRUE(window().state.h264PlayerPath.isEmpty());
-    EXPECT_TRUE(window().state.yuvPlayerPath.isEmpty());
+    EXPECT_EQ(ui(window()).state.startDirectory, QDir::currentPath());
+    EXPECT_TRUE(ui(window()).state.h264PlayerPath.isEmpty());
+    EXPECT_TRUE(ui(window()).state.yuvPlayerPath.isEmpty());
     EXPECT_TRUE(prompts.events.empty());
 }
 
@@ -77,7 +80,7 @@ TEST_F(ShellTest, ExitEndsTheEventLoopAndLeavesTheScratchFiles)
 {
     window().show();
     for (const QString& name : scratchFiles) write(name, "x");
-    QTimer::singleShot(0, window().Exit1, &QAction::trigger);
+    QTimer::singleShot(0, ui(window()).Exit1, &QAction::trigger);
     QTimer safety;  // keeps a broken Exit from hanging the run
     safety.setSingleShot(true);
     QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(1); });
@@ -89,22 +92,22 @@ TEST_F(ShellTest, ExitEndsTheEventLoopAndLeavesTheScratchFiles)
 TEST_F(ShellTest, AboutShownTwiceIsOneModelessDialog)
 {
     window().show();
-    window().About2->trigger();
-    window().About2->trigger();
+    ui(window()).About2->trigger();
+    ui(window()).About2->trigger();
     EXPECT_EQ(window().findChildren<TForm2*>().size(), 1);
-    EXPECT_TRUE(window().Form2->isVisible());
-    EXPECT_FALSE(window().Form2->isModal());
-    QTest::mouseClick(window().Form2->Button1, Qt::LeftButton);
-    EXPECT_FALSE(window().Form2->isVisible());
-    window().About2->trigger();
-    EXPECT_TRUE(window().Form2->isVisible());
+    EXPECT_TRUE(ui(window()).Form2->isVisible());
+    EXPECT_FALSE(ui(window()).Form2->isModal());
+    QTest::mouseClick(ui(window()).Form2->Button1, Qt::LeftButton);
+    EXPECT_FALSE(ui(window()).Form2->isVisible());
+    ui(window()).About2->trigger();
+    EXPECT_TRUE(ui(window()).Form2->isVisible());
 }
 
 TEST_F(ShellTest, PathFieldsShowTheirWholePathAsTooltip)
 {
     const QString longPath = u"/videos/experiments/2026/foreman cif/channel10_bma_352x288.yuv"_s;
-    for (QLineEdit* field : {window().LabeledEdit1, window().LabeledEdit2, window().LabeledEdit3,
-                             window().LabeledEdit4, window().LabeledEdit6, window().Form3->Edit1}) {
+    for (QLineEdit* field : {ui(window()).LabeledEdit1, ui(window()).LabeledEdit2, ui(window()).LabeledEdit3,
+                             ui(window()).LabeledEdit4, ui(window()).LabeledEdit6, ui(window()).Form3->Edit1}) {
         field->setText(longPath);
         EXPECT_EQ(field->toolTip(), longPath);
         field->clear();
@@ -114,12 +117,12 @@ TEST_F(ShellTest, PathFieldsShowTheirWholePathAsTooltip)
 
 TEST_F(ShellTest, ClearEmptiesTheLogAndLaterOutputStartsAtTheTop)
 {
-    MemoLogSink log(window().Memo1);
+    MemoLogSink log(ui(window()).Memo1);
     log.appendLines({u"first"_s, u"second"_s});
-    QTest::mouseClick(window().BitBtn1, Qt::LeftButton);
-    EXPECT_TRUE(window().Memo1->toPlainText().isEmpty());
+    QTest::mouseClick(ui(window()).BitBtn1, Qt::LeftButton);
+    EXPECT_TRUE(ui(window()).Memo1->toPlainText().isEmpty());
     log.appendLines({u"next"_s, QString()});
-    EXPECT_EQ(window().Memo1->toPlainText(), u"next\n"_s);
+    EXPECT_EQ(ui(window()).Memo1->toPlainText(), u"next\n"_s);
 }
 
 TEST_F(ShellTest, GuardShowsErrorsWithTheFullStopRuleAndKeepsRunning)
@@ -150,7 +153,7 @@ TEST_F(RunnerMethodTest, XbatchRunAppendsTheCaptureAndRemovesBothFiles)
 {
     write(u"xbatch.bat"_s, "tool.exe >xbatch.txt 2>&1\r\n");
     window().guard([this] { window().XbatchRun(); });
-    EXPECT_EQ(window().Memo1->toPlainText(), u"out line\nerr line\n"_s);
+    EXPECT_EQ(ui(window()).Memo1->toPlainText(), u"out line\nerr line\n"_s);
     EXPECT_FALSE(exists(u"xbatch.txt"_s));
     EXPECT_FALSE(exists(u"xbatch.bat"_s));
     EXPECT_TRUE(prompts.events.empty());
@@ -163,7 +166,7 @@ TEST_F(RunnerMethodTest, MissingCommandFileIsALaunchFailure)
     window().guard([this] { window().GilbertRun(); });
     EXPECT_EQ(prompts.messages(), QStringList({u"Error in running xbatch.bat"_s, u"Error in running fbatch.bat"_s,
                                                u"Error in running gil.bat"_s}));
-    EXPECT_TRUE(window().Memo1->toPlainText().isEmpty());
+    EXPECT_TRUE(ui(window()).Memo1->toPlainText().isEmpty());
 }
 
 TEST_F(RunnerMethodTest, MissingCaptureKeepsTheCommandFile)
@@ -186,7 +189,7 @@ TEST_F(RunnerMethodTest, FbatchAndGilbertCaptureTheirOwnFiles)
     write(u"gil.bat"_s, "tool.exe >gilout.txt 2>&1\r\n");
     window().guard([this] { window().FbatchRun(); });
     window().guard([this] { window().GilbertRun(); });
-    EXPECT_EQ(window().Memo1->toPlainText(), u"out line\n\nout line\nerr line\n"_s);
+    EXPECT_EQ(ui(window()).Memo1->toPlainText(), u"out line\n\nout line\nerr line\n"_s);
     for (const QString& name : {u"fbatch.bat"_s, u"fbatch.txt"_s, u"gil.bat"_s, u"gilout.txt"_s})
         EXPECT_FALSE(exists(name)) << name.toStdString();
 }

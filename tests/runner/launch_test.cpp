@@ -102,15 +102,15 @@ TEST_F(LaunchTest, CommandFileFirstLineIsRun)
 
 TEST_F(LaunchTest, DirectLaunchPassesTheFileAsOneArgument)
 {
-    auto played = launchAndWait(path(u"faketool.exe"_s), {u"save:decoded \"clip\" 1.yuv"_s}, ShowMode::Shown);
+    auto played = launchAndWait(path(u"faketool.exe"_s), {u"save:decoded \"clip\" 1.yuv"_s});
     EXPECT_TRUE(played.launched);
     EXPECT_FALSE(played.stillRunning);
     EXPECT_EQ(contents(u"decoded \"clip\" 1.yuv"_s), "[save:decoded \"clip\" 1.yuv]\n");
-    EXPECT_EQ(launchAndWait(path(u"faketool.exe"_s), {u"exit:7"_s}, ShowMode::Hidden).exitCode, 7);
+    EXPECT_EQ(launchAndWait(path(u"faketool.exe"_s), {u"exit:7"_s}).exitCode, 7);
 
-    EXPECT_FALSE(launchAndWait(path(u"no-player"_s), {u"a.264"_s}, ShowMode::Shown).launched);
+    EXPECT_FALSE(launchAndWait(path(u"no-player"_s), {u"a.264"_s}).launched);
     write(u"notes.txt"_s, "not a program");
-    auto notExecutable = launchAndWait(path(u"notes.txt"_s), {}, ShowMode::Shown);
+    auto notExecutable = launchAndWait(path(u"notes.txt"_s), {});
     EXPECT_FALSE(notExecutable.launched);
     EXPECT_FALSE(notExecutable.launchError.isEmpty());
 }

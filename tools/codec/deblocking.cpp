@@ -31,11 +31,12 @@ std::uint8_t clip1(int v)
 }
 
 // Filters one line across the edge (clauses 8.7.2.3 and 8.7.2.4); q points at q0.
-void filterLine(std::uint8_t* q, int step, int bS, int alpha, int beta, int tc0, bool chroma)
+template <bool chroma>
+inline void filterLine(std::uint8_t* q, int step, int bS, int alpha, int beta, int tc0)
 {
     const int p0 = q[-step], p1 = q[-2 * step], q0 = q[0], q1 = q[step];
     if (!(std::abs(p0 - q0) < alpha && std::abs(p1 - p0) < beta && std::abs(q1 - q0) < beta)) return;
-    if (chroma) {
+    if constexpr (chroma) {
         if (bS < 4) {
             const int tc = tc0 + 1;
             const int delta = std::clamp((((q0 - p0) << 2) + (p1 - q1) + 4) >> 3, -tc, tc);
@@ -77,6 +78,47 @@ void filterLine(std::uint8_t* q, int step, int bS, int alpha, int beta, int tc0,
     }
 }
 
+// bS of an edge between two inter 4x4 blocks (clause 8.7.2.1, bS 2 to 0).
+inline int interStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ)
+{
+    if (mbP.totalCoeff[static_cast<std::size_t>(blkP)] != 0 || mbQ.totalCoeff[static_cast<std::size_t>(blkQ)] != 0)
+        return 2;
+    if (mbP.refPicIdOfBlock(blkP) != mbQ.refPicIdOfBlock(blkQ)) return 1;
+    const MotionVector& a = mbP.mv[static_cast<std::size_t>(blkP)];
+    const MotionVector& b = mbQ.mv[static_cast<std::size_t>(blkQ)];
+    return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4 ? 1 : 0;
+}
+
+// An inter macroblock without luma coefficients whose blocks all share one
+// vector and reference: none of its internal edges is filtered.
+bool uniformInter(const MacroblockState& mb)
+{
+    if (mb.intra()) return false;
+    int coeffs = 0;
+    for (int k = 0; k < 16; ++k) coeffs |= mb.totalCoeff[static_cast<std::size_t>(k)];
+    if (coeffs != 0) return false;
+    for (int k = 1; k < 4; ++k)
+        if (mb.refPicId[static_cast<std::size_t>(k)] != mb.refPicId[0]) return false;
+    for (int k = 1; k < 16; ++k)
+        if (!(mb.mv[static_cast<std::size_t>(k)] == mb.mv[0])) return false;
+    return true;
+}
+
+template <bool chroma>
+void filterEdgeLines(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB)
+{
+    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+    if (alpha == 0 || beta == 0) return;  // no sample can pass |p0 - q0| < alpha, |p1 - p0| < beta
+    constexpr int linesPerBs = chroma ? 2 : 4;
+    for (int k = 0; k < 4; ++k) {
+        const int s = bS[k];
+        if (s == 0) continue;
+        const int tc0 = s < 4 ? kTc0[indexA][s - 1] : 0;
+        for (int line = k * linesPerBs; line < (k + 1) * linesPerBs; ++line)
+            filterLine<chroma>(q0 + line * lineStep, sampleStep, s, alpha, beta, tc0);
+    }
+}
+
 int filterQp(const MacroblockState& mb)
 {
     return mb.mbType == MbType::IPCM ? 0 : mb.qp;
@@ -86,26 +128,17 @@ int filterQp(const MacroblockState& mb)
 
 void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma)
 {
-    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
-    const int linesPerBs = chroma ? 2 : 4;
-    for (int line = 0; line < 4 * linesPerBs; ++line) {
-        const int s = bS[line / linesPerBs];
-        if (s == 0) continue;
-        const int tc0 = s < 4 ? kTc0[indexA][s - 1] : 0;
-        filterLine(q0 + line * lineStep, sampleStep, s, alpha, beta, tc0, chroma);
-    }
+    if (chroma)
+        filterEdgeLines<true>(q0, sampleStep, lineStep, bS, indexA, indexB);
+    else
+        filterEdgeLines<false>(q0, sampleStep, lineStep, bS, indexA, indexB);
 }
 
 int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge)
 {
     // Clause 8.7.2.1 for frame macroblocks without SP/SI slices.
     if (mbP.intra() || mbQ.intra()) return mbEdge ? 4 : 3;
-    if (mbP.totalCoeff[static_cast<std::size_t>(blkP)] != 0 || mbQ.totalCoeff[static_cast<std::size_t>(blkQ)] != 0)
-        return 2;
-    if (mbP.refPicIdOfBlock(blkP) != mbQ.refPicIdOfBlock(blkQ)) return 1;
-    const MotionVector& a = mbP.mv[static_cast<std::size_t>(blkP)];
-    const MotionVector& b = mbQ.mv[static_cast<std::size_t>(blkQ)];
-    return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4 ? 1 : 0;
+    return interStrength(mbP, blkP, mbQ, blkQ);
 }
 
 void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<const DeblockingParams> slices)
@@ -132,17 +165,23 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
 
         // bS per edge (0 = macroblock edge) and per 4x4 block along it.
         int bsV[4][4] = {}, bsH[4][4] = {};
-        for (int e = 0; e < 4; ++e)
-            for (int k = 0; k < 4; ++k) {
-                if (e > 0 || left >= 0) {
-                    const MacroblockState& p = e == 0 ? states[left] : q;
-                    bsV[e][k] = boundaryStrength(p, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k), e == 0);
-                }
-                if (e > 0 || top >= 0) {
-                    const MacroblockState& p = e == 0 ? states[top] : q;
-                    bsH[e][k] = boundaryStrength(p, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e), e == 0);
-                }
+        const bool qIntra = q.intra();
+        const bool qUniform = uniformInter(q);
+        for (int e = 0; e < 4; ++e) {
+            if (e > 0 && qUniform) break;
+            const MacroblockState* pV = e > 0 ? &q : left >= 0 ? &states[left] : nullptr;
+            const MacroblockState* pH = e > 0 ? &q : top >= 0 ? &states[top] : nullptr;
+            if (qIntra || (pV && pV->intra())) {
+                if (pV) std::fill_n(bsV[e], 4, e == 0 ? 4 : 3);
+            } else if (pV) {
+                for (int k = 0; k < 4; ++k) bsV[e][k] = interStrength(*pV, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k));
             }
+            if (qIntra || (pH && pH->intra())) {
+                if (pH) std::fill_n(bsH[e], 4, e == 0 ? 4 : 3);
+            } else if (pH) {
+                for (int k = 0; k < 4; ++k) bsH[e][k] = interStrength(*pH, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e));
+            }
+        }
 
         auto indices = [&](int pAddr, bool chroma, int& indexA, int& indexB) {
             int qpP = filterQp(pAddr < 0 ? q : states[pAddr]), qpQ = filterQp(q);
@@ -161,12 +200,12 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
         for (int e = 0; e < 4; ++e) {
             if (!any(bsV[e])) continue;
             indices(e == 0 ? left : -1, false, indexA, indexB);
-            filterEdge(yOrigin + 4 * e, 1, luma.stride, bsV[e], indexA, indexB, false);
+            filterEdgeLines<false>(yOrigin + 4 * e, 1, luma.stride, bsV[e], indexA, indexB);
         }
         for (int e = 0; e < 4; ++e) {
             if (!any(bsH[e])) continue;
             indices(e == 0 ? top : -1, false, indexA, indexB);
-            filterEdge(yOrigin + 4 * e * luma.stride, luma.stride, 1, bsH[e], indexA, indexB, false);
+            filterEdgeLines<false>(yOrigin + 4 * e * luma.stride, luma.stride, 1, bsH[e], indexA, indexB);
         }
         // Chroma edges 0 and 4 take the bS of luma edges 0 and 8.
         for (PlaneView* c : {&cb, &cr}) {
@@ -174,12 +213,12 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
             for (int e = 0; e < 4; e += 2) {
                 if (!any(bsV[e])) continue;
                 indices(e == 0 ? left : -1, true, indexA, indexB);
-                filterEdge(cOrigin + 2 * e, 1, c->stride, bsV[e], indexA, indexB, true);
+                filterEdgeLines<true>(cOrigin + 2 * e, 1, c->stride, bsV[e], indexA, indexB);
             }
             for (int e = 0; e < 4; e += 2) {
                 if (!any(bsH[e])) continue;
                 indices(e == 0 ? top : -1, true, indexA, indexB);
-                filterEdge(cOrigin + 2 * e * c->stride, c->stride, 1, bsH[e], indexA, indexB, true);
+                filterEdgeLines<true>(cOrigin + 2 * e * c->stride, c->stride, 1, bsH[e], indexA, indexB);
             }
         }
     }

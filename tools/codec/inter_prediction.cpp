@@ -41,8 +41,23 @@ struct Window {
         origin = copy + before * kWindow + before;
         stride = kWindow;
     }
-    int at(int x, int y) const { return origin[y * stride + x]; }
 };
+
+} // namespace
+
+namespace {
+
+// Six-tap half samples of w x h positions, each from six samples `step`
+// apart: out = Clip1((tap6 + 16) >> 5). Plain loops the compiler vectorises.
+void halfSamples(const std::uint8_t* src, int srcStride, int step, int w, int h, std::uint8_t* out, int outStride)
+{
+    for (int j = 0; j < h; ++j) {
+        const std::uint8_t* s = src + j * srcStride;
+        std::uint8_t* o = out + j * outStride;
+        for (int i = 0; i < w; ++i)
+            o[i] = clip1((tap6(s[i - 2 * step], s[i - step], s[i], s[i + step], s[i + 2 * step], s[i + 3 * step]) + 16) >> 5);
+    }
+}
 
 } // namespace
 
@@ -52,69 +67,94 @@ void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w
     const int xFrac = mv.x & 3, yFrac = mv.y & 3;
     // Full samples from -2 to w + 2 (and h + 2) around the block: 5 extra.
     const Window win(ref, x + (mv.x >> 2), y + (mv.y >> 2), 2, w + 3, h + 3);
+    const std::uint8_t* g = win.origin;
+    const int gs = win.stride;
     if (xFrac == 0 && yFrac == 0) {
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i) dst[j * dstStride + i] = static_cast<std::uint8_t>(win.at(i, j));
+        for (int j = 0; j < h; ++j) std::copy_n(g + j * gs, w, dst + j * dstStride);
         return;
     }
 
-    // The half-sample planes of Figure 8-4, each one sample larger than the
-    // block where a quarter position needs its right or lower neighbour:
-    // b (horizontal half) rows 0..h, h (vertical half) columns 0..w, j centre.
-    int bPlane[kMaxBlock + 1][kMaxBlock];
-    int hPlane[kMaxBlock][kMaxBlock + 1];
-    int jPlane[kMaxBlock][kMaxBlock];
-    const bool needB = xFrac != 0;
-    const bool needH = yFrac != 0;
-    const bool needJ = (xFrac == 2 && yFrac != 0) || (yFrac == 2 && xFrac != 0);
-    if (needB)
-        for (int j = 0; j <= h; ++j)
+    // The half-sample planes of Figure 8-4: b (horizontal half, one row more
+    // when the row below is needed), h (vertical half, one column more when
+    // the column right is needed) and the centre j.
+    std::uint8_t bPlane[(kMaxBlock + 1) * kMaxBlock];
+    std::uint8_t hPlane[kMaxBlock * (kMaxBlock + 1)];
+    std::uint8_t jPlane[kMaxBlock * kMaxBlock];
+    constexpr int bs = kMaxBlock, hs = kMaxBlock + 1, js = kMaxBlock;
+    if (xFrac != 0 && yFrac != 2) halfSamples(g, gs, 1, w, yFrac == 3 ? h + 1 : h, bPlane, bs);
+    if (yFrac != 0 && xFrac != 2) halfSamples(g, gs, gs, xFrac == 3 ? w + 1 : w, h, hPlane, hs);
+    if ((xFrac == 2 && yFrac != 0) || (yFrac == 2 && xFrac != 0)) {
+        // j1 from the unrounded horizontal intermediates b1 of rows -2..h+2
+        // (they fit 16 bits: -2550..10710).
+        std::int16_t b1[(kMaxBlock + 5) * kMaxBlock];
+        for (int j = 0; j < h + 5; ++j) {
+            const std::uint8_t* s = g + (j - 2) * gs;
             for (int i = 0; i < w; ++i)
-                bPlane[j][i] = clip1((tap6(win.at(i - 2, j), win.at(i - 1, j), win.at(i, j), win.at(i + 1, j),
-                                           win.at(i + 2, j), win.at(i + 3, j)) + 16) >> 5);
-    if (needH)
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i <= w; ++i)
-                hPlane[j][i] = clip1((tap6(win.at(i, j - 2), win.at(i, j - 1), win.at(i, j), win.at(i, j + 1),
-                                           win.at(i, j + 2), win.at(i, j + 3)) + 16) >> 5);
-    if (needJ) {
-        // j1 from the unrounded horizontal intermediates b1 of rows -2..h+2.
-        int b1[kMaxBlock + 5][kMaxBlock];
-        for (int j = 0; j < h + 5; ++j)
+                b1[j * kMaxBlock + i] = static_cast<std::int16_t>(tap6(s[i - 2], s[i - 1], s[i], s[i + 1], s[i + 2], s[i + 3]));
+        }
+        for (int j = 0; j < h; ++j) {
+            const std::int16_t* c = b1 + j * kMaxBlock;
             for (int i = 0; i < w; ++i)
-                b1[j][i] = tap6(win.at(i - 2, j - 2), win.at(i - 1, j - 2), win.at(i, j - 2), win.at(i + 1, j - 2),
-                                win.at(i + 2, j - 2), win.at(i + 3, j - 2));
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i)
-                jPlane[j][i] = clip1(
-                    (tap6(b1[j][i], b1[j + 1][i], b1[j + 2][i], b1[j + 3][i], b1[j + 4][i], b1[j + 5][i]) + 512) >> 10);
+                jPlane[j * js + i] = clip1((tap6(c[i], c[i + kMaxBlock], c[i + 2 * kMaxBlock], c[i + 3 * kMaxBlock],
+                                                 c[i + 4 * kMaxBlock], c[i + 5 * kMaxBlock]) + 512) >> 10);
+        }
     }
 
-    // Table 8-12: each position is a half-sample value or the rounded mean of two.
-    for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i) {
-            const int G = win.at(i, j);
-            int v = 0;
-            switch (yFrac * 4 + xFrac) {
-            case 1: v = (G + bPlane[j][i] + 1) >> 1; break;                             // a
-            case 2: v = bPlane[j][i]; break;                                            // b
-            case 3: v = (win.at(i + 1, j) + bPlane[j][i] + 1) >> 1; break;              // c
-            case 4: v = (G + hPlane[j][i] + 1) >> 1; break;                             // d
-            case 5: v = (bPlane[j][i] + hPlane[j][i] + 1) >> 1; break;                  // e
-            case 6: v = (bPlane[j][i] + jPlane[j][i] + 1) >> 1; break;                  // f
-            case 7: v = (bPlane[j][i] + hPlane[j][i + 1] + 1) >> 1; break;              // g
-            case 8: v = hPlane[j][i]; break;                                            // h
-            case 9: v = (hPlane[j][i] + jPlane[j][i] + 1) >> 1; break;                  // i
-            case 10: v = jPlane[j][i]; break;                                           // j
-            case 11: v = (jPlane[j][i] + hPlane[j][i + 1] + 1) >> 1; break;             // k
-            case 12: v = (win.at(i, j + 1) + hPlane[j][i] + 1) >> 1; break;             // n
-            case 13: v = (hPlane[j][i] + bPlane[j + 1][i] + 1) >> 1; break;             // p
-            case 14: v = (jPlane[j][i] + bPlane[j + 1][i] + 1) >> 1; break;             // q
-            case 15: v = (hPlane[j][i + 1] + bPlane[j + 1][i] + 1) >> 1; break;         // r
-            }
-            dst[j * dstStride + i] = static_cast<std::uint8_t>(v);
+    // Table 8-12: each position is one of these planes or the rounded mean of two.
+    const std::uint8_t* p1 = nullptr;
+    const std::uint8_t* p2 = nullptr;
+    int s1 = 0, s2 = 0;
+    switch (yFrac * 4 + xFrac) {
+    case 1: p1 = g, s1 = gs, p2 = bPlane, s2 = bs; break;                    // a = (G + b + 1) >> 1
+    case 2: p1 = bPlane, s1 = bs; break;                                    // b
+    case 3: p1 = g + 1, s1 = gs, p2 = bPlane, s2 = bs; break;                // c = (H + b + 1) >> 1
+    case 4: p1 = g, s1 = gs, p2 = hPlane, s2 = hs; break;                    // d = (G + h + 1) >> 1
+    case 5: p1 = bPlane, s1 = bs, p2 = hPlane, s2 = hs; break;               // e = (b + h + 1) >> 1
+    case 6: p1 = bPlane, s1 = bs, p2 = jPlane, s2 = js; break;               // f = (b + j + 1) >> 1
+    case 7: p1 = bPlane, s1 = bs, p2 = hPlane + 1, s2 = hs; break;           // g = (b + m + 1) >> 1
+    case 8: p1 = hPlane, s1 = hs; break;                                    // h
+    case 9: p1 = hPlane, s1 = hs, p2 = jPlane, s2 = js; break;               // i = (h + j + 1) >> 1
+    case 10: p1 = jPlane, s1 = js; break;                                   // j
+    case 11: p1 = jPlane, s1 = js, p2 = hPlane + 1, s2 = hs; break;          // k = (j + m + 1) >> 1
+    case 12: p1 = g + gs, s1 = gs, p2 = hPlane, s2 = hs; break;              // n = (M + h + 1) >> 1
+    case 13: p1 = hPlane, s1 = hs, p2 = bPlane + bs, s2 = bs; break;         // p = (h + s + 1) >> 1
+    case 14: p1 = jPlane, s1 = js, p2 = bPlane + bs, s2 = bs; break;         // q = (j + s + 1) >> 1
+    case 15: p1 = hPlane + 1, s1 = hs, p2 = bPlane + bs, s2 = bs; break;     // r = (m + s + 1) >> 1
+    }
+    for (int j = 0; j < h; ++j) {
+        const std::uint8_t* a = p1 + j * s1;
+        std::uint8_t* o = dst + j * dstStride;
+        if (p2 == nullptr) {
+            std::copy_n(a, w, o);
+        } else {
+            const std::uint8_t* b = p2 + j * s2;
+            for (int i = 0; i < w; ++i) o[i] = static_cast<std::uint8_t>((a[i] + b[i] + 1) >> 1);
         }
+    }
 }
+
+namespace {
+
+// W > 0: a block width known at compile time; 0: any width w.
+template <int W>
+void chromaRows(const std::uint8_t* src, int srcStride, int w, int h, int xFrac, int yFrac, std::uint8_t* dst,
+                int dstStride)
+{
+    if constexpr (W > 0) w = W;
+    // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
+    const std::uint16_t wA = static_cast<std::uint16_t>((8 - xFrac) * (8 - yFrac)), wB = static_cast<std::uint16_t>(xFrac * (8 - yFrac));
+    const std::uint16_t wC = static_cast<std::uint16_t>((8 - xFrac) * yFrac), wD = static_cast<std::uint16_t>(xFrac * yFrac);
+    for (int j = 0; j < h; ++j) {
+        const std::uint8_t* s0 = src + j * srcStride;
+        const std::uint8_t* s1 = s0 + srcStride;
+        std::uint8_t* o = dst + j * dstStride;
+        for (int i = 0; i < w; ++i)
+            o[i] = static_cast<std::uint8_t>(
+                static_cast<std::uint16_t>(wA * s0[i] + wB * s0[i + 1] + wC * s1[i] + wD * s1[i + 1] + 32) >> 6);
+    }
+}
+
+} // namespace
 
 void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
                    int dstStride)
@@ -122,11 +162,16 @@ void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int
     // Clause 8.4.2.2.2 with mvCLX = mvLX (frames, 4:2:0).
     const int xFrac = mv.x & 7, yFrac = mv.y & 7;
     const Window win(ref, x + (mv.x >> 3), y + (mv.y >> 3), 0, w + 1, h + 1);
-    const int wA = (8 - xFrac) * (8 - yFrac), wB = xFrac * (8 - yFrac), wC = (8 - xFrac) * yFrac, wD = xFrac * yFrac;
-    for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i)
-            dst[j * dstStride + i] = static_cast<std::uint8_t>(
-                (wA * win.at(i, j) + wB * win.at(i + 1, j) + wC * win.at(i, j + 1) + wD * win.at(i + 1, j + 1) + 32) >> 6);
+    if (xFrac == 0 && yFrac == 0) {
+        for (int j = 0; j < h; ++j) std::copy_n(win.origin + j * win.stride, w, dst + j * dstStride);
+        return;
+    }
+    switch (w) {
+    case 8: chromaRows<8>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    case 4: chromaRows<4>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    case 2: chromaRows<2>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    default: chromaRows<0>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    }
 }
 
 void predictPartition(const Picture& ref, int x, int y, int w, int h, MotionVector mv, Picture& dst)

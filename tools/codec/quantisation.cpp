@@ -1,6 +1,7 @@
 #include "tools/codec/quantisation.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 namespace kestrune::codec {
@@ -20,6 +21,14 @@ constexpr int positionClass(int idx)
     int i = idx / 4, j = idx % 4;
     return (i % 2 == 0 && j % 2 == 0) ? 0 : (i % 2 == 1 && j % 2 == 1) ? 1 : 2;
 }
+
+// normAdjust per raster position for each qP % 6.
+constexpr auto kLevelScale = [] {
+    std::array<std::array<std::int32_t, 16>, 6> t{};
+    for (int m = 0; m < 6; ++m)
+        for (int k = 0; k < 16; ++k) t[static_cast<std::size_t>(m)][static_cast<std::size_t>(k)] = kNormAdjust[m][positionClass(k)];
+    return t;
+}();
 
 constexpr std::int32_t clamp16(std::int64_t v)
 {
@@ -48,10 +57,10 @@ void dequantise4x4(std::int32_t block[16], int qp, bool separateDc)
 {
     // With flat LevelScale4x4 = 16 * normAdjust both branches of clause
     // 8.5.12.1 reduce to c * normAdjust << (qP / 6).
-    const int* v = kNormAdjust[qp % 6];
-    int shift = qp / 6;
+    const auto& v = kLevelScale[static_cast<std::size_t>(qp % 6)];
+    const int shift = qp / 6;
     for (int k = separateDc ? 1 : 0; k < 16; ++k)
-        block[k] = clamp16((static_cast<std::int64_t>(block[k]) * v[positionClass(k)]) << shift);
+        block[k] = clamp16((static_cast<std::int64_t>(block[k]) * v[static_cast<std::size_t>(k)]) << shift);
 }
 
 void dequantiseLumaDc(std::int32_t dc[16], int qp)

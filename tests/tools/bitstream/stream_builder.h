@@ -1,5 +1,6 @@
 #pragma once
 // Hand-made H.264 syntax for tests: builders of SPS, PPS and slice NAL units with the fields tests care about.
+#include <cmath>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -121,6 +122,7 @@ struct PpsFields {
     int num_slice_groups_minus1 = 0;
     int slice_group_map_type = 0;
     int pic_size_in_map_units_minus1 = 98;  // map type 6
+    int slice_group_change_rate_minus1 = 4;  // map types 3 to 5
     bool redundant_pic_cnt_present = false;
     bool deblocking_control = true;
     bool transform_8x8 = false;
@@ -149,7 +151,7 @@ inline std::vector<std::uint8_t> ppsRbsp(const PpsFields& f)
             break;
         case 3: case 4: case 5:
             w.flag(true);
-            w.ue(4);
+            w.ue(static_cast<std::uint64_t>(f.slice_group_change_rate_minus1));
             break;
         case 6: {
             int bits = 0;
@@ -194,6 +196,7 @@ struct SliceFields {
     int redundant_pic_cnt = 0;
     int slice_data_bytes = 8;
     int slice_id = -1;  // written (data partition A) when not negative
+    std::uint64_t slice_group_change_cycle = 0;  // written for slice group map types 3 to 5
 };
 
 // Writes a slice header for the parameter sets made with the fields above
@@ -243,6 +246,12 @@ inline std::vector<std::uint8_t> sliceRbsp(const SliceFields& f, const SpsFields
         w.ue(0);
         w.se(0);
         w.se(0);
+    }
+    if (pps.num_slice_groups_minus1 > 0 && pps.slice_group_map_type >= 3 && pps.slice_group_map_type <= 5) {
+        // Ceil(Log2(PicSizeInMapUnits / SliceGroupChangeRate + 1)), exact division (7.4.3).
+        const double mapUnits = double(sps.width_mbs) * sps.height_map_units;
+        const double ratio = mapUnits / (pps.slice_group_change_rate_minus1 + 1) + 1;
+        w.u(static_cast<int>(std::ceil(std::log2(ratio))), f.slice_group_change_cycle);
     }
     if (f.slice_id >= 0) w.ue(static_cast<std::uint64_t>(f.slice_id));
     for (int i = 0; i < f.slice_data_bytes; ++i) w.u(8, 0xA5);

@@ -1,6 +1,8 @@
 #include "tools/bitstream/nal_parser.h"
 #include "tests/tools/bitstream/stream_builder.h"
 
+#include <bit>
+#include <string>
 #include <gtest/gtest.h>
 
 using namespace kestrune::h264;
@@ -210,6 +212,46 @@ TEST(NalParser, SliceHeaderFieldsDependOnTheParameterSets)
         EXPECT_TRUE(p.slice->bottom_field_flag);
         EXPECT_EQ(p.slice->redundant_pic_cnt, 2u);
         EXPECT_EQ(p.slice->slice_qp_delta, 2);
+    }
+}
+
+TEST(NalParser, SliceGroupChangeCycleTakesItsWidthFromMapUnitsAndChangeRate)
+{
+    // Ratios of map units to change rate on both sides of a power of two,
+    // where an off-by-one width first shows.
+    const struct { int widthMbs, heightMapUnits, rateMinus1; } cases[] = {
+        {1, 1, 0}, {11, 9, 0}, {11, 9, 4}, {11, 9, 32}, {11, 9, 98}, {11, 9, 99}, {11, 9, 48},
+        {8, 8, 0}, {8, 8, 20}, {8, 8, 62}, {8, 8, 63}, {120, 68, 6}, {120, 68, 8159}};
+    for (const auto& c : cases) {
+        for (int mapType = 3; mapType <= 5; ++mapType) {
+            t::SpsFields spsFields;
+            spsFields.width_mbs = c.widthMbs;
+            spsFields.height_map_units = c.heightMapUnits;
+            t::PpsFields ppsFields;
+            ppsFields.num_slice_groups_minus1 = 1;
+            ppsFields.slice_group_map_type = mapType;
+            ppsFields.slice_group_change_rate_minus1 = c.rateMinus1;
+            const int mapUnits = c.widthMbs * c.heightMapUnits;
+            const int rate = c.rateMinus1 + 1;
+            const std::uint64_t largest = static_cast<std::uint64_t>((mapUnits + rate - 1) / rate);
+            for (const std::uint64_t cycle : {std::uint64_t{1}, largest}) {
+                NalParser parser;
+                ASSERT_TRUE(parser.parse(spsNal(spsFields)).status.ok());
+                ASSERT_TRUE(parser.parse(ppsNal(ppsFields)).status.ok());
+                t::SliceFields s;
+                s.slice_group_change_cycle = cycle;
+                s.slice_data_bytes = 0;
+                const auto unit = sliceNal(s, spsFields, ppsFields);
+                const ParsedNal p = parser.parse(unit);
+                const std::string where = std::to_string(mapUnits) + " map units, rate " + std::to_string(rate) +
+                                          ", type " + std::to_string(mapType) + ", cycle " + std::to_string(cycle);
+                ASSERT_TRUE(p.status.ok()) << where << ": " << p.status.message;
+                EXPECT_EQ(p.slice->slice_group_change_cycle, cycle) << where;
+                // The header ends where the RBSP's stop bit begins.
+                const int trailingBits = std::countr_zero(unsigned(unit.back())) + 1;
+                EXPECT_EQ(p.slice->headerBits, (unit.size() - 1) * 8 - trailingBits) << where;
+            }
+        }
     }
 }
 

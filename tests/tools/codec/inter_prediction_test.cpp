@@ -2,6 +2,7 @@
 // prediction (clause 8.4.1): hand-worked values and edge clamping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
@@ -92,6 +93,58 @@ TEST(InterPredictionTest, ReferencesOutsideThePictureRepeatTheEdgeSamples)
     // Far outside, every sample is the corner's.
     auto far = luma4x4(plain, 0, 0, -4000, -4001);
     for (auto s : far) EXPECT_EQ(s, ref[0]);
+}
+
+// Clause 8.4.2.2.1 sample by sample, written as the standard states it
+// (Figure 8-4 names, Table 8-12), for the optimised kernel to match.
+int referenceLumaSample(const ConstPlaneView& ref, int xInt, int yInt, int xFrac, int yFrac)
+{
+    auto G = [&](int dx, int dy) {
+        return static_cast<int>(ref.at(std::clamp(xInt + dx, 0, ref.width - 1), std::clamp(yInt + dy, 0, ref.height - 1)));
+    };
+    auto clip = [](int v) { return std::clamp(v, 0, 255); };
+    auto tap = [](int e, int f, int g, int h, int i, int j) { return e - 5 * f + 20 * g + 20 * h - 5 * i + j; };
+    auto b1At = [&](int dx, int dy) { return tap(G(dx - 2, dy), G(dx - 1, dy), G(dx, dy), G(dx + 1, dy), G(dx + 2, dy), G(dx + 3, dy)); };
+    auto h1At = [&](int dx, int dy) { return tap(G(dx, dy - 2), G(dx, dy - 1), G(dx, dy), G(dx, dy + 1), G(dx, dy + 2), G(dx, dy + 3)); };
+    const int b = clip((b1At(0, 0) + 16) >> 5), h = clip((h1At(0, 0) + 16) >> 5);
+    const int s = clip((b1At(0, 1) + 16) >> 5), m = clip((h1At(1, 0) + 16) >> 5);
+    const int j1 = tap(b1At(0, -2), b1At(0, -1), b1At(0, 0), b1At(0, 1), b1At(0, 2), b1At(0, 3));
+    const int j = clip((j1 + 512) >> 10);
+    const int table[4][4] = {
+        // [yFrac][xFrac]
+        {G(0, 0), (G(0, 0) + b + 1) >> 1, b, (G(1, 0) + b + 1) >> 1},
+        {(G(0, 0) + h + 1) >> 1, (b + h + 1) >> 1, (b + j + 1) >> 1, (b + m + 1) >> 1},
+        {h, (h + j + 1) >> 1, j, (j + m + 1) >> 1},
+        {(G(0, 1) + h + 1) >> 1, (h + s + 1) >> 1, (j + s + 1) >> 1, (m + s + 1) >> 1},
+    };
+    return table[yFrac][xFrac];
+}
+
+TEST(InterPredictionTest, LumaMatchesTheStandardsEquationsEverywhere)
+{
+    const int w = 48, hgt = 32;
+    std::mt19937 rng(21);
+    std::uniform_int_distribution<int> sample(0, 255);
+    std::vector<std::uint8_t> ref(w * hgt);
+    for (auto& s : ref) s = static_cast<std::uint8_t>(sample(rng));
+    ConstPlaneView plane{ref.data(), w, hgt, w};
+    std::uniform_int_distribution<int> vec(-4 * 24, 4 * 24);
+    const int sizes[][2] = {{16, 16}, {16, 8}, {8, 16}, {8, 8}, {8, 4}, {4, 8}, {4, 4}};
+    for (int trial = 0; trial < 700; ++trial) {
+        const int bw = sizes[trial % 7][0], bh = sizes[trial % 7][1];
+        const int x = 4 * static_cast<int>(rng() % static_cast<unsigned>((w - bw) / 4 + 1));
+        const int y = 4 * static_cast<int>(rng() % static_cast<unsigned>((hgt - bh) / 4 + 1));
+        // Every fractional position in turn, integer parts at random.
+        const MotionVector mv{static_cast<std::int16_t>(vec(rng) / 4 * 4 + trial % 4),
+                              static_cast<std::int16_t>(vec(rng) / 4 * 4 + (trial / 4) % 4)};
+        std::array<std::uint8_t, 256> got{};
+        predictLuma(plane, x, y, mv, bw, bh, got.data(), 16);
+        for (int j = 0; j < bh; ++j)
+            for (int i = 0; i < bw; ++i)
+                ASSERT_EQ(got[static_cast<std::size_t>(j * 16 + i)],
+                          referenceLumaSample(plane, x + i + (mv.x >> 2), y + j + (mv.y >> 2), mv.x & 3, mv.y & 3))
+                    << "trial " << trial << " mv " << mv.x << "," << mv.y << " at " << i << "," << j;
+    }
 }
 
 TEST(InterPredictionTest, ChromaIsBilinearInEighthSamples)
