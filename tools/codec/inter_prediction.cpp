@@ -135,9 +135,12 @@ void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w
 
 namespace {
 
-template <int w>
-void chromaRows(const std::uint8_t* src, int srcStride, int h, int xFrac, int yFrac, std::uint8_t* dst, int dstStride)
+// W > 0: a block width known at compile time; 0: any width w.
+template <int W>
+void chromaRows(const std::uint8_t* src, int srcStride, int w, int h, int xFrac, int yFrac, std::uint8_t* dst,
+                int dstStride)
 {
+    if constexpr (W > 0) w = W;
     // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
     const std::uint16_t wA = static_cast<std::uint16_t>((8 - xFrac) * (8 - yFrac)), wB = static_cast<std::uint16_t>(xFrac * (8 - yFrac));
     const std::uint16_t wC = static_cast<std::uint16_t>((8 - xFrac) * yFrac), wD = static_cast<std::uint16_t>(xFrac * yFrac);
@@ -164,9 +167,10 @@ void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int
         return;
     }
     switch (w) {
-    case 8: chromaRows<8>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride); break;
-    case 4: chromaRows<4>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride); break;
-    default: chromaRows<2>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride); break;
+    case 8: chromaRows<8>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    case 4: chromaRows<4>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    case 2: chromaRows<2>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+    default: chromaRows<0>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
     }
 }
 

@@ -191,8 +191,21 @@ EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args)
             continue;
         }
         if (arg == "--slice-groups") {
-            // Reject before anything else: silently dropping FMO would mislead the experiment.
-            throw OptionError("slice groups (--slice-groups, FMO) are not supported by this encoder");
+            const std::string_view text = value();
+            const auto number = parseInteger(text);
+            // Silently coding fewer groups than asked would mislead the experiment.
+            if (!number || (*number != 1 && (*number < 2 || *number > 8)))
+                throw OptionError("--slice-groups must be 2..8 (or 1 for no slice groups), not " + quoted(text));
+            options.sliceGroups = *number;
+            continue;
+        }
+        if (arg == "--slice-group-map-type") {
+            const std::string_view text = value();
+            const auto number = parseInteger(text);
+            if (!number || *number < 0 || *number > 6)
+                throw OptionError("--slice-group-map-type must be 0..6, not " + quoted(text));
+            options.sliceGroupMapType = *number;
+            continue;
         }
         if (arg == "--me") {
             const std::string_view method = value();
@@ -241,6 +254,11 @@ EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args)
         throw OptionError("no picture size given: write WIDTHxHEIGHT after the input file name");
     if (const std::string error = frameSizeError(*options.size); !error.empty()) throw OptionError(error);
     if (options.output.empty()) throw OptionError("no output file given (-o FILE)");
+    if (options.sliceGroups > 0 && (options.slices > 0 || options.maxSliceSize > 0))
+        throw OptionError("--slices and --max-slicesize cannot be combined with --slice-groups (one slice per slice group)");
+    if (options.sliceGroups > 0 && options.motionEstimation != "dia" && options.motionEstimation != "hex"
+        && options.motionEstimation != "umh")
+        throw OptionError("--me must be dia, hex or umh with --slice-groups, not " + quoted(options.motionEstimation));
     return options;
 }
 
@@ -254,7 +272,11 @@ Without WIDTHxHEIGHT the size is taken from the input's file name (foo_176x144.y
 Rate control (the last one given applies; default --crf 23):
   --bitrate N          average bitrate in kbit/s
   --qp N               constant quantizer 0..51 (0 is lossless)
-  --crf N              constant rate factor 0..51
+  --crf N              constant rate factor 0..51 (with --slice-groups: P
+                       pictures at QP N, one step up for each doubling of the
+                       picture's motion-compensated difference against the
+                       running average (at most +3), one down for each halving
+                       (at most -2); I pictures at N-3)
 Frames:
   --min-keyint N       minimum GOP length (0: automatic) [auto]
   --keyint N           maximum GOP length, or "infinite" [250]
@@ -264,15 +286,24 @@ Frames:
 Slices:
   --slices N           N slices per picture
   --max-slicesize N    at most N bytes per slice NAL unit
-  --slice-groups N     FMO; not supported by this encoder (refused)
+  --slice-groups N     FMO: N = 2..8 slice groups, one slice (one NAL unit)
+                       each per picture, coded by our own Baseline encoder;
+                       1 = that encoder without slice groups
+  --slice-group-map-type T    with --slice-groups: 0 interleaved runs of one
+                       macroblock row, 1 dispersed (default), 2 nested boxes
+                       around the centre, 3 box-out, 4 raster, 5 wipe (3-5:
+                       2 groups, group 0 grows by one row's worth of
+                       macroblocks per picture), 6 explicit 2x2-macroblock squares
 Analysis:
   --me dia|hex|umh|esa|tesa   integer motion search method [hex]
+                       (dia, hex and umh with --slice-groups)
   --merange N          motion search range 4..1024 [16]
   --no-chroma-me       no chroma in motion estimation
   --ref N              reference frames 1..16 [3]
   --mixed-refs, --no-mixed-refs   one reference per partition or per macroblock [on]
   --partitions all|none|NAMES     i8x8, i4x4, p8x8, p4x4, written back to back
-                       or separated by commas [i8x8,i4x4,p8x8]
+                       or separated by commas [i8x8,i4x4,p8x8]; with
+                       --slice-groups i8x8 is ignored (not in Baseline)
 Report:
   --no-psnr, --no-ssim do not compute PSNR / SSIM
   -o, --output FILE    output stream (written under a temporary name, then renamed)

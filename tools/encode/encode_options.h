@@ -53,6 +53,10 @@ struct EncodeOptions {
     bool mixedRefs = true;
     int meRange = 16;
     Partitions partitions;
+    // Our own Baseline encoder instead of libx264: 0 = not asked for,
+    // 1 = plain Baseline, 2..8 = that many slice groups (FMO).
+    int sliceGroups = 0;
+    int sliceGroupMapType = 1;  // slice_group_map_type 0..6
     std::string input;
     std::string output;
     std::optional<FrameSize> size;  // absent: taken from the input's file name

@@ -1,5 +1,6 @@
 // kestrune-encode: the workbench's H.264 encoder (run by the window as x264.exe).
 #include "tools/common/tool_front_end.h"
+#include "tools/encode/baseline_run.h"
 #include "tools/encode/encode_options.h"
 #include "tools/encode/encode_report.h"
 #include "tools/encode/encoder.h"
@@ -31,7 +32,9 @@ int main(int argc, char** argv)
         return kestrune::kExitDone;
     }
     try {
-        const kestrune::EncodeResult result = kestrune::runEncode(options, console);
+        // Slice groups need our own encoder; libx264 has none.
+        const kestrune::EncodeResult result = options.sliceGroups > 0 ? kestrune::runBaselineEncode(options, console)
+                                                                      : kestrune::runEncode(options, console);
         std::fflush(stderr);
         std::printf("%s\n", kestrune::finalLine(result.frames, result.seconds, result.bytes, options.fps).c_str());
         return kestrune::kExitDone;

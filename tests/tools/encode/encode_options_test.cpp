@@ -93,8 +93,14 @@ TEST(EncodeOptionsTest, BadOptionsNameTheOptionAndTheValue)
     EXPECT_EQ(errorOf("--no-psnr=1 a.yuv -o b 16x16"), "option --no-psnr takes no value");
     EXPECT_EQ(errorOf("-x a.yuv -o b 16x16"), "unknown option '-x' (see --help)");
     EXPECT_EQ(errorOf("-o b"), "no input file given (see --help)");
-    EXPECT_THAT(errorOf("--slice-groups 4 a.yuv -o b 16x16"), HasSubstr("not supported by this encoder"));
-    EXPECT_THAT(errorOf("--slice-groups"), HasSubstr("not supported by this encoder"));
+    for (const char* groups : {"0", "9", "-2", "two"})
+        EXPECT_EQ(errorOf(std::string("--slice-groups ") + groups + " a.yuv -o b 16x16"),
+                  std::string("--slice-groups must be 2..8 (or 1 for no slice groups), not '") + groups + "'");
+    EXPECT_EQ(errorOf("--slice-group-map-type 7 a.yuv -o b 16x16"), "--slice-group-map-type must be 0..6, not '7'");
+    EXPECT_EQ(errorOf("--slice-groups 4 --slices 2 a.yuv -o b 16x16"),
+              "--slices and --max-slicesize cannot be combined with --slice-groups (one slice per slice group)");
+    EXPECT_EQ(errorOf("--slice-groups 4 --me esa a.yuv -o b 16x16"), "--me must be dia, hex or umh with --slice-groups, not 'esa'");
+    EXPECT_EQ(errorOf("--slice-groups"), "option --slice-groups needs a value");
 }
 
 TEST(EncodeOptionsTest, HelpNeedsNothingElse)

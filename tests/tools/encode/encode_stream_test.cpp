@@ -242,6 +242,66 @@ TEST(EncodeInterruptTest, InterruptedRunLeavesNoOutputBehind)
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"long.yuv"});
 }
 
+// The window's line with "Use FMO Type 1" checked: no --slices, --slice-groups N.
+std::vector<std::string> windowFmoLine(const std::string& groups)
+{
+    std::vector<std::string> line;
+    for (std::size_t i = 0; i < kWindowDefaults.size(); ++i) {
+        if (kWindowDefaults[i] == "--slices") {
+            line.insert(line.end(), {"--slice-groups", groups});
+            ++i;
+            continue;
+        }
+        line.push_back(kWindowDefaults[i]);
+    }
+    return line;
+}
+
+TEST_F(EncodeStreamTest, SliceGroupsGiveOneSliceNalUnitPerGroupAndPicture)
+{
+    for (const std::string groups : {"2", "4"}) {
+        const auto run = encode(windowFmoLine(groups));
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const probe::Stream s = stream();
+        const auto pictures = s.pictures();
+        ASSERT_EQ(pictures.size(), static_cast<std::size_t>(kFrames));
+        for (const auto& picture : pictures) {
+            ASSERT_EQ(picture.size(), static_cast<std::size_t>(std::stoi(groups)));
+            for (std::size_t k = 0; k < picture.size(); ++k) EXPECT_EQ(picture[k].first_mb_in_slice, k) << "dispersed groups start side by side";
+        }
+        EXPECT_EQ(s.nalUnits[0].nal_unit_type, 7);
+        EXPECT_THAT(run.err, HasSubstr("slice groups: " + groups + ", map type 1 (dispersed)"));
+        EXPECT_THAT(run.err, HasSubstr("profile Baseline"));
+        EXPECT_THAT(run.err, HasSubstr("frame I:"));
+        EXPECT_THAT(run.err, HasSubstr("frame P:"));
+        EXPECT_THAT(run.err, HasSubstr("SSIM Mean Y:"));
+        EXPECT_THAT(run.err, HasSubstr("PSNR Mean Y:"));
+        EXPECT_THAT(run.out, HasSubstr("encoded 30 frames"));
+        const std::string warning = "[warning]: --partitions i8x8 has no place in Baseline; encoding without it\n";
+        const std::size_t first = run.err.find(warning);
+        ASSERT_NE(first, std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find(warning, first + 1), std::string::npos) << "one warning, not one per picture";
+    }
+}
+
+TEST_F(EncodeStreamTest, SliceGroupPathHonoursQpKeyintAndNoPsnr)
+{
+    const auto run = encode({"--slice-groups", "1", "--qp", "31", "--keyint", "10", "--scenecut", "0", "--ref", "2",
+                             "--no-psnr", "--no-ssim", "--me", "umh", "--partitions", "all"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const probe::Stream s = stream();
+    const auto pictures = s.pictures();
+    ASSERT_EQ(pictures.size(), static_cast<std::size_t>(kFrames));
+    for (std::size_t n = 0; n < pictures.size(); ++n) {
+        ASSERT_EQ(pictures[n].size(), 1u);
+        EXPECT_EQ(pictures[n][0].nal_unit_type == 5, n % 10 == 0) << "picture " << n;
+        EXPECT_EQ(pictures[n][0].qp, n % 10 == 0 ? 28 : 31) << "picture " << n;
+    }
+    EXPECT_EQ(s.spsList.at(0).max_num_ref_frames, 2);
+    EXPECT_THAT(run.err, Not(HasSubstr("PSNR")));
+    EXPECT_THAT(run.err, Not(HasSubstr("SSIM")));
+}
+
 // Every failure: one line naming the problem, a non-zero exit, and the
 // output path untouched (an older stream there survives).
 struct BadRun {
@@ -289,7 +349,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"NoSize", {"in.yuv", "-o", "out.264"}, "no picture size given"},
         BadRun{"BadSize", {"in.yuv", "-o", "out.264", "176*144"}, "is not WIDTHxHEIGHT"},
         BadRun{"UnquotedBlankInPath", {"my", "in.yuv", "-o", "out.264", "176x144"}, "too many file names"},
-        BadRun{"SliceGroups", {"--slice-groups", "4", "in.yuv", "-o", "out.264", "176x144"}, "slice groups"},
+        BadRun{"NineSliceGroups", {"--slice-groups", "9", "in.yuv", "-o", "out.264", "176x144"}, "--slice-groups must be 2..8"},
         BadRun{"UnknownOption", {"--bframes", "3", "in.yuv", "-o", "out.264", "176x144"}, "unknown option '--bframes'"},
         BadRun{"NotAnInteger", {"--bitrate", "5OO", "in.yuv", "-o", "out.264", "176x144"}, "--bitrate needs an integer, not '5OO'"},
         BadRun{"QpOutOfRange", {"--qp", "52", "in.yuv", "-o", "out.264", "176x144"}, "--qp must be 0..51"},
