@@ -8,7 +8,8 @@ set(workbench_programs
   "kestrune-encode:x264.exe"
   "kestrune-decode:ffmpeg.exe"
   "kestrune-gilbert:gilbert.exe"
-  "kestrune-analyze:h264_analyze.exe")
+  "kestrune-analyze:h264_analyze.exe"
+  "kestrune-experiment:kestrune-experiment")
 
 set(copy_commands)
 set(copy_depends)

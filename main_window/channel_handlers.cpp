@@ -49,6 +49,7 @@ void TForm1::Button4Click()
     GilbertRun();
     if (!kestrune::writtenSince(before, kestrune::fileStamp(output)))
         return logSink().appendLines({kestrune::channelOutputNotWritten(output, before.exists)});
+    noteChannelRun(output, Edit11->text());
 
     if (!QFile::exists(u"gilbert.txt"_s)) return;
     kestrune::TextReader pattern(u"gilbert.txt"_s);

@@ -5,6 +5,7 @@
 #include "runner/command_file.h"
 #include "runner/decode_command.h"
 #include "runner/file_checks.h"
+#include "tools/quality/frame_loss_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,6 +43,7 @@ void TForm1::Button10Click()
     if (QFileInfo(scratch) != QFileInfo(QDir(state.startDirectory), output)) QFile::remove(scratch);
     kestrune::writeCommandFile(u"fbatch.bat"_s, command);
     FbatchRun();
+    QFile::remove(QString::fromStdString(kestrune::quality::frameLossPath(scratch.toStdString())));
 }
 
 void TForm1::moveDecodedOutput()
@@ -52,5 +54,6 @@ void TForm1::moveDecodedOutput()
     const auto result = kestrune::placeDecodedOutput(
         start.filePath(QString::fromUtf16(kestrune::kDecoderScratchFile)), start.absoluteFilePath(output));
     if (result.kind != kestrune::DecodedOutputResult::Placed)
-        prompts.message(kestrune::decodedOutputMessage(result, output));
+        return prompts.message(kestrune::decodedOutputMessage(result, output));
+    reportDecodeQuality(output);
 }

@@ -228,6 +228,7 @@ void TForm1::buildMenus()
     Options1 = menuBar()->addMenu(u"Options"_s);
     H264VideoPlayer1 = Options1->addAction(u"H.264 Video Player..."_s);
     YUVSequencePlayer1 = Options1->addAction(u"YUV Sequence Player..."_s);
+    buildViewMenu();
     Help1 = menuBar()->addMenu(u"Help"_s);
     About2 = Help1->addAction(u"About..."_s);
 

@@ -31,6 +31,7 @@ class RadioGroup;
 class UpDown;
 class TForm2;
 class TForm3;
+struct ResultsState;
 namespace kestrune {
 enum class PlayerRole;
 namespace testing {
@@ -55,6 +56,9 @@ struct TForm1Parts {
     QMenu* Options1;            // "Options"
     QAction* H264VideoPlayer1;  // Options > H.264 Video Player...
     QAction* YUVSequencePlayer1;  // Options > YUV Sequence Player...
+    QMenu* View1;               // "View": results beyond the designed window
+    QAction* QualityPlot1;      // View > Quality Plot...
+    QAction* Experiment1;       // View > Experiment...
     QMenu* Help1;               // "Help"
     QAction* About2;            // Help > About
     QMenu* PopupMenu1;          // the NAL unit map's popup
@@ -263,6 +267,12 @@ public:
     // The player dialog's OK: store the path of its role and save both.
     void storePlayerPath(kestrune::PlayerRole role, const QString& path);
 
+    // --- results: quality after Decode, plot, experiments (results_handlers.cpp)
+    void QualityPlot1Click();   // View > Quality Plot...: the plot of the last decodes
+    void Experiment1Click();    // View > Experiment...: repeated channel runs
+    void reportDecodeQuality(const QString& output);  // after a decode placed its output
+    void noteChannelRun(const QString& output, const QString& lossRate);  // after Apply wrote its output
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -270,8 +280,10 @@ private:
     friend struct kestrune::testing::WindowParts;
 
     std::unique_ptr<kestrune::LogSink> logSink_;
+    std::shared_ptr<ResultsState> results_;  // shared_ptr: deleted where its type is known
 
     void buildMenus();
+    void buildViewMenu();
     void buildEncoderGroup();
     void buildChannelGroup();
     void buildDecoderGroup();

@@ -18,6 +18,15 @@ GilbertCommandResult gilbertCommand(int nalUnitCount, const QString& streamPath,
             {}};
 }
 
+GilbertCommandResult seededGilbertCommand(int nalUnitCount, const QString& streamPath, const QString& lossRate,
+                                          const QString& burstLength, quint32 seed)
+{
+    GilbertCommandResult result = gilbertCommand(nalUnitCount, streamPath, lossRate, burstLength);
+    if (result.ok())
+        result.command.replace(u" gilbert.txt >"_s, u" gilbert.txt "_s + QString::number(seed) + u" >"_s);
+    return result;
+}
+
 QString applyLossCommand(const QString& streamPath, int nalUnitCount, const QString& outputPath)
 {
     return u"h264_analyze.exe "_s + commandLinePath(streamPath) + u" 1 gilbert.txt "_s

@@ -19,6 +19,12 @@ struct GilbertCommandResult {
 GilbertCommandResult gilbertCommand(int nalUnitCount, const QString& streamPath, const QString& lossRate,
                                     const QString& burstLength);
 
+// The same command with SEED after the pattern file, so a draw can be
+// repeated: "Gilbert.exe RATE BURST COUNT gilbert.txt SEED >gilout.txt 2>&1".
+// The window's Apply never passes one.
+GilbertCommandResult seededGilbertCommand(int nalUnitCount, const QString& streamPath, const QString& lossRate,
+                                          const QString& burstLength, quint32 seed);
+
 // The analyzer's apply-loss command: it writes the channel output without
 // the NAL units that gilbert.txt marks lost, never dropping a NAL unit
 // numbered at or above its count argument (NAL unit count - 1).

@@ -67,7 +67,8 @@ TEST_F(DecodeRun, DecodesIntoScratchAndReplacesThePreviousOutput)
     EXPECT_EQ(readFile(at(u"out_176x144.yuv"_s)), "new frames");
     EXPECT_FALSE(QFile::exists(at(u"tmp.yuv"_s)));
     EXPECT_FALSE(QFile::exists(at(u"fbatch.bat"_s)));
-    EXPECT_EQ(ui(form).Memo1->toPlainText(), u"Please wait until decoding is completed.....\ndecoder report\n"_s);
+    EXPECT_EQ(ui(form).Memo1->toPlainText(), u"Please wait until decoding is completed.....\ndecoder report\n\n"
+                                             u"No quality measured: no Input YUV File is given to compare with."_s);
 }
 
 TEST_F(DecodeRun, OutputInAnotherDirectoryReceivesTheDecodedFile)

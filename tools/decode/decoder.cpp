@@ -137,6 +137,7 @@ struct ConcealingDecoder::State {
     struct Decoded {
         FramePtr frame;
         int missingBefore = 0;
+        FrameLoss loss;
     };
 
     ConcealmentSettings settings;
@@ -173,22 +174,28 @@ struct ConcealingDecoder::State {
             if (lastOutput.empty()) return; // nothing decoded yet: filled in once the size is known
             writer(lastOutput);
             ++report.framesWritten;
+            report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
         }
     }
 
-    void output(const AVFrame* frame, int missingBefore)
+    int wholeFrameMacroblocks() const { return ((report.width + 15) / 16) * ((report.height + 15) / 16); }
+
+    void output(const AVFrame* frame, int missingBefore, FrameLoss loss)
     {
         if (lastOutput.empty() && missingBefore > 0) {
             // Pictures lost before the first decodable one: mid-grey frames of its size.
             const std::size_t w = std::size_t(frame->width), h = std::size_t(frame->height);
             lastOutput.assign(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128);
+            report.width = frame->width;
+            report.height = frame->height;
         }
         writeRepeats(missingBefore);
         packFrame(frame, lastOutput);
-        writer(lastOutput);
-        ++report.framesWritten;
         report.width = frame->width;
         report.height = frame->height;
+        writer(lastOutput);
+        ++report.framesWritten;
+        report.frameLoss.push_back(loss);
     }
 
     void outputReady(std::vector<FramePtr>& frames)
@@ -198,10 +205,11 @@ struct ConcealingDecoder::State {
             if (it == pending.end()) continue; // not one of ours (never expected)
             // Everything decoded earlier that the decoder skipped goes out first.
             while (pending.begin() != it) {
-                output(pending.begin()->second.frame.get(), pending.begin()->second.missingBefore);
+                output(pending.begin()->second.frame.get(), pending.begin()->second.missingBefore,
+                       pending.begin()->second.loss);
                 pending.erase(pending.begin());
             }
-            output(frame.get(), it->second.missingBefore);
+            output(frame.get(), it->second.missingBefore, it->second.loss);
             pending.erase(it);
         }
     }
@@ -263,15 +271,17 @@ struct ConcealingDecoder::State {
             counts.total += (long long)grid.states.size();
             const int lost = grid.count(MbState::Lost);
             counts.lost += lost;
+            FrameLoss frameLoss{lost, 0};
             MotionField field = exportedField(ready, number, grid);
             if (lost > 0) {
                 conceal(current.get(), unit, grid, field);
-                counts.concealed += grid.count(MbState::Concealed);
+                frameLoss.concealed = grid.count(MbState::Concealed);
+                counts.concealed += frameLoss.concealed;
             }
             previousField = std::move(field);
             ++report.picturesDecoded;
             report.picturesLost += missing;
-            pending[number] = {referenceTo(current.get()), missing};
+            pending[number] = {referenceTo(current.get()), missing, frameLoss};
             missing = 0;
             previous = std::move(current);
         }
@@ -284,7 +294,7 @@ struct ConcealingDecoder::State {
         avcodec_send_packet(codec.get(), nullptr);
         std::vector<FramePtr> ready = receiveAll(codec.get());
         outputReady(ready);
-        for (auto& [number, decoded] : pending) output(decoded.frame.get(), decoded.missingBefore);
+        for (auto& [number, decoded] : pending) output(decoded.frame.get(), decoded.missingBefore, decoded.loss);
         pending.clear();
         report.picturesLost += missing;
         writeRepeats(missing);

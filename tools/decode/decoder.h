@@ -20,6 +20,14 @@ struct MacroblockCounts {
     long long concealed = 0;
 };
 
+// Macroblocks of one output frame that the stream did not deliver, and how
+// many of them a concealment method filled; a repeated frame counts every
+// macroblock as lost and concealed (by the repeat).
+struct FrameLoss {
+    int lost = 0;
+    int concealed = 0;
+};
+
 struct DecodeReport {
     int accessUnits = 0;
     int picturesDecoded = 0;
@@ -30,6 +38,7 @@ struct DecodeReport {
     MacroblockCounts intra;   // I pictures
     MacroblockCounts inter;   // P pictures
     MacroblockCounts bidir;   // B pictures (concealed like P pictures)
+    std::vector<FrameLoss> frameLoss; // one per frame written, in output order
 };
 
 // Receives each output frame: planar Y, U, V of the cropped size, contiguous.

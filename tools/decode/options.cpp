@@ -26,7 +26,8 @@ const char* decodeUsage()
            "Integers are decimal with an optional sign, or hexadecimal after $, x or 0x.\n"
            "A picture lost completely is output as a copy of the previous output picture.\n"
            "The report on standard output lists pictures decoded, lost and repeated, and\n"
-           "macroblocks lost and concealed per picture type.\n";
+           "macroblocks lost and concealed per picture type. Beside OUTPUT, OUTPUT.mbloss\n"
+           "holds \"WIDTHxHEIGHT FRAMES\" and then \"LOST CONCEALED\" macroblocks per frame.\n";
 }
 
 ParsedOptions parseDecodeOptions(const std::vector<std::string_view>& arguments)

@@ -2,6 +2,7 @@
 
 #include "tools/common/atomic_output.h"
 #include "tools/decode/access_unit_reader.h"
+#include "tools/quality/frame_loss_file.h"
 
 #include <chrono>
 #include <cstdio>
@@ -9,6 +10,21 @@
 #include <stdexcept>
 
 namespace kestrune::decode {
+namespace {
+
+// The per-frame loss file is an extra for quality reports: failing to write
+// it never fails the decode.
+void writeFrameLoss(const std::string& path, const DecodeReport& report)
+{
+    quality::FrameLossFile file{report.width, report.height, {}};
+    for (const FrameLoss& f : report.frameLoss) file.frames.push_back({f.lost, f.concealed});
+    const std::string text = quality::formatFrameLoss(file);
+    AtomicOutput out{std::filesystem::path(path)};
+    if (!out.ok() || !out.write(text.data(), text.size()) || !out.commit())
+        std::fprintf(stderr, "warning: %s\n", out.error().c_str());
+}
+
+} // namespace
 
 RunResult runDecode(const DecodeOptions& options, const std::function<void(std::uint64_t, std::uint64_t)>& progress)
 {
@@ -18,6 +34,10 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     const std::uint64_t total = std::filesystem::file_size(options.input, sizeError);
     AccessUnitReader reader{std::filesystem::path(options.input)};
     if (!reader.isOpen()) throw std::runtime_error(reader.error().empty() ? "cannot open " + options.input : reader.error());
+
+    // A loss file left by an earlier run must never describe this run's output.
+    const std::string lossPath = quality::frameLossPath(options.output);
+    std::filesystem::remove(lossPath, sizeError);
 
     AtomicOutput output{std::filesystem::path(options.output)};
     if (!output.ok()) throw std::runtime_error(output.error());
@@ -47,6 +67,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
                                         : " (" + std::to_string(result.report.accessUnits)
                                               + " access units, none decodable: sequence or picture parameter set lost?)"));
     if (!output.commit()) throw std::runtime_error(output.error());
+    writeFrameLoss(lossPath, result.report);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (progress) progress(result.inputBytes, total);
     return result;

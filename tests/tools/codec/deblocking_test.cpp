@@ -2,7 +2,10 @@
 // by hand from the standard's equations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <random>
 #include <cstdint>
 #include <vector>
 
@@ -39,6 +42,105 @@ TEST(DeblockingTest, SampleFiltersOnAStepEdge)
     EXPECT_EQ(filterStep(4, 23, 40, false), (std::array<int, 8>{60, 60, 60, 60, 70, 70, 70, 70}));
     // bS 1 at indexA 26 (tC0 1, tC 3): delta clipped to 3, p1/q1 by 1.
     EXPECT_EQ(filterStep(1, 26, 40, false), (std::array<int, 8>{60, 60, 61, 63, 67, 69, 70, 70}));
+}
+
+// Clauses 8.7.2.3 and 8.7.2.4 on one line of samples p3..p0 q0..q3, as the
+// standard writes them, for the optimised edge filter to match.
+void referenceFilterLine(int (&p)[4], int (&q)[4], int bS, int indexA, int indexB, bool chroma)
+{
+    static const int alphaTable[52] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4, 5, 6, 7, 8, 9, 10, 12, 13,
+                                       15, 17, 20, 22, 25, 28, 32, 36, 40, 45, 50, 56, 63, 71, 80, 90, 101, 113, 127,
+                                       144, 162, 182, 203, 226, 255, 255};
+    static const int betaTable[52] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4,
+                                      6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
+                                      17, 17, 18, 18};
+    static const int tc0Table[3][52] = {
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1,
+         1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 6, 6, 7, 8, 9, 10, 11, 13},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1,
+         1, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 4, 4, 5, 5, 6, 7, 8, 8, 10, 11, 12, 13, 15, 17},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+         1, 2, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 6, 6, 7, 8, 9, 10, 11, 13, 14, 16, 18, 20, 23, 25}};
+    const int alpha = alphaTable[indexA], beta = betaTable[indexB];
+    const int p0 = p[0], p1 = p[1], p2 = p[2], p3 = p[3], q0 = q[0], q1 = q[1], q2 = q[2], q3 = q[3];
+    const bool filterSamplesFlag = bS != 0 && std::abs(p0 - q0) < alpha && std::abs(p1 - p0) < beta && std::abs(q1 - q0) < beta;
+    if (!filterSamplesFlag) return;
+    const int ap = std::abs(p2 - p0), aq = std::abs(q2 - q0);
+    auto clip1 = [](int v) { return std::clamp(v, 0, 255); };
+    if (bS < 4) {
+        const int tC0 = tc0Table[bS - 1][indexA];
+        const int tC = chroma ? tC0 + 1 : tC0 + (ap < beta ? 1 : 0) + (aq < beta ? 1 : 0);
+        const int delta = std::clamp((((q0 - p0) << 2) + (p1 - q1) + 4) >> 3, -tC, tC);
+        p[0] = clip1(p0 + delta);
+        q[0] = clip1(q0 - delta);
+        if (!chroma && ap < beta) p[1] = p1 + std::clamp((p2 + ((p0 + q0 + 1) >> 1) - (p1 << 1)) >> 1, -tC0, tC0);
+        if (!chroma && aq < beta) q[1] = q1 + std::clamp((q2 + ((p0 + q0 + 1) >> 1) - (q1 << 1)) >> 1, -tC0, tC0);
+        return;
+    }
+    const bool strongP = !chroma && ap < beta && std::abs(p0 - q0) < ((alpha >> 2) + 2);
+    const bool strongQ = !chroma && aq < beta && std::abs(p0 - q0) < ((alpha >> 2) + 2);
+    if (strongP) {
+        p[0] = (p2 + 2 * p1 + 2 * p0 + 2 * q0 + q1 + 4) >> 3;
+        p[1] = (p2 + p1 + p0 + q0 + 2) >> 2;
+        p[2] = (2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3;
+    } else {
+        p[0] = (2 * p1 + p0 + q1 + 2) >> 2;
+    }
+    if (strongQ) {
+        q[0] = (p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3;
+        q[1] = (p0 + q0 + q1 + q2 + 2) >> 2;
+        q[2] = (2 * q3 + 3 * q2 + q1 + q0 + p0 + 4) >> 3;
+    } else {
+        q[0] = (2 * q1 + q0 + p1 + 2) >> 2;
+    }
+}
+
+TEST(DeblockingTest, EdgeFilterMatchesTheStandardsEquationsOnRandomEdges)
+{
+    // Lines close to a random level with small and occasionally large steps,
+    // so every branch (no filtering, normal, strong, clipping) is taken.
+    std::mt19937 rng(17);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const bool chroma = trial % 3 == 0;
+        const bool vertical = trial % 2 == 0;  // edge between columns, lines are rows
+        const int lines = chroma ? 8 : 16;
+        const int indexA = static_cast<int>(rng() % 52), indexB = static_cast<int>(rng() % 52);
+        int bS[4];
+        for (int& b : bS) b = static_cast<int>(rng() % 5);
+        const int level = static_cast<int>(rng() % 256);
+        const int spread = 1 + static_cast<int>(rng() % (trial % 5 == 0 ? 80 : 12));
+        std::array<std::uint8_t, 16 * 8> area{};  // 16 lines of 8 samples p3..q3 (vertical) or transposed
+        for (auto& v : area) v = static_cast<std::uint8_t>(std::clamp(level + static_cast<int>(rng() % (2 * spread + 1)) - spread, 0, 255));
+        if (rng() % 4 == 0) {  // a real step between the sides
+            const int step = static_cast<int>(rng() % 60);
+            for (int l = 0; l < 16; ++l)
+                for (int k = 4; k < 8; ++k) {
+                    auto& v = area[static_cast<std::size_t>(vertical ? l * 8 + k : k * 16 + l)];
+                    v = static_cast<std::uint8_t>(std::min(255, v + step));
+                }
+        }
+        auto expected = area;
+        for (int l = 0; l < lines; ++l) {
+            int p[4], q[4];
+            auto at = [&](std::array<std::uint8_t, 128>& a, int k) -> std::uint8_t& {
+                return a[static_cast<std::size_t>(vertical ? l * 8 + k : k * 16 + l)];
+            };
+            for (int k = 0; k < 4; ++k) {
+                p[k] = at(expected, 3 - k);
+                q[k] = at(expected, 4 + k);
+            }
+            referenceFilterLine(p, q, bS[l / (chroma ? 2 : 4)], indexA, indexB, chroma);
+            for (int k = 0; k < 4; ++k) {
+                at(expected, 3 - k) = static_cast<std::uint8_t>(p[k]);
+                at(expected, 4 + k) = static_cast<std::uint8_t>(q[k]);
+            }
+        }
+        if (vertical)
+            filterEdge(area.data() + 4, 1, 8, bS, indexA, indexB, chroma);
+        else
+            filterEdge(area.data() + 4 * 16, 16, 1, bS, indexA, indexB, chroma);
+        ASSERT_EQ(area, expected) << "trial " << trial << " indexA " << indexA << " indexB " << indexB;
+    }
 }
 
 TEST(DeblockingTest, BoundaryStrength)

@@ -2,6 +2,8 @@
 #include "tests/tools/decode/test_stream.h"
 #include "tests/tools/encode/tool_process.h"
 
+#include "tools/quality/frame_loss_file.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -68,7 +70,17 @@ TEST_F(DecodeTool, TheWindowsCommandLinesWriteOneFramePerPictureAndAReport)
     EXPECT_NE(bilinear.out.find("(boundary matching)"), std::string::npos);
     EXPECT_EQ(std::filesystem::file_size(dir / "tmp.yuv"), 12 * frameBytes);
     EXPECT_NE(readFile(dir / "tmp.yuv"), grey);
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"lossy.264", "tmp.yuv"})) << "no temporary file stays behind";
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"lossy.264", "tmp.yuv", "tmp.yuv.mbloss"}))
+        << "no temporary file stays behind";
+    // The per-frame loss file: one line per frame written, and the lost
+    // macroblocks add up to the report's.
+    const auto loss = kestrune::quality::parseFrameLoss(readFile(dir / "tmp.yuv.mbloss"));
+    ASSERT_TRUE(loss);
+    EXPECT_EQ(loss->frames.size(), 12u);
+    EXPECT_EQ(loss->width, 176);
+    long long lost = 0;
+    for (const auto& f : loss->frames) lost += f.lost;
+    EXPECT_GT(lost, 0);
 }
 
 TEST_F(DecodeTool, BadInputGivesOneLineAndKeepsThePreviousOutput)

@@ -1,0 +1,40 @@
+#pragma once
+// "Quality Plot": per-frame Y-PSNR of the last decodes, overlaid, with the
+// frames that held lost macroblocks marked. Drawn with Qt Charts, which
+// gives hover, legends and axes that a custom widget would have to rebuild.
+#include "main_window/quality_history.h"
+#include "runner/prompts.h"
+
+#include <QWidget>
+
+class QChart;
+class QChartView;
+class QLabel;
+class QPushButton;
+
+class QualityPlotWindow : public QWidget {
+    Q_OBJECT
+public:
+    QualityPlotWindow(const QualityHistory& history, kestrune::Prompts& prompts, QWidget* parent = nullptr);
+
+    // Redraws from the history (after each decode).
+    void refresh();
+
+    // The exports behind the two buttons; false when the file cannot be written.
+    bool exportPng(const QString& path);
+    bool exportCsv(const QString& path);
+
+    QChartView* chartView() const { return view_; }
+    QLabel* hoverLabel() const { return hover_; }
+
+private:
+    void showHover(const QString& series, QPointF point, bool entered);
+
+    const QualityHistory& history_;
+    kestrune::Prompts& prompts_;
+    QChart* chart_;
+    QChartView* view_;
+    QLabel* hover_;
+    QPushButton* exportPngButton_;
+    QPushButton* exportCsvButton_;
+};

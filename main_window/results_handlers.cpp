@@ -1,0 +1,90 @@
+// Results: the quality block after Decode, the quality plot window and the
+// experiment dialog ("View" menu).
+#include "main_window/tform1.h"
+
+#include "main_window/quality_history.h"
+#include "main_window/quality_plot_window.h"
+#include "main_window/radio_group.h"
+#include "runner/concealment_pair.h"
+#include "runner/decode_command.h"
+#include "runner/quality_report.h"
+#include "tools/quality/frame_loss_file.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+
+using namespace Qt::StringLiterals;
+
+struct ResultsState {
+    QualityHistory history;
+    QPointer<QualityPlotWindow> plot;
+    QString channelOutput;    // absolute path of the last channel output written
+    QString channelLossRate;  // and the loss rate it was made with
+};
+
+void TForm1::buildViewMenu()
+{
+    results_ = std::make_shared<ResultsState>();
+    View1 = menuBar()->addMenu(u"View"_s);
+    QualityPlot1 = View1->addAction(u"Quality Plot..."_s);
+    Experiment1 = View1->addAction(u"Experiment..."_s);
+    connect(QualityPlot1, &QAction::triggered, this, [this] { guard([this] { QualityPlot1Click(); }); });
+    connect(Experiment1, &QAction::triggered, this, [this] { guard([this] { Experiment1Click(); }); });
+}
+
+void TForm1::noteChannelRun(const QString& output, const QString& lossRate)
+{
+    results_->channelOutput = QFileInfo(output).absoluteFilePath();
+    results_->channelLossRate = lossRate;
+}
+
+void TForm1::reportDecodeQuality(const QString& output)
+{
+    const QDir start(state.startDirectory);
+    const QString decoded = start.absoluteFilePath(output);
+    const QString scratch = start.filePath(QString::fromUtf16(kestrune::kDecoderScratchFile));
+    const QString lossFile = QString::fromStdString(kestrune::quality::frameLossPath(scratch.toStdString()));
+    const QString original = LabeledEdit1->text();
+    const kestrune::QualityMeasurement m =
+        kestrune::measureQuality({original.isEmpty() ? QString() : start.absoluteFilePath(original),
+                                  LabeledEdit5->text(), LabeledEdit7->text(), decoded, lossFile});
+    QFile::remove(lossFile);
+    const QString csvPath = kestrune::qualityCsvPath(decoded);
+    if (m.measured()) {
+        QFile csv(csvPath);
+        if (!csv.open(QIODevice::WriteOnly | QIODevice::Truncate) || csv.write(kestrune::qualityCsv(m).toUtf8()) < 0)
+            prompts.message(u"The per-frame quality could not be written to "_s + csvPath);
+    }
+    logSink().appendLines(kestrune::qualityLogLines(m, LabeledEdit1->text(), csvPath));
+    if (!m.measured()) return;
+
+    DecodedQuality decode;
+    decode.outputName = QFileInfo(decoded).fileName();
+    decode.concealment = kestrune::concealmentPairLabel({RadioGroup2->itemIndex(), RadioGroup3->itemIndex()});
+    if (QFileInfo(start.absoluteFilePath(LabeledEdit3->text())).absoluteFilePath() == results_->channelOutput)
+        decode.lossRate = results_->channelLossRate;
+    for (std::size_t i = 0; i < m.comparison.frames.size(); ++i) {
+        decode.psnrY.push_back(m.comparison.frames[i].psnrY);
+        if (!m.frameLoss.empty()) decode.lost.push_back(i < m.frameLoss.size() && m.frameLoss[i].lost > 0);
+    }
+    results_->history.add(std::move(decode));
+    if (results_->plot) results_->plot->refresh();
+}
+
+void TForm1::QualityPlot1Click()
+{
+    if (!results_->plot) results_->plot = new QualityPlotWindow(results_->history, prompts, this);
+    results_->plot->refresh();
+    results_->plot->show();
+    results_->plot->raise();
+}
+
+void TForm1::Experiment1Click()
+{
+}

@@ -1,0 +1,411 @@
+#include "runner/experiment.h"
+
+#include "runner/conventions.h"
+
+#include <QSet>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+using namespace Qt::StringLiterals;
+
+namespace kestrune::experiment {
+namespace {
+
+QString csvField(const QString& text)
+{
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r')) return text;
+    QString quoted = text;
+    quoted.replace(u'\r', u' ').replace(u'\n', u' ');
+    return u'"' + quoted.replace(u"\""_s, u"\"\""_s) + u'"';
+}
+
+QStringList splitCsvLine(const QString& line)
+{
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"') field += c, ++i;
+            else if (c == u'"') quoted = false;
+            else field += c;
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u',') {
+            fields << field;
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    fields << field;
+    return fields;
+}
+
+QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+
+QString settingKey(const QString& lossRate, const QString& burst, ConcealmentPair pair)
+{
+    return lossRate + u'|' + burst + u'|' + concealmentPairText(pair);
+}
+
+constexpr int kColumns = 20;
+
+} // namespace
+
+QString validate(const Settings& s)
+{
+    if (s.stream.isEmpty()) return u"no encoded stream given"_s;
+    if (s.original.isEmpty()) return u"no original YUV file given"_s;
+    if (s.width <= 0 || s.height <= 0) return u"the picture size of the original is missing"_s;
+    if (s.lossRates.isEmpty()) return u"no loss rate given"_s;
+    if (s.burstLengths.isEmpty()) return u"no burst length given"_s;
+    for (const QString& r : s.lossRates)
+        if (!IsInteger(r) || StrToInt(r) < 0 || StrToInt(r) > 100) return u"loss rate '"_s + r + u"' is not 0..100"_s;
+    for (const QString& b : s.burstLengths)
+        if (!IsInteger(b) || StrToInt(b) < 1) return u"burst length '"_s + b + u"' is not a positive integer"_s;
+    if (s.pairs.isEmpty()) return u"no concealment pair given"_s;
+    if (s.runs < 1) return u"runs per setting must be at least 1"_s;
+    if (qint64(s.lossRates.size()) * s.burstLengths.size() * s.pairs.size() * s.runs > 10'000'000)
+        return u"too many runs"_s;
+    return {};
+}
+
+QString settingsText(const Settings& s)
+{
+    QStringList pairs;
+    for (const ConcealmentPair& p : s.pairs) pairs << concealmentPairText(p);
+    return u"stream="_s + s.stream + u"\noriginal="_s + s.original + u"\nwidth="_s + QString::number(s.width)
+        + u"\nheight="_s + QString::number(s.height) + u"\nloss_rates="_s + s.lossRates.join(u',')
+        + u"\nburst_lengths="_s + s.burstLengths.join(u',') + u"\npairs="_s + pairs.join(u',') + u"\nruns="_s
+        + QString::number(s.runs) + u"\nfirst_seed="_s + QString::number(s.firstSeed) + u'\n';
+}
+
+std::optional<Settings> parseSettingsText(const QString& text, QString* error)
+{
+    QMap<QString, QString> values;
+    for (QString line : text.split(u'\n')) {
+        if (line.endsWith(u'\r')) line.chop(1);
+        if (line.isEmpty()) continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0) {
+            *error = u"not a key=value line: "_s + line;
+            return std::nullopt;
+        }
+        values.insert(line.left(eq), line.mid(eq + 1));
+    }
+    for (const char16_t* key : {u"stream", u"original", u"width", u"height", u"loss_rates", u"burst_lengths", u"pairs",
+                                u"runs", u"first_seed"})
+        if (!values.contains(QString::fromUtf16(key))) {
+            *error = u"missing "_s + QString::fromUtf16(key);
+            return std::nullopt;
+        }
+    Settings s;
+    s.stream = values[u"stream"_s];
+    s.original = values[u"original"_s];
+    s.width = values[u"width"_s].toInt();
+    s.height = values[u"height"_s].toInt();
+    s.lossRates = values[u"loss_rates"_s].split(u',', Qt::SkipEmptyParts);
+    s.burstLengths = values[u"burst_lengths"_s].split(u',', Qt::SkipEmptyParts);
+    for (const QString& p : values[u"pairs"_s].split(u',', Qt::SkipEmptyParts)) {
+        const auto pair = parseConcealmentPair(p);
+        if (!pair) {
+            *error = u"bad concealment pair: "_s + p;
+            return std::nullopt;
+        }
+        s.pairs << *pair;
+    }
+    s.runs = values[u"runs"_s].toInt();
+    bool seedOk = false;
+    s.firstSeed = values[u"first_seed"_s].toUInt(&seedOk);
+    if (!seedOk) {
+        *error = u"bad first_seed"_s;
+        return std::nullopt;
+    }
+    if (const QString reason = validate(s); !reason.isEmpty()) {
+        *error = reason;
+        return std::nullopt;
+    }
+    return s;
+}
+
+int runCount(const Settings& s) { return int(s.lossRates.size() * s.burstLengths.size() * s.pairs.size()) * s.runs; }
+
+RunSpec runSpec(const Settings& s, int index)
+{
+    RunSpec spec;
+    spec.index = index;
+    spec.repetition = index % s.runs;
+    int rest = index / s.runs;
+    spec.pair = s.pairs[rest % s.pairs.size()];
+    rest /= int(s.pairs.size());
+    spec.burstLength = s.burstLengths[rest % s.burstLengths.size()];
+    rest /= int(s.burstLengths.size());
+    spec.lossRate = s.lossRates[rest];
+    spec.seed = s.firstSeed + quint32(spec.repetition);
+    return spec;
+}
+
+std::optional<Shard> parseShard(const QString& text)
+{
+    const QStringList parts = text.split(u'/');
+    if (parts.size() != 2) return std::nullopt;
+    bool okK = false, okN = false;
+    const Shard shard{parts[0].toInt(&okK), parts[1].toInt(&okN)};
+    if (!okK || !okN || shard.count < 1 || shard.index < 0 || shard.index >= shard.count) return std::nullopt;
+    return shard;
+}
+
+QList<int> shardRuns(const Settings& s, Shard shard)
+{
+    QList<int> runs;
+    for (int i = shard.index; i < runCount(s); i += shard.count) runs << i;
+    return runs;
+}
+
+QString shardFileName(Shard shard)
+{
+    return u"runs-shard-%1-of-%2.csv"_s.arg(shard.index).arg(shard.count);
+}
+
+QString runsHeader()
+{
+    return u"run,loss_rate,burst_length,i_concealment,p_concealment,concealment,repetition,seed,status,nal_units,"
+           u"nal_units_dropped,realised_loss_rate,realised_burst_length,frames,frames_with_loss,psnr_y,psnr_u,psnr_v,"
+           u"ssim_y,error"_s;
+}
+
+QString runRow(const RunSpec& spec, const RunResult& r)
+{
+    QStringList f;
+    f << QString::number(spec.index) << spec.lossRate << spec.burstLength << QString::number(spec.pair.iItem)
+      << QString::number(spec.pair.pItem) << concealmentPairLabel(spec.pair) << QString::number(spec.repetition)
+      << QString::number(spec.seed) << (r.ok ? u"ok"_s : u"failed"_s);
+    if (r.ok) {
+        f << QString::number(r.nalUnits) << QString::number(r.dropped) << fixed(r.realisedLossRate, 3)
+          << fixed(r.realisedBurstLength, 3) << QString::number(r.frames) << QString::number(r.framesWithLoss)
+          << fixed(r.psnrY, 4) << fixed(r.psnrU, 4) << fixed(r.psnrV, 4) << fixed(r.ssimY, 6) << QString();
+    } else {
+        for (int i = 0; i < 10; ++i) f << QString();
+        f << csvField(r.error);
+    }
+    return f.join(u',');
+}
+
+std::optional<ParsedRow> parseRunRow(const QString& line)
+{
+    const QStringList f = splitCsvLine(line);
+    if (f.size() != kColumns) return std::nullopt;
+    ParsedRow row;
+    bool ok = false;
+    row.index = f[0].toInt(&ok);
+    if (!ok || row.index < 0) return std::nullopt;
+    const auto pair = parseConcealmentPair(f[3] + u':' + f[4]);
+    if (!pair || (f[8] != u"ok"_s && f[8] != u"failed"_s)) return std::nullopt;
+    row.settingKey = settingKey(f[1], f[2], *pair);
+    row.ok = f[8] == u"ok"_s;
+    if (row.ok) {
+        bool okY = false, okS = false;
+        row.psnrY = f[15].toDouble(&okY);
+        row.ssimY = f[18].toDouble(&okS);
+        if (!okY || !okS) return std::nullopt;
+    }
+    return row;
+}
+
+double studentT975(int df)
+{
+    static const double table[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
+                                   2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
+                                   2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045, 2.042};
+    if (df < 1) return std::nan("");
+    if (df <= 30) return table[df - 1];
+    // Beyond the table: t = z + (z^3 + z) / (4 df), good to 1e-3 past 30.
+    const double z = 1.959964;
+    return z + (z * z * z + z) / (4.0 * df);
+}
+
+Statistics statistics(const QList<double>& values)
+{
+    Statistics s;
+    s.count = int(values.size());
+    if (values.isEmpty()) return s;
+    s.mean = std::accumulate(values.begin(), values.end(), 0.0) / s.count;
+    if (s.count < 2) return s;
+    double squares = 0;
+    for (double v : values) squares += (v - s.mean) * (v - s.mean);
+    s.sd = std::sqrt(squares / (s.count - 1));
+    const double half = studentT975(s.count - 1) * *s.sd / std::sqrt(double(s.count));
+    s.low = s.mean - half;
+    s.high = s.mean + half;
+    return s;
+}
+
+namespace {
+
+struct SettingValues {
+    QList<double> psnrY, ssimY;
+    int failed = 0;
+};
+
+QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
+{
+    QMap<QString, SettingValues> values;
+    for (const QString& line : rows) {
+        const auto row = parseRunRow(line);
+        if (!row) continue;
+        SettingValues& v = values[row->settingKey];
+        if (!row->ok) {
+            ++v.failed;
+            continue;
+        }
+        v.psnrY << row->psnrY;
+        v.ssimY << row->ssimY;
+    }
+    return values;
+}
+
+QString optionalFixed(const std::optional<double>& value, int decimals)
+{
+    return value ? fixed(*value, decimals) : QString();
+}
+
+} // namespace
+
+QString summaryCsv(const Settings& s, const QStringList& rows)
+{
+    const auto values = valuesBySetting(rows);
+    QString text = u"loss_rate,burst_length,i_concealment,p_concealment,concealment,runs,failed,psnr_y_mean,psnr_y_sd,"
+                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high\r\n"_s;
+    for (const QString& rate : s.lossRates)
+        for (const QString& burst : s.burstLengths)
+            for (const ConcealmentPair& pair : s.pairs) {
+                const SettingValues v = values.value(settingKey(rate, burst, pair));
+                const Statistics p = statistics(v.psnrY), q = statistics(v.ssimY);
+                QStringList f{rate, burst, QString::number(pair.iItem), QString::number(pair.pItem),
+                              concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
+                if (p.count > 0)
+                    f << fixed(p.mean, 4) << optionalFixed(p.sd, 4) << optionalFixed(p.low, 4)
+                      << optionalFixed(p.high, 4) << fixed(q.mean, 6) << optionalFixed(q.sd, 6)
+                      << optionalFixed(q.low, 6) << optionalFixed(q.high, 6);
+                else
+                    for (int i = 0; i < 8; ++i) f << QString();
+                text += f.join(u',') + u"\r\n"_s;
+            }
+    return text;
+}
+
+std::optional<QStringList> mergeRows(const Settings& s, const QStringList& shardTexts, QString* error)
+{
+    const int count = runCount(s);
+    QList<QStringList> byIndex(count);
+    QList<int> outside;
+    for (const QString& text : shardTexts) {
+        for (QString line : text.split(u'\n')) {
+            if (line.endsWith(u'\r')) line.chop(1);
+            if (line.isEmpty() || line == runsHeader()) continue;
+            const auto row = parseRunRow(line);
+            if (!row) {
+                *error = u"not a run row: "_s + line;
+                return std::nullopt;
+            }
+            if (row->index >= count) outside << row->index;
+            else byIndex[row->index] << line;
+        }
+    }
+    QStringList missing, duplicated, rows;
+    for (int i = 0; i < count; ++i) {
+        if (byIndex[i].isEmpty()) missing << QString::number(i);
+        else if (byIndex[i].size() > 1) duplicated << QString::number(i);
+        else rows << byIndex[i].front();
+    }
+    QStringList problems;
+    if (!missing.isEmpty()) problems << u"missing runs: "_s + missing.join(u' ');
+    if (!duplicated.isEmpty()) problems << u"duplicated runs: "_s + duplicated.join(u' ');
+    if (!outside.isEmpty()) {
+        QStringList numbers;
+        for (int i : outside) numbers << QString::number(i);
+        problems << u"runs outside this experiment: "_s + numbers.join(u' ');
+    }
+    if (!problems.isEmpty()) {
+        *error = problems.join(u"; "_s);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+QString runsCsv(const QStringList& rows)
+{
+    QString text = runsHeader() + u"\r\n"_s;
+    for (const QString& row : rows) text += row + u"\r\n"_s;
+    return text;
+}
+
+QList<PlotSeries> plotSeries(const Settings& s, const QStringList& rows)
+{
+    const auto values = valuesBySetting(rows);
+    QList<PlotSeries> series;
+    for (const ConcealmentPair& pair : s.pairs)
+        for (const QString& burst : s.burstLengths) {
+            PlotSeries line;
+            line.label = concealmentPairLabel(pair);
+            if (s.burstLengths.size() > 1) line.label += u", burst "_s + burst;
+            for (const QString& rate : s.lossRates) {
+                const Statistics st = statistics(values.value(settingKey(rate, burst, pair)).psnrY);
+                if (st.count == 0) continue;
+                line.points << PlotPoint{double(StrToInt(rate)), st.mean, st.low.value_or(st.mean),
+                                         st.high.value_or(st.mean)};
+            }
+            std::sort(line.points.begin(), line.points.end(),
+                      [](const PlotPoint& a, const PlotPoint& b) { return a.lossRate < b.lossRate; });
+            series << line;
+        }
+    return series;
+}
+
+} // namespace kestrune::experiment
+
+namespace kestrune::experiment {
+namespace {
+
+// Single quotes for the shell; a quote inside becomes '\''.
+QString shellQuoted(QString text) { return u'\'' + text.replace(u"'"_s, u"'\\''"_s) + u'\''; }
+
+QString slurmHeader(const SlurmJob& job, const QString& name, int cpus)
+{
+    QString text = u"#!/bin/sh\n#SBATCH --job-name="_s + name + u"\n#SBATCH --cpus-per-task="_s
+        + QString::number(cpus) + u"\n#SBATCH --time="_s + job.timeLimit + u'\n';
+    if (!job.partition.isEmpty()) text += u"#SBATCH --partition="_s + job.partition + u'\n';
+    return text;
+}
+
+} // namespace
+
+QString slurmArrayScript(const SlurmJob& job)
+{
+    return slurmHeader(job, u"kestrune-shards"_s, job.cpus) + u"#SBATCH --array=0-"_s + QString::number(job.shards - 1)
+        + u"\n#SBATCH --output="_s + job.output + u"/slurm-shard-%a.out"_s
+        + u"\n\nexec "_s + shellQuoted(job.program) + u" --settings "_s + shellQuoted(job.settingsFile) + u" --output "_s
+        + shellQuoted(job.output) + u" --tools "_s + shellQuoted(job.toolsDirectory) + u" --jobs "_s
+        + QString::number(job.cpus) + u" --shard \"$SLURM_ARRAY_TASK_ID/"_s + QString::number(job.shards) + u"\"\n"_s;
+}
+
+QString slurmMergeScript(const SlurmJob& job)
+{
+    return slurmHeader(job, u"kestrune-merge"_s, 1) + u"#SBATCH --output="_s
+        + job.output + u"/slurm-merge.out"_s + u"\n\nexec "_s + shellQuoted(job.program)
+        + u" merge "_s + shellQuoted(job.output) + u'\n';
+}
+
+QString slurmSubmitScript(const SlurmJob& job)
+{
+    const QString dir = shellQuoted(job.output);
+    return u"#!/bin/sh\n# Submits the shards and, after all of them succeeded, the merge.\nset -e\n"
+           u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\n"
+           u"merge=$(sbatch --parsable --dependency=afterok:${shards%%;*} "_s + dir + u"/merge.sbatch)\n"
+           u"echo \"shards job: ${shards%%;*}\"\necho \"merge job: ${merge%%;*}\"\n"_s;
+}
+
+} // namespace kestrune::experiment

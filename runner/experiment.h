@@ -1,0 +1,140 @@
+#pragma once
+// Repeated channel runs: the plan of an experiment (every loss rate x burst
+// length x concealment pair x repetition, each run with its own seed), the
+// rows a run leaves, and the statistics over them. Pure functions; the
+// kestrune-experiment tool runs the plan through the window's command lines.
+#include "runner/concealment_pair.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace kestrune::experiment {
+
+struct Settings {
+    QString stream;          // the encoded stream (absolute path)
+    QString original;        // the original YUV (absolute path)
+    int width = 0;
+    int height = 0;
+    QStringList lossRates;   // percent, integers as the window's loss rate field takes them
+    QStringList burstLengths;
+    QList<ConcealmentPair> pairs;
+    int runs = 10;           // repetitions per setting
+    quint32 firstSeed = 1;
+    bool operator==(const Settings&) const = default;
+};
+
+// The first reason the settings cannot run, or the empty text.
+QString validate(const Settings& settings);
+
+// The settings as "key=value" lines (the experiment file) and back.
+QString settingsText(const Settings& settings);
+std::optional<Settings> parseSettingsText(const QString& text, QString* error);
+
+// One run of the plan. Repetition r of every setting uses seed firstSeed + r,
+// so the concealment pairs and burst lengths compare on the same draws.
+struct RunSpec {
+    int index = 0;
+    QString lossRate;
+    QString burstLength;
+    ConcealmentPair pair;
+    int repetition = 0;
+    quint32 seed = 0;
+};
+
+int runCount(const Settings& settings);
+// Index order: loss rate, then burst length, then pair, then repetition.
+RunSpec runSpec(const Settings& settings, int index);
+
+// Shard K of N holds the runs whose index is K modulo N.
+struct Shard {
+    int index = 0;
+    int count = 1;
+};
+std::optional<Shard> parseShard(const QString& text); // "K/N", 0 <= K < N
+QList<int> shardRuns(const Settings& settings, Shard shard);
+QString shardFileName(Shard shard);                   // "runs-shard-K-of-N.csv"
+
+struct RunResult {
+    bool ok = false;
+    QString error;
+    int nalUnits = 0;
+    int dropped = 0;
+    double realisedLossRate = 0;    // percent of the stream's NAL units dropped
+    double realisedBurstLength = 0; // mean length of the runs of dropped NAL units
+    int frames = 0;
+    int framesWithLoss = 0;
+    double psnrY = 0, psnrU = 0, psnrV = 0, ssimY = 0;
+};
+
+QString runsHeader();
+// One CSV line (no line end) of runs.csv.
+QString runRow(const RunSpec& spec, const RunResult& result);
+
+struct ParsedRow {
+    int index = -1;
+    bool ok = false;
+    QString settingKey;  // loss rate, burst length and pair
+    double psnrY = 0, ssimY = 0;
+};
+std::optional<ParsedRow> parseRunRow(const QString& line);
+
+// The mean, sample standard deviation and 95 % confidence interval of the
+// mean (Student's t with n - 1 degrees of freedom); sd and interval need n >= 2.
+struct Statistics {
+    int count = 0;
+    double mean = 0;
+    std::optional<double> sd;
+    std::optional<double> low, high;
+};
+Statistics statistics(const QList<double>& values);
+// Two-sided 95 % quantile of Student's t.
+double studentT975(int degreesOfFreedom);
+
+// summary.csv from the rows of runs.csv (in plan order).
+QString summaryCsv(const Settings& settings, const QStringList& rows);
+
+// Rows by run index from shard files' texts; every index 0..runCount-1 must
+// appear exactly once, else *error names the missing and duplicated ones.
+std::optional<QStringList> mergeRows(const Settings& settings, const QStringList& shardTexts, QString* error);
+
+// The whole runs.csv text (header, rows, CR LF lines).
+QString runsCsv(const QStringList& rows);
+
+// The points of the plot: per (pair, burst length) series, mean Y-PSNR with
+// its interval at each loss rate that has at least one good run.
+struct PlotPoint {
+    double lossRate = 0;
+    double mean = 0;
+    double low = 0, high = 0; // equal to mean when no interval exists
+};
+struct PlotSeries {
+    QString label;
+    QList<PlotPoint> points;
+};
+QList<PlotSeries> plotSeries(const Settings& settings, const QStringList& rows);
+
+} // namespace kestrune::experiment
+
+namespace kestrune::experiment {
+
+// The batch scripts of an experiment on Slurm: a job array of `shards`
+// tasks, each running one shard with `cpus` CPUs, and a merge job.
+struct SlurmJob {
+    QString program;       // kestrune-experiment, absolute
+    QString settingsFile;  // DIR/experiment.txt
+    QString output;        // DIR
+    QString toolsDirectory;
+    int shards = 1;
+    int cpus = 1;
+    QString timeLimit;     // HH:MM:SS
+    QString partition;     // empty: the cluster's default
+};
+QString slurmArrayScript(const SlurmJob& job);
+QString slurmMergeScript(const SlurmJob& job);
+// Submits both and prints their job ids: sh DIR/submit.sh
+QString slurmSubmitScript(const SlurmJob& job);
+
+} // namespace kestrune::experiment

@@ -1,0 +1,194 @@
+// The experiment's plan, shards, merge and statistics.
+#include "runner/experiment.h"
+#include "runner/experiment_run.h"
+
+#include <QSet>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace kestrune;
+using namespace kestrune::experiment;
+
+namespace {
+
+Settings sampleSettings()
+{
+    Settings s;
+    s.stream = u"/x/s.264"_s;
+    s.original = u"/x/o_176x144.yuv"_s;
+    s.width = 176;
+    s.height = 144;
+    s.lossRates = {u"1"_s, u"5"_s, u"10"_s};
+    s.burstLengths = {u"2"_s, u"4"_s};
+    s.pairs = {{3, 1}, {0, 0}, {1, 1}};
+    s.runs = 4;
+    s.firstSeed = 77;
+    return s;
+}
+
+RunResult goodResult(double psnr)
+{
+    RunResult r;
+    r.ok = true;
+    r.nalUnits = 300;
+    r.psnrY = psnr;
+    r.ssimY = psnr / 100;
+    return r;
+}
+
+TEST(ExperimentPlan, EverySettingHasItsRunsWithSharedSeedsAndShardsPartitionThePlan)
+{
+    const Settings s = sampleSettings();
+    ASSERT_EQ(runCount(s), 3 * 2 * 3 * 4);
+    QMap<QString, QList<quint32>> seedsBySetting;
+    for (int i = 0; i < runCount(s); ++i) {
+        const RunSpec spec = runSpec(s, i);
+        EXPECT_EQ(spec.index, i);
+        EXPECT_EQ(spec.seed, s.firstSeed + quint32(spec.repetition));
+        seedsBySetting[spec.lossRate + u'|' + spec.burstLength + u'|' + concealmentPairText(spec.pair)] << spec.seed;
+    }
+    ASSERT_EQ(seedsBySetting.size(), 3 * 2 * 3);
+    for (const auto& seeds : seedsBySetting) EXPECT_EQ(seeds, (QList<quint32>{77, 78, 79, 80}));
+
+    for (int n : {1, 2, 3, 4, 7, 72, 100}) {
+        QList<int> seen;
+        for (int k = 0; k < n; ++k) seen += shardRuns(s, {k, n});
+        std::sort(seen.begin(), seen.end());
+        QList<int> all;
+        for (int i = 0; i < runCount(s); ++i) all << i;
+        EXPECT_EQ(seen, all) << n;
+    }
+    EXPECT_FALSE(parseShard(u"4/4"_s));
+    EXPECT_FALSE(parseShard(u"-1/4"_s));
+    EXPECT_EQ(parseShard(u"3/4"_s)->index, 3);
+}
+
+TEST(ExperimentPlan, SettingsFileRoundTripsAndBadSettingsAreNamed)
+{
+    const Settings s = sampleSettings();
+    QString error;
+    EXPECT_EQ(parseSettingsText(settingsText(s), &error), s) << error.toStdString();
+    Settings bad = s;
+    bad.lossRates << u"5.5"_s;
+    EXPECT_TRUE(validate(bad).contains(u"5.5"_s));
+    EXPECT_FALSE(parseSettingsText(settingsText(s).replace(u"pairs=3:1"_s, u"pairs=4:1"_s), &error));
+}
+
+TEST(ExperimentRows, RowsParseBackAndFailuresKeepTheirError)
+{
+    const Settings s = sampleSettings();
+    const RunSpec spec = runSpec(s, 17);
+    const auto good = parseRunRow(runRow(spec, goodResult(31.25)));
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->index, 17);
+    EXPECT_TRUE(good->ok);
+    EXPECT_DOUBLE_EQ(good->psnrY, 31.25);
+
+    RunResult failed;
+    failed.error = u"decode: no picture, \"quoted\", and more"_s;
+    const QString row = runRow(spec, failed);
+    const auto bad = parseRunRow(row);
+    ASSERT_TRUE(bad);
+    EXPECT_FALSE(bad->ok);
+    EXPECT_TRUE(row.contains(u"\"\"quoted\"\""_s));
+    EXPECT_EQ(runsHeader().count(u',') , row.count(u',') - 2); // two commas inside the quoted error
+}
+
+TEST(ExperimentStatistics, ConfidenceIntervalOfAHandComputedSet)
+{
+    // 30, 32, 34, 36: mean 33, sd sqrt(20/3), t(3) = 3.182, half width t * sd / 2.
+    const Statistics s = statistics({30, 32, 34, 36});
+    EXPECT_DOUBLE_EQ(s.mean, 33);
+    ASSERT_TRUE(s.sd && s.low && s.high);
+    EXPECT_NEAR(*s.sd, 2.5819889, 1e-6);
+    EXPECT_NEAR(*s.low, 33 - 3.182 * 2.5819889 / 2, 1e-6);
+    EXPECT_NEAR(*s.high, 33 + 3.182 * 2.5819889 / 2, 1e-6);
+    const Statistics one = statistics({12});
+    EXPECT_FALSE(one.sd || one.low);
+    // Beyond the table the approximation stays close to the known quantiles.
+    EXPECT_NEAR(studentT975(60), 2.000, 2e-3);
+    EXPECT_NEAR(studentT975(120), 1.980, 2e-3);
+}
+
+TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
+{
+    Settings s = sampleSettings();
+    s.lossRates = {u"5"_s};
+    s.burstLengths = {u"2"_s};
+    s.pairs = {{3, 1}, {0, 0}};
+    QStringList rows;
+    const double values[] = {30, 32, 34, 36, 20, 20, 20, 0};
+    for (int i = 0; i < runCount(s); ++i) {
+        RunResult r = goodResult(values[i]);
+        if (i == 7) r = RunResult{false, u"boom"_s};
+        rows << runRow(runSpec(s, i), r);
+    }
+    const QStringList lines = summaryCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    const QStringList first = lines[1].split(u','), second = lines[2].split(u',');
+    EXPECT_EQ(first[5], u"4"_s);
+    EXPECT_EQ(first[6], u"0"_s);
+    EXPECT_EQ(first[7], u"33.0000"_s);
+    EXPECT_EQ(first[9], QString::number(33 - 3.182 * 2.5819889 / 2, 'f', 4));
+    EXPECT_EQ(second[5], u"3"_s);
+    EXPECT_EQ(second[6], u"1"_s);
+    EXPECT_EQ(second[8], u"0.0000"_s);
+
+    const auto series = plotSeries(s, rows);
+    ASSERT_EQ(series.size(), 2);
+    EXPECT_DOUBLE_EQ(series[0].points[0].mean, 33);
+    EXPECT_DOUBLE_EQ(series[1].points[0].low, 20);
+}
+
+TEST(ExperimentMerge, MergeRestoresPlanOrderAndNamesMissingAndDuplicatedRuns)
+{
+    Settings s = sampleSettings();
+    s.runs = 2;
+    const int count = runCount(s);
+    QStringList local;
+    for (int i = 0; i < count; ++i) local << runRow(runSpec(s, i), goodResult(20 + i * 0.1));
+    QStringList shards;
+    for (int k = 0; k < 5; ++k) {
+        QStringList rows;
+        for (int i : shardRuns(s, {k, 5})) rows << local[i];
+        shards << runsCsv(rows);
+    }
+    QString error;
+    const auto merged = mergeRows(s, shards, &error);
+    ASSERT_TRUE(merged) << error.toStdString();
+    EXPECT_EQ(runsCsv(*merged), runsCsv(local));
+
+    QStringList broken = shards;
+    broken[2] = runsCsv({});                       // shard 2 lost: runs 2, 7, 12, ...
+    broken[0] += local[3] + u"\r\n"_s;             // run 3 twice
+    EXPECT_FALSE(mergeRows(s, broken, &error));
+    EXPECT_TRUE(error.startsWith(u"missing runs: 2 7 12"_s)) << error.toStdString();
+    EXPECT_TRUE(error.contains(u"duplicated runs: 3"_s)) << error.toStdString();
+}
+
+TEST(ExperimentRun, RealisedLossCountsDropsAndBursts)
+{
+    const RealisedLoss loss = realisedLoss(u"3,4,5,9,20,21,"_s, 100);
+    EXPECT_EQ(loss.dropped, 6);
+    EXPECT_DOUBLE_EQ(loss.rate, 6.0);
+    EXPECT_DOUBLE_EQ(loss.meanBurst, 2.0);
+    EXPECT_EQ(realisedLoss({}, 100).dropped, 0);
+}
+
+TEST(ExperimentSlurm, ScriptsRunTheShardsAndMergeAfterThem)
+{
+    const SlurmJob job{u"/opt/k/kestrune-experiment"_s, u"/d/e x/experiment.txt"_s, u"/d/e x"_s, u"/opt/k"_s, 4, 2,
+                       u"00:30:00"_s, u"debug"_s};
+    const QString array = slurmArrayScript(job);
+    EXPECT_TRUE(array.contains(u"#SBATCH --array=0-3\n"_s));
+    EXPECT_TRUE(array.contains(u"#SBATCH --cpus-per-task=2\n"_s));
+    EXPECT_TRUE(array.contains(u"#SBATCH --time=00:30:00\n"_s));
+    EXPECT_TRUE(array.contains(u"#SBATCH --partition=debug\n"_s));
+    EXPECT_TRUE(array.contains(u"--output '/d/e x' "_s));
+    EXPECT_TRUE(array.contains(u"--shard \"$SLURM_ARRAY_TASK_ID/4\""_s));
+    EXPECT_TRUE(slurmMergeScript(job).contains(u"exec '/opt/k/kestrune-experiment' merge '/d/e x'"_s));
+    EXPECT_TRUE(slurmSubmitScript(job).contains(u"--dependency=afterok:"_s));
+}
+
+} // namespace

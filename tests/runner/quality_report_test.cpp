@@ -1,0 +1,161 @@
+// The quality block after Decode against values computed here from the
+// definition of PSNR, on hand-made files with a known error per frame.
+#include "runner/quality_report.h"
+
+#include "tools/quality/frame_loss_file.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace kestrune;
+
+namespace {
+
+constexpr int kW = 32, kH = 16, kFrames = 5;
+constexpr int kLuma = kW * kH, kChroma = (kW / 2) * (kH / 2), kFrame = kLuma + 2 * kChroma;
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Frame f of the decoded file differs from the original by +d in every
+// `every`-th luma sample (d = f, so frame 0 is identical) and chroma by 1
+// in every sample of U only.
+struct Pair {
+    QByteArray original, decoded;
+    Pair()
+    {
+        for (int f = 0; f < kFrames; ++f) {
+            QByteArray o(kFrame, 0), d(kFrame, 0);
+            for (int i = 0; i < kFrame; ++i) o[i] = char((i * 7 + f * 13) % 200 + 20);
+            d = o;
+            for (int i = 0; i < kLuma; i += 4) d[i] = char(uchar(o[i]) + f);
+            if (f > 0)
+                for (int i = kLuma; i < kLuma + kChroma; ++i) d[i] = char(uchar(o[i]) + 1);
+            original += o;
+            decoded += d;
+        }
+    }
+    static double expectedPsnrY(int f)
+    {
+        if (f == 0) return quality::kIdenticalPsnr;
+        const double mse = double(f * f) / 4.0; // a quarter of the samples off by f
+        return 10 * std::log10(255.0 * 255.0 / mse);
+    }
+};
+
+class QualityReport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        writeBytes(original(), pair.original);
+        writeBytes(decoded(), pair.decoded);
+        quality::FrameLossFile loss{kW, kH, {{0, 0}, {2, 2}, {0, 0}, {1, 0}, {0, 0}}};
+        writeBytes(lossFile(), QByteArray::fromStdString(quality::formatFrameLoss(loss)));
+    }
+    QString original() const { return dir.filePath(u"orig_32x16.yuv"_s); }
+    QString decoded() const { return dir.filePath(u"out.yuv"_s); }
+    QString lossFile() const { return dir.filePath(u"tmp.yuv.mbloss"_s); }
+    QualityRequest request() const { return {original(), u""_s, u""_s, decoded(), lossFile()}; }
+
+    QTemporaryDir dir;
+    Pair pair;
+};
+
+TEST_F(QualityReport, MeansWorstFrameLossAndCsvMatchTheDefinition)
+{
+    const QualityMeasurement m = measureQuality(request());
+    ASSERT_TRUE(m.measured()) << m.notMeasured.toStdString();
+    ASSERT_EQ(m.comparison.frames.size(), std::size_t(kFrames));
+    double sum = 0;
+    for (int f = 0; f < kFrames; ++f) {
+        EXPECT_NEAR(m.comparison.frames[std::size_t(f)].psnrY, Pair::expectedPsnrY(f), 1e-9) << f;
+        sum += Pair::expectedPsnrY(f);
+    }
+    EXPECT_NEAR(m.comparison.mean.psnrY, sum / kFrames, 1e-9);
+    EXPECT_EQ(m.worstFrame, kFrames - 1);
+    EXPECT_EQ(m.identicalFrames, 1);
+    EXPECT_EQ(m.framesWithLoss, 2);
+    EXPECT_NEAR(m.comparison.frames[1].psnrU, 10 * std::log10(255.0 * 255.0), 1e-9);
+    EXPECT_EQ(m.comparison.frames[1].psnrV, quality::kIdenticalPsnr);
+
+    const QStringList csv = qualityCsv(m).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(csv.size(), kFrames + 1);
+    EXPECT_EQ(csv[0], u"frame,psnr_y,psnr_u,psnr_v,ssim_y,lost_macroblocks,concealed_macroblocks"_s);
+    for (int f = 0; f < kFrames; ++f) {
+        const QStringList cells = csv[f + 1].split(u',');
+        ASSERT_EQ(cells.size(), 7);
+        EXPECT_EQ(cells[0].toInt(), f);
+        EXPECT_NEAR(cells[1].toDouble(), Pair::expectedPsnrY(f), 1e-4);
+    }
+    EXPECT_TRUE(csv[2].endsWith(u",2,2"_s));
+    EXPECT_TRUE(csv[4].endsWith(u",1,0"_s));
+
+    const QStringList log = qualityLogLines(m, u"orig_32x16.yuv"_s, u"out.csv"_s);
+    const QString block = log.join(u'\n');
+    EXPECT_TRUE(block.contains(u"Worst frame: 4"_s)) << block.toStdString();
+    EXPECT_TRUE(block.contains(u"Frames with lost macroblocks: 2"_s));
+    EXPECT_TRUE(block.contains(u"100.00 dB"_s)); // the cap is stated
+    EXPECT_TRUE(block.contains(QString::number(sum / kFrames, 'f', 2)));
+}
+
+TEST_F(QualityReport, MissingOrMismatchedOriginalGivesOneLineAndNoNumbers)
+{
+    QualityRequest missing = request();
+    missing.originalPath = dir.filePath(u"nothing_32x16.yuv"_s);
+    QualityMeasurement m = measureQuality(missing);
+    EXPECT_FALSE(m.measured());
+    EXPECT_EQ(qualityLogLines(m, missing.originalPath, {}).size(), 1);
+    EXPECT_TRUE(m.notMeasured.contains(u"not found"_s));
+
+    // The fields win over the name: 16x32 is not what the decoder wrote.
+    QualityRequest otherSize = request();
+    otherSize.widthText = u"16"_s;
+    otherSize.heightText = u"32"_s;
+    m = measureQuality(otherSize);
+    EXPECT_FALSE(m.measured());
+    EXPECT_TRUE(m.notMeasured.contains(u"16x32"_s) && m.notMeasured.contains(u"32x16"_s)) << m.notMeasured.toStdString();
+
+    // No size anywhere.
+    QualityRequest noSize = request();
+    QFile::copy(original(), dir.filePath(u"orig.yuv"_s));
+    noSize.originalPath = dir.filePath(u"orig.yuv"_s);
+    EXPECT_FALSE(measureQuality(noSize).measured());
+
+    // Without a loss file the original's size must divide the decoded file.
+    QualityRequest noLoss = request();
+    noLoss.frameLossPath.clear();
+    m = measureQuality(noLoss);
+    ASSERT_TRUE(m.measured());
+    EXPECT_EQ(m.framesWithLoss, -1);
+    EXPECT_TRUE(qualityCsv(m).split(u"\r\n"_s)[1].endsWith(u",,"_s));
+    noLoss.widthText = u"24"_s; // 24x16 frames do not divide 5 frames of 32x16
+    noLoss.heightText = u"16"_s;
+    EXPECT_FALSE(measureQuality(noLoss).measured());
+}
+
+TEST(QualitySizes, NamesAndCsvPaths)
+{
+    EXPECT_EQ(pictureSizeFromName(u"/a/352x288/foot_176x144.yuv"_s), (PictureSize{176, 144}));
+    EXPECT_EQ(pictureSizeFromName(u"clip_0x144.yuv"_s), std::nullopt);
+    EXPECT_EQ(originalPictureSize(u"a_176x144.yuv"_s, u"$160"_s, u"120"_s), (PictureSize{352, 120}));
+    EXPECT_EQ(qualityCsvPath(u"/d/x.y/lossy_176x144.yuv"_s), u"/d/x.y/lossy_176x144.csv"_s);
+    EXPECT_EQ(qualityCsvPath(u"/d/x.y/decoded"_s), u"/d/x.y/decoded.csv"_s);
+}
+
+TEST(FrameLossFile, RoundTripAndRejects)
+{
+    const quality::FrameLossFile file{176, 144, {{99, 99}, {0, 0}, {3, 1}}};
+    EXPECT_EQ(quality::parseFrameLoss(quality::formatFrameLoss(file)), file);
+    EXPECT_EQ(quality::parseFrameLoss("176x144 3\n1 1\n2 2\n"), std::nullopt);       // a frame short
+    EXPECT_EQ(quality::parseFrameLoss("176x144 1\n1 1\n9 9\n"), std::nullopt);       // one too many
+    EXPECT_EQ(quality::parseFrameLoss("176*144 1\n1 1\n"), std::nullopt);
+}
+
+} // namespace
