@@ -189,6 +189,7 @@ int main(int argc, char** argv)
     if (o.slurmShards > 0) {
         const SlurmJob job{program, settingsPath, dir.absolutePath(), tools, o.slurmShards, o.jobs > 0 ? o.jobs : 1,
                            o.timeLimit, o.partition};
+        if (const QString problem = slurmJobProblem(job); !problem.isEmpty()) return fail(problem);
         if (!writeFile(dir.filePath(u"experiment.sbatch"_s), slurmArrayScript(job).toUtf8())
             || !writeFile(dir.filePath(u"merge.sbatch"_s), slurmMergeScript(job).toUtf8())
             || !writeFile(dir.filePath(u"submit.sh"_s), slurmSubmitScript(job).toUtf8()))

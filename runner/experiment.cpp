@@ -373,29 +373,48 @@ namespace {
 // Single quotes for the shell; a quote inside becomes '\''.
 QString shellQuoted(QString text) { return u'\'' + text.replace(u"'"_s, u"'\\''"_s) + u'\''; }
 
-QString slurmHeader(const SlurmJob& job, const QString& name, int cpus)
+// The value of an #SBATCH option: sbatch splits a directive at blanks unless
+// it is in double quotes, a quote inside escaped with a backslash.
+QString directiveValue(QString text) { return u'"' + text.replace(u"\""_s, u"\\\""_s) + u'"'; }
+
+// In an output file name Slurm replaces %a and the like; "%%" stands for "%".
+QString outputFileName(QString folder, const QString& pattern)
+{
+    return directiveValue(folder.replace(u"%"_s, u"%%"_s) + u'/' + pattern);
+}
+
+QString slurmHeader(const SlurmJob& job, const QString& name, int cpus, const QString& outputPattern)
 {
     QString text = u"#!/bin/sh\n#SBATCH --job-name="_s + name + u"\n#SBATCH --cpus-per-task="_s
-        + QString::number(cpus) + u"\n#SBATCH --time="_s + job.timeLimit + u'\n';
-    if (!job.partition.isEmpty()) text += u"#SBATCH --partition="_s + job.partition + u'\n';
-    return text;
+        + QString::number(cpus) + u"\n#SBATCH --time="_s + directiveValue(job.timeLimit) + u'\n';
+    if (!job.partition.isEmpty()) text += u"#SBATCH --partition="_s + directiveValue(job.partition) + u'\n';
+    return text + u"#SBATCH --output="_s + outputFileName(job.output, outputPattern) + u'\n';
 }
 
 } // namespace
 
+QString slurmJobProblem(const SlurmJob& job)
+{
+    // sbatch keeps no backslash of a directive as written, and no directive
+    // spans lines.
+    for (const QString& text : {job.output, job.timeLimit, job.partition})
+        if (text.contains(u'\\') || text.contains(u'\n') || text.contains(u'\r'))
+            return u"Slurm cannot take \""_s + text + u"\": a backslash or line break in it"_s;
+    return {};
+}
+
 QString slurmArrayScript(const SlurmJob& job)
 {
-    return slurmHeader(job, u"kestrune-shards"_s, job.cpus) + u"#SBATCH --array=0-"_s + QString::number(job.shards - 1)
-        + u"\n#SBATCH --output="_s + job.output + u"/slurm-shard-%a.out"_s
-        + u"\n\nexec "_s + shellQuoted(job.program) + u" --settings "_s + shellQuoted(job.settingsFile) + u" --output "_s
-        + shellQuoted(job.output) + u" --tools "_s + shellQuoted(job.toolsDirectory) + u" --jobs "_s
-        + QString::number(job.cpus) + u" --shard \"$SLURM_ARRAY_TASK_ID/"_s + QString::number(job.shards) + u"\"\n"_s;
+    return slurmHeader(job, u"kestrune-shards"_s, job.cpus, u"slurm-shard-%a.out"_s) + u"#SBATCH --array=0-"_s
+        + QString::number(job.shards - 1) + u"\n\nexec "_s + shellQuoted(job.program) + u" --settings "_s
+        + shellQuoted(job.settingsFile) + u" --output "_s + shellQuoted(job.output) + u" --tools "_s
+        + shellQuoted(job.toolsDirectory) + u" --jobs "_s + QString::number(job.cpus) + u" --shard \"$SLURM_ARRAY_TASK_ID/"_s
+        + QString::number(job.shards) + u"\"\n"_s;
 }
 
 QString slurmMergeScript(const SlurmJob& job)
 {
-    return slurmHeader(job, u"kestrune-merge"_s, 1) + u"#SBATCH --output="_s
-        + job.output + u"/slurm-merge.out"_s + u"\n\nexec "_s + shellQuoted(job.program)
+    return slurmHeader(job, u"kestrune-merge"_s, 1, u"slurm-merge.out"_s) + u"\nexec "_s + shellQuoted(job.program)
         + u" merge "_s + shellQuoted(job.output) + u'\n';
 }
 

@@ -132,6 +132,9 @@ struct SlurmJob {
     QString timeLimit;     // HH:MM:SS
     QString partition;     // empty: the cluster's default
 };
+// Why sbatch could not take the job's folder, time limit or partition as
+// written, or the empty text.
+QString slurmJobProblem(const SlurmJob& job);
 QString slurmArrayScript(const SlurmJob& job);
 QString slurmMergeScript(const SlurmJob& job);
 // Submits both and prints their job ids: sh DIR/submit.sh

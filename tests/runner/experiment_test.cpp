@@ -178,17 +178,29 @@ TEST(ExperimentRun, RealisedLossCountsDropsAndBursts)
 
 TEST(ExperimentSlurm, ScriptsRunTheShardsAndMergeAfterThem)
 {
-    const SlurmJob job{u"/opt/k/kestrune-experiment"_s, u"/d/e x/experiment.txt"_s, u"/d/e x"_s, u"/opt/k"_s, 4, 2,
+    // A folder with a blank, a percent sign and quotes: sbatch reads each
+    // directive as one value, the shell each argument as one word.
+    const QString folder = u"/d/e x 5% \"q\" it's"_s;
+    const SlurmJob job{u"/opt/k/kestrune-experiment"_s, folder + u"/experiment.txt"_s, folder, u"/opt/k"_s, 4, 2,
                        u"00:30:00"_s, u"debug"_s};
+    EXPECT_TRUE(slurmJobProblem(job).isEmpty());
     const QString array = slurmArrayScript(job);
     EXPECT_TRUE(array.contains(u"#SBATCH --array=0-3\n"_s));
     EXPECT_TRUE(array.contains(u"#SBATCH --cpus-per-task=2\n"_s));
-    EXPECT_TRUE(array.contains(u"#SBATCH --time=00:30:00\n"_s));
-    EXPECT_TRUE(array.contains(u"#SBATCH --partition=debug\n"_s));
-    EXPECT_TRUE(array.contains(u"--output '/d/e x' "_s));
+    EXPECT_TRUE(array.contains(u"#SBATCH --output=\"/d/e x 5%% \\\"q\\\" it's/slurm-shard-%a.out\"\n"_s)) << qPrintable(array);
+    EXPECT_TRUE(array.contains(u"--output '/d/e x 5% \"q\" it'\\''s' "_s)) << qPrintable(array);
     EXPECT_TRUE(array.contains(u"--shard \"$SLURM_ARRAY_TASK_ID/4\""_s));
-    EXPECT_TRUE(slurmMergeScript(job).contains(u"exec '/opt/k/kestrune-experiment' merge '/d/e x'"_s));
+    const QString merge = slurmMergeScript(job);
+    EXPECT_TRUE(merge.contains(u"#SBATCH --output=\"/d/e x 5%% \\\"q\\\" it's/slurm-merge.out\"\n"_s)) << qPrintable(merge);
+    EXPECT_TRUE(merge.contains(u"exec '/opt/k/kestrune-experiment' merge '/d/e x 5% \"q\" it'\\''s'\n"_s)) << qPrintable(merge);
     EXPECT_TRUE(slurmSubmitScript(job).contains(u"--dependency=afterok:"_s));
+
+    // What no directive can carry is refused before anything is written.
+    for (const QString& bad : {u"/d/a\\b"_s, u"/d/a\nb"_s}) {
+        SlurmJob badJob = job;
+        badJob.output = bad;
+        EXPECT_FALSE(slurmJobProblem(badJob).isEmpty()) << qPrintable(bad);
+    }
 }
 
 } // namespace

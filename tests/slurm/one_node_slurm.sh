@@ -118,6 +118,9 @@ TaskPlugin=task/none
 JobAcctGatherType=jobacct_gather/none
 MpiDefault=none
 ReturnToService=2
+# A job whose dependency can no longer be met (a failed shard under the
+# merge's afterok) is cancelled instead of pending for ever.
+DependencyParameters=kill_invalid_depend
 StateSaveLocation=$d/state
 SlurmdSpoolDir=$d/spool
 SlurmctldPidFile=$d/slurmctld.pid

@@ -101,6 +101,8 @@ struct BaselineDecoder::State {
     std::vector<int> nextMb;
 
     std::vector<std::uint8_t> rbsp;
+    // Redundant slices are decoded while a primary slice waits in rbsp.
+    std::vector<std::uint8_t> redundantRbsp;
 
     void decodeNal(std::span<const std::uint8_t> nal);
     void decodeSlice(const h264::NalHeader& nal, std::span<const std::uint8_t> bytes, bool redundantPass);
@@ -201,6 +203,7 @@ void BaselineDecoder::State::decodeNal(std::span<const std::uint8_t> nal)
 void BaselineDecoder::State::decodeSlice(const h264::NalHeader& nal, std::span<const std::uint8_t> bytes,
                                          bool redundantPass)
 {
+    std::vector<std::uint8_t>& rbsp = redundantPass ? redundantRbsp : this->rbsp;
     h264::removeEmulationPrevention(bytes.subspan(static_cast<std::size_t>(nal.headerBytes)), rbsp);
     h264::SliceHeader h;
     const h264::Status status = h264::parseSliceHeader(nal, rbsp, sets, h);

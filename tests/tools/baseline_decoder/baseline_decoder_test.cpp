@@ -1,3 +1,4 @@
+#include "tests/tools/baseline_decoder/damage.h"
 #include "tests/tools/baseline_decoder/oracle_stream.h"
 #include "tests/tools/baseline_decoder/slice_group_stream.h"
 #include "tools/baseline_decoder/baseline_decoder.h"
@@ -206,4 +207,36 @@ TEST(BaselineDecoder, EverySliceGroupMapTypeDecodes)
             EXPECT_EQ(ours.macroblocksMissing, 0) << label;
         }
     }
+}
+
+// Redundant slices are skipped while their primary slice arrived and stand
+// in for it when it did not: with every copy the pictures are the same as
+// without, and dropping primary slices changes nothing either.
+TEST(BaselineDecoder, RedundantSlicesReplaceLostPrimarySlices)
+{
+    SliceGroupStreamSettings s;
+    s.groups = 3;
+    s.frames = 5;
+    const OurDecode plain = decodeOurs(makeSliceGroupStream(s).bytes);
+    s.redundantSlices = true;
+    const auto withCopies = makeSliceGroupStream(s);
+    const OurDecode all = decodeOurs(withCopies.bytes);
+    EXPECT_EQ(all.yuv, plain.yuv);
+    EXPECT_EQ(all.counts.redundantSlicesUsed, 0);
+    EXPECT_EQ(all.counts.redundantSlicesSkipped, 3 * 5);
+
+    // Drop the primary slice of group 1 in pictures 0, 2 and 4 (NAL units:
+    // SPS, PPS, then primary and redundant copy per group).
+    auto nals = splitNalUnits(withCopies.bytes);
+    std::vector<std::vector<std::uint8_t>> kept;
+    for (std::size_t i = 0; i < nals.size(); ++i) {
+        const bool slice = i >= 2;
+        const std::size_t picture = slice ? (i - 2) / 6 : 0, within = slice ? (i - 2) % 6 : 0;
+        if (slice && picture % 2 == 0 && within == 2) continue;
+        kept.push_back(nals[i]);
+    }
+    const OurDecode lossy = decodeOurs(joinNalUnits(kept));
+    EXPECT_EQ(lossy.counts.redundantSlicesUsed, 3);
+    EXPECT_EQ(lossy.macroblocksMissing, 0);
+    EXPECT_EQ(lossy.yuv, plain.yuv);
 }

@@ -110,7 +110,7 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
         w.se(0);        // chroma_qp_index_offset
         w.flag(true);   // deblocking_filter_control_present_flag
         w.flag(false);  // constrained_intra_pred_flag
-        w.flag(false);  // redundant_pic_cnt_present_flag
+        w.flag(s.redundantSlices);  // redundant_pic_cnt_present_flag
         appendNal(au, 3, 8, w);
     }
 
@@ -129,12 +129,16 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
             int first = 0;
             while (first < mbCount && map[first] != group) ++first;
             if (first == mbCount) continue;
+            const std::mt19937 sliceStart = rng;
+            for (int copy = 0; copy <= (s.redundantSlices ? 1 : 0); ++copy) {
+            rng = sliceStart;
             BitWriter w;
             w.ue(static_cast<std::uint64_t>(first));
             w.ue(idr ? 7 : 5);
             w.ue(0);
             w.u(16, static_cast<std::uint64_t>(f));
             if (idr) w.ue(0);
+            if (s.redundantSlices) w.ue(static_cast<std::uint64_t>(copy));
             if (!idr) {
                 w.flag(false);  // num_ref_idx_active_override_flag
                 w.flag(false);  // ref_pic_list_modification_flag_l0
@@ -191,6 +195,7 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
             }
             if (skipRun > 0) w.ue(static_cast<std::uint64_t>(skipRun));
             appendNal(au, 2, idr ? 5 : 1, w);
+            }
         }
         out.bytes.insert(out.bytes.end(), au.begin(), au.end());
         out.accessUnits.push_back(std::move(au));

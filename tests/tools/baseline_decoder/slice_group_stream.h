@@ -21,7 +21,8 @@ struct SliceGroupStreamSettings {
     std::uint32_t changeRateMinus1 = 3;          // types 3-5
     int qp = 28;
     int disableDeblocking = 0;
-    bool reverseSliceOrder = false;  // slices of a picture from the last group to the first
+    bool reverseSliceOrder = false;
+    bool redundantSlices = false;    // each slice followed by a redundant copy (redundant_pic_cnt 1)  // slices of a picture from the last group to the first
     unsigned seed = 1;
 };
 
