@@ -62,7 +62,7 @@ public:
     {
         double interEstimate = std::numeric_limits<double>::infinity();
         if (c_.pSlice) interEstimate = tryInter();
-        const bool tryIntra = !c_.pSlice || intra16x16Estimate() < 1.5 * interEstimate;
+        const bool tryIntra = !c_.pSlice || (!earlySkip_ && intra16x16Estimate() < 1.5 * interEstimate);
         if (tryIntra) {
             codeIntraChroma();
             tryIntra16x16();
@@ -226,8 +226,11 @@ private:
             SubMbType bestType = kSub8x8;
             int bestCost = choice.cost + static_cast<int>(lambdaMotion_ * ueBits(kSub8x8));
             std::array<MotionVector, 4> bestMvs{choice.mv, choice.mv, choice.mv, choice.mv};
+            // Smaller parts only where the quadrant costs more than its share of the whole.
             if (c_.settings->p4x4) {
-                for (SubMbType t : {kSub8x4, kSub4x8, kSub4x4}) {
+                for (SubMbType t : {kSub4x4, kSub8x4, kSub4x8}) {
+                    // The halves only where the quarters beat the whole quadrant.
+                    if (t != kSub4x4 && bestType == kSub8x8) break;
                     MacroblockCode trial;
                     trial.type = MbType::P8x8;
                     trial.subType[q] = t;
@@ -278,7 +281,8 @@ private:
         }
     }
 
-    void considerInter(MacroblockCode code)
+    // Returns true when the candidate coded nothing on the P_Skip vector.
+    bool considerInter(MacroblockCode code)
     {
         alignas(16) std::uint8_t predY[256], predCb[64], predCr[64];
         predictInter(code, predY, predCb, predCr);
@@ -288,13 +292,14 @@ private:
             const std::uint8_t* pred[2] = {predCb, predCr};
             codeChroma(code, src, srcStride_[1], pred, 8, qpc_, false);
             // Nothing to code and the skip vector: P_Skip says the same in one bit.
-            if (code.cbp == 0 && code.type == MbType::P16x16 && code.refIdx[0] == 0 && code.mv[0] == skipMv_) return;
+            if (code.cbp == 0 && code.type == MbType::P16x16 && code.refIdx[0] == 0 && code.mv[0] == skipMv_) return true;
         }
         reconstructLuma(code, c_.qp, dst_[0], dstStride_[0], predY, 16);
         std::uint8_t* dst[2] = {dst_[1], dst_[2]};
         const std::uint8_t* pred[2] = {predCb, predCr};
         reconstructChroma(code, qpc_, dst, dstStride_[1], pred, 8);
         consider(code);
+        return false;
     }
 
     // Returns the motion cost of the best inter shape (for the intra test).
@@ -306,6 +311,16 @@ private:
         skip.refIdx = {0, 0, 0, 0};
         skip.mv.fill(skipMv_);
         considerInter(skip);
+        // Early skip: where the skip vector leaves nothing worth coding, no
+        // search can pay for its vector bits.
+        MacroblockCode onSkipVector;
+        onSkipVector.type = MbType::P16x16;
+        onSkipVector.refIdx = {0, 0, 0, 0};
+        onSkipVector.mv.fill(skipMv_);
+        if (considerInter(onSkipVector)) {
+            earlySkip_ = true;
+            return 0;
+        }
 
         const std::vector<int> refs = allRefs();
         MacroblockCode p16;
@@ -319,23 +334,34 @@ private:
             if (choice.cost < best.cost) best = choice;
         }
         best16Mv_ = best.mv;
+        best16Cost_ = best.cost;
         assign(p16, whole, best.refIdx, best.mv);
         int bestCost = best.cost + static_cast<int>(lambdaMotion_ * ueBits(0));
         MacroblockCode bestShape = p16;
         if (c_.settings->p8x8) {
-            const std::vector<int> shapeRefs = c_.settings->mixedRefs ? refs : std::vector<int>{best.refIdx};
-            MacroblockCode shape;
-            for (MbType type : {MbType::P16x8, MbType::P8x16}) {
-                const int cost = searchTwoPartitions(shape, type, shapeRefs);
-                if (cost < bestCost) {
-                    bestCost = cost;
-                    bestShape = shape;
-                }
+            // Partitions use the references up to one past the best for the
+            // whole macroblock (older ones rarely win there), and the shapes
+            // are analysed as far as 8x8 shows that splitting pays.
+            std::vector<int> shapeRefs{best.refIdx};
+            if (c_.settings->mixedRefs) {
+                shapeRefs.clear();
+                for (int r = 0; r < static_cast<int>(refs.size()); ++r) shapeRefs.push_back(r);
             }
-            const int cost = searchEightByEight(shape, shapeRefs);
-            if (cost < bestCost) {
-                bestCost = cost;
+            MacroblockCode shape;
+            const int cost8x8 = searchEightByEight(shape, shapeRefs);
+            if (cost8x8 < bestCost) {
+                bestCost = cost8x8;
                 bestShape = shape;
+            }
+            // Two halves pay where the four quadrants came close.
+            if (cost8x8 < bestCost + bestCost / 4) {
+                for (MbType type : {MbType::P16x8, MbType::P8x16}) {
+                    const int cost = searchTwoPartitions(shape, type, shapeRefs);
+                    if (cost < bestCost) {
+                        bestCost = cost;
+                        bestShape = shape;
+                    }
+                }
             }
         }
         considerInter(p16);
@@ -499,6 +525,8 @@ private:
     MotionVector skipMv_;
     std::vector<MotionVector> best16_;
     MotionVector best16Mv_;
+    int best16Cost_ = 0;
+    bool earlySkip_ = false;
     MacroblockCode chroma_;
     Candidate best_;
     h264::BitWriter scratch_;

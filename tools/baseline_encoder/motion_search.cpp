@@ -4,9 +4,13 @@
 #include "tools/codec/inter_prediction.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestrune::codec {
 
@@ -47,7 +51,7 @@ SearchReference::SearchReference(const Picture& picture, int pad) : picture_(&pi
     }
 }
 
-void SearchReference::predict(int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst, int dstStride) const
+const std::uint8_t* SearchReference::prediction(int x, int y, MotionVector mv, int w, int h, std::uint8_t* buffer, int& stride) const
 {
     const int ix = x + (mv.x >> 2), iy = y + (mv.y >> 2);
     const int fx = mv.x & 3, fy = mv.y & 3;
@@ -76,13 +80,34 @@ void SearchReference::predict(int x, int y, MotionVector mv, int w, int h, std::
     const Source second = kSecond[fy][fx];
     const std::uint8_t* a = plane(first.plane, ix + first.dx, iy + first.dy);
     if (second.plane < 0) {
-        for (int r = 0; r < h; ++r) std::memcpy(dst + r * dstStride, a + static_cast<std::ptrdiff_t>(r) * stride_, static_cast<std::size_t>(w));
-        return;
+        stride = stride_;
+        return a;
     }
     const std::uint8_t* b = plane(second.plane, ix + second.dx, iy + second.dy);
+#if defined(__SSE2__)
+    // pavgb is exactly (a + b + 1) >> 1.
+    if (w == 16) {
+        for (int r = 0; r < h; ++r)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + r * 16),
+                             _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + static_cast<std::ptrdiff_t>(r) * stride_)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + static_cast<std::ptrdiff_t>(r) * stride_))));
+        stride = 16;
+        return buffer;
+    }
+#endif
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c)
-            dst[r * dstStride + c] = static_cast<std::uint8_t>((a[static_cast<std::ptrdiff_t>(r) * stride_ + c] + b[static_cast<std::ptrdiff_t>(r) * stride_ + c] + 1) >> 1);
+            buffer[r * 16 + c] = static_cast<std::uint8_t>((a[static_cast<std::ptrdiff_t>(r) * stride_ + c] + b[static_cast<std::ptrdiff_t>(r) * stride_ + c] + 1) >> 1);
+    stride = 16;
+    return buffer;
+}
+
+void SearchReference::predict(int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst, int dstStride) const
+{
+    alignas(16) std::uint8_t buffer[16 * 16];
+    int stride = 0;
+    const std::uint8_t* p = prediction(x, y, mv, w, h, buffer, stride);
+    for (int r = 0; r < h; ++r) std::memcpy(dst + r * dstStride, p + static_cast<std::ptrdiff_t>(r) * stride, static_cast<std::size_t>(w));
 }
 
 int mvdBits(MotionVector mv, MotionVector mvp)
@@ -175,20 +200,25 @@ struct Search {
         smallDiamond(range);
     }
 
-    // Sub-sample cost with the core's interpolation (luma SATD, chroma SAD).
-    int fractionalCost(MotionVector mv) const
+    // Sub-sample luma cost: SATD against the interpolated block plus the vector's bits.
+    int lumaCost(MotionVector mv) const
     {
-        alignas(16) std::uint8_t pred[16 * 16];
-        const Picture& r = ref.picture();
-        ref.predict(block.x, block.y, mv, block.w, block.h, pred, 16);
-        int cost = satd(src, srcStride, pred, 16, block.w, block.h) + vectorCost(mv.x, mv.y);
-        if (params.chroma) {
-            const int cw = block.w / 2, ch = block.h / 2, cx = block.x / 2, cy = block.y / 2;
-            for (int plane : {kCb, kCr}) {
-                predictChroma(r.plane(plane), cx, cy, mv, cw, ch, pred, 16);
-                const ConstPlaneView s = block.source->plane(plane);
-                cost += sad(s.row(cy) + cx, s.stride, pred, 16, cw, ch);
-            }
+        alignas(16) std::uint8_t buffer[16 * 16];
+        int stride = 0;
+        const std::uint8_t* pred = ref.prediction(block.x, block.y, mv, block.w, block.h, buffer, stride);
+        return satd(src, srcStride, pred, stride, block.w, block.h) + vectorCost(mv.x, mv.y);
+    }
+
+    // Chroma SAD of the vector (eighth-sample chroma through the core).
+    int chromaCost(MotionVector mv) const
+    {
+        alignas(16) std::uint8_t pred[8 * 8];
+        const int cw = block.w / 2, ch = block.h / 2, cx = block.x / 2, cy = block.y / 2;
+        int cost = 0;
+        for (int plane : {kCb, kCr}) {
+            predictChroma(ref.picture().plane(plane), cx, cy, mv, cw, ch, pred, 8);
+            const ConstPlaneView s = block.source->plane(plane);
+            cost += sad(s.row(cy) + cx, s.stride, pred, 8, cw, ch);
         }
         return cost;
     }
@@ -227,21 +257,49 @@ SearchResult searchMotion(const SearchBlock& block, const SearchReference& ref, 
     case SearchPattern::UnevenMultiHexagon: s.unevenMultiHexagon(range); break;
     }
 
-    // Half, then quarter sample refinement around the best.
+    // Half, then quarter sample refinement around the best by luma; with
+    // chroma, the three best vectors then compete with their chroma cost added.
+    struct Scored {
+        int cost;
+        MotionVector mv;
+    };
+    std::array<Scored, 3> top;
+    top.fill({INT_MAX, {}});
+    auto keep = [&](MotionVector mv, int cost) {
+        for (const Scored& t : top)
+            if (t.mv == mv && t.cost != INT_MAX) return;
+        if (cost >= top[2].cost) return;
+        top[2] = {cost, mv};
+        std::sort(top.begin(), top.end(), [](const Scored& x, const Scored& y) { return x.cost < y.cost; });
+    };
     MotionVector best{static_cast<std::int16_t>(4 * s.bestX), static_cast<std::int16_t>(4 * s.bestY)};
-    int bestCost = s.fractionalCost(best);
+    int bestCost = s.lumaCost(best);
+    keep(best, bestCost);
     for (int step : {2, 1}) {
         const MotionVector centre = best;
         for (int dy = -step; dy <= step; dy += step)
             for (int dx = -step; dx <= step; dx += step) {
-                if (!dx && !dy) continue;
+                // Half samples: the square around the best; quarter samples: the diamond.
+                if ((!dx && !dy) || (step == 1 && dx && dy)) continue;
                 const MotionVector mv{static_cast<std::int16_t>(centre.x + dx), static_cast<std::int16_t>(centre.y + dy)};
-                const int cost = s.fractionalCost(mv);
+                const int cost = s.lumaCost(mv);
+                keep(mv, cost);
                 if (cost < bestCost) {
                     bestCost = cost;
                     best = mv;
                 }
             }
+    }
+    if (params.chroma) {
+        bestCost = INT_MAX;
+        for (const Scored& t : top) {
+            if (t.cost == INT_MAX) continue;
+            const int cost = t.cost + s.chromaCost(t.mv);
+            if (cost < bestCost) {
+                bestCost = cost;
+                best = t.mv;
+            }
+        }
     }
     return {best, bestCost};
 }

@@ -36,6 +36,9 @@ public:
     // The w x h luma prediction of the block at (x, y) displaced by mv
     // (quarter samples, inside the extended area) into dst.
     void predict(int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst, int dstStride) const;
+    // The same prediction without a copy where it lies in one plane: returns
+    // where it is (and its stride), else fills buffer (stride 16) and returns it.
+    const std::uint8_t* prediction(int x, int y, MotionVector mv, int w, int h, std::uint8_t* buffer, int& stride) const;
 
 private:
     const Picture* picture_;
