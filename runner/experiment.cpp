@@ -431,3 +431,17 @@ QString slurmSubmitScript(const SlurmJob& job)
 }
 
 } // namespace kestrune::experiment
+
+namespace kestrune::experiment {
+
+QStringList toolArguments(const Settings& s, const QString& output)
+{
+    QStringList pairs;
+    for (const ConcealmentPair& p : s.pairs) pairs << concealmentPairText(p);
+    return {u"--stream"_s, s.stream, u"--original"_s, s.original, u"--size"_s,
+            QString::number(s.width) + u'x' + QString::number(s.height), u"--loss-rates"_s, s.lossRates.join(u','),
+            u"--bursts"_s, s.burstLengths.join(u','), u"--pairs"_s, pairs.join(u','), u"--runs"_s,
+            QString::number(s.runs), u"--seed"_s, QString::number(s.firstSeed), u"--output"_s, output};
+}
+
+} // namespace kestrune::experiment
