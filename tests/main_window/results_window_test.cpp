@@ -149,3 +149,4 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
 }
 
 } // namespace
+
