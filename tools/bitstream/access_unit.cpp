@@ -4,8 +4,14 @@ namespace kestrune::h264 {
 
 bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
 {
-    if (!a.complete || !b.complete)
+    if (!a.complete || !b.complete) {
+        // A missing PPS hides most fields; frame_num and the IDR fields, when
+        // read with the only SPS seen, still tell pictures apart.
+        if (a.numbers && b.numbers
+            && (a.frame_num != b.frame_num || a.idr != b.idr || (a.idr && a.idr_pic_id != b.idr_pic_id)))
+            return true;
         return b.first_mb_in_slice == 0 || a.pic_parameter_set_id != b.pic_parameter_set_id;
+    }
     if (a.frame_num != b.frame_num || a.pic_parameter_set_id != b.pic_parameter_set_id) return true;
     if (a.field_pic_flag != b.field_pic_flag) return true;
     if (a.field_pic_flag && a.bottom_field_flag != b.bottom_field_flag) return true;
@@ -54,6 +60,12 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
     id.first_mb_in_slice = slice->first_mb_in_slice;
     id.pic_parameter_set_id = slice->pic_parameter_set_id;
     id.complete = slice->complete;
+    id.numbers = slice->numbersParsed;
+    if (slice->numbersParsed) {
+        id.frame_num = slice->frame_num;
+        id.idr = type == NalIdrSlice;
+        id.idr_pic_id = slice->idr_pic_id;
+    }
     if (slice->complete) {
         const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
         const Sps* sps = pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr;

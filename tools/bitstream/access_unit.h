@@ -45,6 +45,7 @@ public:
         bool idr = false;
         std::uint32_t idr_pic_id = 0;
         bool complete = false;
+        bool numbers = false;  // frame_num and the IDR fields are valid (complete, or read with the only SPS)
         std::uint32_t first_mb_in_slice = 0;
     };
     // The comparison of clause 7.4.1.2.4 between the previous primary slice

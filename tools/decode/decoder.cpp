@@ -338,9 +338,9 @@ struct ConcealingDecoder::State {
             const std::size_t w = std::size_t(fallbackWidth), h = std::size_t(fallbackHeight);
             report.width = fallbackWidth;
             report.height = fallbackHeight;
+            --greyOwed;  // the frame written here is one of them
             writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128),
                        {wholeFrameMacroblocks(), wholeFrameMacroblocks()});
-            --report.picturesLost;
         }
         pending.clear();
         report.guessedPlaces = placer.guessedPictures();

@@ -208,6 +208,15 @@ TEST_F(LossAlignment, ParameterSetsLostAtTheStartLeaveGreyFramesUntilTheNextOnes
     EXPECT_TRUE(frame(out.yuv, 249) == Bytes(kFrameBytes, 128));
     EXPECT_TRUE(frame(out.yuv, 250) == frame(*undamaged, 250));
     EXPECT_TRUE(frame(out.yuv, 299) == frame(*undamaged, 299));
+
+    // Every PPS lost: nothing decodes, yet the SPS gives the size and every picture gets its frame.
+    std::set<int> everyPps;
+    for (std::size_t k = 0; k < encoded->size(); ++k)
+        if ((*encoded)[k].type == 8) everyPps.insert(int(k) + 1);
+    const Decoded grey = decodeFile(*dir, without(*encoded, everyPps));
+    EXPECT_EQ(grey.report.framesWritten, kFrames) << grey.text;
+    EXPECT_EQ(grey.report.picturesLost, kFrames);
+    EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
 }
 
 // A stream from elsewhere: libx264 as it comes, frame_num wrapping every 16
