@@ -166,6 +166,9 @@ QList<int> numbersOfList(const QString& list)
 // frame_num is below the run's length fits a frame_num wrap as well as an
 // IDR lost with its parameter sets, so the count lies in a range. Nothing
 // when an IDR after the first was lost with its parameter sets.
+// Streams numbered for loss recovery (MaxFrameNum 65,536 and idr_pic_id the
+// picture number, as x264.exe writes them) are countable up to the last
+// picture received; only a lost end of the stream leaves no trace.
 struct FrameRange {
     qsizetype least = 0;
     qsizetype most = 0;
@@ -192,7 +195,7 @@ std::optional<FrameRange> countableFrames(const QList<QByteArray>& units, const 
         if (type != 1 && type != 5) continue;
         ++pictures;
         if (type == 5) {
-            if (lost && lostParameterSets >= 2 && pictures > 1) return std::nullopt;
+            if (lost && lostParameterSets >= 2 && pictures > 1 && maxFrame != 65536) return std::nullopt;
             sinceIdr = 0;
             unnoticeable += run; // the tail of the previous GOP
             run = 0;
@@ -208,6 +211,7 @@ std::optional<FrameRange> countableFrames(const QList<QByteArray>& units, const 
         if (type == 1 && frameNum >= 1 && frameNum < run) ambiguous += run - frameNum;
         run = 0;
     }
+    if (maxFrame == 65536) return FrameRange{pictures - run, pictures - run};
     return FrameRange{pictures - unnoticeable - ambiguous, pictures - unnoticeable};
 }
 

@@ -20,6 +20,13 @@ bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
     return a.idr && b.idr && a.idr_pic_id != b.idr_pic_id;
 }
 
+bool AccessUnitDetector::alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb, bool oneSliceGroup)
+{
+    for (std::uint32_t start : starts)
+        if (start == firstMb) return true;
+    return oneSliceGroup && !starts.empty() && firstMb < starts.back();
+}
+
 bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets)
 {
     const int type = header.nal_unit_type;
@@ -62,8 +69,12 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
         id.idr = type == NalIdrSlice;
         id.idr_pic_id = slice->idr_pic_id;
     }
-    const bool newPicture = !last_ || isNewPicture(*last_, id);
+    const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
+    const bool oneSliceGroup = pps && pps->num_slice_groups_minus1 == 0;
+    const bool newPicture = !last_ || isNewPicture(*last_, id) || alreadyCovered(starts_, id.first_mb_in_slice, oneSliceGroup);
     const bool starts = wasFirst || (newPicture && sliceInCurrent_);
+    if (newPicture) starts_.clear();
+    starts_.push_back(id.first_mb_in_slice);
     sliceInCurrent_ = true;
     last_ = id;
     return starts;

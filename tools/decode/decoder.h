@@ -1,9 +1,10 @@
 #pragma once
 // libavcodec's H.264 decoder with its own concealment switched off and ours
 // applied in its picture buffers, so later pictures predict from concealed
-// content. Feed one access unit at a time; frames come out in output order,
-// one per coded picture (lost pictures repeat the previous output frame).
-#include "tools/decode/access_unit.h"
+// content. Feed one access unit at a time; frames come out in sequence order,
+// one per coded picture (lost pictures repeat the previous output frame), each
+// at the place the stream's numbering gives it (h264::PicturePlacer).
+#include "tools/decode/received_picture.h"
 #include "tools/decode/concealment.h"
 
 #include <cstdint>
@@ -33,6 +34,10 @@ struct DecodeReport {
     int picturesDecoded = 0;
     int picturesLost = 0;     // missing from the stream or undecodable, each output as a repeat
     int framesWritten = 0;
+    int picturesWithoutParameterSets = 0;  // counted from the access-unit structure
+    long long guessedPlaces = 0;   // pictures after a lost IDR whose place no later IDR told
+    std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
+    bool numberedStream = false;   // idr_pic_id carries picture numbers
     int width = 0;
     int height = 0;
     MacroblockCounts intra;   // I pictures
@@ -56,9 +61,11 @@ public:
     ConcealingDecoder(const ConcealingDecoder&) = delete;
     ConcealingDecoder& operator=(const ConcealingDecoder&) = delete;
 
-    void decode(const AccessUnit& unit);
+    void decode(const ReceivedPicture& unit);
     // Drains the decoder and writes what is still pending.
     void finish();
+    // The picture size (from an SPS) for mid-grey frames when no picture at all can be decoded.
+    void setSizeForGrey(int width, int height);
     const DecodeReport& report() const;
     // Loss map of the most recently decoded picture, before concealment (for tests).
     const MbGrid& lastLossMap() const;
@@ -77,7 +84,7 @@ public:
     ~ReferenceDecoder();
     ReferenceDecoder(const ReferenceDecoder&) = delete;
     ReferenceDecoder& operator=(const ReferenceDecoder&) = delete;
-    void decode(const AccessUnit& unit);
+    void decode(const ReceivedPicture& unit);
     void finish();
     int framesWritten() const;
 

@@ -46,7 +46,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
                               [&](std::span<const std::uint8_t> frame) {
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
                               });
-    AccessUnit unit;
+    ReceivedPicture unit;
     int units = 0;
     while (reader.next(unit)) {
         decoder.decode(unit);
@@ -54,6 +54,8 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
         if (progress && ++units % 64 == 0) progress(reader.bytesRead(), total);
     }
     if (!reader.error().empty()) throw std::runtime_error(reader.error());
+    for (const auto& sps : reader.parameterSets().sps)
+        if (sps) decoder.setSizeForGrey(sps->width(), sps->height());
     decoder.finish();
     if (writeFailed) throw std::runtime_error(output.error());
 
@@ -85,6 +87,36 @@ std::string countsLine(const char* type, const MacroblockCounts& c, const char* 
 
 } // namespace
 
+std::string placementNotes(const DecodeReport& r)
+{
+    std::string text;
+    char line[512];
+    if (r.hiddenLossWrap) {
+        std::snprintf(line, sizeof line,
+                      "frame_num wraps every %u pictures in this stream and nothing else numbers them: a run of %u lost "
+                      "pictures leaves no trace, so the %d frames written are one per picture that could be counted\n",
+                      r.hiddenLossWrap, r.hiddenLossWrap, r.framesWritten);
+        text += line;
+    }
+    if (r.guessedPlaces > 0) {
+        std::snprintf(line, sizeof line,
+                      "%lld pictures after a lost IDR picture were written at a guessed place: no later IDR picture told "
+                      "where they stand\n", r.guessedPlaces);
+        text += line;
+    }
+    if (r.picturesWithoutParameterSets > 0) {
+        std::snprintf(line, sizeof line,
+                      "%d pictures arrived without their parameter sets: counted from the access-unit structure and "
+                      "written as repeats of the last frame (mid-grey before the first)\n", r.picturesWithoutParameterSets);
+        text += line;
+    }
+    if (r.picturesLost > 0 && r.intra.lost + r.inter.lost + r.bidir.lost == 0) {
+        text += "every loss was a whole picture: the concealment methods never acted, so every pair of methods gives the "
+                "same output; more slices per picture (or slice groups) let them differ\n";
+    }
+    return text;
+}
+
 std::string formatReport(const RunResult& result, const DecodeOptions& options)
 {
     const DecodeReport& r = result.report;
@@ -96,8 +128,10 @@ std::string formatReport(const RunResult& result, const DecodeOptions& options)
     std::snprintf(line, sizeof line, "output: %s (%dx%d, planar YUV 4:2:0, %d frames)\n", options.output.c_str(), r.width,
                   r.height, r.framesWritten);
     text += line;
-    std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d\n", r.picturesDecoded, r.picturesLost);
+    std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d%s\n", r.picturesDecoded, r.picturesLost,
+                  r.hiddenLossWrap ? " counted (more can hide, see below)" : "");
     text += line;
+    text += placementNotes(r);
     text += countsLine("I", r.intra, methodName(options.intra));
     text += countsLine("P", r.inter, methodName(options.inter));
     if (r.bidir.pictures > 0) text += countsLine("B", r.bidir, methodName(options.inter));
