@@ -69,7 +69,7 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
         BitWriter w;
         w.ue(0);
         w.ue(0);
-        w.flag(false);
+        w.flag(s.cabacFlag);
         w.flag(false);
         w.ue(pps.num_slice_groups_minus1);
         if (s.groups > 1) {

@@ -22,7 +22,8 @@ struct SliceGroupStreamSettings {
     int qp = 28;
     int disableDeblocking = 0;
     bool reverseSliceOrder = false;
-    bool redundantSlices = false;    // each slice followed by a redundant copy (redundant_pic_cnt 1)  // slices of a picture from the last group to the first
+    bool redundantSlices = false;
+    bool cabacFlag = false;          // entropy_coding_mode_flag set in the PPS (the slices stay CAVLC)    // each slice followed by a redundant copy (redundant_pic_cnt 1)  // slices of a picture from the last group to the first
     unsigned seed = 1;
 };
 

@@ -30,7 +30,7 @@ void renderSmoothFrame(int width, int height, int index, std::uint8_t* frame)
 
 } // namespace
 
-TestStream encodeTestStream(int frames, int slices, int keyint, Content content, int width, int height)
+TestStream encodeTestStream(int frames, int slices, int keyint, Content content, int width, int height, bool baseline)
 {
     TestStream stream;
     stream.width = width;
@@ -53,6 +53,7 @@ TestStream encodeTestStream(int frames, int slices, int keyint, Content content,
     param.rc.i_qp_constant = 28;
     param.analyse.i_weighted_pred = X264_WEIGHTP_NONE; // as the workbench's encoder
     param.i_log_level = X264_LOG_NONE;
+    if (baseline && x264_param_apply_profile(&param, "baseline") < 0) throw std::runtime_error("libx264 baseline");
     x264_t* encoder = x264_encoder_open(&param);
     if (!encoder) throw std::runtime_error("libx264 refused the test settings");
 
