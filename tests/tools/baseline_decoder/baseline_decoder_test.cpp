@@ -112,6 +112,8 @@ TEST(BaselineDecoderOracle, CodingToolsMatchLibavcodec)
     for (int me = 0; me <= 3; ++me) {
         BaselineEncodeSettings s;
         s.me = me;
+        s.frames = 40;
+        s.firstFrame = 10 * me;
         s.refs = 4;
         s.slices = 3;
         s.qp = 20 + me * 6;
