@@ -15,7 +15,8 @@ work=$(mktemp -d /tmp/kestrune_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 flags=$(pkg-config --cflags --libs x264)
-g++ -O2 -std=c++20 -I"$root" "$root/bench/analyze_make_stream.cpp" "$root/tests/tools/bitstream/encoded_stream.cpp" \
+g++ -O2 -std=c++20 -I"$root" "$root/bench/analyze_make_stream.cpp" "$root/tests/support/x264_stream.cpp" \
+    "$root/tools/sample/sample_sequence.cpp" \
     $flags -o "$work/make_stream"
 g++ -O2 -std=c++20 "$root/bench/analyze_read_file.cpp" -o "$work/read_file"
 g++ -O2 -std=c++20 "$root/bench/analyze_cpu_time.cpp" -o "$work/cpu_time"

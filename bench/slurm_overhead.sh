@@ -4,6 +4,11 @@
 # array of 4 shards (one CPU each) plus the merge job on a private one-node
 # cluster of this machine. Prints the wall time of each, their ratio, and
 # whether both wrote the same results. Needs root (the cluster's daemons).
+# On a machine busy with other work the comparison leans towards Slurm: each
+# array task runs in a session of its own, and where the kernel shares the
+# CPUs between sessions (sched_autogroup_enabled, printed below) two running
+# shards get two shares against the local run's one. On an idle machine the
+# difference is the scheduler's own cost.
 # usage: bench/slurm_overhead.sh [BUILD_DIR] [RUNS]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,7 +53,8 @@ done
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 local_time=$(best "${times_local[@]}")
 slurm_time=$(best "${times_slurm[@]}")
-printf 'experiment: %d runs (3 loss rates x 2 pairs x %d); load average before: %s\n' $((6 * runs)) "$runs" "$load"
+printf 'experiment: %d runs (3 loss rates x 2 pairs x %d); load average before: %s; autogroup: %s\n' \
+  $((6 * runs)) "$runs" "$load" "$(cat /proc/sys/kernel/sched_autogroup_enabled 2>/dev/null || echo unknown)"
 printf 'local, %d jobs on %d cores:        %8.2f s   (runs: %s s)\n' "$cores" "$cores" "$local_time" "${times_local[*]}"
 printf 'Slurm, 4 shards x 1 CPU + merge:  %8.2f s   (runs: %s s)\n' "$slurm_time" "${times_slurm[*]}"
 printf 'Slurm / local:                    %8.2f\n' "$(echo "$slurm_time / $local_time" | bc -l)"

@@ -2,6 +2,7 @@
 // experiment dialog ("View" menu).
 #include "main_window/tform1.h"
 
+#include "main_window/experiment_dialog.h"
 #include "main_window/quality_history.h"
 #include "main_window/quality_plot_window.h"
 #include "main_window/radio_group.h"
@@ -24,6 +25,7 @@ using namespace Qt::StringLiterals;
 struct ResultsState {
     QualityHistory history;
     QPointer<QualityPlotWindow> plot;
+    QPointer<ExperimentDialog> experiment;
     QString channelOutput;    // absolute path of the last channel output written
     QString channelLossRate;  // and the loss rate it was made with
 };
@@ -87,4 +89,21 @@ void TForm1::QualityPlot1Click()
 
 void TForm1::Experiment1Click()
 {
+    if (!results_->experiment) {
+        results_->experiment = new ExperimentDialog(
+            QDir(state.startDirectory).filePath(u"kestrune-experiment"_s), prompts, this);
+        kestrune::experiment::Settings s;
+        s.stream = LabeledEdit2->text();
+        s.original = LabeledEdit1->text();
+        if (const auto size = kestrune::originalPictureSize(s.original, LabeledEdit5->text(), LabeledEdit7->text()))
+            s.width = size->width, s.height = size->height;
+        s.lossRates = QStringList{u"1"_s, Edit11->text(), u"10"_s};
+        s.lossRates.removeDuplicates();
+        s.burstLengths = {Edit12->text()};
+        s.pairs = {{RadioGroup2->itemIndex(), RadioGroup3->itemIndex()}, {0, 0}};
+        s.runs = 20;
+        results_->experiment->prefill(s, QDir(state.startDirectory).filePath(u"experiment"_s));
+    }
+    results_->experiment->show();
+    results_->experiment->raise();
 }

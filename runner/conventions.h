@@ -6,6 +6,10 @@
 
 namespace kestrune {
 
+// IsInteger and StrToInt keep the names the window's design gives them (the
+// encoder and channel checks refer to them by name), which is why they are
+// the only PascalCase functions here.
+
 // True when the text is an integer in the window's syntax: optional leading
 // spaces, optional sign, decimal (-2147483648..2147483647) or 1 to 8
 // significant hex digits after "$", "x", "X", "0x", "0X"; nothing after.

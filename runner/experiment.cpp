@@ -421,10 +421,27 @@ QString slurmMergeScript(const SlurmJob& job)
 QString slurmSubmitScript(const SlurmJob& job)
 {
     const QString dir = shellQuoted(job.output);
-    return u"#!/bin/sh\n# Submits the shards and, after all of them succeeded, the merge.\nset -e\n"
-           u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\n"
-           u"merge=$(sbatch --parsable --dependency=afterok:${shards%%;*} "_s + dir + u"/merge.sbatch)\n"
-           u"echo \"shards job: ${shards%%;*}\"\necho \"merge job: ${merge%%;*}\"\n"_s;
+    return u"#!/bin/sh\n# Submits the shards and, after all of them succeeded, the merge; shards\n"
+           u"# whose merge cannot be submitted are cancelled.\nset -e\n"
+           u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\nshards=${shards%%;*}\n"
+           u"if ! merge=$(sbatch --parsable --dependency=afterok:$shards "_s + dir + u"/merge.sbatch); then\n"
+           u"  scancel \"$shards\" && echo \"the merge job could not be submitted: shards job $shards cancelled\" >&2\n"
+           u"  exit 1\nfi\n"
+           u"echo \"shards job: $shards\"\necho \"merge job: ${merge%%;*}\"\n"_s;
+}
+
+} // namespace kestrune::experiment
+
+namespace kestrune::experiment {
+
+QStringList toolArguments(const Settings& s, const QString& output)
+{
+    QStringList pairs;
+    for (const ConcealmentPair& p : s.pairs) pairs << concealmentPairText(p);
+    return {u"--stream"_s, s.stream, u"--original"_s, s.original, u"--size"_s,
+            QString::number(s.width) + u'x' + QString::number(s.height), u"--loss-rates"_s, s.lossRates.join(u','),
+            u"--bursts"_s, s.burstLengths.join(u','), u"--pairs"_s, pairs.join(u','), u"--runs"_s,
+            QString::number(s.runs), u"--seed"_s, QString::number(s.firstSeed), u"--output"_s, output};
 }
 
 } // namespace kestrune::experiment

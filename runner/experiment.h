@@ -141,3 +141,11 @@ QString slurmMergeScript(const SlurmJob& job);
 QString slurmSubmitScript(const SlurmJob& job);
 
 } // namespace kestrune::experiment
+
+namespace kestrune::experiment {
+
+// kestrune-experiment's arguments for these settings and output folder
+// (the window's dialog starts the tool with them).
+QStringList toolArguments(const Settings& settings, const QString& output);
+
+} // namespace kestrune::experiment

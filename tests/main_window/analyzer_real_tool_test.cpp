@@ -5,6 +5,7 @@
 #include "main_window/tform1.h"
 #include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
+#include "tests/support/x264_stream.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -15,8 +16,10 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <cstdint>
 #include <gtest/gtest.h>
-#include <x264.h>
+#include <vector>
 
 using kestrune::testing::ui;
 
@@ -28,54 +31,38 @@ namespace {
 // frames; returns the map label of each NAL unit in stream order.
 QStringList encodeStream(const QString& path, int frames)
 {
-    x264_param_t param;
-    x264_param_default_preset(&param, "ultrafast", nullptr);
-    param.i_width = 64;
-    param.i_height = 64;
-    param.i_csp = X264_CSP_I420;
-    param.i_threads = 1;
-    param.i_log_level = X264_LOG_NONE;
-    param.i_keyint_max = 5;
-    param.i_keyint_min = 5;
-    param.i_scenecut_threshold = 0;
-    param.b_annexb = 1;
-    param.b_repeat_headers = 1;
-    x264_param_apply_profile(&param, "baseline");
-    x264_t* encoder = x264_encoder_open(&param);
-    if (!encoder) return {};
-    x264_picture_t picture, out;
-    x264_picture_alloc(&picture, X264_CSP_I420, 64, 64);
+    kestrune::testing::X264StreamOptions options;
+    options.width = 64;
+    options.height = 64;
+    options.frames = frames;
+    options.preset = "ultrafast";
+    options.profile = "baseline";
+    options.keyint = 5;
+    options.keyintMin = 5;
+    options.picture = [](int width, int height, int index, std::uint8_t* frame) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) *frame++ = std::uint8_t((x + y + 3 * index) * 4);
+        std::fill_n(frame, width * height / 2, std::uint8_t(128));
+    };
+    const kestrune::testing::X264Stream stream = kestrune::testing::encodeX264Stream(options);
 
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return {};
+    const std::vector<std::uint8_t> bytes = stream.bytes();
+    file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
     QStringList labels;
-    auto take = [&](x264_nal_t* nals, int count) {
-        for (int i = 0; i < count; ++i) {
-            file.write(reinterpret_cast<const char*>(nals[i].p_payload), nals[i].i_payload);
-            switch (nals[i].i_type) {
-            case NAL_SEI: labels << u"SEI"_s; break;
-            case NAL_SPS: labels << u"SPS"_s; break;
-            case NAL_PPS: labels << u"PPS"_s; break;
-            case NAL_SLICE_IDR: labels << u"I"_s; break;
-            case NAL_SLICE: labels << u"P"_s; break;  // baseline, IDR-only intra
+    for (const kestrune::testing::X264Picture& picture : stream.pictures) {
+        for (const kestrune::testing::X264Nal& nal : picture.nals) {
+            switch (nal.type) {  // nal_unit_type values of H.264 Table 7-1
+            case 6: labels << u"SEI"_s; break;
+            case 7: labels << u"SPS"_s; break;
+            case 8: labels << u"PPS"_s; break;
+            case 5: labels << u"I"_s; break;
+            case 1: labels << u"P"_s; break;  // baseline, IDR-only intra
             default: labels << QString(); break;
             }
         }
-    };
-    x264_nal_t* nals = nullptr;
-    int count = 0;
-    for (int f = 0; f < frames; ++f) {
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 64; ++x) picture.img.plane[0][y * picture.img.i_stride[0] + x] = uint8_t((x + y + 3 * f) * 4);
-        for (int p = 1; p < 3; ++p)
-            for (int i = 0; i < 32 * 32; ++i) picture.img.plane[p][(i / 32) * picture.img.i_stride[p] + i % 32] = 128;
-        picture.i_pts = f;
-        if (x264_encoder_encode(encoder, &nals, &count, &picture, &out) > 0) take(nals, count);
     }
-    while (x264_encoder_delayed_frames(encoder) > 0)
-        if (x264_encoder_encode(encoder, &nals, &count, nullptr, &out) > 0) take(nals, count);
-    x264_picture_clean(&picture);
-    x264_encoder_close(encoder);
     return labels;
 }
 

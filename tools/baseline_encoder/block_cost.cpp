@@ -6,6 +6,7 @@
 #endif
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace kestrune::codec {
 
@@ -86,12 +87,77 @@ int satdRows(const std::uint8_t* a, int strideA, const std::uint8_t* b, int stri
     return sum;
 }
 
+#if defined(__SSE2__)
+__m128i widen8(const std::uint8_t* p)
+{
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+
+__m128i absolute16(__m128i v)
+{
+    return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+__m128i widen4(const std::uint8_t* p)
+{
+    std::int32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(word), _mm_setzero_si128());
+}
+
+// Two 4x4 blocks side by side (or one, the other lanes zero): vertical
+// butterflies on rows, a transpose so that columns become lanes, horizontal
+// butterflies, sum of magnitudes.
+template <int W>
+int satdStrip(const std::uint8_t* a, int strideA, const std::uint8_t* b, int strideB)
+{
+    auto widen = [](const std::uint8_t* p) { return W == 8 ? widen8(p) : widen4(p); };
+    const __m128i d0 = _mm_sub_epi16(widen(a), widen(b));
+    const __m128i d1 = _mm_sub_epi16(widen(a + strideA), widen(b + strideB));
+    const __m128i d2 = _mm_sub_epi16(widen(a + 2 * strideA), widen(b + 2 * strideB));
+    const __m128i d3 = _mm_sub_epi16(widen(a + 3 * strideA), widen(b + 3 * strideB));
+    const __m128i s01 = _mm_add_epi16(d0, d1), t01 = _mm_sub_epi16(d0, d1);
+    const __m128i s23 = _mm_add_epi16(d2, d3), t23 = _mm_sub_epi16(d2, d3);
+    const __m128i v0 = _mm_add_epi16(s01, s23), v1 = _mm_sub_epi16(s01, s23);
+    const __m128i v2 = _mm_sub_epi16(t01, t23), v3 = _mm_add_epi16(t01, t23);
+    const __m128i a0 = _mm_unpacklo_epi16(v0, v1), a1 = _mm_unpacklo_epi16(v2, v3);
+    const __m128i a2 = _mm_unpackhi_epi16(v0, v1), a3 = _mm_unpackhi_epi16(v2, v3);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a1), b1 = _mm_unpackhi_epi32(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi32(a2, a3), b3 = _mm_unpackhi_epi32(a2, a3);
+    const __m128i c0 = _mm_unpacklo_epi64(b0, b2), c1 = _mm_unpackhi_epi64(b0, b2);
+    const __m128i c2 = _mm_unpacklo_epi64(b1, b3), c3 = _mm_unpackhi_epi64(b1, b3);
+    const __m128i e01 = _mm_add_epi16(c0, c1), f01 = _mm_sub_epi16(c0, c1);
+    const __m128i e23 = _mm_add_epi16(c2, c3), f23 = _mm_sub_epi16(c2, c3);
+    const __m128i sum16 = _mm_add_epi16(
+        _mm_add_epi16(absolute16(_mm_add_epi16(e01, e23)), absolute16(_mm_sub_epi16(e01, e23))),
+        _mm_add_epi16(absolute16(_mm_sub_epi16(f01, f23)), absolute16(_mm_add_epi16(f01, f23))));
+    __m128i sum32 = _mm_madd_epi16(sum16, _mm_set1_epi16(1));
+    sum32 = _mm_add_epi32(sum32, _mm_srli_si128(sum32, 8));
+    sum32 = _mm_add_epi32(sum32, _mm_srli_si128(sum32, 4));
+    return _mm_cvtsi128_si32(sum32);
+}
+#endif
+
 } // namespace
 
 int satd(const std::uint8_t* a, int strideA, const std::uint8_t* b, int strideB, int w, int h)
 {
     int sum = 0;
     for (int y = 0; y < h; y += 4, a += 4 * strideA, b += 4 * strideB) {
+#if defined(__SSE2__)
+        if (w == 16) {
+            sum += satdStrip<8>(a, strideA, b, strideB) + satdStrip<8>(a + 8, strideA, b + 8, strideB);
+            continue;
+        }
+        if (w == 8) {
+            sum += satdStrip<8>(a, strideA, b, strideB);
+            continue;
+        }
+        if (w == 4) {
+            sum += satdStrip<4>(a, strideA, b, strideB);
+            continue;
+        }
+#endif
         switch (w) {
         case 16: sum += satdRows<16>(a, strideA, b, strideB); break;
         case 8: sum += satdRows<8>(a, strideA, b, strideB); break;
@@ -122,16 +188,6 @@ double modeLambda(int qp)
 double motionLambda(int qp)
 {
     return std::sqrt(modeLambda(qp));
-}
-
-int ueBits(unsigned value)
-{
-    return 2 * std::bit_width(value + 1u) - 1;
-}
-
-int seBits(int value)
-{
-    return ueBits(value <= 0 ? static_cast<unsigned>(-2 * value) : static_cast<unsigned>(2 * value - 1));
 }
 
 } // namespace kestrune::codec

@@ -3,6 +3,7 @@
 // motion search, SATD (4x4 Hadamard) for sub-sample refinement and intra
 // mode pre-selection, SSD for rate-distortion costs, and the Lagrange
 // multipliers that weigh bits against them.
+#include <bit>
 #include <cstdint>
 
 namespace kestrune::codec {
@@ -17,7 +18,13 @@ double modeLambda(int qp);
 double motionLambda(int qp);
 
 // Bits of ue(v) / se(v) codes: for costs of vectors and indices.
-int ueBits(unsigned value);
-int seBits(int value);
+inline int ueBits(unsigned value)
+{
+    return 2 * std::bit_width(value + 1u) - 1;
+}
+inline int seBits(int value)
+{
+    return ueBits(value <= 0 ? static_cast<unsigned>(-2 * value) : static_cast<unsigned>(2 * value - 1));
+}
 
 } // namespace kestrune::codec

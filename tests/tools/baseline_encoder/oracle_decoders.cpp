@@ -1,8 +1,11 @@
 #include "tests/tools/baseline_encoder/oracle_decoders.h"
 
+#include "tools/baseline_decoder/baseline_decoder.h"
+
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -52,6 +55,42 @@ std::vector<Frame> decodeWithLibavcodec(const AccessUnits& units, int width, int
     }
     avcodec_send_packet(context.get(), nullptr);
     drain();
+    return frames;
+}
+
+std::vector<Frame> decodeWithOurDecoder(const AccessUnits& units, int width, int height)
+{
+    std::vector<Frame> frames;
+    codec::BaselineDecoder decoder([&](codec::DecodedPicture& picture) {
+        if (picture.width != width || picture.height != height) throw std::runtime_error("our decoder decoded a picture of another size");
+        Frame out;
+        for (int p = 0; p < 3; ++p) {
+            const codec::ConstPlaneView plane = std::as_const(*picture.picture).plane(p);
+            const int shift = p == 0 ? 0 : 1;
+            appendPlane(out, plane.row(picture.cropTop >> shift) + (picture.cropLeft >> shift), plane.stride, width >> shift,
+                        height >> shift);
+        }
+        frames.push_back(std::move(out));
+    });
+    for (const auto& unit : units) {
+        // Annex B: NAL units after 00 00 01 start codes.
+        std::size_t at = 0;
+        auto nextStart = [&](std::size_t from) {
+            for (std::size_t i = from; i + 2 < unit.size(); ++i)
+                if (unit[i] == 0 && unit[i + 1] == 0 && unit[i + 2] == 1) return i;
+            return unit.size();
+        };
+        at = nextStart(0);
+        while (at < unit.size()) {
+            const std::size_t begin = at + 3;
+            std::size_t end = nextStart(begin);
+            const std::size_t next = end;
+            while (end > begin && unit[end - 1] == 0) --end;
+            decoder.decodeNalUnit(std::span(unit).subspan(begin, end - begin));
+            at = next;
+        }
+        decoder.finishPicture();
+    }
     return frames;
 }
 

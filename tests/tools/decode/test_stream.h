@@ -1,34 +1,18 @@
 #pragma once
-// Streams for decoder tests, made in-process with libx264 from the generated
-// sample sequence, with the slice of every macroblock known, and seeded damage.
+// Streams for decoder tests, made with the shared libx264 generator from the
+// generated sample sequence, with the slice of every macroblock known, and
+// seeded damage.
+#include "tests/support/x264_stream.h"
+
 #include <cstdint>
 #include <functional>
 #include <vector>
 
 namespace kestrune::decode::test {
 
-struct TestNal {
-    std::vector<std::uint8_t> bytes; // start code included
-    int type = 0;
-    int firstMb = 0;
-    int lastMb = 0;
-    bool isSlice() const { return type == 1 || type == 5; }
-};
-
-struct TestPicture {
-    std::vector<TestNal> nals;
-    bool idr = false;
-};
-
-struct TestStream {
-    int width = 176;
-    int height = 144;
-    std::vector<std::uint8_t> yuv; // the source frames
-    std::vector<TestPicture> pictures;
-
-    int mbCount() const { return ((width + 15) / 16) * ((height + 15) / 16); }
-    std::size_t frameBytes() const { return std::size_t(width * height * 3 / 2); }
-};
+using TestNal = kestrune::testing::X264Nal;
+using TestPicture = kestrune::testing::X264Picture;
+using TestStream = kestrune::testing::X264Stream;
 
 enum class Content {
     Sample, // the generated sample sequence: busy textures under motion

@@ -1,0 +1,207 @@
+#include "main_window/experiment_dialog.h"
+
+#include "runner/handler_guard.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+using namespace kestrune::experiment;
+
+ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, QWidget* parent)
+    : QDialog(parent), program_(std::move(program)), prompts_(prompts)
+{
+    setWindowTitle(u"Experiment"_s);
+    auto edit = [this](const QString& text) { return new QLineEdit(text, this); };
+    stream_ = edit({});
+    original_ = edit({});
+    width_ = edit({});
+    height_ = edit({});
+    lossRates_ = edit(u"1,5,10"_s);
+    bursts_ = edit(u"2"_s);
+    seed_ = edit(u"1"_s);
+    output_ = edit({});
+    timeLimit_ = edit(u"01:00:00"_s);
+    runs_ = new QSpinBox(this);
+    runs_->setRange(1, 100000);
+    runs_->setValue(20);
+    shards_ = new QSpinBox(this);
+    shards_->setRange(1, 10000);
+    shards_->setValue(4);
+
+    auto* form = new QFormLayout;
+    form->addRow(u"Encoded stream:"_s, stream_);
+    form->addRow(u"Original YUV:"_s, original_);
+    auto* size = new QHBoxLayout;
+    size->addWidget(width_);
+    size->addWidget(new QLabel(u"x"_s, this));
+    size->addWidget(height_);
+    form->addRow(u"Picture size:"_s, size);
+    form->addRow(u"Loss rates (%):"_s, lossRates_);
+    form->addRow(u"Burst lengths:"_s, bursts_);
+    auto* pairGrid = new QGridLayout;
+    for (const kestrune::ConcealmentPair& pair : kestrune::allConcealmentPairs()) {
+        auto* box = new QCheckBox(kestrune::concealmentPairLabel(pair), this);
+        pairGrid->addWidget(box, pair.iItem, pair.pItem);
+        pairs_ << box;
+    }
+    form->addRow(u"Concealment pairs:"_s, pairGrid);
+    form->addRow(u"Runs per setting:"_s, runs_);
+    form->addRow(u"First seed:"_s, seed_);
+    form->addRow(u"Output folder:"_s, output_);
+    auto* slurm = new QHBoxLayout;
+    slurm->addWidget(shards_);
+    slurm->addWidget(new QLabel(u"shards, time limit"_s, this));
+    slurm->addWidget(timeLimit_);
+    form->addRow(u"Slurm job:"_s, slurm);
+
+    runHere_ = new QPushButton(u"Run here"_s, this);
+    writeSlurm_ = new QPushButton(u"Write a Slurm job"_s, this);
+    cancel_ = new QPushButton(u"Cancel"_s, this);
+    cancel_->setEnabled(false);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 1);
+    progress_->setValue(0);
+    status_ = new QLabel(this);
+    status_->setWordWrap(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    plot_ = new QLabel(this);
+    plot_->setAlignment(Qt::AlignCenter);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(runHere_);
+    buttons->addWidget(writeSlurm_);
+    buttons->addStretch(1);
+    buttons->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(progress_);
+    layout->addWidget(status_);
+    layout->addWidget(plot_, 1);
+
+    connect(runHere_, &QPushButton::clicked, this, [this] { kestrune::runGuarded(prompts_, [this] { runHere(); }); });
+    connect(writeSlurm_, &QPushButton::clicked, this,
+            [this] { kestrune::runGuarded(prompts_, [this] { writeSlurmJob(); }); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { cancelRun(); });
+}
+
+void ExperimentDialog::prefill(const Settings& s, const QString& output)
+{
+    stream_->setText(s.stream);
+    original_->setText(s.original);
+    width_->setText(s.width > 0 ? QString::number(s.width) : QString());
+    height_->setText(s.height > 0 ? QString::number(s.height) : QString());
+    if (!s.lossRates.isEmpty()) lossRates_->setText(s.lossRates.join(u','));
+    if (!s.burstLengths.isEmpty()) bursts_->setText(s.burstLengths.join(u','));
+    for (int i = 0; i < pairs_.size(); ++i) pairs_[i]->setChecked(s.pairs.contains(kestrune::allConcealmentPairs()[i]));
+    runs_->setValue(s.runs);
+    seed_->setText(QString::number(s.firstSeed));
+    output_->setText(output);
+}
+
+Settings ExperimentDialog::settings() const
+{
+    Settings s;
+    s.stream = QFileInfo(stream_->text()).absoluteFilePath();
+    s.original = QFileInfo(original_->text()).absoluteFilePath();
+    s.width = width_->text().toInt();
+    s.height = height_->text().toInt();
+    s.lossRates = lossRates_->text().remove(u' ').split(u',', Qt::SkipEmptyParts);
+    s.burstLengths = bursts_->text().remove(u' ').split(u',', Qt::SkipEmptyParts);
+    for (int i = 0; i < pairs_.size(); ++i)
+        if (pairs_[i]->isChecked()) s.pairs << kestrune::allConcealmentPairs()[i];
+    s.runs = runs_->value();
+    s.firstSeed = seed_->text().toUInt();
+    return s;
+}
+
+bool ExperimentDialog::running() const { return process_ && process_->state() != QProcess::NotRunning; }
+
+void ExperimentDialog::runHere()
+{
+    if (running()) return;
+    const Settings s = settings();
+    if (const QString reason = validate(s); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
+    if (output_->text().isEmpty()) return prompts_.message(u"Experiment: please give an output folder"_s);
+    process_ = new QProcess(this);
+    pending_.clear();
+    connect(process_, &QProcess::readyReadStandardOutput, this, &ExperimentDialog::readProgress);
+    connect(process_, &QProcess::finished, this, &ExperimentDialog::finishRun);
+    progress_->setRange(0, runCount(s));
+    progress_->setValue(0);
+    plot_->clear();
+    status_->setText(u"Running %1 runs...."_s.arg(runCount(s)));
+    runHere_->setEnabled(false);
+    writeSlurm_->setEnabled(false);
+    cancel_->setEnabled(true);
+    process_->start(program_, toolArguments(s, QFileInfo(output_->text()).absoluteFilePath()));
+}
+
+void ExperimentDialog::readProgress()
+{
+    pending_ += process_->readAllStandardOutput();
+    qsizetype end;
+    while ((end = pending_.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(pending_.left(end)).trimmed();
+        pending_.remove(0, end + 1);
+        if (line.startsWith(u"progress "_s)) progress_->setValue(line.mid(9).section(u'/', 0, 0).toInt());
+        else if (line.startsWith(u"done: "_s) || line.startsWith(u"cancelled: "_s)) status_->setText(line);
+    }
+}
+
+void ExperimentDialog::finishRun()
+{
+    readProgress();
+    const QString errors = QString::fromUtf8(process_->readAllStandardError()).trimmed();
+    const bool ok = process_->exitStatus() == QProcess::NormalExit && (process_->exitCode() == 0 || process_->exitCode() == 3);
+    if (!ok) status_->setText(u"The experiment failed: "_s + (errors.isEmpty() ? process_->errorString() : errors));
+    const QDir out(QFileInfo(output_->text()).absoluteFilePath());
+    if (ok) {
+        status_->setText(status_->text() + u"\nResults: "_s + out.filePath(u"runs.csv"_s) + u", "_s
+                         + out.filePath(u"summary.csv"_s) + u", "_s + out.filePath(u"plot.png"_s));
+        const QPixmap plot(out.filePath(u"plot.png"_s));
+        if (!plot.isNull()) plot_->setPixmap(plot.scaledToWidth(std::min(plot.width(), 720), Qt::SmoothTransformation));
+    }
+    process_->deleteLater();
+    process_ = nullptr;
+    runHere_->setEnabled(true);
+    writeSlurm_->setEnabled(true);
+    cancel_->setEnabled(false);
+    emit runFinished();
+}
+
+void ExperimentDialog::cancelRun()
+{
+    // The tool stops its runs and keeps the complete rows.
+    if (running()) process_->terminate();
+}
+
+void ExperimentDialog::writeSlurmJob()
+{
+    const Settings s = settings();
+    if (const QString reason = validate(s); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
+    if (output_->text().isEmpty()) return prompts_.message(u"Experiment: please give an output folder"_s);
+    QProcess tool;
+    tool.start(program_, toolArguments(s, QFileInfo(output_->text()).absoluteFilePath())
+                             << u"--slurm"_s << QString::number(shards_->value()) << u"--time"_s << timeLimit_->text());
+    const bool finished = tool.waitForFinished(60000);
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+    if (!finished || tool.exitCode() != 0)
+        return prompts_.message(u"The Slurm job could not be written: "_s
+                                + QString::fromUtf8(tool.readAllStandardError()).trimmed() + tool.errorString());
+    status_->setText(out);
+    prompts_.message(out);
+}

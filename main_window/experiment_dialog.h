@@ -1,0 +1,55 @@
+#pragma once
+// "Experiment": repeated channel runs of the current stream through
+// kestrune-experiment, here with a progress bar and Cancel, or written as a
+// Slurm job for a cluster.
+#include "runner/experiment.h"
+#include "runner/prompts.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProcess;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+class ExperimentDialog : public QDialog {
+    Q_OBJECT
+public:
+    // program: the kestrune-experiment to start.
+    ExperimentDialog(QString program, kestrune::Prompts& prompts, QWidget* parent = nullptr);
+
+    // Fills the fields from the window's current settings.
+    void prefill(const kestrune::experiment::Settings& settings, const QString& output);
+    // The settings as the fields give them (validated by the tool).
+    kestrune::experiment::Settings settings() const;
+
+    void runHere();          // "Run here"
+    void writeSlurmJob();    // "Write a Slurm job"
+    void cancelRun();        // "Cancel" while running
+    bool running() const;
+
+    QProgressBar* progressBar() const { return progress_; }
+    QLabel* statusLabel() const { return status_; }
+    QLabel* plotLabel() const { return plot_; }
+
+signals:
+    void runFinished();
+
+private:
+    void readProgress();
+    void finishRun();
+
+    QString program_;
+    kestrune::Prompts& prompts_;
+    QLineEdit *stream_, *original_, *width_, *height_, *lossRates_, *bursts_, *seed_, *output_, *timeLimit_;
+    QSpinBox *runs_, *shards_;
+    QList<QCheckBox*> pairs_;
+    QPushButton *runHere_, *writeSlurm_, *cancel_;
+    QProgressBar* progress_;
+    QLabel *status_, *plot_;
+    QProcess* process_ = nullptr;
+    QByteArray pending_;
+};

@@ -1,0 +1,173 @@
+// Results in the window with the real tools: a channel run and a decode done
+// through the window give the numbers of the experiment's run with the same
+// seed; the quality block, its CSV and the plot window follow each decode.
+#include "main_window/experiment_dialog.h"
+#include "main_window/quality_plot_window.h"
+#include "main_window/radio_group.h"
+#include "tests/main_window/window_fixture.h"
+#include "tests/main_window/window_parts.h"
+#include "tools/quality/quality.h"
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QLabel>
+#include <QLineSeries>
+#include <QTest>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace kestrune::testing;
+
+namespace {
+
+QDir workbench() { return QDir(qEnvironmentVariable("KESTRUNE_WORKBENCH", QStringLiteral(KESTRUNE_WORKBENCH_DIR))); }
+
+constexpr int kSeed = 11;
+
+class ResultsWindow : public WindowInStartDirectory {
+protected:
+    void SetUp() override
+    {
+        WindowInStartDirectory::SetUp();
+        for (const QString& tool : {u"h264_analyze.exe"_s, u"ffmpeg.exe"_s, u"kestrune-experiment"_s})
+            ASSERT_TRUE(QFile::link(workbench().filePath(tool), at(tool)));
+        // A user repeating run 0 of the experiment gives gilbert.exe its seed.
+        writeScript(start, u"gilbert.exe"_s,
+                    "exec '" + workbench().filePath(u"gilbert.exe"_s).toUtf8() + "' \"$@\" " + QByteArray::number(kSeed)
+                        + "\n");
+        QProcess encode;
+        encode.start(workbench().filePath(u"x264.exe"_s), {u"--qp"_s, u"30"_s, u"--slices"_s, u"4"_s, u"--frames"_s,
+                                                            u"24"_s, original(), u"-o"_s, at(u"s.264"_s)});
+        ASSERT_TRUE(encode.waitForFinished(120000));
+        ASSERT_TRUE(QFile::exists(at(u"s.264"_s)));
+    }
+    static QString original() { return workbench().filePath(u"sample_176x144.yuv"_s); }
+
+    // Apply and Decode through the window's controls.
+    void channelAndDecode(const QString& lossRate, const QString& decoded)
+    {
+        ui(form).LabeledEdit1->setText(original());
+        ui(form).LabeledEdit2->setText(u"s.264"_s);
+        ui(form).Edit11->setText(lossRate);
+        ui(form).Edit12->setText(u"2"_s);
+        ui(form).LabeledEdit6->setText(u"lossy.264"_s);
+        ui(form).Button4->click();
+        ui(form).LabeledEdit3->setText(u"lossy.264"_s);
+        ui(form).LabeledEdit4->setText(decoded);
+        ui(form).RadioGroup2->setItemIndex(3);
+        ui(form).RadioGroup3->setItemIndex(1);
+        ui(form).Button10->click();
+    }
+};
+
+TEST_F(ResultsWindow, TheExperimentsRunWithTheSameSeedGivesTheWindowsNumbers)
+{
+    channelAndDecode(u"10"_s, u"dec_176x144.yuv"_s);
+    ASSERT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
+    const QString log = ui(form).Memo1->toPlainText();
+    const auto dropped = QRegularExpression(u"Dropped NAL units:\\n([0-9,]*)"_s).match(log);
+    ASSERT_TRUE(dropped.hasMatch()) << log.toStdString();
+    const auto withLoss = QRegularExpression(u"Frames with lost macroblocks: (\\d+)"_s).match(log);
+    ASSERT_TRUE(withLoss.hasMatch()) << log.toStdString();
+    // Independent of the window's own numbers: the decoded file against the original.
+    const auto c = kestrune::quality::compareFiles(original().toStdString(), at(u"dec_176x144.yuv"_s).toStdString(),
+                                                   {176, 144});
+    ASSERT_EQ(c.frames.size(), 24u);
+
+    QProcess tool;
+    tool.start(at(u"kestrune-experiment"_s),
+               {u"--stream"_s, at(u"s.264"_s), u"--original"_s, original(), u"--loss-rates"_s, u"10"_s, u"--bursts"_s,
+                u"2"_s, u"--pairs"_s, u"3:1"_s, u"--runs"_s, u"1"_s, u"--seed"_s, QString::number(kSeed),
+                u"--tools"_s, workbench().path(), u"--output"_s, at(u"exp"_s)});
+    ASSERT_TRUE(tool.waitForFinished(120000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
+    const QStringList rows = QString::fromUtf8(readFile(at(u"exp/runs.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 2);
+    const QStringList row = rows[1].split(u',');
+    ASSERT_EQ(row[8], u"ok"_s) << rows[1].toStdString();
+    EXPECT_EQ(row[10].toInt(), dropped.captured(1).count(u','));
+    EXPECT_EQ(row[14], withLoss.captured(1));
+    EXPECT_NEAR(row[15].toDouble(), c.mean.psnrY, 6e-5);
+    EXPECT_NEAR(row[18].toDouble(), c.mean.ssimY, 6e-7);
+
+    // The CSV beside the output, one row per frame with the loss columns.
+    const QStringList csv = QString::fromUtf8(readFile(at(u"dec_176x144.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(csv.size(), 25);
+    int framesWithLoss = 0;
+    for (const QString& line : csv.mid(1)) framesWithLoss += line.split(u',')[5].toInt() > 0;
+    EXPECT_EQ(QString::number(framesWithLoss), withLoss.captured(1));
+    EXPECT_FALSE(QFile::exists(at(u"tmp.yuv.mbloss"_s)));
+}
+
+TEST_F(ResultsWindow, ThePlotWindowOverlaysTheLastDecodesAndExportsThem)
+{
+    channelAndDecode(u"5"_s, u"a_176x144.yuv"_s);
+    channelAndDecode(u"10"_s, u"b_176x144.yuv"_s);
+    ASSERT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
+    ui(form).QualityPlot1->trigger();
+    auto* plot = form->findChild<QualityPlotWindow*>();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(plot->exportCsv(at(u"plot.csv"_s)));
+    const QStringList lines = QString::fromUtf8(readFile(at(u"plot.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 25);
+    EXPECT_EQ(lines[0].toStdString(), u"frame,a_176x144.yuv, Bilinear + BMA, 5 % loss,b_176x144.yuv, Bilinear + BMA, 10 % loss"_s
+                            .replace(u"a_176x144.yuv, Bilinear + BMA, 5 % loss"_s,
+                                     u"\"a_176x144.yuv, Bilinear + BMA, 5 % loss\""_s)
+                            .replace(u"b_176x144.yuv, Bilinear + BMA, 10 % loss"_s,
+                                     u"\"b_176x144.yuv, Bilinear + BMA, 10 % loss\""_s).toStdString());
+    const QStringList a = QString::fromUtf8(readFile(at(u"a_176x144.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    EXPECT_EQ(lines[7].split(u',')[1], a[7].split(u',')[1]); // frame 6's Y-PSNR, as in the decode's own CSV
+    // Hovering a curve reads out its frame and value.
+    const auto series = plot->chartView()->chart()->series();
+    ASSERT_EQ(series.size(), 4); // a line and the loss marks per decode
+    emit static_cast<QLineSeries*>(series[0])->hovered(QPointF(6.2, 24.5), true);
+    EXPECT_EQ(plot->hoverLabel()->text(), u"Frame 6: 24.50 dB (a_176x144.yuv, Bilinear + BMA, 5 % loss)"_s);
+    EXPECT_TRUE(plot->exportPng(at(u"plot.png"_s)));
+    EXPECT_GT(QFileInfo(at(u"plot.png"_s)).size(), 1000);
+}
+
+TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
+{
+    ui(form).LabeledEdit1->setText(original());
+    ui(form).LabeledEdit2->setText(at(u"s.264"_s));
+    ui(form).Experiment1->trigger();
+    auto* dialog = form->findChild<ExperimentDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    kestrune::experiment::Settings s = dialog->settings();
+    EXPECT_EQ(s.width, 176); // from the original's name
+    s.runs = 2;
+    s.lossRates = {u"5"_s, u"10"_s};
+    s.pairs = {{3, 1}, {0, 0}};
+    dialog->prefill(s, at(u"dialog-out"_s));
+    QSignalSpy done(dialog, &ExperimentDialog::runFinished);
+    dialog->runHere();
+    ASSERT_TRUE(done.wait(120000));
+    EXPECT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
+    EXPECT_EQ(dialog->progressBar()->value(), dialog->progressBar()->maximum());
+    EXPECT_EQ(dialog->progressBar()->maximum(), 2 * 2 * 2);
+    EXPECT_FALSE(dialog->plotLabel()->pixmap().isNull());
+    EXPECT_TRUE(QFile::exists(at(u"dialog-out/summary.csv"_s)));
+
+    // Cancel while running: the tool stops and keeps its complete rows.
+    s.runs = 200;
+    dialog->prefill(s, at(u"cancelled-out"_s));
+    dialog->runHere();
+    while (dialog->progressBar()->value() < 2 && dialog->running()) QTest::qWait(20);
+    dialog->cancelRun();
+    ASSERT_TRUE(done.wait(120000));
+    EXPECT_TRUE(dialog->statusLabel()->text().startsWith(u"cancelled: "_s)) << dialog->statusLabel()->text().toStdString();
+    const QStringList rows = QString::fromUtf8(readFile(at(u"cancelled-out/runs.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    EXPECT_GE(rows.size(), 3);
+    EXPECT_LT(rows.size(), 1 + 800);
+}
+
+} // namespace
+
