@@ -268,3 +268,35 @@ TEST(BaselineDecoder, DamagedStreamsDecodeWithoutFault)
     }
     EXPECT_GT(broken, 0);  // the damage reached the slice data
 }
+
+// Several reference frames picked at random per macroblock, list
+// modification and memory management (unmarking, long-term frames): without
+// slice groups against libavcodec, with dispersed groups against OpenH264.
+TEST(BaselineDecoderOracle, ReferenceListsAndMarkingMatchIndependentDecoders)
+{
+    for (int refs : {2, 4}) {
+        SliceGroupStreamSettings s;
+        s.groups = 1;
+        s.frames = 24;
+        s.refs = refs;
+        s.reorder = true;
+        s.memoryManagement = true;
+        s.seed = static_cast<unsigned>(refs);
+        const auto stream = makeSliceGroupStream(s);
+        const OurDecode ours = decodeOurs(stream.bytes);
+        const std::string label = std::to_string(refs) + " references";
+        EXPECT_EQ(ours.counts.slicesBroken, 0) << label << ": " << ours.lastError;
+        const auto theirs = decodeWithLibavcodec(stream.bytes);
+        EXPECT_TRUE(ours.yuv == theirs) << label << ": "
+                                        << firstDifference(ours.yuv, theirs, s.widthInMbs * 16, s.heightInMbs * 16);
+
+        s.groups = 3;
+        s.disableDeblocking = 1;
+        const auto grouped = makeSliceGroupStream(s);
+        const OurDecode oursGrouped = decodeOurs(grouped.bytes);
+        EXPECT_EQ(oursGrouped.counts.slicesBroken, 0) << label << ": " << oursGrouped.lastError;
+        const auto openh264 = decodeWithOpenH264(grouped.accessUnits);
+        EXPECT_TRUE(oursGrouped.yuv == openh264)
+            << label << ", 3 groups: " << firstDifference(oursGrouped.yuv, openh264, s.widthInMbs * 16, s.heightInMbs * 16);
+    }
+}

@@ -23,7 +23,14 @@ struct SliceGroupStreamSettings {
     int disableDeblocking = 0;
     bool reverseSliceOrder = false;
     bool redundantSlices = false;
-    bool cabacFlag = false;          // entropy_coding_mode_flag set in the PPS (the slices stay CAVLC)    // each slice followed by a redundant copy (redundant_pic_cnt 1)  // slices of a picture from the last group to the first
+    bool cabacFlag = false;
+    // Reference frames (max_num_ref_frames and the active list size); with
+    // reorder each P slice moves a random short-term frame to the front of
+    // its list, with memoryManagement pictures unmark frames and mark
+    // themselves long-term now and then. Macroblocks pick random ref_idx.
+    int refs = 1;
+    bool reorder = false;
+    bool memoryManagement = false;          // entropy_coding_mode_flag set in the PPS (the slices stay CAVLC)    // each slice followed by a redundant copy (redundant_pic_cnt 1)  // slices of a picture from the last group to the first
     unsigned seed = 1;
 };
 
