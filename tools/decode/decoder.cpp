@@ -1,5 +1,7 @@
 #include "tools/decode/decoder.h"
 
+#include "tools/bitstream/annexb_reader.h"
+#include "tools/decode/baseline_path.h"
 #include "tools/decode/loss_map.h"
 
 extern "C" {
@@ -150,6 +152,12 @@ struct ConcealingDecoder::State {
     std::int64_t nextPlace = 0;    // the place of the next frame to write
     long long greyOwed = 0;        // frames to write before the first one whose size is known
     int fallbackWidth = 0, fallbackHeight = 0;  // the size when no picture can be decoded
+    // Our Baseline decoder instead of libavcodec (slice-group streams).
+    std::unique_ptr<codec::BaselineDecoder> ours;
+    codec::Picture previousOurs;   // its last picture, concealed, for boundary matching
+    PictureType ourUnitType = PictureType::I;
+    std::optional<std::vector<std::uint8_t>> ourFrame;  // the packed picture of the unit being decoded
+    FrameLoss ourLoss;             // and its macroblocks lost and concealed
     std::vector<std::uint8_t> lastOutput;
     MbGrid lastLossMap;
     DecodeReport report;
@@ -261,28 +269,101 @@ struct ConcealingDecoder::State {
         return field;
     }
 
-    void conceal(AVFrame* frame, const ReceivedPicture& unit, MbGrid& grid, MotionField& field)
+    // One implementation for both decoders: previousPicture is the last
+    // decoded picture (nullptr when there is none of the same size).
+    void concealPicture(const Picture& picture, PictureType type, MbGrid& grid, MotionField& field,
+                        const Picture* previousPicture)
     {
-        const Picture picture = pictureOf(frame, grid.width, grid.height);
-        if (unit.type == PictureType::I || settings.inter == InterMethod::None) {
-            const IntraMethod method = unit.type == PictureType::I ? settings.intra : IntraMethod::None;
+        if (type == PictureType::I || settings.inter == InterMethod::None) {
+            const IntraMethod method = type == PictureType::I ? settings.intra : IntraMethod::None;
             concealSpatially(picture, grid, method);
             return;
         }
-        const bool usablePrevious = previous && previous->width == frame->width && previous->height == frame->height;
-        if (!usablePrevious) {
+        if (!previousPicture) {
             // Nothing to predict from: the best a P picture can do is the spatial method.
             concealSpatially(picture, grid, settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra);
             return;
         }
         const bool usableField =
             previousField.blocksWide() == field.blocksWide() && previousField.blocksHigh() == field.blocksHigh();
-        concealByBoundaryMatching(picture, pictureOf(previous.get(), grid.width, grid.height), grid, field,
-                                  usableField ? &previousField : nullptr);
+        concealByBoundaryMatching(picture, *previousPicture, grid, field, usableField ? &previousField : nullptr);
+    }
+
+    void conceal(AVFrame* frame, const ReceivedPicture& unit, MbGrid& grid, MotionField& field)
+    {
+        const bool usablePrevious = previous && previous->width == frame->width && previous->height == frame->height;
+        const Picture previousPicture = usablePrevious ? pictureOf(previous.get(), grid.width, grid.height) : Picture{};
+        concealPicture(pictureOf(frame, grid.width, grid.height), unit.type, grid, field,
+                       usablePrevious ? &previousPicture : nullptr);
+    }
+
+    // Our decoder hands out each picture as soon as its access unit is
+    // complete: conceal it in place (it is the reference for the next
+    // picture) and keep its packed frame for the placement.
+    void tookOurPicture(codec::DecodedPicture& decoded)
+    {
+        const Picture picture = pictureView(*decoded.picture);
+        MbGrid grid = lossMapOf(*decoded.states);
+        lastLossMap = grid;
+        MacroblockCounts& counts = countsFor(ourUnitType);
+        ++counts.pictures;
+        counts.total += (long long)grid.states.size();
+        const int lost = grid.count(MbState::Lost);
+        counts.lost += lost;
+        MotionField field = motionFieldOf(*decoded.states);
+        ourLoss = {lost, 0};
+        if (lost > 0) {
+            const bool usablePrevious = previousOurs.widthInMbs() == decoded.picture->widthInMbs() &&
+                                        previousOurs.heightInMbs() == decoded.picture->heightInMbs();
+            const Picture previousPicture = usablePrevious ? pictureView(previousOurs) : Picture{};
+            concealPicture(picture, ourUnitType, grid, field, usablePrevious ? &previousPicture : nullptr);
+            ourLoss.concealed = grid.count(MbState::Concealed);
+            counts.concealed += ourLoss.concealed;
+        }
+        previousField = std::move(field);
+        ++report.picturesDecoded;
+        ourFrame.emplace();
+        packCropped(*decoded.picture, decoded.cropLeft, decoded.cropTop, decoded.width, decoded.height, *ourFrame);
+        report.width = decoded.width;
+        report.height = decoded.height;
+        previousOurs = *decoded.picture;
+    }
+
+    void decodeUnitOurs(const ReceivedPicture& unit)
+    {
+        ++report.accessUnits;
+        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
+        ourUnitType = unit.type;
+        ourFrame.reset();
+        h264::AnnexBReader nals{std::span<const std::uint8_t>(unit.bytes)};
+        h264::NalUnit nal;
+        while (nals.next(nal)) ours->decodeNalUnit(nal.bytes);
+        ours->finishPicture();
+        if (!ours->unsupported().empty())
+            throw std::runtime_error("the stream uses " + ours->unsupported() +
+                                     ", which lies outside the Baseline profile our slice-group decoder handles");
+        if (unit.hasSlices) {
+            if (!unit.numbers.known) ++report.picturesWithoutParameterSets;
+            Pending& entry = pending[number];
+            if (ourFrame) {
+                entry.decoded = true;
+                entry.frame = std::move(*ourFrame);
+                entry.loss = ourLoss;
+            }
+            place(placer.add(unit.numbers));
+        }
+        const codec::BaselineDecoderCounts& c = ours->counts();
+        report.slicesBroken = c.slicesBroken;
+        report.redundantSlicesUsed = c.redundantSlicesUsed;
+        report.gapFrames = c.gapFrames;
     }
 
     void decodeUnit(const ReceivedPicture& unit)
     {
+        if (ours) {
+            decodeUnitOurs(unit);
+            return;
+        }
         ++report.accessUnits;
         allocated.clear();
         const std::int64_t number = unit.hasSlices ? placer.received() : -1;
@@ -326,9 +407,11 @@ struct ConcealingDecoder::State {
 
     void drain()
     {
-        avcodec_send_packet(codec.get(), nullptr);
-        std::vector<FramePtr> ready = receiveAll(codec.get());
-        outputReady(ready);
+        if (codec) {
+            avcodec_send_packet(codec.get(), nullptr);
+            std::vector<FramePtr> ready = receiveAll(codec.get());
+            outputReady(ready);
+        }
         for (auto& [number, entry] : pending)
             if (entry.decodedBuffer && !entry.frame) settle(entry, entry.decodedBuffer.get());
         place(placer.finish());
@@ -351,11 +434,18 @@ struct ConcealingDecoder::State {
     }
 };
 
-ConcealingDecoder::ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer)
+ConcealingDecoder::ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer, DecoderChoice choice)
     : state_(std::make_unique<State>())
 {
     state_->settings = settings;
     state_->writer = std::move(writer);
+    state_->report.ours = choice == DecoderChoice::Ours;
+    if (choice == DecoderChoice::Ours) {
+        State* state = state_.get();
+        state_->ours = std::make_unique<codec::BaselineDecoder>(
+            [state](codec::DecodedPicture& decoded) { state->tookOurPicture(decoded); });
+        return;
+    }
     state_->codec = openH264(0);
     state_->codec->flags2 |= AV_CODEC_FLAG2_EXPORT_MVS;
     state_->codec->opaque = state_.get();

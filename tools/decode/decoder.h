@@ -4,6 +4,7 @@
 // content. Feed one access unit at a time; frames come out in sequence order,
 // one per coded picture (lost pictures repeat the previous output frame), each
 // at the place the stream's numbering gives it (h264::PicturePlacer).
+#include "tools/baseline_decoder/baseline_decoder.h"
 #include "tools/decode/received_picture.h"
 #include "tools/decode/concealment.h"
 
@@ -44,7 +45,17 @@ struct DecodeReport {
     MacroblockCounts inter;   // P pictures
     MacroblockCounts bidir;   // B pictures (concealed like P pictures)
     std::vector<FrameLoss> frameLoss; // one per frame written, in output order
+    // Our own Baseline decoder decoded the stream (instead of libavcodec).
+    bool ours = false;
+    int slicesBroken = 0;          // ours: slices with impossible syntax, concealed as lost
+    int redundantSlicesUsed = 0;   // ours: redundant slices that stood in for lost primary slices
+    int gapFrames = 0;             // ours: frames inferred for frame_num gaps
 };
+
+// Which decoder decodes the slices: libavcodec, or our own Baseline decoder
+// (the only one that decodes slice groups). Loss map, motion field,
+// concealment and output placement are the same code for both.
+enum class DecoderChoice { Libavcodec, Ours };
 
 // Receives each output frame: planar Y, U, V of the cropped size, contiguous.
 using FrameWriter = std::function<void(std::span<const std::uint8_t> frame)>;
@@ -56,7 +67,7 @@ struct ConcealmentSettings {
 
 class ConcealingDecoder {
 public:
-    ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer);
+    ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer, DecoderChoice choice = DecoderChoice::Libavcodec);
     ~ConcealingDecoder();
     ConcealingDecoder(const ConcealingDecoder&) = delete;
     ConcealingDecoder& operator=(const ConcealingDecoder&) = delete;

@@ -3,6 +3,7 @@
 #include "tools/common/atomic_output.h"
 #include "tools/decode/access_unit_reader.h"
 #include "tools/quality/frame_loss_file.h"
+#include "tools/decode/baseline_path.h"
 
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,15 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     AccessUnitReader reader{std::filesystem::path(options.input)};
     if (!reader.isOpen()) throw std::runtime_error(reader.error().empty() ? "cannot open " + options.input : reader.error());
 
+    // The decoder, chosen before any output exists: a refusal leaves nothing behind.
+    const int sliceGroups = sliceGroupsInStream(options.input);
+    if (sliceGroups > 1 && options.decoder == DecoderSelection::Libavcodec)
+        throw std::runtime_error("libavcodec cannot decode slice groups (FMO), and " + options.input +
+                                 " has a picture parameter set with " + std::to_string(sliceGroups) +
+                                 " of them: use -decoder ours");
+    const bool ours = options.decoder == DecoderSelection::Ours ||
+                      (options.decoder == DecoderSelection::PerStream && sliceGroups > 1);
+
     // A loss file left by an earlier run must never describe this run's output.
     const std::string lossPath = quality::frameLossPath(options.output);
     std::filesystem::remove(lossPath, sizeError);
@@ -45,7 +55,8 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     ConcealingDecoder decoder({options.intra, options.inter},
                               [&](std::span<const std::uint8_t> frame) {
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
-                              });
+                              },
+                              ours ? DecoderChoice::Ours : DecoderChoice::Libavcodec);
     ReceivedPicture unit;
     int units = 0;
     while (reader.next(unit)) {
@@ -127,6 +138,19 @@ std::string formatReport(const RunResult& result, const DecodeOptions& options)
     text += line;
     std::snprintf(line, sizeof line, "output: %s (%dx%d, planar YUV 4:2:0, %d frames)\n", options.output.c_str(), r.width,
                   r.height, r.framesWritten);
+    text += line;
+    const bool forced = options.decoder != DecoderSelection::PerStream;
+    if (r.ours) {
+        std::snprintf(line, sizeof line, "decoder: ours (%s)\n",
+                      forced ? "chosen with -decoder" : "slice groups, which libavcodec cannot decode");
+        text += line;
+        std::snprintf(line, sizeof line,
+                      "slices broken and concealed as lost: %d, redundant slices used for lost primary slices: %d, "
+                      "frames inferred for frame_num gaps: %d\n",
+                      r.slicesBroken, r.redundantSlicesUsed, r.gapFrames);
+    } else {
+        std::snprintf(line, sizeof line, "decoder: libavcodec%s\n", forced ? " (chosen with -decoder)" : "");
+    }
     text += line;
     std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d%s\n", r.picturesDecoded, r.picturesLost,
                   r.hiddenLossWrap ? " counted (more can hide, see below)" : "");
