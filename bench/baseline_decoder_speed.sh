@@ -2,7 +2,7 @@
 # Our Baseline decoder against libavcodec, one thread each, on the same
 # libx264 Baseline streams of the sample sequence (QCIF and CIF, 300 frames):
 # decode CPU time ratio (target: ours at least 0.5 of libavcodec's speed) and
-# peak memory of each decoding process.
+# peak memory of each decoding process (the same libraries loaded in both).
 # Usage: bench/baseline_decoder_speed.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 

@@ -57,3 +57,9 @@ summary=$("$encoder" "${ours[@]}" 2>/dev/null | grep '^encoded')
 kbps=$(sed -E 's/.* ([0-9.]+) kb\/s.*/\1/' <<<"$summary")
 printf 'bitrate reached: %s kbit/s for a 500 kbit/s target (%.3f of target)\n' "$kbps" "$(echo "$kbps / 500" | bc -l)"
 printf 'stream sizes: ours %d bytes, x264 %d bytes\n' "$(stat -c %s ours.264)" "$(stat -c %s reference.264)"
+# The size cost of the picture numbering that lets a decoder place every
+# picture after losses (log2_max_frame_num 16, idr_pic_id = picture number).
+for gop in 10 250; do
+  "$encoder" "${window_options[@]/#250/$gop}" sample_352x288.yuv -o gop.264 352x288 2>&1 \
+    | grep -h 'picture numbering' | sed "s/^.*\]: /size cost at GOP $gop: /"
+done

@@ -141,8 +141,14 @@ int submitSlurm(const QDir& dir)
     const QString shardsId = QString::fromLatin1(shards.readAllStandardOutput()).trimmed().section(u';', 0, 0);
     QProcess merge;
     merge.start(u"sbatch"_s, {u"--parsable"_s, u"--dependency=afterok:"_s + shardsId, dir.filePath(u"merge.sbatch"_s)});
-    if (!merge.waitForFinished(60000) || merge.exitCode() != 0)
-        return fail(u"sbatch of the merge failed: "_s + QString::fromLocal8Bit(merge.readAllStandardError()).trimmed());
+    if (!merge.waitForFinished(60000) || merge.exitCode() != 0) {
+        // Shards without their merge would spend the cluster's time on rows
+        // nobody joins: take them back.
+        const QString why = QString::fromLocal8Bit(merge.readAllStandardError()).trimmed();
+        const bool cancelled = QProcess::execute(u"scancel"_s, {shardsId}) == 0;
+        return fail(u"sbatch of the merge failed: "_s + why + u"; the shards job "_s + shardsId
+                    + (cancelled ? u" was cancelled"_s : u" is still queued: scancel it"_s));
+    }
     const QString mergeId = QString::fromLatin1(merge.readAllStandardOutput()).trimmed().section(u';', 0, 0);
     std::printf("shards job: %s\nmerge job: %s\n", shardsId.toLatin1().constData(), mergeId.toLatin1().constData());
     return 0;

@@ -110,7 +110,11 @@ void QualityPlotWindow::refresh()
     if (low > high) low = 0, high = 50;
     x->setRange(0, double(std::max<std::size_t>(frames, 2) - 1));
     y->setRange(std::floor(low / 5) * 5 - (low == high ? 5 : 0), std::ceil(high / 5) * 5 + (low == high ? 5 : 0));
-    chart_->legend()->setAlignment(Qt::AlignBottom);
+    // Round tick values: frame numbers and whole decibels read at a glance.
+    x->applyNiceNumbers();
+    y->applyNiceNumbers();
+    // One decode per legend line: the labels are long.
+    chart_->legend()->setAlignment(Qt::AlignRight);
 }
 
 void QualityPlotWindow::showHover(const QString& series, QPointF point, bool entered)

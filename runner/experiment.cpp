@@ -421,10 +421,13 @@ QString slurmMergeScript(const SlurmJob& job)
 QString slurmSubmitScript(const SlurmJob& job)
 {
     const QString dir = shellQuoted(job.output);
-    return u"#!/bin/sh\n# Submits the shards and, after all of them succeeded, the merge.\nset -e\n"
-           u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\n"
-           u"merge=$(sbatch --parsable --dependency=afterok:${shards%%;*} "_s + dir + u"/merge.sbatch)\n"
-           u"echo \"shards job: ${shards%%;*}\"\necho \"merge job: ${merge%%;*}\"\n"_s;
+    return u"#!/bin/sh\n# Submits the shards and, after all of them succeeded, the merge; shards\n"
+           u"# whose merge cannot be submitted are cancelled.\nset -e\n"
+           u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\nshards=${shards%%;*}\n"
+           u"if ! merge=$(sbatch --parsable --dependency=afterok:$shards "_s + dir + u"/merge.sbatch); then\n"
+           u"  scancel \"$shards\" && echo \"the merge job could not be submitted: shards job $shards cancelled\" >&2\n"
+           u"  exit 1\nfi\n"
+           u"echo \"shards job: $shards\"\necho \"merge job: ${merge%%;*}\"\n"_s;
 }
 
 } // namespace kestrune::experiment

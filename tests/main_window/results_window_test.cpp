@@ -9,7 +9,11 @@
 #include "tools/quality/quality.h"
 
 #include <QAction>
+#include <QChart>
+#include <QChartView>
 #include <QLabel>
+#include <QLineSeries>
+#include <QTest>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -121,6 +125,11 @@ TEST_F(ResultsWindow, ThePlotWindowOverlaysTheLastDecodesAndExportsThem)
                                      u"\"b_176x144.yuv, Bilinear + BMA, 10 % loss\""_s).toStdString());
     const QStringList a = QString::fromUtf8(readFile(at(u"a_176x144.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
     EXPECT_EQ(lines[7].split(u',')[1], a[7].split(u',')[1]); // frame 6's Y-PSNR, as in the decode's own CSV
+    // Hovering a curve reads out its frame and value.
+    const auto series = plot->chartView()->chart()->series();
+    ASSERT_EQ(series.size(), 4); // a line and the loss marks per decode
+    emit static_cast<QLineSeries*>(series[0])->hovered(QPointF(6.2, 24.5), true);
+    EXPECT_EQ(plot->hoverLabel()->text(), u"Frame 6: 24.50 dB (a_176x144.yuv, Bilinear + BMA, 5 % loss)"_s);
     EXPECT_TRUE(plot->exportPng(at(u"plot.png"_s)));
     EXPECT_GT(QFileInfo(at(u"plot.png"_s)).size(), 1000);
 }
@@ -146,6 +155,19 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
     EXPECT_EQ(dialog->progressBar()->maximum(), 2 * 2 * 2);
     EXPECT_FALSE(dialog->plotLabel()->pixmap().isNull());
     EXPECT_TRUE(QFile::exists(at(u"dialog-out/summary.csv"_s)));
+
+    // Cancel while running: the tool stops and keeps its complete rows.
+    s.runs = 200;
+    dialog->prefill(s, at(u"cancelled-out"_s));
+    dialog->runHere();
+    while (dialog->progressBar()->value() < 2 && dialog->running()) QTest::qWait(20);
+    dialog->cancelRun();
+    ASSERT_TRUE(done.wait(120000));
+    EXPECT_TRUE(dialog->statusLabel()->text().startsWith(u"cancelled: "_s)) << dialog->statusLabel()->text().toStdString();
+    const QStringList rows = QString::fromUtf8(readFile(at(u"cancelled-out/runs.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    EXPECT_GE(rows.size(), 3);
+    EXPECT_LT(rows.size(), 1 + 800);
 }
 
 } // namespace
+

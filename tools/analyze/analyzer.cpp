@@ -333,8 +333,16 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
         if (summary.warnings.size() < kMaxWarningsListed) summary.warnings.push_back(std::move(text));
         ++summary.warningCount;
     };
+    PicturePlacer placer;
+    PictureNumbers numbers;            // of the picture being read
+    bool setsSinceSlice = false;
+    std::int64_t lastPlace = -1;
+    auto placed = [&](const std::vector<Placement>& places) {
+        for (const Placement& p : places) lastPlace = p.index;
+    };
     auto closePicture = [&] {
         if (slicesInCurrent == 0) return;
+        placed(placer.add(numbers));
         if (summary.pictures == 0 || slicesInCurrent < summary.minSlicesPerPicture) summary.minSlicesPerPicture = slicesInCurrent;
         if (slicesInCurrent > summary.maxSlicesPerPicture) summary.maxSlicesPerPicture = slicesInCurrent;
         ++summary.pictures;
@@ -357,6 +365,7 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
         switch (type) {
         case NalSei: ++summary.sei; list = ListSei; break;
         case NalSps:
+            setsSinceSlice = true;
             ++summary.sps;
             list = ListSps;
             if (p.sps && !haveSps) {
@@ -372,6 +381,7 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
             }
             break;
         case NalPps:
+            setsSinceSlice = true;
             ++summary.pps;
             list = ListPps;
             if (p.pps && !havePps) {
@@ -380,6 +390,17 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
             }
             break;
         case NalSlice: case NalPartitionA: case NalIdrSlice:
+            if (slicesInCurrent == 0 && p.slice) {
+                numbers = PictureNumbers{};
+                numbers.idr = type == NalIdrSlice;
+                numbers.reference = p.header.nal_ref_idc != 0;
+                numbers.known = p.slice->numbersParsed;
+                numbers.frameNum = p.slice->frame_num;
+                numbers.idrPicId = p.slice->idr_pic_id;
+                numbers.frameNumBits = p.slice->frameNumBits;
+                numbers.afterParameterSets = setsSinceSlice;
+            }
+            setsSinceSlice = false;
             ++slicesInCurrent;
             list = summaryListOfSlice(p);
             if (list == ListI) ++summary.iSlices;
@@ -395,6 +416,11 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
         return false;
     }
     closePicture();
+    placed(placer.finish());
+    summary.codedPictures = static_cast<std::uint64_t>(lastPlace + 1);
+    summary.lostPictures = summary.codedPictures - summary.pictures;
+    summary.wrapHidesLoss = placer.wrapHidesLoss();
+    summary.guessedPlaces = placer.guessedPictures();
     summary.streamBytes = reader.bytesRead();
     if (reader.leadingGarbageBytes())
         warn(std::to_string(reader.leadingGarbageBytes()) + " non-zero bytes before the first start code were skipped");
@@ -418,7 +444,14 @@ std::string formatReport(const std::string& streamName, const StreamSummary& s)
         r << "No readable sequence parameter set.\n";
     }
     if (!s.entropyCoder.empty()) r << "Entropy coder: " << s.entropyCoder << "\n";
-    r << "Pictures: " << s.pictures << "\n";
+    r << "Pictures: " << s.pictures;
+    if (s.lostPictures > 0) r << " received of " << s.codedPictures << " coded (" << s.lostPictures << " lost)";
+    r << "\n";
+    if (s.wrapHidesLoss)
+        r << "frame_num wraps every " << s.wrapHidesLoss << " pictures and nothing else numbers them: a run of "
+          << s.wrapHidesLoss << " lost pictures leaves no trace in this count\n";
+    if (s.guessedPlaces > 0)
+        r << s.guessedPlaces << " pictures after a lost IDR picture are counted at a guessed place\n";
     if (s.pictures) {
         r << "Slices per picture: ";
         if (s.minSlicesPerPicture == s.maxSlicesPerPicture) r << s.minSlicesPerPicture << "\n";

@@ -34,7 +34,13 @@ struct StreamSummary {
     std::array<std::uint64_t, 32> countByType{};
     std::array<std::uint64_t, 32> bytesByType{};
     std::uint64_t streamBytes = 0;
-    std::uint64_t pictures = 0;
+    std::uint64_t pictures = 0;       // received (access units with slices)
+    // Where the stream's numbering places them (h264::PicturePlacer): the
+    // coded pictures up to the last received one, and those among them lost.
+    std::uint64_t codedPictures = 0;
+    std::uint64_t lostPictures = 0;
+    std::uint32_t wrapHidesLoss = 0;  // MaxFrameNum when a run that long would leave no trace
+    std::int64_t guessedPlaces = 0;
     std::uint64_t minSlicesPerPicture = 0, maxSlicesPerPicture = 0, slicesInPictures = 0;
     std::string profile, level, entropyCoder;
     int width = 0, height = 0, codedWidth = 0, codedHeight = 0;

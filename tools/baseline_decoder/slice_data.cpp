@@ -164,7 +164,8 @@ private:
     void readResidual(MacroblockState& mb, const MbNeighbours& n, int mbAddr, bool intra16x16, int cbpLuma,
                       int cbpChroma, Residual& r)
     {
-        std::memset(&r, 0, sizeof r);
+        // Only what a reconstruction reads is filled: coded blocks entirely,
+        // uncoded ones as zeros where the whole macroblock is transformed.
         if (cbpLuma == 0 && cbpChroma == 0 && !intra16x16) {
             mb.qp = static_cast<std::int8_t>(qp_);
             return;
@@ -183,11 +184,15 @@ private:
             for (int i = 0; i < 16; ++i) r.lumaDc[kZigZag4x4[i]] = scan[i];
         }
         for (int blk = 0; blk < 16; ++blk) {
-            if (!(cbpLuma & (1 << (blk / 4)))) continue;
+            if (!(cbpLuma & (1 << (blk / 4)))) {
+                if (intra16x16) std::memset(r.luma[blk], 0, sizeof r.luma[blk]);
+                continue;
+            }
             const int nC = coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Luma, blk);
             int total;
             if (intra16x16) {
                 total = readResidualBlock(bits_, nC, 15, scan);
+                r.luma[blk][0] = 0;
                 for (int i = 0; i < 15 && total >= 0; ++i) r.luma[blk][kZigZag4x4[i + 1]] = scan[i];
             } else {
                 total = readResidualBlock(bits_, nC, 16, scan);
@@ -201,13 +206,17 @@ private:
             if (readResidualBlock(bits_, kChromaDcNc, 4, scan) < 0) broken("ChromaDCLevel");
             for (int i = 0; i < 4; ++i) r.chromaDc[p][i] = scan[i];
         }
-        if (cbpChroma < 2) return;
+        if (cbpChroma < 2) {
+            std::memset(r.chromaAc, 0, sizeof r.chromaAc);
+            return;
+        }
         for (int p = 0; p < 2; ++p) {
             for (int blk = 0; blk < 4; ++blk) {
                 const int nC =
                     coeffTokenNc(states_, n, mbAddr, p == 0 ? ResidualBlockKind::CbAc : ResidualBlockKind::CrAc, blk);
                 const int total = readResidualBlock(bits_, nC, 15, scan);
                 if (total < 0) broken("ChromaACLevel");
+                r.chromaAc[p][blk][0] = 0;
                 for (int i = 0; i < 15; ++i) r.chromaAc[p][blk][kZigZag4x4[i + 1]] = scan[i];
                 mb.totalCoeff[(p == 0 ? kCbBlocks : kCrBlocks) + blk] = static_cast<std::uint8_t>(total);
             }

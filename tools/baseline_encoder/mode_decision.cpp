@@ -345,7 +345,7 @@ private:
             std::vector<int> shapeRefs{best.refIdx};
             if (c_.settings->mixedRefs) {
                 shapeRefs.clear();
-                for (int r = 0; r < static_cast<int>(refs.size()); ++r) shapeRefs.push_back(r);
+                for (int r = 0; r <= std::min(best.refIdx + 1, static_cast<int>(refs.size()) - 1); ++r) shapeRefs.push_back(r);
             }
             MacroblockCode shape;
             const int cost8x8 = searchEightByEight(shape, shapeRefs);

@@ -94,6 +94,20 @@ const std::uint8_t* SearchReference::prediction(int x, int y, MotionVector mv, i
         stride = 16;
         return buffer;
     }
+    if (w == 8 || w == 4) {
+        for (int r = 0; r < h; ++r) {
+            const __m128i avg = _mm_avg_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + static_cast<std::ptrdiff_t>(r) * stride_)),
+                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + static_cast<std::ptrdiff_t>(r) * stride_)));
+            if (w == 8) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(buffer + r * 16), avg);
+            } else {
+                const std::int32_t word = _mm_cvtsi128_si32(avg);
+                std::memcpy(buffer + r * 16, &word, sizeof word);
+            }
+        }
+        stride = 16;
+        return buffer;
+    }
 #endif
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c)
@@ -248,8 +262,11 @@ SearchResult searchMotion(const SearchBlock& block, const SearchReference& ref, 
     s.maxX = std::min(s.maxX, centreX + range);
     s.minY = std::max(s.minY, centreY - range);
     s.maxY = std::min(s.maxY, centreY + range);
-    switch (params.pattern) {
-    case SearchPattern::Diamond: s.smallDiamond(range); break;
+    // Parts smaller than 8x8 start from their quadrant's vector: a short
+    // diamond walk finds what they add.
+    const SearchPattern pattern = block.w < 8 || block.h < 8 ? SearchPattern::Diamond : params.pattern;
+    switch (pattern) {
+    case SearchPattern::Diamond: s.smallDiamond(block.w < 8 || block.h < 8 ? 2 : range); break;
     case SearchPattern::Hexagon:
         s.hexagon(range);
         s.smallDiamond(1);
@@ -258,18 +275,18 @@ SearchResult searchMotion(const SearchBlock& block, const SearchReference& ref, 
     }
 
     // Half, then quarter sample refinement around the best by luma; with
-    // chroma, the three best vectors then compete with their chroma cost added.
+    // chroma, the two best vectors then compete with their chroma cost added.
     struct Scored {
         int cost;
         MotionVector mv;
     };
-    std::array<Scored, 3> top;
+    std::array<Scored, 2> top;
     top.fill({INT_MAX, {}});
     auto keep = [&](MotionVector mv, int cost) {
         for (const Scored& t : top)
             if (t.mv == mv && t.cost != INT_MAX) return;
-        if (cost >= top[2].cost) return;
-        top[2] = {cost, mv};
+        if (cost >= top.back().cost) return;
+        top.back() = {cost, mv};
         std::sort(top.begin(), top.end(), [](const Scored& x, const Scored& y) { return x.cost < y.cost; });
     };
     MotionVector best{static_cast<std::int16_t>(4 * s.bestX), static_cast<std::int16_t>(4 * s.bestY)};

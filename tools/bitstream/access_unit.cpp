@@ -4,8 +4,14 @@ namespace kestrune::h264 {
 
 bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
 {
-    if (!a.complete || !b.complete)
+    if (!a.complete || !b.complete) {
+        // A missing PPS hides most fields; frame_num and the IDR fields, when
+        // read with the only SPS seen, still tell pictures apart.
+        if (a.numbers && b.numbers
+            && (a.frame_num != b.frame_num || a.idr != b.idr || (a.idr && a.idr_pic_id != b.idr_pic_id)))
+            return true;
         return b.first_mb_in_slice == 0 || a.pic_parameter_set_id != b.pic_parameter_set_id;
+    }
     if (a.frame_num != b.frame_num || a.pic_parameter_set_id != b.pic_parameter_set_id) return true;
     if (a.field_pic_flag != b.field_pic_flag) return true;
     if (a.field_pic_flag && a.bottom_field_flag != b.bottom_field_flag) return true;
@@ -18,6 +24,13 @@ bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
         return true;
     if (a.idr != b.idr) return true;
     return a.idr && b.idr && a.idr_pic_id != b.idr_pic_id;
+}
+
+bool AccessUnitDetector::alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb, bool oneSliceGroup)
+{
+    for (std::uint32_t start : starts)
+        if (start == firstMb) return true;
+    return oneSliceGroup && !starts.empty() && firstMb < starts.back();
 }
 
 bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets)
@@ -47,6 +60,12 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
     id.first_mb_in_slice = slice->first_mb_in_slice;
     id.pic_parameter_set_id = slice->pic_parameter_set_id;
     id.complete = slice->complete;
+    id.numbers = slice->numbersParsed;
+    if (slice->numbersParsed) {
+        id.frame_num = slice->frame_num;
+        id.idr = type == NalIdrSlice;
+        id.idr_pic_id = slice->idr_pic_id;
+    }
     if (slice->complete) {
         const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
         const Sps* sps = pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr;
@@ -62,8 +81,12 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
         id.idr = type == NalIdrSlice;
         id.idr_pic_id = slice->idr_pic_id;
     }
-    const bool newPicture = !last_ || isNewPicture(*last_, id);
+    const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
+    const bool oneSliceGroup = pps && pps->num_slice_groups_minus1 == 0;
+    const bool newPicture = !last_ || isNewPicture(*last_, id) || alreadyCovered(starts_, id.first_mb_in_slice, oneSliceGroup);
     const bool starts = wasFirst || (newPicture && sliceInCurrent_);
+    if (newPicture) starts_.clear();
+    starts_.push_back(id.first_mb_in_slice);
     sliceInCurrent_ = true;
     last_ = id;
     return starts;

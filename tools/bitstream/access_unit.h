@@ -6,6 +6,7 @@
 #include "tools/bitstream/slice_header.h"
 
 #include <optional>
+#include <vector>
 
 namespace kestrune::h264 {
 
@@ -22,6 +23,10 @@ public:
     // A slice whose header could not be read past pic_parameter_set_id (its
     // PPS is missing) starts a new picture when first_mb_in_slice is 0 or its
     // pic_parameter_set_id differs. Redundant slices never start one.
+    // Whatever the header fields say, a slice whose first_mb_in_slice names a
+    // macroblock the current picture already covers starts a new picture:
+    // after losses, two pictures can carry the same frame_num (a small
+    // MaxFrameNum wrapped within the loss) and nothing else tells them apart.
     bool startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets);
 
     // True once a slice of the current access unit has been seen.
@@ -40,16 +45,23 @@ public:
         bool idr = false;
         std::uint32_t idr_pic_id = 0;
         bool complete = false;
+        bool numbers = false;  // frame_num and the IDR fields are valid (complete, or read with the only SPS)
         std::uint32_t first_mb_in_slice = 0;
     };
     // The comparison of clause 7.4.1.2.4 between the previous primary slice
     // and this one.
     static bool isNewPicture(const PictureId& previous, const PictureId& current);
+    // Whether a slice starting at firstMb lies in what the current picture
+    // already covers: the same start as an earlier slice, or, with one slice
+    // group, a start before the last one (slices then come in macroblock
+    // order; arbitrary slice order, which we never write, is not told apart).
+    static bool alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb, bool oneSliceGroup);
 
 private:
     bool first_ = true;
     bool sliceInCurrent_ = false;
     std::optional<PictureId> last_;
+    std::vector<std::uint32_t> starts_;  // first_mb_in_slice of the current picture's primary slices
 };
 
 } // namespace kestrune::h264

@@ -44,6 +44,7 @@
 #include "tools/bitstream/nal_parser.h"
 #include "tools/bitstream/nal_unit.h"
 #include "tools/bitstream/parameter_sets.h"
+#include "tools/bitstream/picture_placement.h"
 #include "tools/bitstream/result.h"
 #include "tools/bitstream/sei.h"
 #include "tools/bitstream/slice_header.h"

@@ -61,6 +61,15 @@ ParsedNal NalParser::parse(std::span<const std::uint8_t> nal, bool clipped, Trac
             payloadStatus = parseSliceHeader(out.header, scratch_, sets_, *out.slice, trace ? &local : nullptr);
         }
         if (trace) trace->insert(trace->end(), local.begin(), local.end());
+        if (payloadStatus.result == Result::BrokenLink && out.slice->ppsIdParsed) {
+            // The PPS was lost: the only SPS seen, if there is one, still
+            // gives the widths of frame_num and idr_pic_id.
+            const Sps* only = nullptr;
+            int count = 0;
+            for (const auto& sps : sets_.sps)
+                if (sps) only = sps.get(), ++count;
+            if (count == 1) parsePictureNumbers(out.header, scratch_, *only, *out.slice);
+        }
         break;
     }
     case NalSei:

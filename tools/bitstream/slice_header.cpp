@@ -136,6 +136,8 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
                    + " lies outside the picture of " + std::to_string(picSizeInMbs) + " macroblocks");
     if (idr && r.ok() && h.frame_num != 0) r.fail(Result::BrokenData, "frame_num of an IDR picture is not 0");
     if (idr) h.idr_pic_id = r.ue("idr_pic_id", 65535);
+    h.numbersParsed = r.ok();
+    h.frameNumBits = sps->maxFrameNumBits();
     if (sps->pic_order_cnt_type == 0) {
         h.pic_order_cnt_lsb = r.u("pic_order_cnt_lsb", static_cast<int>(sps->log2_max_pic_order_cnt_lsb_minus4) + 4);
         if (pps->bottom_field_pic_order_in_frame_present_flag && !h.field_pic_flag)
@@ -233,6 +235,30 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
     h.headerBits = r.bits().bitPosition();
     h.complete = r.ok();
     return r.status();
+}
+
+bool parsePictureNumbers(const NalHeader& nal, std::span<const std::uint8_t> rbsp, const Sps& sps, SliceHeader& h)
+{
+    BitReader r(rbsp);
+    r.ue();
+    r.ue();
+    r.ue();
+    if (sps.separate_colour_plane_flag) r.u(2);
+    const std::uint32_t frameNum = r.u(sps.maxFrameNumBits());
+    bool field = false, bottom = false;
+    if (!sps.frame_mbs_only_flag) {
+        field = r.flag();
+        if (field) bottom = r.flag();
+    }
+    const std::uint32_t idrPicId = nal.nal_unit_type == NalIdrSlice ? r.ue() : 0;
+    if (r.overrun() || r.invalid() || idrPicId > 65535) return false;
+    h.frame_num = frameNum;
+    h.field_pic_flag = field;
+    h.bottom_field_flag = bottom;
+    h.idr_pic_id = idrPicId;
+    h.numbersParsed = true;
+    h.frameNumBits = sps.maxFrameNumBits();
+    return true;
 }
 
 } // namespace kestrune::h264

@@ -88,6 +88,10 @@ struct SliceHeader {
     bool typeParsed = false;   // first_mb_in_slice and slice_type are valid
     bool ppsIdParsed = false;  // pic_parameter_set_id is valid
     bool complete = false;     // every field above is valid
+    // frame_num, field flags and idr_pic_id are valid: read with the SPS of the
+    // PPS named, or, while that PPS is missing, with the only SPS seen.
+    bool numbersParsed = false;
+    int frameNumBits = 0;      // log2(MaxFrameNum) of the SPS they were read with
 
     SliceKind kind() const { return sliceKind(slice_type); }
     // Bit position in the RBSP where slice data begins (valid when complete).
@@ -100,5 +104,10 @@ struct SliceHeader {
 // slice_type and pic_parameter_set_id already filled.
 Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp, const ParameterSets& sets,
                         SliceHeader& header, Trace* trace = nullptr);
+
+// For a slice whose PPS is missing: reads the fields up to idr_pic_id with a
+// stand-in SPS (their layout does not depend on the PPS) into header and sets
+// numbersParsed. False when they cannot be read.
+bool parsePictureNumbers(const NalHeader& nal, std::span<const std::uint8_t> rbsp, const Sps& sps, SliceHeader& header);
 
 } // namespace kestrune::h264

@@ -56,13 +56,13 @@ public:
         const std::uint32_t window = peekBits(bits, 16);
         const Entry& head = first_[window >> 8];
         if (head.length) {
-            bits.skip(head.length);
+            bits.u(head.length);  // consumes the code (inline, unlike skip)
             return head.value;
         }
         if (head.second < 0) return -1;
         const Entry& tail = second_[head.second][window & 0xFF];
         if (!tail.length) return -1;
-        bits.skip(tail.length);
+        bits.u(tail.length);
         return tail.value;
     }
 
@@ -337,7 +337,7 @@ bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrail
     if (window == 0) return false;
     const int prefix = __builtin_clz(window);
     if (prefix > 25) return false;
-    bits.skip(static_cast<std::size_t>(prefix) + 1);
+    bits.u(prefix + 1);
     const int suffixSize = (prefix == 14 && suffixLength == 0) ? 4 : prefix >= 15 ? prefix - 3 : suffixLength;
     const int suffix = suffixSize > 0 ? static_cast<int>(bits.u(suffixSize)) : 0;
     int levelCode = (std::min(15, prefix) << suffixLength) + suffix;

@@ -6,27 +6,26 @@ AccessUnitReader::AccessUnitReader(const std::filesystem::path& file) : reader_(
 
 AccessUnitReader::AccessUnitReader(std::span<const std::uint8_t> memory) : reader_(memory) {}
 
-void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, AccessUnit& unit)
+void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, ReceivedPicture& unit)
 {
     static constexpr std::uint8_t startCode[] = {0, 0, 0, 1};
     unit.bytes.insert(unit.bytes.end(), std::begin(startCode), std::end(startCode));
     unit.bytes.insert(unit.bytes.end(), nal.bytes.begin(), nal.bytes.end());
-    unit.hasSps = unit.hasSps || parsed.header.nal_unit_type == h264::NalSps;
-    if (!h264::isPrimarySliceNalType(parsed.header.nal_unit_type) || !parsed.slice || !parsed.slice->typeParsed) return;
+    const int type = parsed.header.nal_unit_type;
+    if (!unit.hasSlices && (type == h264::NalSps || type == h264::NalPps)) unit.numbers.afterParameterSets = true;
+    if (!h264::isPrimarySliceNalType(type) || !parsed.slice || !parsed.slice->typeParsed) return;
     const h264::SliceHeader& slice = *parsed.slice;
     if (!unit.hasSlices) {
         unit.hasSlices = true;
-        unit.idr = parsed.header.nal_unit_type == h264::NalIdrSlice;
-        unit.reference = parsed.header.nal_ref_idc != 0;
+        h264::PictureNumbers& n = unit.numbers;
+        n.idr = type == h264::NalIdrSlice;
+        n.reference = parsed.header.nal_ref_idc != 0;
+        n.known = slice.numbersParsed;
+        n.frameNum = slice.frame_num;
+        n.idrPicId = slice.idr_pic_id;
+        n.frameNumBits = slice.frameNumBits;
+        unit.withoutParameterSets = !slice.complete && parsed.status.result == h264::Result::BrokenLink;
         unit.type = PictureType::I;
-        if (slice.ppsIdParsed) { // with its PPS known, frame_num follows directly
-            const h264::Pps* pps = parser_.parameterSets().findPps(slice.pic_parameter_set_id);
-            const h264::Sps* sps = pps ? parser_.parameterSets().findSps(pps->seq_parameter_set_id) : nullptr;
-            if (sps) {
-                unit.frameNum = int(slice.frame_num);
-                unit.maxFrameNum = 1 << sps->maxFrameNumBits();
-            }
-        }
     }
     const h264::SliceKind kind = slice.kind();
     if (kind == h264::SliceKind::B) unit.type = PictureType::B;
@@ -34,9 +33,9 @@ void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& p
         unit.type = PictureType::P;
 }
 
-bool AccessUnitReader::next(AccessUnit& unit)
+bool AccessUnitReader::next(ReceivedPicture& unit)
 {
-    unit = AccessUnit{};
+    unit = ReceivedPicture{};
     bool any = false;
     if (held_) {
         append(*held_, *heldParsed_, unit);

@@ -2,7 +2,7 @@
 // Groups an Annex B stream into access units with our bitstream library
 // (clause 7.4.1.2.4), so a picture whose first slice was lost still arrives
 // on its own instead of merged into its neighbour.
-#include "tools/decode/access_unit.h"
+#include "tools/decode/received_picture.h"
 #include "tools/bitstream/bitstream.h"
 
 #include <filesystem>
@@ -21,11 +21,13 @@ public:
     // Empty unless opening or reading failed.
     const std::string& error() const { return reader_.error(); }
     // The next access unit; false at the end of the stream or on a read error.
-    bool next(AccessUnit& unit);
+    bool next(ReceivedPicture& unit);
     std::uint64_t bytesRead() const { return reader_.bytesRead(); }
+    // The parameter sets seen so far.
+    const h264::ParameterSets& parameterSets() const { return parser_.parameterSets(); }
 
 private:
-    void append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, AccessUnit& unit);
+    void append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, ReceivedPicture& unit);
 
     h264::AnnexBReader reader_;
     h264::NalParser parser_;

@@ -27,12 +27,12 @@ using namespace kestrune::decode;
 
 namespace {
 
-std::vector<AccessUnit> readUnits(const std::string& path)
+std::vector<ReceivedPicture> readUnits(const std::string& path)
 {
     AccessUnitReader reader{std::filesystem::path(path)};
     if (!reader.isOpen()) throw std::runtime_error("cannot open " + path);
-    std::vector<AccessUnit> units;
-    AccessUnit unit;
+    std::vector<ReceivedPicture> units;
+    ReceivedPicture unit;
     while (reader.next(unit)) units.push_back(std::move(unit));
     return units;
 }
@@ -93,7 +93,7 @@ int reference(const std::vector<std::string>& args)
     kestrune::AtomicOutput out{std::filesystem::path(d.output)};
     if (!out.ok()) throw std::runtime_error(out.error());
     ReferenceDecoder decoder(d.ec, [&](std::span<const std::uint8_t> f) { out.write(f.data(), f.size()); });
-    for (const AccessUnit& unit : readUnits(d.input)) decoder.decode(unit);
+    for (const ReceivedPicture& unit : readUnits(d.input)) decoder.decode(unit);
     decoder.finish();
     if (!out.commit()) throw std::runtime_error(out.error());
     std::printf("frames: %d\n", decoder.framesWritten());
@@ -103,7 +103,7 @@ int reference(const std::vector<std::string>& args)
 int timing(const std::vector<std::string>& args)
 {
     const DecodeArgs d = decodeArgs(args);
-    const std::vector<AccessUnit> units = readUnits(d.input);
+    const std::vector<ReceivedPicture> units = readUnits(d.input);
     std::size_t sink = 0;
     auto consume = [&](std::span<const std::uint8_t> f) { sink += f[f.size() / 2]; };
     using Clock = std::chrono::steady_clock;
@@ -115,12 +115,12 @@ int timing(const std::vector<std::string>& args)
             const auto start = Clock::now();
             if (oursNow) {
                 ConcealingDecoder decoder(d.ours, consume);
-                for (const AccessUnit& unit : units) decoder.decode(unit);
+                for (const ReceivedPicture& unit : units) decoder.decode(unit);
                 decoder.finish();
                 oursSeconds += std::chrono::duration<double>(Clock::now() - start).count();
             } else {
                 ReferenceDecoder decoder(d.ec, consume);
-                for (const AccessUnit& unit : units) decoder.decode(unit);
+                for (const ReceivedPicture& unit : units) decoder.decode(unit);
                 decoder.finish();
                 referenceSeconds += std::chrono::duration<double>(Clock::now() - start).count();
             }

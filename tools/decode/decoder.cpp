@@ -1,5 +1,7 @@
 #include "tools/decode/decoder.h"
 
+#include "tools/bitstream/annexb_reader.h"
+#include "tools/decode/baseline_path.h"
 #include "tools/decode/loss_map.h"
 
 extern "C" {
@@ -9,6 +11,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -35,13 +38,6 @@ FramePtr newFrame()
     return frame;
 }
 
-FramePtr referenceTo(const AVFrame* source)
-{
-    FramePtr frame = newFrame();
-    if (av_frame_ref(frame.get(), source) < 0) throw std::runtime_error("out of memory");
-    return frame;
-}
-
 CodecPtr openH264(int errorConcealment)
 {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
@@ -63,7 +59,7 @@ void openCodec(AVCodecContext* context)
 }
 
 // The access unit as one packet, numbered so its frame can be recognised on output.
-int sendUnit(AVCodecContext* context, const AccessUnit& unit, std::int64_t number)
+int sendUnit(AVCodecContext* context, const ReceivedPicture& unit, std::int64_t number)
 {
     AVPacket* packet = av_packet_alloc();
     if (!packet || av_new_packet(packet, int(unit.bytes.size())) < 0) {
@@ -134,9 +130,12 @@ struct ConcealingDecoder::State {
         FramePtr frame;
         Sentinel sentinel;
     };
-    struct Decoded {
-        FramePtr frame;
-        int missingBefore = 0;
+    // A received picture on its way out: decoded (its frame arrives from
+    // libavcodec in output order) or not, and its place once known.
+    struct Pending {
+        bool decoded = false;
+        FramePtr decodedBuffer;  // the concealed picture, until libavcodec outputs it or a later one
+        std::optional<std::vector<std::uint8_t>> frame;  // packed, once output
         FrameLoss loss;
     };
 
@@ -147,10 +146,18 @@ struct ConcealingDecoder::State {
     std::vector<Buffer> allocated; // buffers handed out while decoding the current access unit
     FramePtr previous;             // the last decoded picture, reference for boundary matching
     MotionField previousField;     // its vectors, concealed ones included
-    std::map<std::int64_t, Decoded> pending; // decoded, not yet output, by access unit number
-    std::int64_t unitNumber = 0;
-    int missing = 0;               // pictures lost since the last decoded one
-    FrameNumTracker frameNums;
+    std::map<std::int64_t, Pending> pending;  // by received picture number
+    std::deque<h264::Placement> placements;   // places known, frames not yet written
+    h264::PicturePlacer placer;
+    std::int64_t nextPlace = 0;    // the place of the next frame to write
+    long long greyOwed = 0;        // frames to write before the first one whose size is known
+    int fallbackWidth = 0, fallbackHeight = 0;  // the size when no picture can be decoded
+    // Our Baseline decoder instead of libavcodec (slice-group streams).
+    std::unique_ptr<codec::BaselineDecoder> ours;
+    codec::Picture previousOurs;   // its last picture, concealed, for boundary matching
+    PictureType ourUnitType = PictureType::I;
+    std::optional<std::vector<std::uint8_t>> ourFrame;  // the packed picture of the unit being decoded
+    FrameLoss ourLoss;             // and its macroblocks lost and concealed
     std::vector<std::uint8_t> lastOutput;
     MbGrid lastLossMap;
     DecodeReport report;
@@ -168,34 +175,70 @@ struct ConcealingDecoder::State {
         return 0;
     }
 
-    void writeRepeats(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            if (lastOutput.empty()) return; // nothing decoded yet: filled in once the size is known
-            writer(lastOutput);
-            ++report.framesWritten;
-            report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
-        }
-    }
-
     int wholeFrameMacroblocks() const { return ((report.width + 15) / 16) * ((report.height + 15) / 16); }
 
-    void output(const AVFrame* frame, int missingBefore, FrameLoss loss)
+    void writeFrame(const std::vector<std::uint8_t>& frame, FrameLoss loss)
     {
-        if (lastOutput.empty() && missingBefore > 0) {
+        if (lastOutput.empty() && greyOwed > 0) {
             // Pictures lost before the first decodable one: mid-grey frames of its size.
-            const std::size_t w = std::size_t(frame->width), h = std::size_t(frame->height);
-            lastOutput.assign(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128);
-            report.width = frame->width;
-            report.height = frame->height;
+            const std::vector<std::uint8_t> grey(frame.size(), 128);
+            for (; greyOwed > 0; --greyOwed) {
+                writer(grey);
+                ++report.framesWritten;
+                report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+            }
         }
-        writeRepeats(missingBefore);
-        packFrame(frame, lastOutput);
-        report.width = frame->width;
-        report.height = frame->height;
+        lastOutput = frame;
         writer(lastOutput);
         ++report.framesWritten;
         report.frameLoss.push_back(loss);
+    }
+
+    // A lost or undecodable picture: the previous output frame again.
+    void writeRepeat()
+    {
+        ++report.picturesLost;
+        if (lastOutput.empty()) {
+            ++greyOwed;  // written once a frame gives the size
+            return;
+        }
+        writer(lastOutput);
+        ++report.framesWritten;
+        report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+    }
+
+    // Writes every placed picture whose frame is settled, in place order;
+    // at the end (final) a frame libavcodec never output becomes a repeat.
+    void writePlaced(bool final)
+    {
+        while (!placements.empty()) {
+            const h264::Placement& next = placements.front();
+            auto it = pending.find(next.received);
+            const bool settled = it == pending.end() || !it->second.decoded || it->second.frame;
+            if (!settled && !final) return;
+            for (; nextPlace < next.index; ++nextPlace) writeRepeat();
+            if (it != pending.end() && it->second.frame) writeFrame(*it->second.frame, it->second.loss);
+            else writeRepeat();
+            ++nextPlace;
+            if (it != pending.end()) pending.erase(it);
+            placements.pop_front();
+        }
+    }
+
+    void place(const std::vector<h264::Placement>& placed)
+    {
+        placements.insert(placements.end(), placed.begin(), placed.end());
+        writePlaced(false);
+    }
+
+    void settle(Pending& entry, const AVFrame* frame)
+    {
+        std::vector<std::uint8_t> packed;
+        packFrame(frame, packed);
+        entry.frame = std::move(packed);
+        report.width = frame->width;
+        report.height = frame->height;
+        entry.decodedBuffer.reset();  // may be `frame` itself
     }
 
     void outputReady(std::vector<FramePtr>& frames)
@@ -203,15 +246,12 @@ struct ConcealingDecoder::State {
         for (FramePtr& frame : frames) {
             auto it = pending.find(frame->pts);
             if (it == pending.end()) continue; // not one of ours (never expected)
-            // Everything decoded earlier that the decoder skipped goes out first.
-            while (pending.begin() != it) {
-                output(pending.begin()->second.frame.get(), pending.begin()->second.missingBefore,
-                       pending.begin()->second.loss);
-                pending.erase(pending.begin());
-            }
-            output(frame.get(), it->second.missingBefore, it->second.loss);
-            pending.erase(it);
+            // Pictures decoded earlier that libavcodec skipped go out as we decoded them.
+            for (auto earlier = pending.begin(); earlier != it; ++earlier)
+                if (earlier->second.decodedBuffer && !earlier->second.frame) settle(earlier->second, earlier->second.decodedBuffer.get());
+            settle(it->second, frame.get());
         }
+        writePlaced(false);
     }
 
     MacroblockCounts& countsFor(PictureType type)
@@ -229,86 +269,183 @@ struct ConcealingDecoder::State {
         return field;
     }
 
-    void conceal(AVFrame* frame, const AccessUnit& unit, MbGrid& grid, MotionField& field)
+    // One implementation for both decoders: previousPicture is the last
+    // decoded picture (nullptr when there is none of the same size).
+    void concealPicture(const Picture& picture, PictureType type, MbGrid& grid, MotionField& field,
+                        const Picture* previousPicture)
     {
-        const Picture picture = pictureOf(frame, grid.width, grid.height);
-        if (unit.type == PictureType::I || settings.inter == InterMethod::None) {
-            const IntraMethod method = unit.type == PictureType::I ? settings.intra : IntraMethod::None;
+        if (type == PictureType::I || settings.inter == InterMethod::None) {
+            const IntraMethod method = type == PictureType::I ? settings.intra : IntraMethod::None;
             concealSpatially(picture, grid, method);
             return;
         }
-        const bool usablePrevious = previous && previous->width == frame->width && previous->height == frame->height;
-        if (!usablePrevious) {
+        if (!previousPicture) {
             // Nothing to predict from: the best a P picture can do is the spatial method.
             concealSpatially(picture, grid, settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra);
             return;
         }
         const bool usableField =
             previousField.blocksWide() == field.blocksWide() && previousField.blocksHigh() == field.blocksHigh();
-        concealByBoundaryMatching(picture, pictureOf(previous.get(), grid.width, grid.height), grid, field,
-                                  usableField ? &previousField : nullptr);
+        concealByBoundaryMatching(picture, *previousPicture, grid, field, usableField ? &previousField : nullptr);
     }
 
-    void decodeUnit(const AccessUnit& unit)
+    void conceal(AVFrame* frame, const ReceivedPicture& unit, MbGrid& grid, MotionField& field)
+    {
+        const bool usablePrevious = previous && previous->width == frame->width && previous->height == frame->height;
+        const Picture previousPicture = usablePrevious ? pictureOf(previous.get(), grid.width, grid.height) : Picture{};
+        concealPicture(pictureOf(frame, grid.width, grid.height), unit.type, grid, field,
+                       usablePrevious ? &previousPicture : nullptr);
+    }
+
+    // Our decoder hands out each picture as soon as its access unit is
+    // complete: conceal it in place (it is the reference for the next
+    // picture) and keep its packed frame for the placement.
+    void tookOurPicture(codec::DecodedPicture& decoded)
+    {
+        const Picture picture = pictureView(*decoded.picture);
+        MbGrid grid = lossMapOf(*decoded.states);
+        lastLossMap = grid;
+        MacroblockCounts& counts = countsFor(ourUnitType);
+        ++counts.pictures;
+        counts.total += (long long)grid.states.size();
+        const int lost = grid.count(MbState::Lost);
+        counts.lost += lost;
+        MotionField field = motionFieldOf(*decoded.states);
+        ourLoss = {lost, 0};
+        if (lost > 0) {
+            const bool usablePrevious = previousOurs.widthInMbs() == decoded.picture->widthInMbs() &&
+                                        previousOurs.heightInMbs() == decoded.picture->heightInMbs();
+            const Picture previousPicture = usablePrevious ? pictureView(previousOurs) : Picture{};
+            concealPicture(picture, ourUnitType, grid, field, usablePrevious ? &previousPicture : nullptr);
+            ourLoss.concealed = grid.count(MbState::Concealed);
+            counts.concealed += ourLoss.concealed;
+        }
+        previousField = std::move(field);
+        ++report.picturesDecoded;
+        ourFrame.emplace();
+        packCropped(*decoded.picture, decoded.cropLeft, decoded.cropTop, decoded.width, decoded.height, *ourFrame);
+        report.width = decoded.width;
+        report.height = decoded.height;
+        previousOurs = *decoded.picture;
+    }
+
+    void decodeUnitOurs(const ReceivedPicture& unit)
     {
         ++report.accessUnits;
-        missing += frameNums.missingBefore(unit);
+        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
+        ourUnitType = unit.type;
+        ourFrame.reset();
+        h264::AnnexBReader nals{std::span<const std::uint8_t>(unit.bytes)};
+        h264::NalUnit nal;
+        while (nals.next(nal)) ours->decodeNalUnit(nal.bytes);
+        ours->finishPicture();
+        if (!ours->unsupported().empty())
+            throw std::runtime_error("the stream uses " + ours->unsupported() +
+                                     ", which lies outside the Baseline profile our slice-group decoder handles");
+        if (unit.hasSlices) {
+            if (!unit.numbers.known) ++report.picturesWithoutParameterSets;
+            Pending& entry = pending[number];
+            if (ourFrame) {
+                entry.decoded = true;
+                entry.frame = std::move(*ourFrame);
+                entry.loss = ourLoss;
+            }
+            place(placer.add(unit.numbers));
+        }
+        const codec::BaselineDecoderCounts& c = ours->counts();
+        report.slicesBroken = c.slicesBroken;
+        report.redundantSlicesUsed = c.redundantSlicesUsed;
+        report.gapFrames = c.gapFrames;
+    }
+
+    void decodeUnit(const ReceivedPicture& unit)
+    {
+        if (ours) {
+            decodeUnitOurs(unit);
+            return;
+        }
+        ++report.accessUnits;
         allocated.clear();
-        const std::int64_t number = unitNumber++;
+        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
         sendUnit(codec.get(), unit, number); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
-        if (allocated.empty()) {
-            if (unit.hasSlices) ++missing; // nothing of this picture could be decoded
-        } else {
-            FramePtr current = std::move(allocated.back().frame);
-            const Sentinel& sentinel = allocated.back().sentinel;
-            const int mbWidth = (current->width + 15) / 16, mbHeight = (current->height + 15) / 16;
-            MbGrid grid = sentinel.lossMap(Plane{current->data[0], mbWidth * 16, mbHeight * 16, current->linesize[0]},
-                                           mbWidth, mbHeight);
-            lastLossMap = grid;
-            MacroblockCounts& counts = countsFor(unit.type);
-            ++counts.pictures;
-            counts.total += (long long)grid.states.size();
-            const int lost = grid.count(MbState::Lost);
-            counts.lost += lost;
-            FrameLoss frameLoss{lost, 0};
-            MotionField field = exportedField(ready, number, grid);
-            if (lost > 0) {
-                conceal(current.get(), unit, grid, field);
-                frameLoss.concealed = grid.count(MbState::Concealed);
-                counts.concealed += frameLoss.concealed;
+        if (unit.hasSlices) {
+            if (unit.withoutParameterSets) ++report.picturesWithoutParameterSets;
+            Pending& entry = pending[number];
+            if (!allocated.empty()) {
+                entry.decoded = true;
+                FramePtr current = std::move(allocated.back().frame);
+                const Sentinel& sentinel = allocated.back().sentinel;
+                const int mbWidth = (current->width + 15) / 16, mbHeight = (current->height + 15) / 16;
+                MbGrid grid = sentinel.lossMap(Plane{current->data[0], mbWidth * 16, mbHeight * 16, current->linesize[0]},
+                                               mbWidth, mbHeight);
+                lastLossMap = grid;
+                MacroblockCounts& counts = countsFor(unit.type);
+                ++counts.pictures;
+                counts.total += (long long)grid.states.size();
+                const int lost = grid.count(MbState::Lost);
+                counts.lost += lost;
+                MotionField field = exportedField(ready, number, grid);
+                entry.loss = {lost, 0};
+                if (lost > 0) {
+                    conceal(current.get(), unit, grid, field);
+                    entry.loss.concealed = grid.count(MbState::Concealed);
+                    counts.concealed += entry.loss.concealed;
+                }
+                previousField = std::move(field);
+                ++report.picturesDecoded;
+                entry.decodedBuffer = newFrame();
+                if (av_frame_ref(entry.decodedBuffer.get(), current.get()) < 0) throw std::runtime_error("out of memory");
+                previous = std::move(current);
             }
-            previousField = std::move(field);
-            ++report.picturesDecoded;
-            report.picturesLost += missing;
-            pending[number] = {referenceTo(current.get()), missing, frameLoss};
-            missing = 0;
-            previous = std::move(current);
         }
         allocated.clear();
         outputReady(ready);
+        // Placed after decoding, so a picture placed at once goes out as soon as its frame does.
+        if (unit.hasSlices) place(placer.add(unit.numbers));
     }
 
     void drain()
     {
-        avcodec_send_packet(codec.get(), nullptr);
-        std::vector<FramePtr> ready = receiveAll(codec.get());
-        outputReady(ready);
-        for (auto& [number, decoded] : pending) output(decoded.frame.get(), decoded.missingBefore, decoded.loss);
+        if (codec) {
+            avcodec_send_packet(codec.get(), nullptr);
+            std::vector<FramePtr> ready = receiveAll(codec.get());
+            outputReady(ready);
+        }
+        for (auto& [number, entry] : pending)
+            if (entry.decodedBuffer && !entry.frame) settle(entry, entry.decodedBuffer.get());
+        place(placer.finish());
+        writePlaced(true);
+        if (greyOwed > 0 && fallbackWidth > 0) {
+            // Nothing decodable, but the size is known: the pictures are still there, mid-grey.
+            const std::size_t w = std::size_t(fallbackWidth), h = std::size_t(fallbackHeight);
+            report.width = fallbackWidth;
+            report.height = fallbackHeight;
+            --greyOwed;  // the frame written here is one of them
+            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128),
+                       {wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+        }
         pending.clear();
-        report.picturesLost += missing;
-        writeRepeats(missing);
-        missing = 0;
+        report.guessedPlaces = placer.guessedPictures();
+        report.hiddenLossWrap = placer.wrapHidesLoss();
+        report.numberedStream = placer.numberedStream();
         previous.reset();
         previousField = {};
     }
 };
 
-ConcealingDecoder::ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer)
+ConcealingDecoder::ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer, DecoderChoice choice)
     : state_(std::make_unique<State>())
 {
     state_->settings = settings;
     state_->writer = std::move(writer);
+    state_->report.ours = choice == DecoderChoice::Ours;
+    if (choice == DecoderChoice::Ours) {
+        State* state = state_.get();
+        state_->ours = std::make_unique<codec::BaselineDecoder>(
+            [state](codec::DecodedPicture& decoded) { state->tookOurPicture(decoded); });
+        return;
+    }
     state_->codec = openH264(0);
     state_->codec->flags2 |= AV_CODEC_FLAG2_EXPORT_MVS;
     state_->codec->opaque = state_.get();
@@ -318,8 +455,13 @@ ConcealingDecoder::ConcealingDecoder(ConcealmentSettings settings, FrameWriter w
 
 ConcealingDecoder::~ConcealingDecoder() = default;
 
-void ConcealingDecoder::decode(const AccessUnit& unit) { state_->decodeUnit(unit); }
+void ConcealingDecoder::decode(const ReceivedPicture& unit) { state_->decodeUnit(unit); }
 void ConcealingDecoder::finish() { state_->drain(); }
+void ConcealingDecoder::setSizeForGrey(int width, int height)
+{
+    state_->fallbackWidth = width;
+    state_->fallbackHeight = height;
+}
 const DecodeReport& ConcealingDecoder::report() const { return state_->report; }
 const MbGrid& ConcealingDecoder::lastLossMap() const { return state_->lastLossMap; }
 
@@ -349,7 +491,7 @@ ReferenceDecoder::ReferenceDecoder(int errorConcealment, FrameWriter writer)
 
 ReferenceDecoder::~ReferenceDecoder() = default;
 
-void ReferenceDecoder::decode(const AccessUnit& unit)
+void ReferenceDecoder::decode(const ReceivedPicture& unit)
 {
     sendUnit(state_->codec.get(), unit, state_->written);
     std::vector<FramePtr> frames = receiveAll(state_->codec.get());

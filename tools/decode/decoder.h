@@ -1,9 +1,11 @@
 #pragma once
 // libavcodec's H.264 decoder with its own concealment switched off and ours
 // applied in its picture buffers, so later pictures predict from concealed
-// content. Feed one access unit at a time; frames come out in output order,
-// one per coded picture (lost pictures repeat the previous output frame).
-#include "tools/decode/access_unit.h"
+// content. Feed one access unit at a time; frames come out in sequence order,
+// one per coded picture (lost pictures repeat the previous output frame), each
+// at the place the stream's numbering gives it (h264::PicturePlacer).
+#include "tools/baseline_decoder/baseline_decoder.h"
+#include "tools/decode/received_picture.h"
 #include "tools/decode/concealment.h"
 
 #include <cstdint>
@@ -33,13 +35,27 @@ struct DecodeReport {
     int picturesDecoded = 0;
     int picturesLost = 0;     // missing from the stream or undecodable, each output as a repeat
     int framesWritten = 0;
+    int picturesWithoutParameterSets = 0;  // counted from the access-unit structure
+    long long guessedPlaces = 0;   // pictures after a lost IDR whose place no later IDR told
+    std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
+    bool numberedStream = false;   // idr_pic_id carries picture numbers
     int width = 0;
     int height = 0;
     MacroblockCounts intra;   // I pictures
     MacroblockCounts inter;   // P pictures
     MacroblockCounts bidir;   // B pictures (concealed like P pictures)
     std::vector<FrameLoss> frameLoss; // one per frame written, in output order
+    // Our own Baseline decoder decoded the stream (instead of libavcodec).
+    bool ours = false;
+    int slicesBroken = 0;          // ours: slices with impossible syntax, concealed as lost
+    int redundantSlicesUsed = 0;   // ours: redundant slices that stood in for lost primary slices
+    int gapFrames = 0;             // ours: frames inferred for frame_num gaps
 };
+
+// Which decoder decodes the slices: libavcodec, or our own Baseline decoder
+// (the only one that decodes slice groups). Loss map, motion field,
+// concealment and output placement are the same code for both.
+enum class DecoderChoice { Libavcodec, Ours };
 
 // Receives each output frame: planar Y, U, V of the cropped size, contiguous.
 using FrameWriter = std::function<void(std::span<const std::uint8_t> frame)>;
@@ -51,14 +67,16 @@ struct ConcealmentSettings {
 
 class ConcealingDecoder {
 public:
-    ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer);
+    ConcealingDecoder(ConcealmentSettings settings, FrameWriter writer, DecoderChoice choice = DecoderChoice::Libavcodec);
     ~ConcealingDecoder();
     ConcealingDecoder(const ConcealingDecoder&) = delete;
     ConcealingDecoder& operator=(const ConcealingDecoder&) = delete;
 
-    void decode(const AccessUnit& unit);
+    void decode(const ReceivedPicture& unit);
     // Drains the decoder and writes what is still pending.
     void finish();
+    // The picture size (from an SPS) for mid-grey frames when no picture at all can be decoded.
+    void setSizeForGrey(int width, int height);
     const DecodeReport& report() const;
     // Loss map of the most recently decoded picture, before concealment (for tests).
     const MbGrid& lastLossMap() const;
@@ -77,7 +95,7 @@ public:
     ~ReferenceDecoder();
     ReferenceDecoder(const ReferenceDecoder&) = delete;
     ReferenceDecoder& operator=(const ReferenceDecoder&) = delete;
-    void decode(const AccessUnit& unit);
+    void decode(const ReceivedPicture& unit);
     void finish();
     int framesWritten() const;
 

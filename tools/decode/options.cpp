@@ -6,7 +6,8 @@ namespace kestrune::decode {
 
 const char* decodeUsage()
 {
-    return "usage: ffmpeg.exe [-ec N] [-error_concealment N] [-P_error_concealment N] -i INPUT -y OUTPUT\n"
+    return "usage: ffmpeg.exe [-ec N] [-error_concealment N] [-P_error_concealment N]\n"
+           "                  [-decoder ours|libavcodec] -i INPUT -y OUTPUT\n"
            "\n"
            "Decodes an H.264 Annex B stream (possibly with lost NAL units) into raw planar\n"
            "YUV 4:2:0 of the cropped picture size, one frame per coded picture in output\n"
@@ -21,6 +22,10 @@ const char* decodeUsage()
            "  -P_error_concealment N   lost macroblocks of P pictures: 0 none (mid-grey),\n"
            "                           1 boundary matching (default 1)\n"
            "  -ec N                    accepted for compatibility; changes nothing\n"
+           "  -decoder ours|libavcodec which decoder decodes the slices (default: ours\n"
+           "                           for streams with slice groups, which libavcodec\n"
+           "                           cannot decode; libavcodec for all others).\n"
+           "                           Concealment and output are the same for both.\n"
            "  --help                   this text\n"
            "\n"
            "Integers are decimal with an optional sign, or hexadecimal after $, x or 0x.\n"
@@ -45,11 +50,17 @@ ParsedOptions parseDecodeOptions(const std::vector<std::string_view>& arguments)
             o.help = true;
             return parsed;
         }
-        const bool takesValue = a == "-ec" || a == "-error_concealment" || a == "-P_error_concealment" || a == "-i";
+        const bool takesValue =
+            a == "-ec" || a == "-error_concealment" || a == "-P_error_concealment" || a == "-i" || a == "-decoder";
         if (takesValue && i + 1 >= arguments.size()) return fail(std::string(a) + " needs a value");
         if (a == "-i") {
             o.input = arguments[++i];
             if (o.input.empty()) return fail("-i needs a file name");
+        } else if (a == "-decoder") {
+            const std::string_view which = arguments[++i];
+            if (which == "ours") o.decoder = DecoderSelection::Ours;
+            else if (which == "libavcodec") o.decoder = DecoderSelection::Libavcodec;
+            else return fail("-decoder must be ours or libavcodec, not " + std::string(which));
         } else if (takesValue) {
             const std::string_view text = arguments[++i];
             const auto value = parseInteger(text);

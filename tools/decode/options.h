@@ -1,6 +1,6 @@
 #pragma once
 // The decoder's command line:
-//   [-ec N] [-error_concealment N] [-P_error_concealment N] -i INPUT -y OUTPUT
+//   [-ec N] [-error_concealment N] [-P_error_concealment N] [-decoder ours|libavcodec] -i INPUT -y OUTPUT
 // in any order, integers in the window's syntax.
 #include "tools/decode/concealment.h"
 
@@ -10,11 +10,17 @@
 
 namespace kestrune::decode {
 
+// -decoder: which decoder decodes the slices.
+enum class DecoderSelection { PerStream, Ours, Libavcodec };
+
 struct DecodeOptions {
     IntraMethod intra = IntraMethod::Bilinear;
     InterMethod inter = InterMethod::BoundaryMatching;
     std::string input;
     std::string output;
+    // PerStream: ours when any picture parameter set has more than one
+    // slice group (libavcodec cannot decode those), libavcodec otherwise.
+    DecoderSelection decoder = DecoderSelection::PerStream;
     bool help = false;
 };
 

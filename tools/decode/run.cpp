@@ -3,6 +3,7 @@
 #include "tools/common/atomic_output.h"
 #include "tools/decode/access_unit_reader.h"
 #include "tools/quality/frame_loss_file.h"
+#include "tools/decode/baseline_path.h"
 
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,15 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     AccessUnitReader reader{std::filesystem::path(options.input)};
     if (!reader.isOpen()) throw std::runtime_error(reader.error().empty() ? "cannot open " + options.input : reader.error());
 
+    // The decoder, chosen before any output exists: a refusal leaves nothing behind.
+    const int sliceGroups = sliceGroupsInStream(options.input);
+    if (sliceGroups > 1 && options.decoder == DecoderSelection::Libavcodec)
+        throw std::runtime_error("libavcodec cannot decode slice groups (FMO), and " + options.input +
+                                 " has a picture parameter set with " + std::to_string(sliceGroups) +
+                                 " of them: use -decoder ours");
+    const bool ours = options.decoder == DecoderSelection::Ours ||
+                      (options.decoder == DecoderSelection::PerStream && sliceGroups > 1);
+
     // A loss file left by an earlier run must never describe this run's output.
     const std::string lossPath = quality::frameLossPath(options.output);
     std::filesystem::remove(lossPath, sizeError);
@@ -45,8 +55,9 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     ConcealingDecoder decoder({options.intra, options.inter},
                               [&](std::span<const std::uint8_t> frame) {
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
-                              });
-    AccessUnit unit;
+                              },
+                              ours ? DecoderChoice::Ours : DecoderChoice::Libavcodec);
+    ReceivedPicture unit;
     int units = 0;
     while (reader.next(unit)) {
         decoder.decode(unit);
@@ -54,6 +65,8 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
         if (progress && ++units % 64 == 0) progress(reader.bytesRead(), total);
     }
     if (!reader.error().empty()) throw std::runtime_error(reader.error());
+    for (const auto& sps : reader.parameterSets().sps)
+        if (sps) decoder.setSizeForGrey(sps->width(), sps->height());
     decoder.finish();
     if (writeFailed) throw std::runtime_error(output.error());
 
@@ -85,6 +98,36 @@ std::string countsLine(const char* type, const MacroblockCounts& c, const char* 
 
 } // namespace
 
+std::string placementNotes(const DecodeReport& r)
+{
+    std::string text;
+    char line[512];
+    if (r.hiddenLossWrap) {
+        std::snprintf(line, sizeof line,
+                      "frame_num wraps every %u pictures in this stream and nothing else numbers them: a run of %u lost "
+                      "pictures leaves no trace, so the %d frames written are one per picture that could be counted\n",
+                      r.hiddenLossWrap, r.hiddenLossWrap, r.framesWritten);
+        text += line;
+    }
+    if (r.guessedPlaces > 0) {
+        std::snprintf(line, sizeof line,
+                      "%lld pictures after a lost IDR picture were written at a guessed place: no later IDR picture told "
+                      "where they stand\n", r.guessedPlaces);
+        text += line;
+    }
+    if (r.picturesWithoutParameterSets > 0) {
+        std::snprintf(line, sizeof line,
+                      "%d pictures arrived without their parameter sets: counted from the access-unit structure and "
+                      "written as repeats of the last frame (mid-grey before the first)\n", r.picturesWithoutParameterSets);
+        text += line;
+    }
+    if (r.picturesLost > 0 && r.intra.lost + r.inter.lost + r.bidir.lost == 0) {
+        text += "every loss was a whole picture: the concealment methods never acted, so every pair of methods gives the "
+                "same output; more slices per picture (or slice groups) let them differ\n";
+    }
+    return text;
+}
+
 std::string formatReport(const RunResult& result, const DecodeOptions& options)
 {
     const DecodeReport& r = result.report;
@@ -96,8 +139,23 @@ std::string formatReport(const RunResult& result, const DecodeOptions& options)
     std::snprintf(line, sizeof line, "output: %s (%dx%d, planar YUV 4:2:0, %d frames)\n", options.output.c_str(), r.width,
                   r.height, r.framesWritten);
     text += line;
-    std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d\n", r.picturesDecoded, r.picturesLost);
+    const bool forced = options.decoder != DecoderSelection::PerStream;
+    if (r.ours) {
+        std::snprintf(line, sizeof line, "decoder: ours (%s)\n",
+                      forced ? "chosen with -decoder" : "slice groups, which libavcodec cannot decode");
+        text += line;
+        std::snprintf(line, sizeof line,
+                      "slices broken and concealed as lost: %d, redundant slices used for lost primary slices: %d, "
+                      "frames inferred for frame_num gaps: %d\n",
+                      r.slicesBroken, r.redundantSlicesUsed, r.gapFrames);
+    } else {
+        std::snprintf(line, sizeof line, "decoder: libavcodec%s\n", forced ? " (chosen with -decoder)" : "");
+    }
     text += line;
+    std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d%s\n", r.picturesDecoded, r.picturesLost,
+                  r.hiddenLossWrap ? " counted (more can hide, see below)" : "");
+    text += line;
+    text += placementNotes(r);
     text += countsLine("I", r.intra, methodName(options.intra));
     text += countsLine("P", r.inter, methodName(options.inter));
     if (r.bidir.pictures > 0) text += countsLine("B", r.bidir, methodName(options.inter));

@@ -21,6 +21,9 @@ struct RunResult {
 // output path then.
 RunResult runDecode(const DecodeOptions& options, const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
 
+// The report's lines on what the stream left unknown (none when it told everything).
+std::string placementNotes(const DecodeReport& report);
+
 // The report lines for standard output.
 std::string formatReport(const RunResult& result, const DecodeOptions& options);
 

@@ -119,7 +119,11 @@ EncodeResult runBaselineEncode(const EncodeOptions& options, const Console& cons
     auto outputError = [&] { return EncodeError("cannot write output " + options.output + " (" + output.error() + ")"); };
     if (!output.ok()) throw outputError();
     for (const std::string& warning : warnings) logLine(console, "warning", warning);
-    logLine(console, "info", settingsSummary(options, total));
+    // The summary's slice count means slices per picture of libx264; here each group is one slice.
+    std::string summary = settingsSummary(options, total);
+    if (const std::size_t at = summary.find(", slices 1,"); at != std::string::npos)
+        summary.replace(at, 11, ", slice groups " + std::to_string(settings.sliceGroups) + ",");
+    logLine(console, "info", summary);
 
     codec::BaselineEncoder encoder(settings);
     logLine(console, "info", "our Baseline encoder: profile " + h264::profileName(encoder.sps()) + ", level "

@@ -3,6 +3,7 @@
 #include "tools/common/atomic_output.h"
 #include "tools/encode/encode_report.h"
 #include "tools/encode/frame_prefetch.h"
+#include "tools/encode/picture_numbering.h"
 #include "tools/encode/yuv_input.h"
 
 #include <chrono>
@@ -206,6 +207,8 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
     picture.img.i_stride[1] = picture.img.i_stride[2] = w / 2;
 
     EncodeResult result;
+    PictureNumbering numbering;
+    std::vector<std::uint8_t> packet;  // one picture's NAL units as written
     const auto start = Clock::now();
     auto lastProgress = start;
     auto encodeOne = [&](x264_picture_t* in) {
@@ -216,16 +219,18 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
         const int bytes = x264_encoder_encode(encoder.get(), &nals, &nalCount, in, &out);
         if (bytes < 0) throw EncodeError("libx264 failed to encode a frame");
         if (bytes > 0) {
+            packet.clear();
             for (int i = 0; i < nalCount; ++i) {
+                const std::size_t at = packet.size();
+                numbering.rewrite({nals[i].p_payload, static_cast<std::size_t>(nals[i].i_payload)}, packet);
                 if (nals[i].i_type != NAL_SLICE && nals[i].i_type != NAL_SLICE_IDR) continue;
-                const auto size = static_cast<std::size_t>(nals[i].i_payload) - (nals[i].b_long_startcode ? 4 : 3);
+                const auto size = packet.size() - at - (nals[i].b_long_startcode ? 4 : 3);
                 result.largestSlice = std::max(result.largestSlice, size);
                 if (options.maxSliceSize > 0 && size > static_cast<std::size_t>(options.maxSliceSize))
                     ++result.oversizedSlices;
             }
-            // With Annex B the payloads of one picture lie back to back.
-            if (!output.write(nals[0].p_payload, static_cast<std::size_t>(bytes))) throw outputError();
-            result.bytes += bytes;
+            if (!output.write(packet.data(), packet.size())) throw outputError();
+            result.bytes += static_cast<std::int64_t>(packet.size());
             ++result.frames;
         }
         if (console.progress) {
@@ -262,6 +267,13 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
                 std::to_string(result.oversizedSlices) + " slice NAL units exceed --max-slicesize "
                     + std::to_string(options.maxSliceSize) + " (largest " + std::to_string(result.largestSlice)
                     + " bytes): a single macroblock did not fit");
+    if (numbering.bytesIn() > 0) {
+        const double percent = 100.0 * double(numbering.bytesOut() - numbering.bytesIn()) / double(numbering.bytesIn());
+        char line[160];
+        std::snprintf(line, sizeof line, "picture numbering for loss recovery: %+lld bytes (%+.2f %%)",
+                      static_cast<long long>(numbering.bytesOut() - numbering.bytesIn()), percent);
+        logLine(console, X264_LOG_INFO, line);
+    }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!output.commit()) throw outputError();
     return result;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -111,6 +112,8 @@ TEST(BaselineDecoderOracle, CodingToolsMatchLibavcodec)
     for (int me = 0; me <= 3; ++me) {
         BaselineEncodeSettings s;
         s.me = me;
+        s.frames = 40;
+        s.firstFrame = 10 * me;
         s.refs = 4;
         s.slices = 3;
         s.qp = 20 + me * 6;
@@ -239,4 +242,61 @@ TEST(BaselineDecoder, RedundantSlicesReplaceLostPrimarySlices)
     EXPECT_EQ(lossy.counts.redundantSlicesUsed, 3);
     EXPECT_EQ(lossy.macroblocksMissing, 0);
     EXPECT_EQ(lossy.yuv, plain.yuv);
+}
+
+// A short run of bench/damaged_streams.sh: damaged slice-group streams of
+// every map type decode without a fault, every picture handed out once.
+TEST(BaselineDecoder, DamagedStreamsDecodeWithoutFault)
+{
+    std::mt19937 rng(5);
+    std::vector<std::vector<std::uint8_t>> sources;
+    SliceGroupStreamSettings s;
+    s.frames = 4;
+    for (int type = 0; type <= 6; ++type) {
+        s.mapType = type;
+        s.groups = type >= 3 && type <= 5 ? 2 : 2 + type % 3;
+        sources.push_back(makeSliceGroupStream(s).bytes);
+    }
+    int broken = 0;
+    for (int n = 0; n < 140; ++n) {
+        auto nals = splitNalUnits(sources[static_cast<std::size_t>(n) % sources.size()]);
+        damageStream(nals, rng);
+        const OurDecode ours = decodeOurs(joinNalUnits(nals));
+        EXPECT_EQ(ours.pictures, ours.counts.pictures);
+        EXPECT_LE(ours.pictures, 2 * s.frames);  // duplicated NAL units may start a picture again
+        broken += ours.counts.slicesBroken;
+    }
+    EXPECT_GT(broken, 0);  // the damage reached the slice data
+}
+
+// Several reference frames picked at random per macroblock, list
+// modification and memory management (unmarking, long-term frames): without
+// slice groups against libavcodec, with dispersed groups against OpenH264.
+TEST(BaselineDecoderOracle, ReferenceListsAndMarkingMatchIndependentDecoders)
+{
+    for (int refs : {2, 4}) {
+        SliceGroupStreamSettings s;
+        s.groups = 1;
+        s.frames = 24;
+        s.refs = refs;
+        s.reorder = true;
+        s.memoryManagement = true;
+        s.seed = static_cast<unsigned>(refs);
+        const auto stream = makeSliceGroupStream(s);
+        const OurDecode ours = decodeOurs(stream.bytes);
+        const std::string label = std::to_string(refs) + " references";
+        EXPECT_EQ(ours.counts.slicesBroken, 0) << label << ": " << ours.lastError;
+        const auto theirs = decodeWithLibavcodec(stream.bytes);
+        EXPECT_TRUE(ours.yuv == theirs) << label << ": "
+                                        << firstDifference(ours.yuv, theirs, s.widthInMbs * 16, s.heightInMbs * 16);
+
+        s.groups = 3;
+        s.disableDeblocking = 1;
+        const auto grouped = makeSliceGroupStream(s);
+        const OurDecode oursGrouped = decodeOurs(grouped.bytes);
+        EXPECT_EQ(oursGrouped.counts.slicesBroken, 0) << label << ": " << oursGrouped.lastError;
+        const auto openh264 = decodeWithOpenH264(grouped.accessUnits);
+        EXPECT_TRUE(oursGrouped.yuv == openh264)
+            << label << ", 3 groups: " << firstDifference(oursGrouped.yuv, openh264, s.widthInMbs * 16, s.heightInMbs * 16);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "tools/bitstream/bit_writer.h"
 #include "tools/bitstream/parameter_sets.h"
+#include "tools/codec/decoded_picture_buffer.h"
 #include "tools/codec/slice_group_map.h"
 #include "tools/sample/sample_sequence.h"
 
@@ -55,7 +56,7 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
         w.ue(0);
         w.ue(12);  // log2_max_frame_num_minus4
         w.ue(2);   // pic_order_cnt_type
-        w.ue(1);   // max_num_ref_frames
+        w.ue(static_cast<std::uint64_t>(s.refs));  // max_num_ref_frames
         w.flag(false);
         w.ue(static_cast<std::uint64_t>(s.widthInMbs - 1));
         w.ue(static_cast<std::uint64_t>(s.heightInMbs - 1));
@@ -69,7 +70,7 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
         BitWriter w;
         w.ue(0);
         w.ue(0);
-        w.flag(false);
+        w.flag(s.cabacFlag);
         w.flag(false);
         w.ue(pps.num_slice_groups_minus1);
         if (s.groups > 1) {
@@ -101,7 +102,7 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
                     break;
             }
         }
-        w.ue(0);        // num_ref_idx_l0_default_active_minus1
+        w.ue(static_cast<std::uint64_t>(s.refs - 1));  // num_ref_idx_l0_default_active_minus1
         w.ue(0);
         w.flag(false);  // weighted_pred_flag
         w.u(2, 0);
@@ -117,8 +118,40 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
     std::mt19937 rng(s.seed);
     std::vector<std::uint8_t> frame(yuv420FrameBytes(s.widthInMbs * 16, s.heightInMbs * 16));
     const int changeCycleBits = sliceGroupChangeCycleBits(mbCount, s.changeRateMinus1 + 1);
+    // Which frames are references when, to choose valid commands and indices.
+    DecodedPictureBuffer references;
+    references.configure(s.refs, 1 << 16);
     for (int f = 0; f < s.frames; ++f) {
         const bool idr = f == 0;
+        h264::SliceHeader marking;
+        std::vector<h264::RefPicListModification> modifications;
+        int validRefs = 0;
+        if (!idr) {
+            for (int id : references.initialList(f, s.refs)) validRefs += id >= 0;
+            std::vector<const ReferenceFrame*> shortTerm;
+            for (const ReferenceFrame& r : references.frames())
+                if (!r.longTerm) shortTerm.push_back(&r);
+            if (s.reorder && validRefs >= 2 && !shortTerm.empty()) {
+                const ReferenceFrame* moved = shortTerm[rng() % shortTerm.size()];
+                modifications.push_back({0, static_cast<std::uint32_t>(f - moved->frameNum - 1)});
+            }
+            if (s.memoryManagement && f % 4 == 2 && shortTerm.size() >= 2) {
+                marking.adaptive_ref_pic_marking_mode_flag = true;
+                h264::MemoryManagementOperation unmark;
+                unmark.memory_management_control_operation = 1;
+                unmark.difference_of_pic_nums_minus1 = static_cast<std::uint32_t>(f - shortTerm[rng() % shortTerm.size()]->frameNum - 1);
+                marking.mmcos.push_back(unmark);
+                if (f % 8 == 6) {
+                    h264::MemoryManagementOperation limit, longTerm;
+                    limit.memory_management_control_operation = 4;
+                    limit.max_long_term_frame_idx_plus1 = 1;
+                    longTerm.memory_management_control_operation = 6;
+                    longTerm.long_term_frame_idx = 0;
+                    marking.mmcos.push_back(limit);
+                    marking.mmcos.push_back(longTerm);
+                }
+            }
+        }
         renderSampleFrame({s.widthInMbs * 16, s.heightInMbs * 16}, f, frame);
         // Types 3-5 grow group 0 picture by picture.
         const std::uint32_t cycle = static_cast<std::uint32_t>((f * 3 + 2) % (mbCount / (s.changeRateMinus1 + 1) + 1));
@@ -141,13 +174,29 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
             if (s.redundantSlices) w.ue(static_cast<std::uint64_t>(copy));
             if (!idr) {
                 w.flag(false);  // num_ref_idx_active_override_flag
-                w.flag(false);  // ref_pic_list_modification_flag_l0
+                w.flag(!modifications.empty());  // ref_pic_list_modification_flag_l0
+                if (!modifications.empty()) {
+                    for (const auto& m : modifications) {
+                        w.ue(m.modification_of_pic_nums_idc);
+                        w.ue(m.value);
+                    }
+                    w.ue(3);
+                }
             }
             if (idr) {
                 w.flag(false);
                 w.flag(false);
             } else {
-                w.flag(false);  // adaptive_ref_pic_marking_mode_flag
+                w.flag(marking.adaptive_ref_pic_marking_mode_flag);
+                if (marking.adaptive_ref_pic_marking_mode_flag) {
+                    for (const auto& op : marking.mmcos) {
+                        w.ue(op.memory_management_control_operation);
+                        if (op.memory_management_control_operation == 1) w.ue(op.difference_of_pic_nums_minus1);
+                        if (op.memory_management_control_operation == 4) w.ue(op.max_long_term_frame_idx_plus1);
+                        if (op.memory_management_control_operation == 6) w.ue(op.long_term_frame_idx);
+                    }
+                    w.ue(0);
+                }
             }
             w.se(0);  // slice_qp_delta
             w.ue(static_cast<std::uint64_t>(s.disableDeblocking));
@@ -188,7 +237,12 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
                     pcm(mb);
                     continue;
                 }
-                w.ue(0);  // P_L0_16x16, one reference: no ref_idx
+                w.ue(0);  // P_L0_16x16
+                if (s.refs > 1) {
+                    const int refIdx = static_cast<int>(rng() % static_cast<unsigned>(validRefs));
+                    if (s.refs == 2) w.flag(refIdx == 0);  // te(v) with cMax 1: the inverted bit
+                    else w.ue(static_cast<std::uint64_t>(refIdx));
+                }
                 w.se(static_cast<int>(rng() % 17) - 8);
                 w.se(static_cast<int>(rng() % 17) - 8);
                 w.ue(0);  // coded_block_pattern 0
@@ -197,6 +251,8 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
             appendNal(au, 2, idr ? 5 : 1, w);
             }
         }
+        bool mmco5 = false;
+        references.markCurrent(f, f, idr, marking, mmco5);
         out.bytes.insert(out.bytes.end(), au.begin(), au.end());
         out.accessUnits.push_back(std::move(au));
         au.clear();

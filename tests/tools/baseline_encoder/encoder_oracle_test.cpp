@@ -86,6 +86,10 @@ std::vector<OptionSet> optionSets()
             s.p4x4 = true;
             s.references = 4;
         }),
+        with("Qp0", 6, [](EncoderSettings& s) {
+            s.qp = 0;
+            s.p4x4 = true;
+        }),
         with("Qp51NoIntra4x4", 20, [](EncoderSettings& s) {
             s.qp = 51;
             s.intra4x4 = false;

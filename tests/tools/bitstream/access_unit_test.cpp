@@ -122,3 +122,28 @@ TEST(AccessUnitDetector, TheTwoFieldsOfAFrameAreTwoAccessUnits)
     EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), field(false, 0), field(false, 30), field(true, 0), field(true, 30)}),
               (std::vector<bool>{true, false, false, false, true, false}));
 }
+
+// After losses two pictures can carry identical header fields (a small
+// MaxFrameNum wrapped within the loss, POC type 2): a slice starting where the
+// current picture already has one, or before its last slice, starts the next.
+// With the PPS lost, frame_num read with the only SPS still separates pictures.
+TEST(AccessUnitDetector, ARepeatedSliceStartOrFrameNumBeginsAPictureWhateverTheOtherFieldsSay)
+{
+    Fixture f;
+    f.sps.poc_type = 2;
+    const auto same = [&](int firstMb) { return f.slice(firstMb, 5, 3, 0); };
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), same(0), same(22), same(0), same(22)}),
+              (std::vector<bool>{true, false, false, false, true, false}));
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), same(0), same(55), same(22), same(77)}),
+              (std::vector<bool>{true, false, false, false, true, false}));
+    EXPECT_EQ(boundaries({f.spsNal(), f.ppsNal(), same(0), same(22), same(55), same(77)}),
+              (std::vector<bool>{true, false, false, false, false, false}))
+        << "slices in macroblock order stay one picture";
+
+    // The PPS never arrived: nothing but frame_num tells the two pictures apart.
+    Fixture lost;
+    lost.sps.poc_type = 2;
+    const auto slice = [&](int firstMb, int frameNum) { return lost.slice(firstMb, 5, frameNum, 0); };
+    EXPECT_EQ(boundaries({lost.spsNal(), slice(22, 3), slice(55, 3), slice(44, 4), slice(66, 4)}),
+              (std::vector<bool>{true, false, false, true, false}));
+}

@@ -34,7 +34,7 @@ Decoded decodeStream(const std::vector<std::uint8_t>& bytes, ConcealmentSettings
         ++out.frames;
     });
     AccessUnitReader reader{std::span<const std::uint8_t>(bytes)};
-    AccessUnit unit;
+    ReceivedPicture unit;
     int number = 0;
     while (reader.next(unit)) {
         decoder.decode(unit);
@@ -53,7 +53,7 @@ std::vector<std::uint8_t> decodeWithLibavcodec(const std::vector<std::uint8_t>& 
         yuv.insert(yuv.end(), frame.begin(), frame.end());
     });
     AccessUnitReader reader{std::span<const std::uint8_t>(bytes)};
-    AccessUnit unit;
+    ReceivedPicture unit;
     while (reader.next(unit)) decoder.decode(unit);
     decoder.finish();
     return yuv;

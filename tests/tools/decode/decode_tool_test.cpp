@@ -1,4 +1,6 @@
 // The decoder's command-line front end, run as a child process the way the window runs it.
+#include "tests/tools/baseline_decoder/damage.h"
+#include "tests/tools/baseline_decoder/slice_group_stream.h"
 #include "tests/tools/decode/test_stream.h"
 #include "tests/tools/encode/tool_process.h"
 
@@ -119,4 +121,49 @@ TEST_F(DecodeTool, HelpExplainsEveryOption)
     for (const char* word : {"-ec", "-error_concealment", "-P_error_concealment", "-i INPUT", "-y OUTPUT", "bilinear",
                              "average DC", "average macroblock", "boundary matching", "default 3", "default 1"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
+}
+
+// A stream with slice groups goes to our decoder: one frame per picture
+// under loss; libavcodec forced on it, or something outside Baseline in it,
+// is one line on standard error, a non-zero exit and no output file.
+TEST(DecodeToolSliceGroups, OurDecoderTakesSliceGroupStreamsAndRefusesWhatItCannot)
+{
+    using kestrune::codec::testing::makeSliceGroupStream;
+    using kestrune::codec::testing::SliceGroupStreamSettings;
+    ScratchDirectory dir;
+    SliceGroupStreamSettings s;
+    s.groups = 4;
+    s.frames = 8;
+    const auto stream = makeSliceGroupStream(s);
+    // Lose one slice group of picture 3 and all of picture 5.
+    std::vector<std::uint8_t> lossy;
+    for (std::size_t p = 0; p < stream.accessUnits.size(); ++p) {
+        if (p == 5) continue;
+        auto nals = kestrune::codec::testing::splitNalUnits(stream.accessUnits[p]);
+        if (p == 3) nals.erase(nals.begin() + 1);
+        const auto bytes = kestrune::codec::testing::joinNalUnits(nals);
+        lossy.insert(lossy.end(), bytes.begin(), bytes.end());
+    }
+    writeFile(dir / "groups.264", lossy);
+    const std::size_t frame = 176 * 144 * 3 / 2;
+
+    auto ours = runTool(decoder, {"-i", "groups.264", "-y", "out.yuv"}, dir.path());
+    ASSERT_EQ(ours.exitCode, 0) << ours.err;
+    EXPECT_EQ(std::filesystem::file_size(dir / "out.yuv"), 8 * frame);
+    EXPECT_NE(ours.out.find("decoder: ours (slice groups"), std::string::npos) << ours.out;
+    EXPECT_NE(ours.out.find("pictures decoded: 7, lost and repeated: 1"), std::string::npos) << ours.out;
+
+    auto refused = runTool(decoder, {"-decoder", "libavcodec", "-i", "groups.264", "-y", "refused.yuv"}, dir.path());
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_EQ(lineCount(refused.err), 1) << refused.err;
+    EXPECT_NE(refused.err.find("slice groups"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "refused.yuv"));
+
+    s.cabacFlag = true;
+    writeFile(dir / "cabac.264", makeSliceGroupStream(s).bytes);
+    auto outside = runTool(decoder, {"-i", "cabac.264", "-y", "cabac.yuv"}, dir.path());
+    EXPECT_NE(outside.exitCode, 0);
+    EXPECT_EQ(lineCount(outside.err), 1) << outside.err;
+    EXPECT_NE(outside.err.find("CABAC"), std::string::npos) << outside.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "cabac.yuv"));
 }

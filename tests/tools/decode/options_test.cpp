@@ -48,3 +48,13 @@ TEST(DecodeOptions, BadCommandLinesSayWhatIsWrong)
     EXPECT_NE(parse({"-i", "a", "-vf", "b"}).error.find("unknown option -vf"), std::string::npos);
     EXPECT_NE(parse({"-i", "a", "-y", "b", "-error_concealment"}).error.find("needs a value"), std::string::npos);
 }
+
+TEST(DecodeOptions, DecoderChoice)
+{
+    EXPECT_EQ(parse({"-i", "a.264", "-y", "b.yuv"}).options.decoder, DecoderSelection::PerStream);
+    EXPECT_EQ(parse({"-decoder", "ours", "-i", "a.264", "-y", "b.yuv"}).options.decoder, DecoderSelection::Ours);
+    EXPECT_EQ(parse({"-i", "a.264", "-decoder", "libavcodec", "-y", "b.yuv"}).options.decoder, DecoderSelection::Libavcodec);
+    EXPECT_EQ(parse({"-decoder", "openh264", "-i", "a.264", "-y", "b.yuv"}).error,
+              "-decoder must be ours or libavcodec, not openh264");
+    EXPECT_EQ(parse({"-i", "a.264", "-y", "b.yuv", "-decoder"}).error, "-decoder needs a value");
+}

@@ -4,7 +4,7 @@
 
 namespace kestrune::decode::test {
 
-TestStream encodeTestStream(int frames, int slices, int keyint, Content content, int width, int height)
+TestStream encodeTestStream(int frames, int slices, int keyint, Content content, int width, int height, bool baseline)
 {
     kestrune::testing::X264StreamOptions options;
     options.width = width;
@@ -18,6 +18,7 @@ TestStream encodeTestStream(int frames, int slices, int keyint, Content content,
     options.keyintMin = keyint;
     options.qp = 28;
     options.weightedPrediction = false;  // as the workbench's encoder
+    if (baseline) options.profile = "baseline";
     return kestrune::testing::encodeX264Stream(options);
 }
 

@@ -19,9 +19,10 @@ enum class Content {
     Smooth, // slowly varying waves moving diagonally, where interpolation should shine
 };
 
-// IPPP at a constant QP, `slices` slices per picture, an IDR every `keyint` pictures.
+// IPPP at a constant QP, `slices` slices per picture, an IDR every `keyint` pictures;
+// with baseline, in the Baseline profile (CAVLC, no 8x8 transform).
 TestStream encodeTestStream(int frames, int slices, int keyint, Content content = Content::Sample, int width = 176,
-                            int height = 144);
+                            int height = 144, bool baseline = false);
 
 struct DamagedStream {
     std::vector<std::uint8_t> bytes;

@@ -271,6 +271,7 @@ TEST_F(EncodeStreamTest, SliceGroupsGiveOneSliceNalUnitPerGroupAndPicture)
         }
         EXPECT_EQ(s.nalUnits[0].nal_unit_type, 7);
         EXPECT_THAT(run.err, HasSubstr("slice groups: " + groups + ", map type 1 (dispersed)"));
+        EXPECT_THAT(run.err, HasSubstr("bitrate 500 kbit/s, keyint 25..250, scenecut 40, slice groups " + groups + ", me hex"));
         EXPECT_THAT(run.err, HasSubstr("profile Baseline"));
         EXPECT_THAT(run.err, HasSubstr("frame I:"));
         EXPECT_THAT(run.err, HasSubstr("frame P:"));

@@ -1,0 +1,176 @@
+// Alignment under random loss: streams from the window's option sets (1 and
+// 4 slices, GOP 10 and 250) go through Gilbert channels (5-40 % loss, burst
+// 1-16, many seeds) into the decoder; every run must give one frame per coded
+// picture up to the last one received, and every received IDR picture whose
+// parameter sets arrived must come out bit-identical to the undamaged
+// decode's frame at the same index.
+// Usage: loss_alignment_harness RUNS WORK_DIR   (prints one line per option set and a total)
+#include "tools/bitstream/bitstream.h"
+#include "tools/decode/run.h"
+#include "tools/encode/encoder.h"
+#include "tools/gilbert/gilbert_model.h"
+#include "tools/sample/sample_sequence.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+using namespace kestrune;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+constexpr int kFrames = 300;
+constexpr std::size_t kFrameBytes = 176 * 144 * 3 / 2;
+
+void writeFile(const std::filesystem::path& path, const Bytes& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Nal {
+    Bytes bytes;
+    int type = 0;
+};
+
+Bytes decodeFile(const std::filesystem::path& dir, const Bytes& stream, decode::DecodeReport* report = nullptr)
+{
+    writeFile(dir / "lossy.264", stream);
+    decode::DecodeOptions options;
+    options.input = (dir / "lossy.264").string();
+    options.output = (dir / "out.yuv").string();
+    try {
+        const decode::RunResult result = decode::runDecode(options);
+        if (report) *report = result.report;
+    } catch (const std::exception&) {
+        return {};  // nothing decodable (every parameter set lost)
+    }
+    return readFile(dir / "out.yuv");
+}
+
+bool sameFrame(const Bytes& a, const Bytes& b, int index)
+{
+    const auto at = std::size_t(index) * kFrameBytes;
+    return a.size() >= at + kFrameBytes && b.size() >= at + kFrameBytes
+        && std::equal(a.begin() + std::ptrdiff_t(at), a.begin() + std::ptrdiff_t(at + kFrameBytes), b.begin() + std::ptrdiff_t(at));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s RUNS WORK_DIR\n", argv[0]);
+        return 2;
+    }
+    const int runs = std::atoi(argv[1]);
+    const std::filesystem::path dir = argv[2];
+    Bytes yuv(kFrameBytes * kFrames);
+    for (int i = 0; i < kFrames; ++i) renderSampleFrame({176, 144}, i, {yuv.data() + kFrameBytes * std::size_t(i), kFrameBytes});
+    writeFile(dir / "sample_176x144.yuv", yuv);
+    std::freopen("/dev/null", "w", stderr);  // the encoder's statistics
+
+    std::mt19937 random(20261208);
+    int total = 0, exact = 0, guessedRuns = 0, tailLost = 0, undecodable = 0, idrChecked = 0, idrMismatch = 0, countMismatch = 0;
+    long long guessed = 0;
+    const int sets[4][2] = {{1, 10}, {1, 250}, {4, 10}, {4, 250}};
+    for (int s = 0; s < 4; ++s) {
+        const int slices = sets[s][0], gop = sets[s][1];
+        EncodeOptions options;
+        options.rateControl = RateControl::Bitrate;
+        options.bitrate = 500;
+        options.minKeyint = gop < 25 ? gop : 25;
+        options.keyint = gop;
+        options.slices = slices;
+        options.references = 1;
+        options.input = (dir / "sample_176x144.yuv").string();
+        options.output = (dir / "enc.264").string();
+        options.size = FrameSize{176, 144};
+        runEncode(options, Console{"x264"});
+        const Bytes stream = readFile(dir / "enc.264");
+        std::vector<Nal> nals;
+        h264::AnnexBReader reader(stream);
+        h264::NalUnit unit;
+        while (reader.next(unit)) {
+            Nal nal{{0, 0, 0, 1}, unit.bytes[0] & 0x1f};
+            nal.bytes.insert(nal.bytes.end(), unit.bytes.begin(), unit.bytes.end());
+            nals.push_back(std::move(nal));
+        }
+        const Bytes reference = decodeFile(dir, stream);
+        int setRuns = 0, setExact = 0, setIdrMismatch = 0, setCountMismatch = 0;
+        const int perSet = runs / 4 + (s < runs % 4);
+        for (int run = 0; run < perSet; ++run, ++total, ++setRuns) {
+            std::string error;
+            const int percent = 5 + int(random() % 36), burst = 1 + int(random() % 16);
+            gilbert::GilbertChannel channel(*gilbert::makeModel(percent, burst, error), std::uint32_t(random()));
+            Bytes lossy;
+            std::vector<int> idrPlaces;       // received IDR pictures, every slice and a parameter set of each kind
+            std::vector<bool> idrWhole;
+            int picture = -1, lastReceived = -1;
+            bool sps = false, pps = false;
+            for (const Nal& nal : nals) {
+                const bool slice = nal.type == 1 || nal.type == 5;
+                // A slice with first_mb_in_slice 0 (ue 0: the first payload bit is 1) begins a picture.
+                const bool first = slice && (nal.bytes[5] & 0x80) != 0;
+                if (first) ++picture;
+                const bool arrived = channel.nextDelivered();
+                if (nal.type == 5) {
+                    if (first) {
+                        idrPlaces.push_back(picture);
+                        idrWhole.push_back(sps && pps);  // parameter sets must have arrived before it
+                    }
+                    if (!arrived) idrWhole.back() = false;
+                }
+                if (!arrived) continue;
+                lossy.insert(lossy.end(), nal.bytes.begin(), nal.bytes.end());
+                sps |= nal.type == 7;
+                pps |= nal.type == 8;
+                if (slice) lastReceived = picture;
+            }
+            decode::DecodeReport report;
+            const Bytes out = decodeFile(dir, lossy, &report);
+            if (out.empty()) {
+                ++undecodable;
+                continue;
+            }
+            guessed += report.guessedPlaces;
+            const int frames = int(out.size() / kFrameBytes);
+            if (lastReceived < kFrames - 1) ++tailLost;
+            if (frames == lastReceived + 1) {
+                ++exact, ++setExact;
+            } else if (report.guessedPlaces > 0) {
+                ++guessedRuns;  // said so in the report: a lost IDR with no later IDR to place what followed
+            } else {
+                ++countMismatch, ++setCountMismatch;
+                std::printf("  count wrong: %d %% loss, burst %d: %d frames for %d pictures\n", percent, burst, frames,
+                            lastReceived + 1);
+                if (const char* keep = std::getenv("KEEP_WRONG")) {
+                    writeFile(std::filesystem::path(keep) / ("wrong" + std::to_string(total) + ".264"), lossy);
+                    writeFile(std::filesystem::path(keep) / ("enc" + std::to_string(total) + ".264"), stream);
+                }
+            }
+            for (std::size_t k = 0; k < idrPlaces.size(); ++k) {
+                if (!idrWhole[k]) continue;
+                ++idrChecked;
+                if (!sameFrame(out, reference, idrPlaces[k])) ++idrMismatch, ++setIdrMismatch;
+            }
+        }
+        std::printf("slices %d, GOP %3d: %d runs, frame count exact in %d, IDR frames differing %d\n", slices, gop,
+                    setRuns, setExact, setIdrMismatch);
+    }
+    std::printf("total: %d runs; one frame per coded picture up to the last received one: %d (%d runs lost the end of "
+                "the stream, whose length no stream tells); %d runs had no decodable picture; %d runs ended holding "
+                "pictures after a lost IDR with no later IDR (reported as a guess, count off); count wrong otherwise: %d; "
+                "received whole IDR pictures checked: %d, not bit-identical: %d; pictures at a guessed place: %lld\n",
+                total, exact, tailLost, undecodable, guessedRuns, countMismatch, idrChecked, idrMismatch, guessed);
+    return countMismatch == 0 && idrMismatch == 0 ? 0 : 1;
+}

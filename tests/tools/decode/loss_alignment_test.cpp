@@ -1,0 +1,243 @@
+// One output frame per coded picture, each at its own place, under the losses
+// that used to shift every later frame: on the stream the window's default
+// Encode writes (encoder, channel and decoder in-process, as the tools run),
+// and on a stream from elsewhere whose frame_num wraps every 16 pictures.
+#include "tests/tools/decode/test_stream.h"
+#include "tests/tools/encode/tool_process.h"
+#include "tools/bitstream/bitstream.h"
+#include "tools/decode/run.h"
+#include "tools/encode/encoder.h"
+#include "tools/gilbert/gilbert_model.h"
+#include "tools/sample/sample_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+using namespace kestrune;
+using kestrune::testing::ScratchDirectory;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void writeFile(const std::filesystem::path& path, const Bytes& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Nal {
+    Bytes bytes;  // start code included
+    int type = 0;
+};
+
+std::vector<Nal> nalUnits(const Bytes& stream)
+{
+    h264::AnnexBReader reader(stream);
+    h264::NalUnit unit;
+    std::vector<Nal> out;
+    while (reader.next(unit)) {
+        Nal nal{{0, 0, 0, 1}, unit.bytes.empty() ? 0 : unit.bytes[0] & 0x1f};
+        nal.bytes.insert(nal.bytes.end(), unit.bytes.begin(), unit.bytes.end());
+        out.push_back(std::move(nal));
+    }
+    return out;
+}
+
+// The channel: NAL units numbered from 1, those in `lost` left out.
+Bytes without(const std::vector<Nal>& nals, const std::set<int>& lost)
+{
+    Bytes out;
+    for (std::size_t k = 0; k < nals.size(); ++k)
+        if (!lost.count(int(k) + 1)) out.insert(out.end(), nals[k].bytes.begin(), nals[k].bytes.end());
+    return out;
+}
+
+std::set<int> gilbertLosses(int percent, int burst, int count, std::uint32_t seed)
+{
+    std::string error;
+    gilbert::GilbertChannel channel(*gilbert::makeModel(percent, burst, error), seed);
+    std::set<int> lost;
+    for (int k = 1; k <= count; ++k)
+        if (!channel.nextDelivered()) lost.insert(k);
+    return lost;
+}
+
+struct Decoded {
+    decode::DecodeReport report;
+    std::string text;
+    Bytes yuv;
+};
+
+Decoded decodeFile(const ScratchDirectory& dir, const Bytes& stream)
+{
+    writeFile(dir / "lossy.264", stream);
+    decode::DecodeOptions options;
+    options.input = (dir / "lossy.264").string();
+    options.output = (dir / "out.yuv").string();
+    const decode::RunResult result = decode::runDecode(options);
+    return {result.report, decode::placementNotes(result.report), readFile(dir / "out.yuv")};
+}
+
+class LossAlignment : public ::testing::Test {
+protected:
+    static constexpr int kFrames = 300;
+    static constexpr std::size_t kFrameBytes = 176 * 144 * 3 / 2;
+
+    static void SetUpTestSuite()
+    {
+        dir = new ScratchDirectory;
+        Bytes yuv(kFrameBytes * kFrames);
+        for (int i = 0; i < kFrames; ++i) renderSampleFrame({176, 144}, i, {yuv.data() + kFrameBytes * std::size_t(i), kFrameBytes});
+        writeFile(*dir / "sample_176x144.yuv", yuv);
+        // The window's default Encode.
+        EncodeOptions options;
+        options.rateControl = RateControl::Bitrate;
+        options.bitrate = 500;
+        options.minKeyint = 25;
+        options.keyint = 250;
+        options.scenecut = 40;
+        options.references = 1;
+        options.input = (*dir / "sample_176x144.yuv").string();
+        options.output = (*dir / "enc.264").string();
+        options.size = FrameSize{176, 144};
+        std::FILE* quiet = std::freopen("/dev/null", "w", stderr);
+        runEncode(options, Console{"x264"});
+        (void)quiet;
+        encoded = new std::vector<Nal>(nalUnits(readFile(*dir / "enc.264")));
+        undamaged = new Bytes(decodeFile(*dir, readFile(*dir / "enc.264")).yuv);
+    }
+    static void TearDownTestSuite()
+    {
+        delete encoded;
+        delete undamaged;
+        delete dir;
+    }
+
+    // Frame `index` of a decoded YUV file.
+    static Bytes frame(const Bytes& yuv, int index)
+    {
+        return Bytes(yuv.begin() + std::ptrdiff_t(kFrameBytes * std::size_t(index)),
+                     yuv.begin() + std::ptrdiff_t(kFrameBytes * std::size_t(index + 1)));
+    }
+
+    // Places of the IDR pictures that survive `lost` with a parameter set of each kind before them.
+    static std::vector<int> decodableIdrPlaces(const std::set<int>& lost)
+    {
+        std::vector<int> places;
+        int picture = -1;
+        bool sps = false, pps = false;
+        for (std::size_t k = 0; k < encoded->size(); ++k) {
+            const int type = (*encoded)[k].type;
+            const bool arrived = !lost.count(int(k) + 1);
+            sps |= type == 7 && arrived;
+            pps |= type == 8 && arrived;
+            if (type == 1 || type == 5) ++picture;
+            if (type == 5 && arrived && sps && pps) places.push_back(picture);
+        }
+        return places;
+    }
+
+    // The picture that NAL unit `number` (from 1) belongs to.
+    static int pictureOf(int number)
+    {
+        int picture = 0;
+        for (int k = 0; k < number - 1; ++k) picture += (*encoded)[std::size_t(k)].type == 1 || (*encoded)[std::size_t(k)].type == 5;
+        return picture;
+    }
+
+    static ScratchDirectory* dir;
+    static std::vector<Nal>* encoded;
+    static Bytes* undamaged;
+};
+
+ScratchDirectory* LossAlignment::dir = nullptr;
+std::vector<Nal>* LossAlignment::encoded = nullptr;
+Bytes* LossAlignment::undamaged = nullptr;
+
+} // namespace
+
+TEST_F(LossAlignment, TheLossesThatShiftedEveryLaterFrameNowLeaveEachFrameInItsPlace)
+{
+    ASSERT_EQ(encoded->size(), 305u);
+    ASSERT_EQ(undamaged->size(), kFrameBytes * kFrames);
+    struct Case {
+        const char* what;
+        std::set<int> lost;
+    };
+    std::set<int> run;
+    for (int k = 100; k <= 114; ++k) run.insert(k);
+    const std::vector<Case> cases = {
+        {"15 consecutive P pictures", run},
+        {"SPS and IDR picture of the second GOP", {254, 256}},
+        {"Gilbert 10 %, burst 2, seed 5", gilbertLosses(10, 2, 305, 5)},
+        {"Gilbert 30 %, burst 8, seed 4", gilbertLosses(30, 8, 305, 4)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_FALSE(c.lost.count(305)) << "a case whose last picture arrives: a lost end leaves no trace";
+        const Decoded out = decodeFile(*dir, without(*encoded, c.lost));
+        EXPECT_EQ(out.report.framesWritten, kFrames) << out.text;
+        ASSERT_EQ(out.yuv.size(), kFrameBytes * kFrames);
+        EXPECT_EQ(out.report.picturesDecoded + out.report.picturesLost, kFrames);
+        const std::vector<int> idrs = decodableIdrPlaces(c.lost);
+        EXPECT_FALSE(idrs.empty());
+        for (int place : idrs)
+            EXPECT_TRUE(frame(out.yuv, place) == frame(*undamaged, place)) << "IDR picture " << place;
+        // Untouched pictures before the first loss come out as they were.
+        const int firstLost = pictureOf(*c.lost.begin());
+        if (firstLost > 0 && *c.lost.begin() > 3) EXPECT_TRUE(frame(out.yuv, firstLost - 1) == frame(*undamaged, firstLost - 1));
+    }
+}
+
+TEST_F(LossAlignment, ParameterSetsLostAtTheStartLeaveGreyFramesUntilTheNextOnes)
+{
+    const Decoded out = decodeFile(*dir, without(*encoded, {1, 2}));
+    ASSERT_EQ(out.report.framesWritten, kFrames) << out.text;
+    EXPECT_EQ(out.report.picturesWithoutParameterSets, 250);
+    EXPECT_NE(out.text.find("250 pictures arrived without their parameter sets"), std::string::npos) << out.text;
+    EXPECT_TRUE(frame(out.yuv, 0) == Bytes(kFrameBytes, 128));
+    EXPECT_TRUE(frame(out.yuv, 249) == Bytes(kFrameBytes, 128));
+    EXPECT_TRUE(frame(out.yuv, 250) == frame(*undamaged, 250));
+    EXPECT_TRUE(frame(out.yuv, 299) == frame(*undamaged, 299));
+
+    // Every PPS lost: nothing decodes, yet the SPS gives the size and every picture gets its frame.
+    std::set<int> everyPps;
+    for (std::size_t k = 0; k < encoded->size(); ++k)
+        if ((*encoded)[k].type == 8) everyPps.insert(int(k) + 1);
+    const Decoded grey = decodeFile(*dir, without(*encoded, everyPps));
+    EXPECT_EQ(grey.report.framesWritten, kFrames) << grey.text;
+    EXPECT_EQ(grey.report.picturesLost, kFrames);
+    EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
+}
+
+// A stream from elsewhere: libx264 as it comes, frame_num wrapping every 16
+// pictures, one slice per picture. Losing 15 pictures in a row leaves the next
+// one with the frame_num of the last one received: only its first_mb_in_slice
+// (0 again) shows that it is a new picture.
+TEST(ForeignStream, ARepeatedFrameNumStillStartsAPictureAndTheReportSaysWhatCannotBeSeen)
+{
+    using namespace kestrune::decode::test;
+    const TestStream stream = encodeTestStream(60, 1, 60);
+    ScratchDirectory dir;
+    const DamagedStream damaged = damage(stream, [](int p, const TestNal& n) { return p >= 20 && p < 35 && n.isSlice(); });
+    const Decoded out = decodeFile(dir, damaged.bytes);
+    EXPECT_EQ(out.report.framesWritten, 60) << out.text;
+    EXPECT_EQ(out.report.picturesLost, 15);
+    EXPECT_EQ(out.report.hiddenLossWrap, 16u);
+    EXPECT_NE(out.text.find("frame_num wraps every 16 pictures in this stream and nothing else numbers them: a run of 16 "
+                            "lost pictures leaves no trace, so the 60 frames written"), std::string::npos) << out.text;
+    // A whole wrap lost leaves no trace at all, and the report does not claim to know.
+    const DamagedStream wrap = damage(stream, [](int p, const TestNal& n) { return p >= 20 && p < 36 && n.isSlice(); });
+    const Decoded hidden = decodeFile(dir, wrap.bytes);
+    EXPECT_EQ(hidden.report.framesWritten, 44);
+    EXPECT_NE(hidden.text.find("a run of 16 lost pictures leaves no trace"), std::string::npos) << hidden.text;
+}

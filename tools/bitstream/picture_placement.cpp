@@ -1,0 +1,216 @@
+#include "tools/bitstream/picture_placement.h"
+
+#include <algorithm>
+
+namespace kestrune::h264 {
+namespace {
+
+constexpr std::int64_t kIdrNumbers = 65536;  // idr_pic_id is a picture number modulo this
+
+// The smallest place at or after `from` whose number modulo 65,536 is `number`.
+std::int64_t placeOfNumber(std::int64_t from, std::uint32_t number)
+{
+    const std::int64_t base = from < 0 ? 0 : from;
+    return base + ((static_cast<std::int64_t>(number) - base) % kIdrNumbers + kIdrNumbers) % kIdrNumbers;
+}
+
+} // namespace
+
+std::uint32_t PicturePlacer::wrapHidesLoss() const
+{
+    if (numbering_ == Numbering::Present || frameNumBits_ <= 0 || frameNumBits_ >= 16) return 0;
+    return 1u << frameNumBits_;
+}
+
+std::int64_t PicturePlacer::holdLimit() const
+{
+    // At most one GOP; while its length is unknown, libx264's default one.
+    return spacing_ > 0 ? spacing_ : 250;
+}
+
+bool PicturePlacer::idrDue(std::int64_t place) const
+{
+    return spacing_ > 0 && lastIdrIndex_ >= 0 && place >= lastIdrIndex_ + spacing_;
+}
+
+void PicturePlacer::noteIdrAt(std::int64_t index)
+{
+    if (idrSeen_ && lastIdrIndex_ >= 0 && index > lastIdrIndex_) {
+        const std::int64_t spacing = index - lastIdrIndex_;
+        if (spacing_ > 0 && spacing != spacing_) regular_ = false;
+        spacing_ = spacing;
+        ++gopsSeen_;
+    }
+    lastIdrIndex_ = index;
+    idrSeen_ = true;
+}
+
+std::vector<Placement> PicturePlacer::placeAt(std::int64_t received, std::int64_t index, bool guessed)
+{
+    if (index <= lastIndex_) index = lastIndex_ + 1;  // places only increase
+    lastIndex_ = index;
+    if (guessed) ++guessed_;
+    return {{received, index, guessed}};
+}
+
+std::vector<Placement> PicturePlacer::releaseHeld(std::int64_t lostIdrIndex, bool guessed)
+{
+    std::vector<Placement> out;
+    // Only a known place says anything about the GOP length.
+    if (!guessed) noteIdrAt(lostIdrIndex);
+    for (const Held& h : held_) {
+        auto placed = placeAt(h.received, lostIdrIndex + h.offset, guessed);
+        out.insert(out.end(), placed.begin(), placed.end());
+    }
+    refIndex_ = lostIdrIndex + refIndex_;
+    holding_ = false;
+    held_.clear();
+    return out;
+}
+
+std::vector<Placement> PicturePlacer::releaseHeldByGuess()
+{
+    // The earliest place possible: a later IDR picture's number can then
+    // never lie behind places already given.
+    return releaseHeld(holdFrom_, true);
+}
+
+std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
+{
+    const std::int64_t r = received_++;
+    if (p.known && p.frameNumBits > 0) frameNumBits_ = p.frameNumBits;
+    const std::uint32_t maxFrameNum = frameNumBits_ > 0 ? 1u << frameNumBits_ : 0;
+
+    if (!p.known) {
+        // Without its parameter sets a picture is still a picture: the access
+        // unit structure says it is the next one.
+        refFrameNum_ = maxFrameNum ? (refFrameNum_ + 1) % maxFrameNum : refFrameNum_ + 1;
+        if (p.idr) refFrameNum_ = 0;
+        if (holding_) {
+            if (p.idr) {
+                auto out = releaseHeldByGuess();
+                auto placed = placeAt(r, lastIndex_ + 1);
+                out.insert(out.end(), placed.begin(), placed.end());
+                noteIdrAt(lastIndex_);
+                refIndex_ = lastIndex_;
+                return out;
+            }
+            refIndex_ = held_.back().offset + 1;
+            held_.push_back({r, refIndex_});
+            if (static_cast<std::int64_t>(held_.size()) > holdLimit()) return releaseHeldByGuess();
+            return {};
+        }
+        auto out = placeAt(r, lastIndex_ + 1);
+        if (p.idr) noteIdrAt(lastIndex_);
+        refIndex_ = lastIndex_;
+        return out;
+    }
+    if (p.idr) return addIdr(p, r);
+    if (!idrSeen_ && !holding_) return addAfterLostIdr(p, r);  // the stream starts after its IDR picture
+
+    const std::uint32_t f = p.frameNum;
+    const std::uint32_t delta = (f + maxFrameNum - refFrameNum_ % maxFrameNum) % maxFrameNum;
+    // The same frame_num as the last reference picture: a whole wrap lost.
+    const std::int64_t step = delta == 0 ? maxFrameNum : delta;
+    bool lostIdr = p.afterParameterSets;
+    if (!lostIdr) {
+        if (frameNumBits_ >= 16) {
+            // frame_num cannot wrap within a loss run: falling back means an
+            // IDR picture reset it. Otherwise the same GOP is the reading: if
+            // an IDR was lost after all, it places the picture too early,
+            // never beyond a later IDR picture's number.
+            lostIdr = f <= refFrameNum_ && refFrameNum_ - f < maxFrameNum / 2;
+        } else if (!holding_) {
+            // A small MaxFrameNum wraps every few pictures, far more often
+            // than an IDR comes: a wrap is taken unless an IDR was due.
+            lostIdr = f >= 1 && f < step && idrDue(refIndex_ + step);
+        }
+    }
+    if (lostIdr) return addAfterLostIdr(p, r);
+
+    const std::int64_t place = refIndex_ + step;
+    if (holding_) {
+        held_.push_back({r, std::max(place, held_.back().offset + 1)});
+        if (p.reference) {
+            refFrameNum_ = f;
+            refIndex_ = held_.back().offset;
+        }
+        if (static_cast<std::int64_t>(held_.size()) > holdLimit()) return releaseHeldByGuess();
+        return {};
+    }
+    auto out = placeAt(r, place);
+    if (p.reference) {
+        refFrameNum_ = f;
+        refIndex_ = lastIndex_;
+    }
+    return out;
+}
+
+std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, std::int64_t r)
+{
+    std::vector<Placement> out;
+    if (holding_) out = releaseHeldByGuess();  // a second lost IDR before the first was placed
+    const bool laterIdrTells = numbering_ == Numbering::Present || (numbering_ == Numbering::Unknown && frameNumBits_ >= 16);
+    if (!laterIdrTells) {
+        // Nothing will tell where the lost IDR stood: the smallest reading,
+        // right after the last picture.
+        noteIdrAt(lastIndex_ + 1);
+        auto placed = placeAt(r, lastIndex_ + 1 + p.frameNum);
+        out.insert(out.end(), placed.begin(), placed.end());
+        refFrameNum_ = p.frameNum;
+        refIndex_ = lastIndex_;
+        return out;
+    }
+    holding_ = true;
+    holdFrom_ = lastIndex_ + 1;
+    held_ = {{r, static_cast<std::int64_t>(p.frameNum)}};
+    refFrameNum_ = p.frameNum;
+    refIndex_ = p.frameNum;
+    return out;
+}
+
+std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64_t r)
+{
+    std::vector<Placement> out;
+    const std::int64_t implied = holding_ ? holdFrom_ + held_.back().offset + 1 : lastIndex_ + 1;
+    const std::int64_t byNumber = placeOfNumber(implied, p.idrPicId);
+    if (numbering_ == Numbering::Unknown) {
+        if (implied > 0 && byNumber == implied) numbering_ = Numbering::Present;
+        else if (implied == 0 && p.idrPicId == 0) {}  // the first IDR picture: consistent, no proof yet
+        else if (frameNumBits_ >= 16 && byNumber - implied < kIdrNumbers / 2) numbering_ = Numbering::Present;
+        else numbering_ = Numbering::Absent;
+    }
+    std::int64_t place = implied;
+    bool guessed = false;
+    if (numbering_ == Numbering::Present) {
+        // A number behind the places already given means an earlier reading was wrong.
+        if (byNumber - implied < kIdrNumbers / 2) place = byNumber;
+        else guessed = true;
+    }
+    if (holding_) {
+        const std::int64_t lo = holdFrom_, hi = place - 1 - held_.back().offset;
+        if (hi < lo) {
+            out = releaseHeld(lo, true);  // the numbers contradict each other
+        } else if (regular_ && gopsSeen_ >= 2 && place - spacing_ >= lo && place - spacing_ <= hi) {
+            out = releaseHeld(place - spacing_, false);  // a GOP length that never varied
+        } else {
+            // One loss run took the lost IDR picture and the end of the GOP
+            // before it; the held GOP came through to its end.
+            out = releaseHeld(hi, false);
+        }
+    }
+    auto placed = placeAt(r, place, guessed);
+    out.insert(out.end(), placed.begin(), placed.end());
+    noteIdrAt(lastIndex_);
+    refFrameNum_ = 0;
+    refIndex_ = lastIndex_;
+    return out;
+}
+
+std::vector<Placement> PicturePlacer::finish()
+{
+    if (!holding_) return {};
+    return releaseHeldByGuess();
+}
+
+} // namespace kestrune::h264

@@ -1,0 +1,87 @@
+#pragma once
+// Places each received picture in the coded sequence after losses, from the
+// numbers its slice headers carry (ITU-T H.264 clause 7.4.3): frame_num counts
+// reference pictures since the last IDR picture, modulo MaxFrameNum. Streams
+// we write make every place knowable: MaxFrameNum is 65,536, so frame_num
+// cannot wrap within a loss run, and idr_pic_id is the IDR picture's number
+// in the sequence (mod 65,536). A stream whose IDR pictures match the numbers
+// seen so far is taken to carry that numbering; any other stream is placed by
+// the smallest reading its numbers allow, and that is said (wrapHidesLoss).
+//
+// Pictures after a lost IDR picture have a place that only a later IDR can
+// tell (the pictures lost before the IDR and after it are not told apart by
+// frame_num): they are held, at most one GOP, and placed when that IDR comes
+// or, by a guess, when the hold is full or the stream ends.
+#include <cstdint>
+#include <vector>
+
+namespace kestrune::h264 {
+
+// What the slice headers of one received picture say about its place.
+struct PictureNumbers {
+    bool idr = false;
+    bool reference = true;          // nal_ref_idc != 0
+    bool known = false;             // frame_num and idr_pic_id could be read
+    std::uint32_t frameNum = 0;
+    std::uint32_t idrPicId = 0;
+    int frameNumBits = 0;           // log2(MaxFrameNum) of the SPS they were read with
+    bool afterParameterSets = false; // an SPS or PPS came right before it (we send them only before IDR pictures)
+};
+
+struct Placement {
+    std::int64_t received = 0;  // the picture's number in arrival order, from 0
+    std::int64_t index = 0;     // its place in the coded sequence, from 0
+    bool guessed = false;       // the numbers left more than one place open
+};
+
+class PicturePlacer {
+public:
+    // Call for every received picture in stream order. Returns the pictures
+    // whose places became known, this one or held ones, in sequence order;
+    // places only ever increase.
+    std::vector<Placement> add(const PictureNumbers& picture);
+    // Places what is still held (by a guess) at the end of the stream.
+    std::vector<Placement> finish();
+
+    // idr_pic_id was recognised as the picture number.
+    bool numberedStream() const { return numbering_ == Numbering::Present; }
+    // MaxFrameNum when the stream carries no picture numbers and its frame_num
+    // wraps soon enough that a run of that many lost pictures leaves no trace; 0 otherwise.
+    std::uint32_t wrapHidesLoss() const;
+    std::int64_t guessedPictures() const { return guessed_; }
+    std::int64_t received() const { return received_; }
+
+private:
+    enum class Numbering { Unknown, Present, Absent };
+    struct Held {
+        std::int64_t received;
+        std::int64_t offset;  // place after the lost IDR picture's place
+    };
+
+    std::vector<Placement> placeAt(std::int64_t received, std::int64_t index, bool guessed = false);
+    std::vector<Placement> releaseHeld(std::int64_t lostIdrIndex, bool guessed);
+    std::vector<Placement> releaseHeldByGuess();
+    bool idrDue(std::int64_t place) const;
+    std::vector<Placement> addIdr(const PictureNumbers& picture, std::int64_t received);
+    std::vector<Placement> addAfterLostIdr(const PictureNumbers& picture, std::int64_t received);
+    void noteIdrAt(std::int64_t index);
+    std::int64_t holdLimit() const;
+
+    Numbering numbering_ = Numbering::Unknown;
+    std::int64_t received_ = 0;
+    std::int64_t lastIndex_ = -1;      // place of the last placed picture
+    bool idrSeen_ = false;
+    std::int64_t lastIdrIndex_ = -1;   // place of the last IDR picture (received or inferred)
+    std::int64_t spacing_ = 0;         // pictures between the last two IDR pictures; 0 while unknown
+    bool regular_ = true;              // every spacing seen was the same
+    int gopsSeen_ = 0;
+    std::uint32_t refFrameNum_ = 0;    // frame_num of the last reference picture
+    std::int64_t refIndex_ = -1;       // its place (an offset while holding)
+    int frameNumBits_ = 0;
+    bool holding_ = false;
+    std::int64_t holdFrom_ = 0;        // the lost IDR picture lies at or after this place
+    std::vector<Held> held_;
+    std::int64_t guessed_ = 0;
+};
+
+} // namespace kestrune::h264

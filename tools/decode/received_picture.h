@@ -1,0 +1,21 @@
+#pragma once
+// One coded picture as it reaches the decoder: its NAL units in Annex B form
+// and what its slice headers say about it.
+#include "tools/bitstream/picture_placement.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrune::decode {
+
+enum class PictureType { I, P, B };
+
+struct ReceivedPicture {
+    std::vector<std::uint8_t> bytes; // start codes included; parameter sets and SEI too
+    bool hasSlices = false;          // false: only non-VCL NAL units (e.g. trailing parameter sets)
+    h264::PictureNumbers numbers;    // where it stands in the sequence
+    bool withoutParameterSets = false; // the SPS or PPS its first slice names never arrived
+    PictureType type = PictureType::I; // P if any slice is P, B if any is B
+};
+
+} // namespace kestrune::decode
