@@ -142,9 +142,10 @@ TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheId
                 }
                 guessedRuns += guessed > 0;
                 // Unless the placer said it guessed, the count up to the last picture received is exact.
-                if (guessed == 0 && !out.receivedIndex.empty())
+                if (guessed == 0 && !out.receivedIndex.empty()) {
                     EXPECT_EQ(out.byReceived.rbegin()->second.index, out.receivedIndex.back())
                         << "gop " << gop << " trial " << trial;
+                }
             }
         }
     }
