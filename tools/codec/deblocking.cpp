@@ -131,11 +131,17 @@ public:
             bs4_[h] = _mm_load_si128(reinterpret_cast<const __m128i*>(bs4 + 8 * h));
             on_[h] = _mm_load_si128(reinterpret_cast<const __m128i*>(on + 8 * h));
         }
+        const int fours = (bS[0] == 4) + (bS[1] == 4) + (bS[2] == 4) + (bS[3] == 4);
+        mode_ = fours == 0 ? kNormal : fours == 4 ? kStrong : kMixed;
         alpha_ = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
         beta_ = _mm_set1_epi16(static_cast<std::int16_t>(beta));
         strongLimit_ = _mm_set1_epi16(static_cast<std::int16_t>((alpha >> 2) + 2));
     }
 
+    // Which filters the edge needs: only bS < 4, only bS 4, or both.
+    enum Mode { kNormal, kStrong, kMixed };
+
+    template <int mode>
     [[gnu::always_inline]] void filter(__m128i rows[8]) const
     {
         const __m128i zero = _mm_setzero_si128();
@@ -144,7 +150,7 @@ public:
             __m128i v[8];
             for (int i = 0; i < 8; ++i)
                 v[i] = h == 0 ? _mm_unpacklo_epi8(rows[i], zero) : _mm_unpackhi_epi8(rows[i], zero);
-            half(v, h, out[h]);
+            half<mode>(v, h, out[h]);
         }
         for (int i = 0; i < 6; ++i) rows[i + 1] = _mm_packus_epi16(out[0][i], out[1][i]);
     }
@@ -165,9 +171,10 @@ private:
     }
 
     // v: p3 p2 p1 p0 q0 q1 q2 q3 as 16-bit lanes; out: filtered p2..q2.
+    template <int mode>
     [[gnu::always_inline]] void half(const __m128i v[8], int h, __m128i out[6]) const
     {
-        const __m128i p3 = v[0], p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6], q3 = v[7];
+        const __m128i p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6];
         const __m128i zero = _mm_setzero_si128();
         const __m128i one = _mm_set1_epi16(1), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
         const __m128i absP0Q0 = absDiff(p0, q0);
@@ -177,45 +184,53 @@ private:
         const __m128i ap = _mm_cmplt_epi16(absDiff(p2, p0), beta_);
         const __m128i aq = _mm_cmplt_epi16(absDiff(q2, q0), beta_);
 
-        // bS < 4
-        const __m128i tc0 = tc0_[h], minusTc0 = _mm_sub_epi16(zero, tc0);
-        const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(tc0, ap), aq);  // masks are -1
-        __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
-        delta = _mm_srai_epi16(_mm_add_epi16(delta, four), 3);
-        delta = clamp(delta, _mm_sub_epi16(zero, tc), tc);
-        const __m128i max = _mm_set1_epi16(255);
-        const __m128i nP0 = clamp(_mm_add_epi16(p0, delta), zero, max);
-        const __m128i nQ0 = clamp(_mm_sub_epi16(q0, delta), zero, max);
-        const __m128i avg = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p0, q0), one), 1);
-        const __m128i dP1 = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(p2, avg), _mm_slli_epi16(p1, 1)), 1);
-        const __m128i dQ1 = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(q2, avg), _mm_slli_epi16(q1, 1)), 1);
-        const __m128i nP1 = select(ap, _mm_add_epi16(p1, clamp(dP1, minusTc0, tc0)), p1);
-        const __m128i nQ1 = select(aq, _mm_add_epi16(q1, clamp(dQ1, minusTc0, tc0)), q1);
-
-        // bS 4
-        const __m128i strong = _mm_cmplt_epi16(absP0Q0, strongLimit_);
-        const __m128i strongP = _mm_and_si128(ap, strong), strongQ = _mm_and_si128(aq, strong);
-        const __m128i p0q0 = _mm_add_epi16(p0, q0);
-        const __m128i sP0 = _mm_srai_epi16(
-            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p2, q1), _mm_slli_epi16(_mm_add_epi16(p1, p0q0), 1)), four), 3);
-        const __m128i sP1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p2, p1), p0q0), two), 2);
-        const __m128i sP2 = _mm_srai_epi16(
-            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(p3, p2), 1), p2), _mm_add_epi16(p1, p0q0)), four), 3);
-        const __m128i wP0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), _mm_add_epi16(p0, q1)), two), 2);
-        const __m128i sQ0 = _mm_srai_epi16(
-            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p1, q2), _mm_slli_epi16(_mm_add_epi16(q1, p0q0), 1)), four), 3);
-        const __m128i sQ1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(q2, q1), p0q0), two), 2);
-        const __m128i sQ2 = _mm_srai_epi16(
-            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(q3, q2), 1), q2), _mm_add_epi16(q1, p0q0)), four), 3);
-        const __m128i wQ0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), _mm_add_epi16(q0, p1)), two), 2);
-
-        const __m128i bs4 = bs4_[h];
-        const __m128i fP2 = select(bs4, select(strongP, sP2, p2), p2);
-        const __m128i fP1 = select(bs4, select(strongP, sP1, p1), nP1);
-        const __m128i fP0 = select(bs4, select(strongP, sP0, wP0), nP0);
-        const __m128i fQ0 = select(bs4, select(strongQ, sQ0, wQ0), nQ0);
-        const __m128i fQ1 = select(bs4, select(strongQ, sQ1, q1), nQ1);
-        const __m128i fQ2 = select(bs4, select(strongQ, sQ2, q2), q2);
+        __m128i nP1 = p1, nP0 = p0, nQ0 = q0, nQ1 = q1;
+        if constexpr (mode != kStrong) {  // bS < 4
+            const __m128i tc0 = tc0_[h], minusTc0 = _mm_sub_epi16(zero, tc0);
+            const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(tc0, ap), aq);  // masks are -1
+            __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
+            delta = _mm_srai_epi16(_mm_add_epi16(delta, four), 3);
+            delta = clamp(delta, _mm_sub_epi16(zero, tc), tc);
+            const __m128i max = _mm_set1_epi16(255);
+            nP0 = clamp(_mm_add_epi16(p0, delta), zero, max);
+            nQ0 = clamp(_mm_sub_epi16(q0, delta), zero, max);
+            const __m128i avg = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p0, q0), one), 1);
+            const __m128i dP1 = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(p2, avg), _mm_slli_epi16(p1, 1)), 1);
+            const __m128i dQ1 = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(q2, avg), _mm_slli_epi16(q1, 1)), 1);
+            nP1 = select(ap, _mm_add_epi16(p1, clamp(dP1, minusTc0, tc0)), p1);
+            nQ1 = select(aq, _mm_add_epi16(q1, clamp(dQ1, minusTc0, tc0)), q1);
+        }
+        __m128i fP2 = p2, fP1 = nP1, fP0 = nP0, fQ0 = nQ0, fQ1 = nQ1, fQ2 = q2;
+        if constexpr (mode != kNormal) {  // bS 4
+            const __m128i p3 = v[0], q3 = v[7];
+            const __m128i strong = _mm_cmplt_epi16(absP0Q0, strongLimit_);
+            const __m128i p0q0 = _mm_add_epi16(p0, q0);
+            const __m128i bs4 = mode == kMixed ? bs4_[h] : _mm_cmpeq_epi16(zero, zero);
+            {
+                const __m128i strongP = _mm_and_si128(ap, strong);
+                const __m128i sP0 = _mm_srai_epi16(
+                    _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p2, q1), _mm_slli_epi16(_mm_add_epi16(p1, p0q0), 1)), four), 3);
+                const __m128i sP1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p2, p1), p0q0), two), 2);
+                const __m128i sP2 = _mm_srai_epi16(
+                    _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(p3, p2), 1), p2), _mm_add_epi16(p1, p0q0)), four), 3);
+                const __m128i wP0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), _mm_add_epi16(p0, q1)), two), 2);
+                fP2 = select(bs4, select(strongP, sP2, p2), p2);
+                fP1 = select(bs4, select(strongP, sP1, p1), nP1);
+                fP0 = select(bs4, select(strongP, sP0, wP0), nP0);
+            }
+            {
+                const __m128i strongQ = _mm_and_si128(aq, strong);
+                const __m128i sQ0 = _mm_srai_epi16(
+                    _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p1, q2), _mm_slli_epi16(_mm_add_epi16(q1, p0q0), 1)), four), 3);
+                const __m128i sQ1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(q2, q1), p0q0), two), 2);
+                const __m128i sQ2 = _mm_srai_epi16(
+                    _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(q3, q2), 1), q2), _mm_add_epi16(q1, p0q0)), four), 3);
+                const __m128i wQ0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), _mm_add_epi16(q0, p1)), two), 2);
+                fQ0 = select(bs4, select(strongQ, sQ0, wQ0), nQ0);
+                fQ1 = select(bs4, select(strongQ, sQ1, q1), nQ1);
+                fQ2 = select(bs4, select(strongQ, sQ2, q2), q2);
+            }
+        }
         out[0] = select(filterMask, fP2, p2);
         out[1] = select(filterMask, fP1, p1);
         out[2] = select(filterMask, fP0, p0);
@@ -224,6 +239,11 @@ private:
         out[5] = select(filterMask, fQ2, q2);
     }
 
+public:
+    int mode() const { return mode_; }
+
+private:
+    int mode_ = kNormal;
     __m128i tc0_[2], bs4_[2], on_[2];
     __m128i alpha_, beta_, strongLimit_;
 };
@@ -236,7 +256,11 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, const in
     if (lineStep == 1) {  // horizontal edge: every p/q row is 16 contiguous samples
         for (int i = 0; i < 8; ++i)
             rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q0 + (i - 4) * sampleStep));
-        kernel.filter(rows);
+        switch (kernel.mode()) {
+    case LumaEdgeSse2::kNormal: kernel.filter<LumaEdgeSse2::kNormal>(rows); break;
+    case LumaEdgeSse2::kStrong: kernel.filter<LumaEdgeSse2::kStrong>(rows); break;
+    default: kernel.filter<LumaEdgeSse2::kMixed>(rows); break;
+    }
         for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0 + (i - 4) * sampleStep), rows[i]);
         return;
     }
@@ -261,7 +285,11 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, const in
         rows[2 * k] = _mm_unpacklo_epi64(c[k], c[k + 4]);
         rows[2 * k + 1] = _mm_unpackhi_epi64(c[k], c[k + 4]);
     }
-    kernel.filter(rows);
+    switch (kernel.mode()) {
+    case LumaEdgeSse2::kNormal: kernel.filter<LumaEdgeSse2::kNormal>(rows); break;
+    case LumaEdgeSse2::kStrong: kernel.filter<LumaEdgeSse2::kStrong>(rows); break;
+    default: kernel.filter<LumaEdgeSse2::kMixed>(rows); break;
+    }
     for (int k = 0; k < 4; ++k) {
         a[2 * k] = _mm_unpacklo_epi8(rows[2 * k], rows[2 * k + 1]);      // lines 0..7
         a[2 * k + 1] = _mm_unpackhi_epi8(rows[2 * k], rows[2 * k + 1]);  // lines 8..15
