@@ -312,6 +312,86 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, const in
             _mm_storel_epi64(reinterpret_cast<__m128i*>(line + 3 * lineStep), _mm_srli_si128(hi, 8));
         }
 }
+
+// The chroma filter of clause 8.7.2.3/8.7.2.4 (bS < 4 with tC = tC0 + 1, bS 4
+// with the three-tap means) on one edge of both chroma planes at once: lanes
+// 0..7 are the 8 lines of cb, lanes 8..15 those of cr. Both planes share bS,
+// indexA and indexB.
+void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, const int bS[4],
+                           int indexA, int alpha, int beta)
+{
+    alignas(16) std::int16_t tc[8], bs4[8], on[8];
+    for (int line = 0; line < 8; ++line) {
+        const int s = bS[line / 2];
+        tc[line] = static_cast<std::int16_t>(s > 0 && s < 4 ? kTc0[indexA][s - 1] + 1 : 0);
+        bs4[line] = static_cast<std::int16_t>(s == 4 ? -1 : 0);
+        on[line] = static_cast<std::int16_t>(s > 0 ? -1 : 0);
+    }
+    const __m128i tcV = _mm_load_si128(reinterpret_cast<const __m128i*>(tc));
+    const __m128i bs4V = _mm_load_si128(reinterpret_cast<const __m128i*>(bs4));
+    const __m128i onV = _mm_load_si128(reinterpret_cast<const __m128i*>(on));
+    const __m128i alphaV = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
+    const __m128i betaV = _mm_set1_epi16(static_cast<std::int16_t>(beta));
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+    const __m128i max = _mm_set1_epi16(255);
+
+    // rows[i]: sample p1, p0, q0, q1 (i = 0..3) of the 8 cb lines then the 8 cr lines.
+    __m128i rows[4];
+    alignas(16) std::uint8_t t[4][16];
+    if (lineStep == 1) {
+        for (int i = 0; i < 4; ++i)
+            rows[i] = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + (i - 2) * sampleStep)),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + (i - 2) * sampleStep)));
+    } else {
+        for (int line = 0; line < 8; ++line)
+            for (int i = 0; i < 4; ++i) {
+                t[i][line] = cb[line * lineStep + i - 2];
+                t[i][line + 8] = cr[line * lineStep + i - 2];
+            }
+        for (int i = 0; i < 4; ++i) rows[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(t[i]));
+    }
+    __m128i out[2][2];
+    for (int h = 0; h < 2; ++h) {
+        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
+        const __m128i p1 = widen(rows[0]), p0 = widen(rows[1]), q0 = widen(rows[2]), q1 = widen(rows[3]);
+        auto absDiff = [](__m128i a, __m128i b) {
+            const __m128i d = _mm_sub_epi16(a, b);
+            return _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
+        };
+        auto select = [](__m128i mask, __m128i a, __m128i b) {
+            return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+        };
+        __m128i mask = _mm_and_si128(onV, _mm_cmplt_epi16(absDiff(p0, q0), alphaV));
+        mask = _mm_and_si128(mask, _mm_cmplt_epi16(absDiff(p1, p0), betaV));
+        mask = _mm_and_si128(mask, _mm_cmplt_epi16(absDiff(q1, q0), betaV));
+        __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
+        delta = _mm_srai_epi16(_mm_add_epi16(delta, four), 3);
+        delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(zero, tcV)), tcV);
+        const __m128i nP0 = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(p0, delta), zero), max);
+        const __m128i nQ0 = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(q0, delta), zero), max);
+        const __m128i sP0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), _mm_add_epi16(p0, q1)), two), 2);
+        const __m128i sQ0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), _mm_add_epi16(q0, p1)), two), 2);
+        out[h][0] = select(mask, select(bs4V, sP0, nP0), p0);
+        out[h][1] = select(mask, select(bs4V, sQ0, nQ0), q0);
+    }
+    const __m128i p0 = _mm_packus_epi16(out[0][0], out[1][0]);
+    const __m128i q0 = _mm_packus_epi16(out[0][1], out[1][1]);
+    if (lineStep == 1) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb - sampleStep), p0);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr - sampleStep), _mm_srli_si128(p0, 8));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb), q0);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), _mm_srli_si128(q0, 8));
+        return;
+    }
+    _mm_store_si128(reinterpret_cast<__m128i*>(t[1]), p0);
+    _mm_store_si128(reinterpret_cast<__m128i*>(t[2]), q0);
+    for (int line = 0; line < 8; ++line) {
+        cb[line * lineStep - 1] = t[1][line];
+        cb[line * lineStep] = t[2][line];
+        cr[line * lineStep - 1] = t[1][line + 8];
+        cr[line * lineStep] = t[2][line + 8];
+    }
+}
 #endif
 
 template <bool chroma>
@@ -337,6 +417,23 @@ void filterEdgeLines(std::uint8_t* q0, int sampleStep, int lineStep, const int b
     }
 }
 
+// One chroma edge of both planes (they share bS and, in Baseline, the
+// filter indices). cb and cr may be the same edge.
+void filterChromaEdges(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, const int bS[4], int indexA,
+                       int indexB)
+{
+#if defined(__SSE2__)
+    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+    if (alpha == 0 || beta == 0) return;
+    if (sampleStep == 1 || lineStep == 1) {
+        filterChromaEdgesSse2(cb, cr, sampleStep, lineStep, bS, indexA, alpha, beta);
+        return;
+    }
+#endif
+    filterEdgeLines<true>(cb, sampleStep, lineStep, bS, indexA, indexB);
+    if (cr != cb) filterEdgeLines<true>(cr, sampleStep, lineStep, bS, indexA, indexB);
+}
+
 int filterQp(const MacroblockState& mb)
 {
     return mb.mbType == MbType::IPCM ? 0 : mb.qp;
@@ -347,7 +444,7 @@ int filterQp(const MacroblockState& mb)
 void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma)
 {
     if (chroma)
-        filterEdgeLines<true>(q0, sampleStep, lineStep, bS, indexA, indexB);
+        filterChromaEdges(q0, q0, sampleStep, lineStep, bS, indexA, indexB);
     else
         filterEdgeLines<false>(q0, sampleStep, lineStep, bS, indexA, indexB);
 }
@@ -426,18 +523,19 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
             filterEdgeLines<false>(yOrigin + 4 * e * luma.stride, luma.stride, 1, bsH[e], indexA, indexB);
         }
         // Chroma edges 0 and 4 take the bS of luma edges 0 and 8.
-        for (PlaneView* c : {&cb, &cr}) {
-            std::uint8_t* cOrigin = c->row(8 * mbY) + 8 * mbX;
-            for (int e = 0; e < 4; e += 2) {
-                if (!any(bsV[e])) continue;
-                indices(e == 0 ? left : -1, true, indexA, indexB);
-                filterEdgeLines<true>(cOrigin + 2 * e, 1, c->stride, bsV[e], indexA, indexB);
-            }
-            for (int e = 0; e < 4; e += 2) {
-                if (!any(bsH[e])) continue;
-                indices(e == 0 ? top : -1, true, indexA, indexB);
-                filterEdgeLines<true>(cOrigin + 2 * e * c->stride, c->stride, 1, bsH[e], indexA, indexB);
-            }
+        // Both planes have the same stride, bS and indices.
+        std::uint8_t* cbOrigin = cb.row(8 * mbY) + 8 * mbX;
+        std::uint8_t* crOrigin = cr.row(8 * mbY) + 8 * mbX;
+        const int cStride = cb.stride;
+        for (int e = 0; e < 4; e += 2) {
+            if (!any(bsV[e])) continue;
+            indices(e == 0 ? left : -1, true, indexA, indexB);
+            filterChromaEdges(cbOrigin + 2 * e, crOrigin + 2 * e, 1, cStride, bsV[e], indexA, indexB);
+        }
+        for (int e = 0; e < 4; e += 2) {
+            if (!any(bsH[e])) continue;
+            indices(e == 0 ? top : -1, true, indexA, indexB);
+            filterChromaEdges(cbOrigin + 2 * e * cStride, crOrigin + 2 * e * cStride, cStride, 1, bsH[e], indexA, indexB);
         }
     }
 }
