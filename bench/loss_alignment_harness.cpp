@@ -133,7 +133,7 @@ int main(int argc, char** argv)
                 if (!arrived) continue;
                 lossy.insert(lossy.end(), nal.bytes.begin(), nal.bytes.end());
                 sps |= nal.type == 7;
-                pps |= nal.type == 8;
+                pps |= nal.type == 8 && sps;  // libavcodec drops a PPS whose SPS it has not seen
                 if (slice) lastReceived = picture;
             }
             decode::DecodeReport report;
@@ -161,7 +161,12 @@ int main(int argc, char** argv)
             for (std::size_t k = 0; k < idrPlaces.size(); ++k) {
                 if (!idrWhole[k]) continue;
                 ++idrChecked;
-                if (!sameFrame(out, reference, idrPlaces[k])) ++idrMismatch, ++setIdrMismatch;
+                if (!sameFrame(out, reference, idrPlaces[k])) {
+                    ++idrMismatch, ++setIdrMismatch;
+                    std::printf("  IDR picture %d differs: %d %% loss, burst %d\n", idrPlaces[k], percent, burst);
+                    if (const char* keep = std::getenv("KEEP_WRONG"))
+                        writeFile(std::filesystem::path(keep) / ("idr" + std::to_string(total) + ".264"), lossy);
+                }
             }
         }
         std::printf("slices %d, GOP %3d: %d runs, frame count exact in %d, IDR frames differing %d\n", slices, gop,

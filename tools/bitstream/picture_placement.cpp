@@ -138,7 +138,10 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
         if (static_cast<std::int64_t>(held_.size()) > holdLimit()) return releaseHeldByGuess();
         return {};
     }
-    auto out = placeAt(r, place);
+    // A gap over the place where a regular GOP's IDR was due: the IDR may
+    // have been lost with its parameter sets, and frame_num cannot tell.
+    const bool doubtful = frameNumBits_ >= 16 && step > 1 && regular_ && gopsSeen_ >= 1 && idrDue(refIndex_ + step);
+    auto out = placeAt(r, place, doubtful);
     if (p.reference) {
         refFrameNum_ = f;
         refIndex_ = lastIndex_;
