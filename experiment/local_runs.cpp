@@ -56,7 +56,7 @@ void LocalRuns::collect(QProcess* process, int index)
             const QString err = QString::fromUtf8(process->readAllStandardError()).trimmed().section(u'\n', -1);
             failed.error = u"the run ended without a result (exit code %1)%2"_s.arg(process->exitCode())
                                .arg(err.isEmpty() ? QString() : u": "_s + err);
-            rows_.insert(index, runRow(runSpec(settings_, index), failed));
+            rows_.insert(index, runRow(plannedRun(settings_, index), failed));
         }
         emit progress(int(rows_.size()), total_);
     }

@@ -52,16 +52,16 @@ int runOne(const ToolOptions& o)
     const auto settings = parseSettingsText(readText(o.settingsFile), &error);
     if (!settings) return fail(o.settingsFile + u": "_s + error);
     if (o.index >= runCount(*settings)) return fail(u"run index out of range"_s);
-    const RunSpec spec = runSpec(*settings, o.index);
+    const PlannedRun planned = plannedRun(*settings, o.index);
     RunResult result;
     try {
-        result = executeRun(*settings, spec);
+        result = executeRun(*settings, planned);
     } catch (const kestrune::UserError& e) {
         result.error = e.text();
     } catch (const std::exception& e) {
         result.error = QString::fromLocal8Bit(e.what());
     }
-    std::printf("%s\n", runRow(spec, result).toUtf8().constData());
+    std::printf("%s\n", runRow(planned, result).toUtf8().constData());
     return 0;
 }
 

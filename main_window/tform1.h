@@ -45,7 +45,7 @@ struct WindowParts;
 struct TForm1Parts {
     explicit TForm1Parts(kestrune::Prompts& prompts) : prompts(prompts) {}
 
-    WorkbenchState state;
+    WorkbenchState state;        // the program-wide values the handlers share
     kestrune::Prompts& prompts;  // every message box and file dialog
     TForm2* Form2 = nullptr;     // About dialog
     TForm3* Form3 = nullptr;     // player dialog
@@ -173,19 +173,19 @@ struct TForm1Parts {
     QComboBox* ComboBox2;      // source: Encoder Output or Channel Output
     QPushButton* Button7;      // Play the chosen source
     QLabel* ISlicesCaption;    // "Number of I-slices:"
-    QLabel* ISlicesValue;
+    QLabel* ISlicesValue;      // its count, "-" until the first analysis
     QLabel* PSlicesCaption;    // "Number of P-slices:"
-    QLabel* PSlicesValue;
+    QLabel* PSlicesValue;      // its count, "-" until the first analysis
     QLabel* BSlicesCaption;    // "Number of B-slices:"
-    QLabel* BSlicesValue;
+    QLabel* BSlicesValue;      // its count, "-" until the first analysis
     QLabel* SeisCaption;       // "Number of SEIs:"
-    QLabel* SeisValue;
+    QLabel* SeisValue;         // its count, "-" until the first analysis
     QLabel* SpssCaption;       // "Number of SPSs:"
-    QLabel* SpssValue;
+    QLabel* SpssValue;         // its count, "-" until the first analysis
     QLabel* PpssCaption;       // "Number of PPSs:"
-    QLabel* PpssValue;
+    QLabel* PpssValue;         // its count, "-" until the first analysis
     QLabel* TotalNalUnitsCaption;  // "Total Number of NAL units:"
-    QLabel* TotalNalUnitsValue;
+    QLabel* TotalNalUnitsValue;  // its count, "-" until the first analysis
     QLabel* CurrentNalCaption;  // "Current NAL#:"
     QLabel* CurrentNalValue;   // number of the selected NAL unit
     QWidget* LegendArea;       // the colour legend is drawn here

@@ -133,19 +133,19 @@ std::optional<Settings> parseSettingsText(const QString& text, QString* error)
 
 int runCount(const Settings& s) { return int(s.lossRates.size() * s.burstLengths.size() * s.pairs.size()) * s.runs; }
 
-RunSpec runSpec(const Settings& s, int index)
+PlannedRun plannedRun(const Settings& s, int index)
 {
-    RunSpec spec;
-    spec.index = index;
-    spec.repetition = index % s.runs;
+    PlannedRun planned;
+    planned.index = index;
+    planned.repetition = index % s.runs;
     int rest = index / s.runs;
-    spec.pair = s.pairs[rest % s.pairs.size()];
+    planned.pair = s.pairs[rest % s.pairs.size()];
     rest /= int(s.pairs.size());
-    spec.burstLength = s.burstLengths[rest % s.burstLengths.size()];
+    planned.burstLength = s.burstLengths[rest % s.burstLengths.size()];
     rest /= int(s.burstLengths.size());
-    spec.lossRate = s.lossRates[rest];
-    spec.seed = s.firstSeed + quint32(spec.repetition);
-    return spec;
+    planned.lossRate = s.lossRates[rest];
+    planned.seed = s.firstSeed + quint32(planned.repetition);
+    return planned;
 }
 
 std::optional<Shard> parseShard(const QString& text)
@@ -177,12 +177,12 @@ QString runsHeader()
            u"ssim_y,error"_s;
 }
 
-QString runRow(const RunSpec& spec, const RunResult& r)
+QString runRow(const PlannedRun& planned, const RunResult& r)
 {
     QStringList f;
-    f << QString::number(spec.index) << spec.lossRate << spec.burstLength << QString::number(spec.pair.iItem)
-      << QString::number(spec.pair.pItem) << concealmentPairLabel(spec.pair) << QString::number(spec.repetition)
-      << QString::number(spec.seed) << (r.ok ? u"ok"_s : u"failed"_s);
+    f << QString::number(planned.index) << planned.lossRate << planned.burstLength << QString::number(planned.pair.iItem)
+      << QString::number(planned.pair.pItem) << concealmentPairLabel(planned.pair) << QString::number(planned.repetition)
+      << QString::number(planned.seed) << (r.ok ? u"ok"_s : u"failed"_s);
     if (r.ok) {
         f << QString::number(r.nalUnits) << QString::number(r.dropped) << fixed(r.realisedLossRate, 3)
           << fixed(r.realisedBurstLength, 3) << QString::number(r.frames) << QString::number(r.framesWithLoss)

@@ -35,7 +35,7 @@ std::optional<Settings> parseSettingsText(const QString& text, QString* error);
 
 // One run of the plan. Repetition r of every setting uses seed firstSeed + r,
 // so the concealment pairs and burst lengths compare on the same draws.
-struct RunSpec {
+struct PlannedRun {
     int index = 0;
     QString lossRate;
     QString burstLength;
@@ -46,7 +46,7 @@ struct RunSpec {
 
 int runCount(const Settings& settings);
 // Index order: loss rate, then burst length, then pair, then repetition.
-RunSpec runSpec(const Settings& settings, int index);
+PlannedRun plannedRun(const Settings& settings, int index);
 
 // Shard K of N holds the runs whose index is K modulo N.
 struct Shard {
@@ -71,7 +71,7 @@ struct RunResult {
 
 QString runsHeader();
 // One CSV line (no line end) of runs.csv.
-QString runRow(const RunSpec& spec, const RunResult& result);
+QString runRow(const PlannedRun& planned, const RunResult& result);
 
 struct ParsedRow {
     int index = -1;

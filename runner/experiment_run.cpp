@@ -61,7 +61,7 @@ RealisedLoss realisedLoss(const QString& droppedList, int nalUnitCount)
     return loss;
 }
 
-RunResult executeRun(const Settings& s, const RunSpec& spec)
+RunResult executeRun(const Settings& s, const PlannedRun& planned)
 {
     int exitCode = 0;
     if (!run(u"analyze.bat"_s, analyzeCommand(s.stream), u"analyze.txt"_s, &exitCode) || !QFile::exists(u"general.txt"_s))
@@ -69,7 +69,7 @@ RunResult executeRun(const Settings& s, const RunSpec& spec)
     TextReader summary(u"general.txt"_s);
     const int count = readSummaryCounts(summary).total;
 
-    const auto gilbert = seededGilbertCommand(count, s.stream, spec.lossRate, spec.burstLength, spec.seed);
+    const auto gilbert = seededGilbertCommand(count, s.stream, planned.lossRate, planned.burstLength, planned.seed);
     if (!gilbert.ok()) return failed(u"loss pattern"_s, gilbert.error);
     QFile::remove(u"gilbert.txt"_s);
     if (!run(u"gil.bat"_s, gilbert.command, u"gilout.txt"_s, &exitCode) || !QFile::exists(u"gilbert.txt"_s))
@@ -84,7 +84,7 @@ RunResult executeRun(const Settings& s, const RunSpec& spec)
 
     const QString scratch = QString::fromUtf16(kDecoderScratchFile);
     QFile::remove(scratch);
-    if (!run(u"fbatch.bat"_s, decodeCommand(spec.pair.iItem, spec.pair.pItem, channel), u"fbatch.txt"_s, &exitCode)
+    if (!run(u"fbatch.bat"_s, decodeCommand(planned.pair.iItem, planned.pair.pItem, channel), u"fbatch.txt"_s, &exitCode)
         || !QFile::exists(scratch))
         return failed(u"decode"_s, lastLine(u"fbatch.txt"_s));
 

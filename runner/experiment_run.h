@@ -10,7 +10,7 @@ namespace kestrune::experiment {
 // The channel output and decoded file the run leaves in the current directory.
 inline constexpr char16_t kRunChannelOutput[] = u"channel.264";
 
-RunResult executeRun(const Settings& settings, const RunSpec& spec);
+RunResult executeRun(const Settings& settings, const PlannedRun& planned);
 
 // Realised loss from a loss pattern: dropped NAL units (1..count-2 marked 0),
 // their share of all NAL units in percent, and the mean length of the runs

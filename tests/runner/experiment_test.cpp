@@ -43,10 +43,10 @@ TEST(ExperimentPlan, EverySettingHasItsRunsWithSharedSeedsAndShardsPartitionTheP
     ASSERT_EQ(runCount(s), 3 * 2 * 3 * 4);
     QMap<QString, QList<quint32>> seedsBySetting;
     for (int i = 0; i < runCount(s); ++i) {
-        const RunSpec spec = runSpec(s, i);
-        EXPECT_EQ(spec.index, i);
-        EXPECT_EQ(spec.seed, s.firstSeed + quint32(spec.repetition));
-        seedsBySetting[spec.lossRate + u'|' + spec.burstLength + u'|' + concealmentPairText(spec.pair)] << spec.seed;
+        const PlannedRun planned = plannedRun(s, i);
+        EXPECT_EQ(planned.index, i);
+        EXPECT_EQ(planned.seed, s.firstSeed + quint32(planned.repetition));
+        seedsBySetting[planned.lossRate + u'|' + planned.burstLength + u'|' + concealmentPairText(planned.pair)] << planned.seed;
     }
     ASSERT_EQ(seedsBySetting.size(), 3 * 2 * 3);
     for (const auto& seeds : seedsBySetting) EXPECT_EQ(seeds, (QList<quint32>{77, 78, 79, 80}));
@@ -78,8 +78,8 @@ TEST(ExperimentPlan, SettingsFileRoundTripsAndBadSettingsAreNamed)
 TEST(ExperimentRows, RowsParseBackAndFailuresKeepTheirError)
 {
     const Settings s = sampleSettings();
-    const RunSpec spec = runSpec(s, 17);
-    const auto good = parseRunRow(runRow(spec, goodResult(31.25)));
+    const PlannedRun planned = plannedRun(s, 17);
+    const auto good = parseRunRow(runRow(planned, goodResult(31.25)));
     ASSERT_TRUE(good);
     EXPECT_EQ(good->index, 17);
     EXPECT_TRUE(good->ok);
@@ -87,7 +87,7 @@ TEST(ExperimentRows, RowsParseBackAndFailuresKeepTheirError)
 
     RunResult failed;
     failed.error = u"decode: no picture, \"quoted\", and more"_s;
-    const QString row = runRow(spec, failed);
+    const QString row = runRow(planned, failed);
     const auto bad = parseRunRow(row);
     ASSERT_TRUE(bad);
     EXPECT_FALSE(bad->ok);
@@ -122,7 +122,7 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     for (int i = 0; i < runCount(s); ++i) {
         RunResult r = goodResult(values[i]);
         if (i == 7) r = RunResult{false, u"boom"_s};
-        rows << runRow(runSpec(s, i), r);
+        rows << runRow(plannedRun(s, i), r);
     }
     const QStringList lines = summaryCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
@@ -147,7 +147,7 @@ TEST(ExperimentMerge, MergeRestoresPlanOrderAndNamesMissingAndDuplicatedRuns)
     s.runs = 2;
     const int count = runCount(s);
     QStringList local;
-    for (int i = 0; i < count; ++i) local << runRow(runSpec(s, i), goodResult(20 + i * 0.1));
+    for (int i = 0; i < count; ++i) local << runRow(plannedRun(s, i), goodResult(20 + i * 0.1));
     QStringList shards;
     for (int k = 0; k < 5; ++k) {
         QStringList rows;

@@ -1,6 +1,11 @@
 #include "tools/codec/inter_prediction.h"
 
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestrune::codec {
 
@@ -34,9 +39,16 @@ struct Window {
             stride = ref.stride;
             return;
         }
+        // Per row: the edge sample repeated left, the inside copied, the
+        // edge sample repeated right.
+        const int left = x0 - before, n = before + w;
+        const int inside0 = std::clamp(-left, 0, n), inside1 = std::clamp(ref.width - left, inside0, n);
         for (int y = 0; y < before + h; ++y) {
             const std::uint8_t* src = ref.row(std::clamp(y0 - before + y, 0, ref.height - 1));
-            for (int x = 0; x < before + w; ++x) copy[y * kWindow + x] = src[std::clamp(x0 - before + x, 0, ref.width - 1)];
+            std::uint8_t* d = copy + y * kWindow;
+            std::fill_n(d, inside0, src[std::clamp(left, 0, ref.width - 1)]);
+            if (inside1 > inside0) std::copy_n(src + left + inside0, inside1 - inside0, d + inside0);
+            std::fill_n(d + inside1, n - inside1, src[std::clamp(left + n - 1, 0, ref.width - 1)]);
         }
         origin = copy + before * kWindow + before;
         stride = kWindow;
@@ -141,6 +153,41 @@ void chromaRows(const std::uint8_t* src, int srcStride, int w, int h, int xFrac,
                 int dstStride)
 {
     if constexpr (W > 0) w = W;
+#if defined(__SSE2__)
+    if constexpr (W == 8 || W == 4) {
+        // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i wA = _mm_set1_epi16(static_cast<std::int16_t>((8 - xFrac) * (8 - yFrac)));
+        const __m128i wB = _mm_set1_epi16(static_cast<std::int16_t>(xFrac * (8 - yFrac)));
+        const __m128i wC = _mm_set1_epi16(static_cast<std::int16_t>((8 - xFrac) * yFrac));
+        const __m128i wD = _mm_set1_epi16(static_cast<std::int16_t>(xFrac * yFrac));
+        const __m128i round = _mm_set1_epi16(32);
+        // Samples i and i + 1 of a row as 16-bit lanes (the window holds w + 1 samples).
+        auto load = [&](const std::uint8_t* p) {
+            if constexpr (W == 8) return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+            std::int32_t v;
+            std::memcpy(&v, p, 4);
+            return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
+        };
+        __m128i a = load(src), b = load(src + 1);
+        for (int j = 0; j < h; ++j) {
+            const std::uint8_t* s1 = src + (j + 1) * srcStride;
+            const __m128i c = load(s1), d = load(s1 + 1);
+            __m128i sum = _mm_add_epi16(_mm_mullo_epi16(a, wA), _mm_mullo_epi16(b, wB));
+            sum = _mm_add_epi16(sum, _mm_add_epi16(_mm_mullo_epi16(c, wC), _mm_mullo_epi16(d, wD)));
+            const __m128i out = _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(sum, round), 6), zero);
+            std::uint8_t* o = dst + j * dstStride;
+            if constexpr (W == 8) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), out);
+            } else {
+                const std::int32_t v = _mm_cvtsi128_si32(out);
+                std::memcpy(o, &v, 4);
+            }
+            a = c, b = d;
+        }
+        return;
+    }
+#endif
     // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
     const std::uint16_t wA = static_cast<std::uint16_t>((8 - xFrac) * (8 - yFrac)), wB = static_cast<std::uint16_t>(xFrac * (8 - yFrac));
     const std::uint16_t wC = static_cast<std::uint16_t>((8 - xFrac) * yFrac), wD = static_cast<std::uint16_t>(xFrac * yFrac);

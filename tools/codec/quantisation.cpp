@@ -60,7 +60,8 @@ void dequantise4x4(std::int32_t block[16], int qp, bool separateDc)
     const auto& v = kLevelScale[static_cast<std::size_t>(qp % 6)];
     const int shift = qp / 6;
     for (int k = separateDc ? 1 : 0; k < 16; ++k)
-        block[k] = clamp16((static_cast<std::int64_t>(block[k]) * v[static_cast<std::size_t>(k)]) << shift);
+        if (block[k] != 0)  // most levels are zero
+            block[k] = clamp16((static_cast<std::int64_t>(block[k]) * v[static_cast<std::size_t>(k)]) << shift);
 }
 
 void dequantiseLumaDc(std::int32_t dc[16], int qp)
