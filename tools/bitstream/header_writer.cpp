@@ -3,17 +3,6 @@
 namespace kestrune::h264 {
 namespace {
 
-bool isHighProfile(std::uint32_t profile)
-{
-    switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void writeScalingLists(const std::vector<ScalingList>& lists, BitWriter& out)
 {
     for (const ScalingList& list : lists) {

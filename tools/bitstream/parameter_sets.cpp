@@ -7,17 +7,6 @@
 namespace kestrune::h264 {
 namespace {
 
-bool isHighProfile(std::uint32_t profile)
-{
-    switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Clause 7.3.2.1.1.1.
 ScalingList readScalingList(SyntaxReader& r, int index, int size)
 {
@@ -125,6 +114,17 @@ VuiParameters readVui(SyntaxReader& r)
 }
 
 } // namespace
+
+bool isHighProfile(std::uint32_t profile)
+{
+    switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
+    case 118: case 128: case 138: case 139: case 134: case 135:
+        return true;
+    default:
+        return false;
+    }
+}
 
 int Sps::cropUnitX() const
 {

@@ -174,6 +174,9 @@ struct ParameterSets {
 };
 
 // "Baseline", "Main", "High", ... or "profile_idc N".
+// Profiles whose SPS carries chroma_format_idc, bit depths and scaling lists.
+bool isHighProfile(std::uint32_t profile_idc);
+
 std::string profileName(const Sps& sps);
 // "3.1", "1b", ...
 std::string levelName(const Sps& sps);

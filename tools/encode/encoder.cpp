@@ -18,7 +18,7 @@
 namespace kestrune {
 namespace {
 
-const char* levelName(int level)
+const char* logLevelName(int level)
 {
     switch (level) {
     case X264_LOG_ERROR: return "error";
@@ -30,7 +30,7 @@ const char* levelName(int level)
 
 void logLine(const Console& console, int level, const std::string& text)
 {
-    std::fprintf(stderr, "%s [%s]: %s\n", console.name.c_str(), levelName(level), text.c_str());
+    std::fprintf(stderr, "%s [%s]: %s\n", console.name.c_str(), logLevelName(level), text.c_str());
 }
 
 struct LibraryLog {
@@ -47,7 +47,7 @@ void forwardLibraryLog(void* context, int level, const char* format, va_list arg
     if ((log->quiet && level > X264_LOG_ERROR) || text.starts_with("--%s used with psy on")
         || text.starts_with("--tune %s should be used"))
         return;
-    std::fprintf(stderr, "%s [%s]: ", log->console->name.c_str(), levelName(level));
+    std::fprintf(stderr, "%s [%s]: ", log->console->name.c_str(), logLevelName(level));
     std::vfprintf(stderr, format, args);
 }
 
