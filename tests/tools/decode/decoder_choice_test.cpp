@@ -64,7 +64,9 @@ TEST(DecoderChoice, OursAndLibavcodecGiveTheSameConcealedFrames)
                 EXPECT_EQ(ours.report.intra.lost, theirs.report.intra.lost) << label;
                 EXPECT_TRUE(ours.yuv == theirs.yuv) << label;
                 EXPECT_TRUE(ours.report.ours);
-                if (i > 0) EXPECT_GT(ours.report.inter.lost + ours.report.intra.lost, 0) << label;
+                if (i > 0) {
+                    EXPECT_GT(ours.report.inter.lost + ours.report.intra.lost, 0) << label;
+                }
             }
         }
     }

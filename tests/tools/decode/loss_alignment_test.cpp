@@ -194,7 +194,9 @@ TEST_F(LossAlignment, TheLossesThatShiftedEveryLaterFrameNowLeaveEachFrameInItsP
             EXPECT_TRUE(frame(out.yuv, place) == frame(*undamaged, place)) << "IDR picture " << place;
         // Untouched pictures before the first loss come out as they were.
         const int firstLost = pictureOf(*c.lost.begin());
-        if (firstLost > 0 && *c.lost.begin() > 3) EXPECT_TRUE(frame(out.yuv, firstLost - 1) == frame(*undamaged, firstLost - 1));
+        if (firstLost > 0 && *c.lost.begin() > 3) {
+            EXPECT_TRUE(frame(out.yuv, firstLost - 1) == frame(*undamaged, firstLost - 1));
+        }
     }
 }
 

@@ -162,7 +162,9 @@ TEST(PictureNumbering, RewrittenStreamsDecodeBitIdenticallyOverTheWindowsOptionS
             while (reader.next(unit)) {
                 const h264::ParsedNal nal = parser.parse(unit.bytes, unit.clipped());
                 ASSERT_TRUE(nal.status.ok()) << nal.status.message;
-                if (nal.sps) EXPECT_EQ(nal.sps->maxFrameNumBits(), 16);
+                if (nal.sps) {
+                    EXPECT_EQ(nal.sps->maxFrameNumBits(), 16);
+                }
                 if (!nal.slice) continue;
                 if (nal.header.nal_unit_type == h264::NalIdrSlice) {
                     EXPECT_EQ(nal.slice->idr_pic_id, p) << "picture " << p;
@@ -173,6 +175,8 @@ TEST(PictureNumbering, RewrittenStreamsDecodeBitIdenticallyOverTheWindowsOptionS
             }
         }
         EXPECT_GE(idrs, 1);
-        if (options.keyint == 10) EXPECT_EQ(idrs, 4);
+        if (options.keyint == 10) {
+            EXPECT_EQ(idrs, 4);
+        }
     }
 }
