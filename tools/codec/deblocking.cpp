@@ -1,6 +1,7 @@
 #include "tools/codec/deblocking.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -107,14 +108,21 @@ int segmentStrength(std::uint32_t bS, int k)
     return static_cast<int>((bS >> (8 * k)) & 0xFF);
 }
 
+// Per indexA, tC0 for bS = s in bits 8s..8s+7 (0 for bS 0 and 4).
+constexpr auto kTc0ByStrength = [] {
+    std::array<std::uint64_t, 52> rows{};
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = std::uint64_t{kTc0[i][0]} << 8 | std::uint64_t{kTc0[i][1]} << 16 | std::uint64_t{kTc0[i][2]} << 24;
+    return rows;
+}();
+
 // tC0 of each segment (0 where bS is 0 or 4), packed like the bS.
 std::uint32_t tc0OfSegments(std::uint32_t bS, int indexA)
 {
+    const std::uint64_t row = kTc0ByStrength[static_cast<std::size_t>(indexA)];
     std::uint32_t packed = 0;
-    for (int k = 0; k < 4; ++k) {
-        const int s = segmentStrength(bS, k);
-        if (s > 0 && s < 4) packed |= static_cast<std::uint32_t>(kTc0[indexA][s - 1]) << (8 * k);
-    }
+    for (int k = 0; k < 4; ++k)
+        packed |= static_cast<std::uint32_t>((row >> (8 * segmentStrength(bS, k))) & 0xFF) << (8 * k);
     return packed;
 }
 
@@ -225,8 +233,6 @@ public:
         bs4_[1] = _mm_unpackhi_epi8(bs4, bs4);
         on_[0] = _mm_unpacklo_epi8(on, on);
         on_[1] = _mm_unpackhi_epi8(on, on);
-        const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
-        mode_ = fours == 0 ? kNormal : fours == 0x04040404u ? kStrong : kMixed;
         alpha_ = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
         beta_ = _mm_set1_epi16(static_cast<std::int16_t>(beta));
         strongLimit_ = _mm_set1_epi16(static_cast<std::int16_t>((alpha >> 2) + 2));
@@ -344,33 +350,78 @@ private:
         out[5] = select(filterMask, fQ2, q2);
     }
 
-public:
-    int mode() const { return mode_; }
-
 private:
-    int mode_ = kNormal;
     __m128i tc0_[2], bs4_[2], on_[2];
     __m128i alpha_, beta_, strongLimit_;
 };
 
-[[gnu::always_inline]] inline bool runLumaKernel(const LumaEdgeSse2& kernel, __m128i rows[8])
+// The bS < 4 luma filter on 16 lines in 8-bit lanes (only the p0/q0 delta
+// needs 16 bits). rows as for LumaEdgeSse2; false when no line passes.
+[[gnu::always_inline]] inline bool filterLumaNormalSse2(__m128i rows[8], std::uint32_t bS, int indexA, int alpha, int beta)
 {
-    switch (kernel.mode()) {
-    case LumaEdgeSse2::kNormal: return kernel.filter<LumaEdgeSse2::kNormal>(rows);
-    case LumaEdgeSse2::kStrong: return kernel.filter<LumaEdgeSse2::kStrong>(rows);
-    default: return kernel.filter<LumaEdgeSse2::kMixed>(rows);
+    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    const __m128i p2 = rows[1], p1 = rows[2], p0 = rows[3], q0 = rows[4], q1 = rows[5], q2 = rows[6];
+    auto absDiff = [](__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); };
+    // |d| < limit exactly when |d| minus (limit - 1), saturated, is 0 (limits are at least 1 here).
+    const __m128i alphaBelow = _mm_set1_epi8(static_cast<char>(alpha - 1));
+    const __m128i betaBelow = _mm_set1_epi8(static_cast<char>(beta - 1));
+    __m128i over = _mm_subs_epu8(absDiff(p0, q0), alphaBelow);
+    over = _mm_or_si128(over, _mm_subs_epu8(absDiff(p1, p0), betaBelow));
+    over = _mm_or_si128(over, _mm_subs_epu8(absDiff(q1, q0), betaBelow));
+    const __m128i on = _mm_cmpgt_epi8(spreadToLines(bS), zero);
+    const __m128i mask = _mm_and_si128(on, _mm_cmpeq_epi8(over, zero));
+    if (_mm_movemask_epi8(mask) == 0) return false;
+    const __m128i ap = _mm_and_si128(mask, _mm_cmpeq_epi8(_mm_subs_epu8(absDiff(p2, p0), betaBelow), zero));
+    const __m128i aq = _mm_and_si128(mask, _mm_cmpeq_epi8(_mm_subs_epu8(absDiff(q2, q0), betaBelow), zero));
+    const __m128i tc0 = spreadToLines(tc0OfSegments(bS, indexA));
+
+    // p1 + Clip3(-tC0, tC0, (p2 + ((p0 + q0 + 1) >> 1) - (p1 << 1)) >> 1) is
+    // (p2 + ((p0 + q0 + 1) >> 1)) >> 1 clamped to p1 -+ tC0; a tC0 of 0 keeps p1.
+    const __m128i avgPQ = _mm_avg_epu8(p0, q0);
+    auto floorAvg = [&](__m128i a, __m128i b) { return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one)); };
+    auto clampAround = [](__m128i v, __m128i centre, __m128i range) {
+        return _mm_min_epu8(_mm_max_epu8(v, _mm_subs_epu8(centre, range)), _mm_adds_epu8(centre, range));
+    };
+    rows[2] = clampAround(floorAvg(p2, avgPQ), p1, _mm_and_si128(tc0, ap));
+    rows[5] = clampAround(floorAvg(q2, avgPQ), q1, _mm_and_si128(tc0, aq));
+
+    // Delta of p0 and q0 in 16 bits, clipped to tC = tC0 + ap + aq (masks are -1).
+    const __m128i tc = _mm_sub_epi8(_mm_sub_epi8(tc0, ap), aq);
+    __m128i delta[2];
+    for (int h = 0; h < 2; ++h) {
+        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
+        const __m128i tc16 = widen(tc);
+        __m128i d = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(widen(q0), widen(p0)), 2), _mm_sub_epi16(widen(p1), widen(q1)));
+        d = _mm_srai_epi16(_mm_add_epi16(d, _mm_set1_epi16(4)), 3);
+        delta[h] = _mm_min_epi16(_mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), tc16)), tc16);
     }
+    const __m128i d = _mm_and_si128(_mm_packs_epi16(delta[0], delta[1]), mask);
+    // Clip1(p0 + delta) and Clip1(q0 - delta) with unsigned saturation on the two signs.
+    const __m128i up = _mm_and_si128(d, _mm_cmpgt_epi8(d, zero));
+    const __m128i down = _mm_and_si128(_mm_sub_epi8(zero, d), _mm_cmpgt_epi8(zero, d));
+    rows[3] = _mm_subs_epu8(_mm_adds_epu8(p0, up), down);
+    rows[4] = _mm_subs_epu8(_mm_adds_epu8(q0, down), up);
+    return true;
+}
+
+// Filters rows[1..6] of one luma edge in place; false when nothing changed.
+[[gnu::always_inline]] inline bool filterLumaRows(__m128i rows[8], std::uint32_t bS, int indexA, int alpha, int beta)
+{
+    const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
+    if (fours == 0) return filterLumaNormalSse2(rows, bS, indexA, alpha, beta);
+    const LumaEdgeSse2 kernel(alpha, beta, bS, indexA);
+    if (fours == 0x04040404u) return kernel.filter<LumaEdgeSse2::kStrong>(rows);
+    return kernel.filter<LumaEdgeSse2::kMixed>(rows);
 }
 
 // One luma macroblock edge; q0 as for filterEdge.
 void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_t bS, int indexA, int alpha, int beta)
 {
-    const LumaEdgeSse2 kernel(alpha, beta, bS, indexA);
     __m128i rows[8];
     if (lineStep == 1) {  // horizontal edge: every p/q row is 16 contiguous samples
         for (int i = 0; i < 8; ++i)
             rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q0 + (i - 4) * sampleStep));
-        if (!runLumaKernel(kernel, rows)) return;
+        if (!filterLumaRows(rows, bS, indexA, alpha, beta)) return;
         for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0 + (i - 4) * sampleStep), rows[i]);
         return;
     }
@@ -395,7 +446,7 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uin
         rows[2 * k] = _mm_unpacklo_epi64(c[k], c[k + 4]);
         rows[2 * k + 1] = _mm_unpackhi_epi64(c[k], c[k + 4]);
     }
-    if (!runLumaKernel(kernel, rows)) return;
+    if (!filterLumaRows(rows, bS, indexA, alpha, beta)) return;
     for (int k = 0; k < 4; ++k) {
         a[2 * k] = _mm_unpacklo_epi8(rows[2 * k], rows[2 * k + 1]);      // lines 0..7
         a[2 * k + 1] = _mm_unpackhi_epi8(rows[2 * k], rows[2 * k + 1]);  // lines 8..15
