@@ -1,6 +1,7 @@
 #include "tools/codec/deblocking.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -107,17 +108,6 @@ int segmentStrength(std::uint32_t bS, int k)
     return static_cast<int>((bS >> (8 * k)) & 0xFF);
 }
 
-// tC0 of each segment (0 where bS is 0 or 4), packed like the bS.
-std::uint32_t tc0OfSegments(std::uint32_t bS, int indexA)
-{
-    std::uint32_t packed = 0;
-    for (int k = 0; k < 4; ++k) {
-        const int s = segmentStrength(bS, k);
-        if (s > 0 && s < 4) packed |= static_cast<std::uint32_t>(kTc0[indexA][s - 1]) << (8 * k);
-    }
-    return packed;
-}
-
 #if defined(__SSE2__)
 // Byte i = segment i / 4 of a packed value: one byte per luma line.
 inline __m128i spreadToLines(std::uint32_t packed)
@@ -125,6 +115,79 @@ inline __m128i spreadToLines(std::uint32_t packed)
     const __m128i x = _mm_cvtsi32_si128(static_cast<int>(packed));
     const __m128i pairs = _mm_unpacklo_epi8(x, x);
     return _mm_unpacklo_epi16(pairs, pairs);
+}
+
+// Per indexA, tC0 for bS 1, 2, 3 repeated over 16 lanes.
+struct alignas(16) Tc0Lanes {
+    std::uint8_t byStrength[3][16];
+};
+constexpr auto kTc0Lanes = [] {
+    std::array<Tc0Lanes, 52> lanes{};
+    for (std::size_t i = 0; i < lanes.size(); ++i)
+        for (std::size_t s = 0; s < 3; ++s)
+            for (auto& lane : lanes[i].byStrength[s]) lane = kTc0[i][s];
+    return lanes;
+}();
+
+// tC0 of each lane from its bS (0 where bS is 0 or 4).
+inline __m128i tc0OfLanes(__m128i bS, int indexA)
+{
+    const Tc0Lanes& t = kTc0Lanes[static_cast<std::size_t>(indexA)];
+    __m128i tc0 = _mm_setzero_si128();
+    for (int s = 0; s < 3; ++s)
+        tc0 = _mm_or_si128(tc0, _mm_and_si128(_mm_cmpeq_epi8(bS, _mm_set1_epi8(static_cast<char>(s + 1))),
+                                              _mm_load_si128(reinterpret_cast<const __m128i*>(t.byStrength[s]))));
+    return tc0;
+}
+
+inline __m128i absDiffU8(__m128i a, __m128i b)
+{
+    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+}
+
+// Lanes (bytes) whose bS is not 0 and whose samples pass |p0 - q0| < alpha,
+// |p1 - p0| < beta and |q1 - q0| < beta. |d| < limit exactly when |d| minus
+// (limit - 1), saturated, is 0; alpha and beta are at least 1 here.
+inline __m128i filterSamplesMask(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i bS, int alpha, int beta)
+{
+    const __m128i betaBelow = _mm_set1_epi8(static_cast<char>(beta - 1));
+    __m128i over = _mm_subs_epu8(absDiffU8(p0, q0), _mm_set1_epi8(static_cast<char>(alpha - 1)));
+    over = _mm_or_si128(over, _mm_subs_epu8(absDiffU8(p1, p0), betaBelow));
+    over = _mm_or_si128(over, _mm_subs_epu8(absDiffU8(q1, q0), betaBelow));
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_and_si128(_mm_cmpgt_epi8(bS, zero), _mm_cmpeq_epi8(over, zero));
+}
+
+// Clip3(-tC, tC, (((q0 - p0) << 2) + (p1 - q1) + 4) >> 3) per lane as signed
+// bytes (widened to 16 bits for the sum), 0 outside mask.
+inline __m128i bS1to3Delta(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i tc, __m128i mask)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i delta[2];
+    for (int h = 0; h < 2; ++h) {
+        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
+        const __m128i tc16 = widen(tc);
+        __m128i d = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(widen(q0), widen(p0)), 2), _mm_sub_epi16(widen(p1), widen(q1)));
+        d = _mm_srai_epi16(_mm_add_epi16(d, _mm_set1_epi16(4)), 3);
+        delta[h] = _mm_min_epi16(_mm_max_epi16(d, _mm_sub_epi16(zero, tc16)), tc16);
+    }
+    return _mm_and_si128(_mm_packs_epi16(delta[0], delta[1]), mask);
+}
+
+// Clip1(p0 + delta) and Clip1(q0 - delta) with unsigned saturation on the two signs.
+inline void applyDelta(__m128i delta, __m128i& p0, __m128i& q0)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i up = _mm_and_si128(delta, _mm_cmpgt_epi8(delta, zero));
+    const __m128i down = _mm_and_si128(_mm_sub_epi8(zero, delta), _mm_cmpgt_epi8(zero, delta));
+    p0 = _mm_subs_epu8(_mm_adds_epu8(p0, up), down);
+    q0 = _mm_subs_epu8(_mm_adds_epu8(q0, down), up);
+}
+
+// (a + b) >> 1 per byte (the instruction rounds up).
+inline __m128i floorAverage(__m128i a, __m128i b)
+{
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
 
 // Motion vectors of one row (y) or column (x) of 4x4 blocks as four 32-bit
@@ -168,6 +231,17 @@ inline unsigned motionDiffers(__m128i mvP, __m128i refP, __m128i mvQ, __m128i re
     const __m128i farEither = _mm_or_si128(far, _mm_slli_epi32(far, 16));  // sign bit: x or y
     const __m128i differs = _mm_or_si128(farEither, _mm_xor_si128(_mm_cmpeq_epi32(refP, refQ), _mm_set1_epi32(-1)));
     return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(differs)));
+}
+
+// All 16 blocks share one vector and one reference picture.
+inline bool uniformMotion(const MacroblockState& mb)
+{
+    const __m128i first = _mm_shuffle_epi32(quadrantVectors(mb, 0), 0);
+    __m128i same = _mm_cmpeq_epi32(quadrantVectors(mb, 0), first);
+    for (int quadrant = 1; quadrant < 4; ++quadrant) same = _mm_and_si128(same, _mm_cmpeq_epi32(quadrantVectors(mb, quadrant), first));
+    const __m128i refs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb.refPicId.data()));
+    same = _mm_and_si128(same, _mm_cmpeq_epi32(refs, _mm_shuffle_epi32(refs, 0)));
+    return _mm_movemask_epi8(same) == 0xFFFF;
 }
 
 // Byte i = 0xFF where bit i of the mask is set.
@@ -216,7 +290,7 @@ public:
     {
         const __m128i zero = _mm_setzero_si128();
         const __m128i bs = spreadToLines(bS);
-        const __m128i tc0 = spreadToLines(tc0OfSegments(bS, indexA));
+        const __m128i tc0 = tc0OfLanes(bs, indexA);
         const __m128i bs4 = _mm_cmpeq_epi8(bs, _mm_set1_epi8(4));
         const __m128i on = _mm_cmpgt_epi8(bs, zero);
         tc0_[0] = _mm_unpacklo_epi8(tc0, zero);
@@ -225,8 +299,6 @@ public:
         bs4_[1] = _mm_unpackhi_epi8(bs4, bs4);
         on_[0] = _mm_unpacklo_epi8(on, on);
         on_[1] = _mm_unpackhi_epi8(on, on);
-        const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
-        mode_ = fours == 0 ? kNormal : fours == 0x04040404u ? kStrong : kMixed;
         alpha_ = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
         beta_ = _mm_set1_epi16(static_cast<std::int16_t>(beta));
         strongLimit_ = _mm_set1_epi16(static_cast<std::int16_t>((alpha >> 2) + 2));
@@ -344,33 +416,57 @@ private:
         out[5] = select(filterMask, fQ2, q2);
     }
 
-public:
-    int mode() const { return mode_; }
-
 private:
-    int mode_ = kNormal;
     __m128i tc0_[2], bs4_[2], on_[2];
     __m128i alpha_, beta_, strongLimit_;
 };
 
-[[gnu::always_inline]] inline bool runLumaKernel(const LumaEdgeSse2& kernel, __m128i rows[8])
+// The bS < 4 luma filter on 16 lines in 8-bit lanes (only the p0/q0 delta
+// needs 16 bits). rows as for LumaEdgeSse2; false when no line passes.
+[[gnu::always_inline]] inline bool filterLumaNormalSse2(__m128i rows[8], std::uint32_t bS, int indexA, int alpha, int beta)
 {
-    switch (kernel.mode()) {
-    case LumaEdgeSse2::kNormal: return kernel.filter<LumaEdgeSse2::kNormal>(rows);
-    case LumaEdgeSse2::kStrong: return kernel.filter<LumaEdgeSse2::kStrong>(rows);
-    default: return kernel.filter<LumaEdgeSse2::kMixed>(rows);
-    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i p2 = rows[1], p1 = rows[2], p0 = rows[3], q0 = rows[4], q1 = rows[5], q2 = rows[6];
+    const __m128i bsLanes = spreadToLines(bS);
+    const __m128i mask = filterSamplesMask(p1, p0, q0, q1, bsLanes, alpha, beta);
+    if (_mm_movemask_epi8(mask) == 0) return false;
+    const __m128i betaBelow = _mm_set1_epi8(static_cast<char>(beta - 1));
+    const __m128i ap = _mm_and_si128(mask, _mm_cmpeq_epi8(_mm_subs_epu8(absDiffU8(p2, p0), betaBelow), zero));
+    const __m128i aq = _mm_and_si128(mask, _mm_cmpeq_epi8(_mm_subs_epu8(absDiffU8(q2, q0), betaBelow), zero));
+    const __m128i tc0 = tc0OfLanes(bsLanes, indexA);
+
+    // p1 + Clip3(-tC0, tC0, (p2 + ((p0 + q0 + 1) >> 1) - (p1 << 1)) >> 1) is
+    // (p2 + ((p0 + q0 + 1) >> 1)) >> 1 clamped to p1 -+ tC0; a tC0 of 0 keeps p1.
+    const __m128i avgPQ = _mm_avg_epu8(p0, q0);
+    auto clampAround = [](__m128i v, __m128i centre, __m128i range) {
+        return _mm_min_epu8(_mm_max_epu8(v, _mm_subs_epu8(centre, range)), _mm_adds_epu8(centre, range));
+    };
+    rows[2] = clampAround(floorAverage(p2, avgPQ), p1, _mm_and_si128(tc0, ap));
+    rows[5] = clampAround(floorAverage(q2, avgPQ), q1, _mm_and_si128(tc0, aq));
+    // tC = tC0 + ap + aq (masks are -1).
+    const __m128i tc = _mm_sub_epi8(_mm_sub_epi8(tc0, ap), aq);
+    applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, mask), rows[3], rows[4]);
+    return true;
+}
+
+// Filters rows[1..6] of one luma edge in place; false when nothing changed.
+[[gnu::always_inline]] inline bool filterLumaRows(__m128i rows[8], std::uint32_t bS, int indexA, int alpha, int beta)
+{
+    const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
+    if (fours == 0) return filterLumaNormalSse2(rows, bS, indexA, alpha, beta);
+    const LumaEdgeSse2 kernel(alpha, beta, bS, indexA);
+    if (fours == 0x04040404u) return kernel.filter<LumaEdgeSse2::kStrong>(rows);
+    return kernel.filter<LumaEdgeSse2::kMixed>(rows);
 }
 
 // One luma macroblock edge; q0 as for filterEdge.
 void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_t bS, int indexA, int alpha, int beta)
 {
-    const LumaEdgeSse2 kernel(alpha, beta, bS, indexA);
     __m128i rows[8];
     if (lineStep == 1) {  // horizontal edge: every p/q row is 16 contiguous samples
         for (int i = 0; i < 8; ++i)
             rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q0 + (i - 4) * sampleStep));
-        if (!runLumaKernel(kernel, rows)) return;
+        if (!filterLumaRows(rows, bS, indexA, alpha, beta)) return;
         for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0 + (i - 4) * sampleStep), rows[i]);
         return;
     }
@@ -395,7 +491,7 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uin
         rows[2 * k] = _mm_unpacklo_epi64(c[k], c[k + 4]);
         rows[2 * k + 1] = _mm_unpackhi_epi64(c[k], c[k + 4]);
     }
-    if (!runLumaKernel(kernel, rows)) return;
+    if (!filterLumaRows(rows, bS, indexA, alpha, beta)) return;
     for (int k = 0; k < 4; ++k) {
         a[2 * k] = _mm_unpacklo_epi8(rows[2 * k], rows[2 * k + 1]);      // lines 0..7
         a[2 * k + 1] = _mm_unpackhi_epi8(rows[2 * k], rows[2 * k + 1]);  // lines 8..15
@@ -420,25 +516,12 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uin
 }
 
 // The chroma filter of clause 8.7.2.3/8.7.2.4 (bS < 4 with tC = tC0 + 1, bS 4
-// with the three-tap means) on one edge of both chroma planes at once: lanes
-// 0..7 are the 8 lines of cb, lanes 8..15 those of cr. Both planes share bS,
-// indexA and indexB.
+// with the three-tap means) on one edge of both chroma planes at once, in
+// 8-bit lanes: 0..7 are the 8 lines of cb, 8..15 those of cr. Both planes
+// share bS, indexA and indexB.
 void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, std::uint32_t bS,
                            int indexA, int alpha, int beta)
 {
-    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
-    const __m128i max = _mm_set1_epi16(255);
-    // Per line (the same for both planes): segment k covers lines 2k, 2k + 1.
-    const __m128i bsBytes = _mm_cvtsi32_si128(static_cast<int>(bS));
-    const __m128i bsLines = _mm_unpacklo_epi8(bsBytes, bsBytes);
-    const __m128i tcBytes = _mm_cvtsi32_si128(static_cast<int>(tc0OfSegments(bS, indexA) + 0x01010101u));
-    const __m128i tcV = _mm_unpacklo_epi8(_mm_unpacklo_epi8(tcBytes, tcBytes), zero);
-    const __m128i bs4 = _mm_cmpeq_epi8(bsLines, _mm_set1_epi8(4));
-    const __m128i on = _mm_cmpgt_epi8(bsLines, zero);
-    const __m128i bs4V = _mm_unpacklo_epi8(bs4, bs4), onV = _mm_unpacklo_epi8(on, on);
-    const __m128i alphaV = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
-    const __m128i betaV = _mm_set1_epi16(static_cast<std::int16_t>(beta));
-
     // rows[i]: sample p1, p0, q0, q1 (i = 0..3) of the 8 cb lines then the 8 cr lines.
     __m128i rows[4];
     if (lineStep == 1) {
@@ -464,31 +547,27 @@ void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, i
         rows[2] = _mm_unpacklo_epi64(c1, c3);
         rows[3] = _mm_unpackhi_epi64(c1, c3);
     }
-    __m128i out[2][2], mask[2];
-    for (int h = 0; h < 2; ++h) {
-        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
-        const __m128i p1 = widen(rows[0]), p0 = widen(rows[1]), q0 = widen(rows[2]), q1 = widen(rows[3]);
-        auto absDiff = [](__m128i a, __m128i b) {
-            const __m128i d = _mm_sub_epi16(a, b);
-            return _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
-        };
-        auto select = [](__m128i m, __m128i a, __m128i b) { return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b)); };
-        __m128i m = _mm_and_si128(onV, _mm_cmplt_epi16(absDiff(p0, q0), alphaV));
-        m = _mm_and_si128(m, _mm_cmplt_epi16(absDiff(p1, p0), betaV));
-        mask[h] = _mm_and_si128(m, _mm_cmplt_epi16(absDiff(q1, q0), betaV));
-        __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
-        delta = _mm_srai_epi16(_mm_add_epi16(delta, four), 3);
-        delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(zero, tcV)), tcV);
-        const __m128i nP0 = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(p0, delta), zero), max);
-        const __m128i nQ0 = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(q0, delta), zero), max);
-        const __m128i sP0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), _mm_add_epi16(p0, q1)), two), 2);
-        const __m128i sQ0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), _mm_add_epi16(q0, p1)), two), 2);
-        out[h][0] = select(mask[h], select(bs4V, sP0, nP0), p0);
-        out[h][1] = select(mask[h], select(bs4V, sQ0, nQ0), q0);
+    // Segment k covers lines 2k, 2k + 1 of each plane.
+    const __m128i bsBytes = _mm_cvtsi32_si128(static_cast<int>(bS));
+    const __m128i bsPairs = _mm_unpacklo_epi8(bsBytes, bsBytes);
+    const __m128i bsLanes = _mm_unpacklo_epi64(bsPairs, bsPairs);
+    const __m128i p1 = rows[0], q1 = rows[3];
+    __m128i p0 = rows[1], q0 = rows[2];
+    const __m128i mask = filterSamplesMask(p1, p0, q0, q1, bsLanes, alpha, beta);
+    if (_mm_movemask_epi8(mask) == 0) return;
+    const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
+    const __m128i strong = _mm_and_si128(mask, _mm_cmpeq_epi8(bsLanes, _mm_set1_epi8(4)));
+    // (2 * p1 + p0 + q1 + 2) >> 2, taken before p0 and q0 change.
+    const __m128i strongP0 = _mm_avg_epu8(p1, floorAverage(p0, q1));
+    const __m128i strongQ0 = _mm_avg_epu8(q1, floorAverage(q0, p1));
+    if (fours != 0x04040404u) {
+        const __m128i tc = _mm_add_epi8(tc0OfLanes(bsLanes, indexA), _mm_set1_epi8(1));
+        applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, _mm_andnot_si128(strong, mask)), p0, q0);
     }
-    if (_mm_movemask_epi8(_mm_or_si128(mask[0], mask[1])) == 0) return;
-    const __m128i p0 = _mm_packus_epi16(out[0][0], out[1][0]);
-    const __m128i q0 = _mm_packus_epi16(out[0][1], out[1][1]);
+    if (fours != 0) {
+        p0 = _mm_or_si128(_mm_and_si128(strong, strongP0), _mm_andnot_si128(strong, p0));
+        q0 = _mm_or_si128(_mm_and_si128(strong, strongQ0), _mm_andnot_si128(strong, q0));
+    }
     if (lineStep == 1) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(cb - sampleStep), p0);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(cr - sampleStep), _mm_srli_si128(p0, 8));
@@ -610,23 +689,15 @@ MacroblockEdgeStrengths macroblockEdgeStrengths(const MacroblockState* left, con
     const unsigned codedV = (codedQColumns | codedQColumns << 4 | transposeBits(codedBlocksRaster(l)) >> 12) & 0xFFFFu;
     const unsigned codedH = (codedQ | codedQ << 4 | codedBlocksRaster(t) >> 12) & 0xFFFFu;
 #if defined(__SSE2__)
-    unsigned movedV = 0, movedH = 0;  // same layout: the pairs whose motion differs
-    {
-        __m128i prevMv = columnVectors(l, 3), prevRef = columnReferences(l, 3);
-        for (int x = 0; x < 4; ++x) {
-            const __m128i mv = columnVectors(q, x), ref = columnReferences(q, x);
-            movedV |= motionDiffers(prevMv, prevRef, mv, ref) << (4 * x);
-            prevMv = mv;
-            prevRef = ref;
-        }
-        prevMv = rowVectors(t, 3);
-        prevRef = rowReferences(t, 3);
-        for (int y = 0; y < 4; ++y) {
-            const __m128i mv = rowVectors(q, y), ref = rowReferences(q, y);
-            movedH |= motionDiffers(prevMv, prevRef, mv, ref) << (4 * y);
-            prevMv = mv;
-            prevRef = ref;
-        }
+    // Same layout: the pairs whose motion differs. Internal edges only where
+    // q's blocks do not all share one vector and picture (P_Skip, P16x16 do).
+    unsigned movedV = motionDiffers(columnVectors(l, 3), columnReferences(l, 3), columnVectors(q, 0), columnReferences(q, 0));
+    unsigned movedH = motionDiffers(rowVectors(t, 3), rowReferences(t, 3), rowVectors(q, 0), rowReferences(q, 0));
+    if (!uniformMotion(q)) {
+        for (int x = 1; x < 4; ++x)
+            movedV |= motionDiffers(columnVectors(q, x - 1), columnReferences(q, x - 1), columnVectors(q, x), columnReferences(q, x)) << (4 * x);
+        for (int y = 1; y < 4; ++y)
+            movedH |= motionDiffers(rowVectors(q, y - 1), rowReferences(q, y - 1), rowVectors(q, y), rowReferences(q, y)) << (4 * y);
     }
     // bS 2 where coded, else 1 where the motion differs.
     const __m128i two = _mm_set1_epi8(2), one = _mm_set1_epi8(1);
