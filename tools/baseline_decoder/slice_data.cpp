@@ -176,12 +176,15 @@ private:
         qp_ = (qp_ + delta + 52) % 52;
         mb.qp = static_cast<std::int8_t>(qp_);
 
-        int scan[16];
+        // Coefficients go straight to their raster places; blocks are
+        // cleared first because the reader writes only the non-zero ones.
+        static constexpr std::uint8_t kInOrder[4] = {0, 1, 2, 3};
+        const std::uint8_t* zigZag = kZigZag4x4.data();
         if (intra16x16) {
+            std::memset(r.lumaDc, 0, sizeof r.lumaDc);
             if (readResidualBlock(bits_, coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Intra16x16Dc, 0), 16,
-                                  scan) < 0)
+                                  zigZag, r.lumaDc) < 0)
                 broken("Intra16x16DCLevel");
-            for (int i = 0; i < 16; ++i) r.lumaDc[kZigZag4x4[i]] = scan[i];
         }
         for (int blk = 0; blk < 16; ++blk) {
             if (!(cbpLuma & (1 << (blk / 4)))) {
@@ -189,35 +192,24 @@ private:
                 continue;
             }
             const int nC = coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Luma, blk);
-            int total;
-            if (intra16x16) {
-                total = readResidualBlock(bits_, nC, 15, scan);
-                r.luma[blk][0] = 0;
-                for (int i = 0; i < 15 && total >= 0; ++i) r.luma[blk][kZigZag4x4[i + 1]] = scan[i];
-            } else {
-                total = readResidualBlock(bits_, nC, 16, scan);
-                for (int i = 0; i < 16 && total >= 0; ++i) r.luma[blk][kZigZag4x4[i]] = scan[i];
-            }
+            std::memset(r.luma[blk], 0, sizeof r.luma[blk]);
+            const int total = intra16x16 ? readResidualBlock(bits_, nC, 15, zigZag + 1, r.luma[blk])
+                                         : readResidualBlock(bits_, nC, 16, zigZag, r.luma[blk]);
             if (total < 0) broken("luma residual block " + std::to_string(blk));
             mb.totalCoeff[blk] = static_cast<std::uint8_t>(total);
         }
         if (cbpChroma == 0) return;
-        for (int p = 0; p < 2; ++p) {
-            if (readResidualBlock(bits_, kChromaDcNc, 4, scan) < 0) broken("ChromaDCLevel");
-            for (int i = 0; i < 4; ++i) r.chromaDc[p][i] = scan[i];
-        }
-        if (cbpChroma < 2) {
-            std::memset(r.chromaAc, 0, sizeof r.chromaAc);
-            return;
-        }
+        std::memset(r.chromaDc, 0, sizeof r.chromaDc);
+        for (int p = 0; p < 2; ++p)
+            if (readResidualBlock(bits_, kChromaDcNc, 4, kInOrder, r.chromaDc[p]) < 0) broken("ChromaDCLevel");
+        std::memset(r.chromaAc, 0, sizeof r.chromaAc);
+        if (cbpChroma < 2) return;
         for (int p = 0; p < 2; ++p) {
             for (int blk = 0; blk < 4; ++blk) {
                 const int nC =
                     coeffTokenNc(states_, n, mbAddr, p == 0 ? ResidualBlockKind::CbAc : ResidualBlockKind::CrAc, blk);
-                const int total = readResidualBlock(bits_, nC, 15, scan);
+                const int total = readResidualBlock(bits_, nC, 15, zigZag + 1, r.chromaAc[p][blk]);
                 if (total < 0) broken("ChromaACLevel");
-                r.chromaAc[p][blk][0] = 0;
-                for (int i = 0; i < 15; ++i) r.chromaAc[p][blk][kZigZag4x4[i + 1]] = scan[i];
                 mb.totalCoeff[(p == 0 ? kCbBlocks : kCrBlocks) + blk] = static_cast<std::uint8_t>(total);
             }
         }

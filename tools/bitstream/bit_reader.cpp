@@ -58,6 +58,14 @@ std::uint32_t BitReader::ueSlow()
     return static_cast<std::uint32_t>(value);
 }
 
+std::uint32_t BitReader::peek32Slow() const
+{
+    std::uint64_t window = 0;
+    const std::size_t byte = pos_ / 8;
+    for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < data_.size() ? data_[byte + i] : 0);
+    return static_cast<std::uint32_t>((window << (pos_ % 8)) >> 32);
+}
+
 void BitReader::skip(std::size_t bits)
 {
     if (bits > bitsLeft()) {

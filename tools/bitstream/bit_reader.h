@@ -46,6 +46,22 @@ public:
         return static_cast<std::int32_t>(k % 2 ? magnitude : -magnitude);
     }
     void skip(std::size_t bits);
+    // The next 32 bits without consuming them (bits past the end read as 0),
+    // and consume() to take n <= 32 of them: table-driven decoders look
+    // before they know a code's length.
+    std::uint32_t peek32() const
+    {
+        if (pos_ / 8 + 8 <= data_.size()) return static_cast<std::uint32_t>((windowAt(pos_ / 8) << (pos_ % 8)) >> 32);
+        return peek32Slow();
+    }
+    void consume(int n)
+    {
+        pos_ += static_cast<std::size_t>(n);
+        if (pos_ > data_.size() * 8) {
+            overrun_ = true;
+            pos_ = data_.size() * 8;
+        }
+    }
 
     bool overrun() const { return overrun_; }
     bool invalid() const { return invalid_; }
@@ -58,6 +74,7 @@ public:
 private:
     std::uint32_t uSlow(int n);
     std::uint32_t ueSlow();
+    std::uint32_t peek32Slow() const;
     // Eight bytes from byte on as a big-endian number (byte + 8 <= size).
     std::uint64_t windowAt(std::size_t byte) const
     {

@@ -9,17 +9,6 @@ namespace kestrune::codec {
 
 namespace {
 
-// n <= 32 bits from the reader's position without consuming them; past the
-// end of the data the missing bits read as zero.
-std::uint32_t peekBits(const h264::BitReader& bits, int n)
-{
-    h264::BitReader copy = bits;
-    const std::size_t left = copy.bitsLeft();
-    if (left >= static_cast<std::size_t>(n)) return copy.u(n);
-    const int have = static_cast<int>(left);
-    return have == 0 ? 0 : copy.u(have) << (n - have);
-}
-
 struct VlcCode {
     int length;  // 1..16
     std::uint32_t code;
@@ -53,16 +42,16 @@ public:
     // The value, or -1 when no code matches.
     int read(h264::BitReader& bits) const
     {
-        const std::uint32_t window = peekBits(bits, 16);
-        const Entry& head = first_[window >> 8];
+        const std::uint32_t window = bits.peek32();
+        const Entry& head = first_[window >> 24];
         if (head.length) {
-            bits.u(head.length);  // consumes the code (inline, unlike skip)
+            bits.consume(head.length);
             return head.value;
         }
         if (head.second < 0) return -1;
-        const Entry& tail = second_[head.second][window & 0xFF];
+        const Entry& tail = second_[static_cast<std::size_t>(head.second)][(window >> 16) & 0xFF];
         if (!tail.length) return -1;
-        bits.u(tail.length);
+        bits.consume(tail.length);
         return tail.value;
     }
 
@@ -168,10 +157,8 @@ constexpr std::uint8_t kCbpInter[48] = {0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 
 
 int coeffTokenClass(int nC)
 {
-    if (nC < 2) return 0;
-    if (nC < 4) return 1;
-    if (nC < 8) return 2;
-    return 3;
+    constexpr std::uint8_t kClass[8] = {0, 0, 1, 1, 2, 2, 2, 2};
+    return nC >= 8 ? 3 : kClass[nC < 0 ? 0 : nC];
 }
 
 // The reader's decoding tables, built once from the code tables above.
@@ -333,16 +320,25 @@ bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrail
 {
     // level_prefix: leading zero bits before a one. Beyond 25 the level
     // cannot be represented (and 16 and up are not Baseline anyway).
-    const std::uint32_t window = peekBits(bits, 32);
+    const std::uint32_t window = bits.peek32();
     if (window == 0) return false;
     const int prefix = __builtin_clz(window);
-    if (prefix > 25) return false;
-    bits.u(prefix + 1);
-    const int suffixSize = (prefix == 14 && suffixLength == 0) ? 4 : prefix >= 15 ? prefix - 3 : suffixLength;
-    const int suffix = suffixSize > 0 ? static_cast<int>(bits.u(suffixSize)) : 0;
-    int levelCode = (std::min(15, prefix) << suffixLength) + suffix;
-    if (prefix >= 15 && suffixLength == 0) levelCode += 15;
-    if (prefix >= 16) levelCode += (1 << (prefix - 3)) - 4096;
+    int levelCode;
+    if (prefix < 14 || (prefix == 14 && suffixLength > 0)) {
+        // The usual case: prefix, its one and a suffix of suffixLength (<= 6)
+        // bits all lie in the window.
+        const int suffix = suffixLength > 0 ? static_cast<int>((window << (prefix + 1)) >> (32 - suffixLength)) : 0;
+        bits.consume(prefix + 1 + suffixLength);
+        levelCode = (prefix << suffixLength) + suffix;
+    } else {
+        if (prefix > 25) return false;
+        bits.consume(prefix + 1);
+        const int suffixSize = (prefix == 14 && suffixLength == 0) ? 4 : prefix >= 15 ? prefix - 3 : suffixLength;
+        const int suffix = suffixSize > 0 ? static_cast<int>(bits.u(suffixSize)) : 0;
+        levelCode = (std::min(15, prefix) << suffixLength) + suffix;
+        if (prefix >= 15 && suffixLength == 0) levelCode += 15;
+        if (prefix >= 16) levelCode += (1 << (prefix - 3)) - 4096;
+    }
     if (firstAfterFewTrailingOnes) levelCode += 2;
     level = levelCode % 2 == 0 ? (levelCode + 2) >> 1 : (-levelCode - 1) >> 1;
     adaptSuffixLength(suffixLength, level);
@@ -362,39 +358,50 @@ bool levelFitsBaseline(int suffixLength, bool firstAfterFewTrailingOnes, int lev
     return levelCodeFor(suffixLength, firstAfterFewTrailingOnes, level).prefix <= 15;
 }
 
-int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, int* coeffLevel)
+int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std::uint8_t* position, std::int32_t* block)
 {
-    for (int i = 0; i < maxNumCoeff; ++i) coeffLevel[i] = 0;
-    int totalCoeff = 0;
-    int trailingOnes = 0;
-    if (!readCoeffToken(bits, nC, totalCoeff, trailingOnes) || totalCoeff > maxNumCoeff) return -1;
+    const Decoders& d = decoders();
+    const int token = (nC < 0 ? d.chromaDcCoeffToken : d.coeffToken[static_cast<std::size_t>(coeffTokenClass(nC))]).read(bits);
+    if (token < 0) return -1;
+    const int totalCoeff = token >> 2;
+    const int trailingOnes = token & 3;
+    if (totalCoeff > maxNumCoeff) return -1;
     if (totalCoeff == 0) return bits.overrun() ? -1 : 0;
 
     int levels[16];
+    if (trailingOnes > 0) {
+        const std::uint32_t signs = bits.u(trailingOnes);
+        for (int i = 0; i < trailingOnes; ++i) levels[i] = 1 - 2 * static_cast<int>((signs >> (trailingOnes - 1 - i)) & 1);
+    }
     int suffixLength = totalCoeff > 10 && trailingOnes < 3 ? 1 : 0;
-    for (int i = 0; i < totalCoeff; ++i) {
-        if (i < trailingOnes) {
-            levels[i] = bits.flag() ? -1 : 1;
-        } else if (!readLevel(bits, suffixLength, i == trailingOnes && trailingOnes < 3, levels[i])) {
-            return -1;
+    for (int i = trailingOnes; i < totalCoeff; ++i)
+        if (!readLevel(bits, suffixLength, i == trailingOnes && trailingOnes < 3, levels[i])) return -1;
+    int zerosLeft = 0;
+    if (totalCoeff < maxNumCoeff) {
+        const VlcTable& table = maxNumCoeff == 4 ? d.chromaDcTotalZeros[static_cast<std::size_t>(totalCoeff - 1)]
+                                                 : d.totalZeros[static_cast<std::size_t>(totalCoeff - 1)];
+        zerosLeft = table.read(bits);
+        if (zerosLeft < 0 || zerosLeft > maxNumCoeff - totalCoeff) return -1;
+    }
+    int coeffNum = zerosLeft + totalCoeff;  // one past the last coefficient
+    for (int i = 0; i < totalCoeff - 1; ++i) {
+        block[position[--coeffNum]] = levels[i];
+        if (zerosLeft > 0) {
+            const int run = d.runBefore[static_cast<std::size_t>(std::min(zerosLeft, 7) - 1)].read(bits);
+            if (run < 0 || run > zerosLeft) return -1;
+            coeffNum -= run;
+            zerosLeft -= run;
         }
     }
-    int totalZeros = 0;
-    if (totalCoeff < maxNumCoeff) {
-        if (!readTotalZeros(bits, maxNumCoeff, totalCoeff, totalZeros)) return -1;
-        if (totalZeros > maxNumCoeff - totalCoeff) return -1;
-    }
-    int zerosLeft = totalZeros;
-    int coeffNum = totalZeros + totalCoeff;  // one past the last coefficient
-    for (int i = 0; i < totalCoeff - 1; ++i) {
-        int run = 0;
-        if (zerosLeft > 0 && !readRunBefore(bits, zerosLeft, run)) return -1;
-        coeffLevel[--coeffNum] = levels[i];
-        coeffNum -= run;
-        zerosLeft -= run;
-    }
-    coeffLevel[--coeffNum] = levels[totalCoeff - 1];
+    block[position[--coeffNum]] = levels[totalCoeff - 1];
     return bits.overrun() ? -1 : totalCoeff;
+}
+
+int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, int* coeffLevel)
+{
+    static constexpr std::uint8_t kInOrder[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int i = 0; i < maxNumCoeff; ++i) coeffLevel[i] = 0;
+    return readResidualBlock(bits, nC, maxNumCoeff, kInOrder, coeffLevel);
 }
 
 int writeResidualBlock(h264::BitWriter& bits, int nC, int maxNumCoeff, const int* coeffLevel)

@@ -47,6 +47,10 @@ bool levelFitsBaseline(int suffixLength, bool firstAfterFewTrailingOnes, int lev
 // (a code not in a table, total_zeros or run_before beyond the block, or a
 // read past the end); coeffLevel is then unspecified.
 int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, int* coeffLevel);
+// The same, placing coefficient k of the scan at block[position[k]] (for
+// example the zig-zag scan into a raster block) and writing only the
+// non-zero ones: the caller clears the block first.
+int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std::uint8_t* position, std::int32_t* block);
 // Returns TotalCoeff, which neighbours need for their nC.
 int writeResidualBlock(h264::BitWriter& bits, int nC, int maxNumCoeff, const int* coeffLevel);
 

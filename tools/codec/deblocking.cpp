@@ -1,6 +1,7 @@
 #include "tools/codec/deblocking.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -94,21 +95,190 @@ inline int interStrength(const MacroblockState& mbP, int blkP, const MacroblockS
     return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4 ? 1 : 0;
 }
 
-// An inter macroblock without luma coefficients whose blocks all share one
-// vector and reference: none of its internal edges is filtered.
-bool uniformInter(const MacroblockState& mb)
+// bS of the four 4-line segments of one edge, one byte each (segment k in
+// bits 8k..8k+7): a whole edge is tested for zero and passed in a register.
+constexpr std::uint32_t packStrengths(const std::uint8_t bS[4])
 {
-    if (mb.intra()) return false;
-    int coeffs = 0;
-    for (int k = 0; k < 16; ++k) coeffs |= mb.totalCoeff[static_cast<std::size_t>(k)];
-    if (coeffs != 0) return false;
-    for (int k = 1; k < 4; ++k)
-        if (mb.refPicId[static_cast<std::size_t>(k)] != mb.refPicId[0]) return false;
-    for (int k = 1; k < 16; ++k)
-        if (!(mb.mv[static_cast<std::size_t>(k)] == mb.mv[0])) return false;
-    return true;
+    return static_cast<std::uint32_t>(bS[0]) | static_cast<std::uint32_t>(bS[1]) << 8 |
+           static_cast<std::uint32_t>(bS[2]) << 16 | static_cast<std::uint32_t>(bS[3]) << 24;
 }
 
+int segmentStrength(std::uint32_t bS, int k)
+{
+    return static_cast<int>((bS >> (8 * k)) & 0xFF);
+}
+
+#if defined(__SSE2__)
+// Byte i = segment i / 4 of a packed value: one byte per luma line.
+inline __m128i spreadToLines(std::uint32_t packed)
+{
+    const __m128i x = _mm_cvtsi32_si128(static_cast<int>(packed));
+    const __m128i pairs = _mm_unpacklo_epi8(x, x);
+    return _mm_unpacklo_epi16(pairs, pairs);
+}
+
+// Per indexA, tC0 for bS 1, 2, 3 repeated over 16 lanes.
+struct alignas(16) Tc0Lanes {
+    std::uint8_t byStrength[3][16];
+};
+constexpr auto kTc0Lanes = [] {
+    std::array<Tc0Lanes, 52> lanes{};
+    for (std::size_t i = 0; i < lanes.size(); ++i)
+        for (std::size_t s = 0; s < 3; ++s)
+            for (auto& lane : lanes[i].byStrength[s]) lane = kTc0[i][s];
+    return lanes;
+}();
+
+// tC0 of each lane from its bS (0 where bS is 0 or 4).
+inline __m128i tc0OfLanes(__m128i bS, int indexA)
+{
+    const Tc0Lanes& t = kTc0Lanes[static_cast<std::size_t>(indexA)];
+    __m128i tc0 = _mm_setzero_si128();
+    for (int s = 0; s < 3; ++s)
+        tc0 = _mm_or_si128(tc0, _mm_and_si128(_mm_cmpeq_epi8(bS, _mm_set1_epi8(static_cast<char>(s + 1))),
+                                              _mm_load_si128(reinterpret_cast<const __m128i*>(t.byStrength[s]))));
+    return tc0;
+}
+
+inline __m128i absDiffU8(__m128i a, __m128i b)
+{
+    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+}
+
+// Lanes (bytes) whose bS is not 0 and whose samples pass |p0 - q0| < alpha,
+// |p1 - p0| < beta and |q1 - q0| < beta. |d| < limit exactly when |d| minus
+// (limit - 1), saturated, is 0; alpha and beta are at least 1 here.
+inline __m128i filterSamplesMask(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i bS, int alpha, int beta)
+{
+    const __m128i betaBelow = _mm_set1_epi8(static_cast<char>(beta - 1));
+    __m128i over = _mm_subs_epu8(absDiffU8(p0, q0), _mm_set1_epi8(static_cast<char>(alpha - 1)));
+    over = _mm_or_si128(over, _mm_subs_epu8(absDiffU8(p1, p0), betaBelow));
+    over = _mm_or_si128(over, _mm_subs_epu8(absDiffU8(q1, q0), betaBelow));
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_and_si128(_mm_cmpgt_epi8(bS, zero), _mm_cmpeq_epi8(over, zero));
+}
+
+// Clip3(-tC, tC, (((q0 - p0) << 2) + (p1 - q1) + 4) >> 3) per lane as signed
+// bytes (widened to 16 bits for the sum), 0 outside mask.
+inline __m128i bS1to3Delta(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i tc, __m128i mask)
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i delta[2];
+    for (int h = 0; h < 2; ++h) {
+        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
+        const __m128i tc16 = widen(tc);
+        __m128i d = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(widen(q0), widen(p0)), 2), _mm_sub_epi16(widen(p1), widen(q1)));
+        d = _mm_srai_epi16(_mm_add_epi16(d, _mm_set1_epi16(4)), 3);
+        delta[h] = _mm_min_epi16(_mm_max_epi16(d, _mm_sub_epi16(zero, tc16)), tc16);
+    }
+    return _mm_and_si128(_mm_packs_epi16(delta[0], delta[1]), mask);
+}
+
+// Clip1(p0 + delta) and Clip1(q0 - delta) with unsigned saturation on the two signs.
+inline void applyDelta(__m128i delta, __m128i& p0, __m128i& q0)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i up = _mm_and_si128(delta, _mm_cmpgt_epi8(delta, zero));
+    const __m128i down = _mm_and_si128(_mm_sub_epi8(zero, delta), _mm_cmpgt_epi8(zero, delta));
+    p0 = _mm_subs_epu8(_mm_adds_epu8(p0, up), down);
+    q0 = _mm_subs_epu8(_mm_adds_epu8(q0, down), up);
+}
+
+// (a + b) >> 1 per byte (the instruction rounds up).
+inline __m128i floorAverage(__m128i a, __m128i b)
+{
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+// Motion vectors of one row (y) or column (x) of 4x4 blocks as four 32-bit
+// lanes, and the reference picture of each; mv[] is stored by luma4x4BlkIdx,
+// four blocks per 8x8 quadrant.
+inline __m128i quadrantVectors(const MacroblockState& mb, int quadrant)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb.mv.data() + 4 * quadrant));
+}
+inline __m128i rowVectors(const MacroblockState& mb, int y)
+{
+    const __m128i a = quadrantVectors(mb, y / 2 * 2), b = quadrantVectors(mb, y / 2 * 2 + 1);
+    return y % 2 == 0 ? _mm_unpacklo_epi64(a, b) : _mm_unpackhi_epi64(a, b);
+}
+inline __m128i columnVectors(const MacroblockState& mb, int x)
+{
+    // Quadrant lanes (0,0) (1,0) (0,1) (1,1) reordered to (0,0) (0,1) (1,0) (1,1).
+    const __m128i a = _mm_shuffle_epi32(quadrantVectors(mb, x / 2), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i c = _mm_shuffle_epi32(quadrantVectors(mb, x / 2 + 2), _MM_SHUFFLE(3, 1, 2, 0));
+    return x % 2 == 0 ? _mm_unpacklo_epi64(a, c) : _mm_unpackhi_epi64(a, c);
+}
+inline __m128i rowReferences(const MacroblockState& mb, int y)
+{
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb.refPicId.data()));
+    return y < 2 ? _mm_shuffle_epi32(r, _MM_SHUFFLE(1, 1, 0, 0)) : _mm_shuffle_epi32(r, _MM_SHUFFLE(3, 3, 2, 2));
+}
+inline __m128i columnReferences(const MacroblockState& mb, int x)
+{
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb.refPicId.data()));
+    return x < 2 ? _mm_shuffle_epi32(r, _MM_SHUFFLE(2, 2, 0, 0)) : _mm_shuffle_epi32(r, _MM_SHUFFLE(3, 3, 1, 1));
+}
+
+// Bit k set where block pair k differs in reference picture or by 4 or more
+// quarter samples in a vector component. Saturating differences keep the
+// comparison exact for any stored vector.
+inline unsigned motionDiffers(__m128i mvP, __m128i refP, __m128i mvQ, __m128i refQ)
+{
+    const __m128i d = _mm_subs_epi16(mvP, mvQ);
+    const __m128i absD = _mm_max_epi16(d, _mm_subs_epi16(_mm_setzero_si128(), d));
+    const __m128i far = _mm_cmpgt_epi16(absD, _mm_set1_epi16(3));
+    const __m128i farEither = _mm_or_si128(far, _mm_slli_epi32(far, 16));  // sign bit: x or y
+    const __m128i differs = _mm_or_si128(farEither, _mm_xor_si128(_mm_cmpeq_epi32(refP, refQ), _mm_set1_epi32(-1)));
+    return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(differs)));
+}
+
+// All 16 blocks share one vector and one reference picture.
+inline bool uniformMotion(const MacroblockState& mb)
+{
+    const __m128i first = _mm_shuffle_epi32(quadrantVectors(mb, 0), 0);
+    __m128i same = _mm_cmpeq_epi32(quadrantVectors(mb, 0), first);
+    for (int quadrant = 1; quadrant < 4; ++quadrant) same = _mm_and_si128(same, _mm_cmpeq_epi32(quadrantVectors(mb, quadrant), first));
+    const __m128i refs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb.refPicId.data()));
+    same = _mm_and_si128(same, _mm_cmpeq_epi32(refs, _mm_shuffle_epi32(refs, 0)));
+    return _mm_movemask_epi8(same) == 0xFFFF;
+}
+
+// Byte i = 0xFF where bit i of the mask is set.
+inline __m128i bitsToBytes(unsigned mask)
+{
+    __m128i x = _mm_cvtsi32_si128(static_cast<int>(mask));
+    x = _mm_unpacklo_epi8(x, x);
+    x = _mm_unpacklo_epi16(x, x);
+    x = _mm_unpacklo_epi32(x, x);  // low byte in lanes 0..7, high byte in 8..15
+    const __m128i bit = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+    return _mm_cmpeq_epi8(_mm_and_si128(x, bit), bit);
+}
+#endif
+
+// Luma blocks with coefficients as a 16-bit mask, bit 4 * y + x.
+unsigned codedBlocksRaster(const MacroblockState& mb)
+{
+    unsigned byIndex = 0;  // bit luma4x4BlkIdx
+#if defined(__SSE2__)
+    const __m128i counts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb.totalCoeff.data()));
+    byIndex = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(counts, _mm_setzero_si128()))) & 0xFFFFu;
+#else
+    for (int k = 0; k < 16; ++k)
+        if (mb.totalCoeff[static_cast<std::size_t>(k)] != 0) byIndex |= 1u << k;
+#endif
+    // In each half (8 blocks, two quadrants) index bits 2, 3 are raster bits 4, 5 and vice versa.
+    return (byIndex & 0xC3C3u) | ((byIndex & 0x3030u) >> 2) | ((byIndex & 0x0C0Cu) << 2);
+}
+
+// The 4x4 bit matrix transposed: bit 4 * y + x becomes bit 4 * x + y.
+unsigned transposeBits(unsigned m)
+{
+    unsigned t = (m ^ (m >> 3)) & 0x0A0Au;
+    m ^= t ^ (t << 3);
+    t = (m ^ (m >> 6)) & 0x00CCu;
+    return m ^ t ^ (t << 6);
+}
 
 #if defined(__SSE2__)
 // The luma filter of clauses 8.7.2.3/8.7.2.4 on 16 lines at once: rows[i]
@@ -116,23 +286,19 @@ bool uniformInter(const MacroblockState& mb)
 // the bS < 4 and the bS 4 result and keeps the one its bS asks for.
 class LumaEdgeSse2 {
 public:
-    [[gnu::always_inline]] LumaEdgeSse2(int alpha, int beta, const int bS[4], int indexA)
+    [[gnu::always_inline]] LumaEdgeSse2(int alpha, int beta, std::uint32_t bS, int indexA)
     {
-        alignas(16) std::int16_t tc0[16], bs4[16], on[16];
-        for (int k = 0; k < 4; ++k)
-            for (int i = 0; i < 4; ++i) {
-                const int s = bS[k];
-                tc0[4 * k + i] = static_cast<std::int16_t>(s > 0 && s < 4 ? kTc0[indexA][s - 1] : 0);
-                bs4[4 * k + i] = static_cast<std::int16_t>(s == 4 ? -1 : 0);
-                on[4 * k + i] = static_cast<std::int16_t>(s > 0 ? -1 : 0);
-            }
-        for (int h = 0; h < 2; ++h) {
-            tc0_[h] = _mm_load_si128(reinterpret_cast<const __m128i*>(tc0 + 8 * h));
-            bs4_[h] = _mm_load_si128(reinterpret_cast<const __m128i*>(bs4 + 8 * h));
-            on_[h] = _mm_load_si128(reinterpret_cast<const __m128i*>(on + 8 * h));
-        }
-        const int fours = (bS[0] == 4) + (bS[1] == 4) + (bS[2] == 4) + (bS[3] == 4);
-        mode_ = fours == 0 ? kNormal : fours == 4 ? kStrong : kMixed;
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bs = spreadToLines(bS);
+        const __m128i tc0 = tc0OfLanes(bs, indexA);
+        const __m128i bs4 = _mm_cmpeq_epi8(bs, _mm_set1_epi8(4));
+        const __m128i on = _mm_cmpgt_epi8(bs, zero);
+        tc0_[0] = _mm_unpacklo_epi8(tc0, zero);
+        tc0_[1] = _mm_unpackhi_epi8(tc0, zero);
+        bs4_[0] = _mm_unpacklo_epi8(bs4, bs4);
+        bs4_[1] = _mm_unpackhi_epi8(bs4, bs4);
+        on_[0] = _mm_unpacklo_epi8(on, on);
+        on_[1] = _mm_unpackhi_epi8(on, on);
         alpha_ = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
         beta_ = _mm_set1_epi16(static_cast<std::int16_t>(beta));
         strongLimit_ = _mm_set1_epi16(static_cast<std::int16_t>((alpha >> 2) + 2));
@@ -141,18 +307,23 @@ public:
     // Which filters the edge needs: only bS < 4, only bS 4, or both.
     enum Mode { kNormal, kStrong, kMixed };
 
+    // Filters rows[1..6] in place; false (rows untouched) when no line of
+    // the edge passes the alpha/beta test, which is common on smooth areas.
     template <int mode>
-    [[gnu::always_inline]] void filter(__m128i rows[8]) const
+    [[gnu::always_inline]] bool filter(__m128i rows[8]) const
     {
         const __m128i zero = _mm_setzero_si128();
-        __m128i out[2][6];
+        __m128i v[2][8], mask[2];
         for (int h = 0; h < 2; ++h) {
-            __m128i v[8];
             for (int i = 0; i < 8; ++i)
-                v[i] = h == 0 ? _mm_unpacklo_epi8(rows[i], zero) : _mm_unpackhi_epi8(rows[i], zero);
-            half<mode>(v, h, out[h]);
+                v[h][i] = h == 0 ? _mm_unpacklo_epi8(rows[i], zero) : _mm_unpackhi_epi8(rows[i], zero);
+            mask[h] = filterMask(v[h], h);
         }
+        if (_mm_movemask_epi8(_mm_or_si128(mask[0], mask[1])) == 0) return false;
+        __m128i out[2][6];
+        for (int h = 0; h < 2; ++h) half<mode>(v[h], mask[h], h, out[h]);
         for (int i = 0; i < 6; ++i) rows[i + 1] = _mm_packus_epi16(out[0][i], out[1][i]);
+        return true;
     }
 
 private:
@@ -170,17 +341,23 @@ private:
         return _mm_min_epi16(_mm_max_epi16(v, lo), hi);
     }
 
+    // Lanes whose bS is not 0 and whose samples pass the alpha/beta test.
+    [[gnu::always_inline]] __m128i filterMask(const __m128i v[8], int h) const
+    {
+        const __m128i p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5];
+        __m128i mask = _mm_and_si128(on_[h], _mm_cmplt_epi16(absDiff(p0, q0), alpha_));
+        mask = _mm_and_si128(mask, _mm_cmplt_epi16(absDiff(p1, p0), beta_));
+        return _mm_and_si128(mask, _mm_cmplt_epi16(absDiff(q1, q0), beta_));
+    }
+
     // v: p3 p2 p1 p0 q0 q1 q2 q3 as 16-bit lanes; out: filtered p2..q2.
     template <int mode>
-    [[gnu::always_inline]] void half(const __m128i v[8], int h, __m128i out[6]) const
+    [[gnu::always_inline]] void half(const __m128i v[8], __m128i filterMask, int h, __m128i out[6]) const
     {
         const __m128i p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6];
         const __m128i zero = _mm_setzero_si128();
         const __m128i one = _mm_set1_epi16(1), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
         const __m128i absP0Q0 = absDiff(p0, q0);
-        __m128i filterMask = _mm_and_si128(on_[h], _mm_cmplt_epi16(absP0Q0, alpha_));
-        filterMask = _mm_and_si128(filterMask, _mm_cmplt_epi16(absDiff(p1, p0), beta_));
-        filterMask = _mm_and_si128(filterMask, _mm_cmplt_epi16(absDiff(q1, q0), beta_));
         const __m128i ap = _mm_cmplt_epi16(absDiff(p2, p0), beta_);
         const __m128i aq = _mm_cmplt_epi16(absDiff(q2, q0), beta_);
 
@@ -239,28 +416,57 @@ private:
         out[5] = select(filterMask, fQ2, q2);
     }
 
-public:
-    int mode() const { return mode_; }
-
 private:
-    int mode_ = kNormal;
     __m128i tc0_[2], bs4_[2], on_[2];
     __m128i alpha_, beta_, strongLimit_;
 };
 
-// One luma macroblock edge; q0 as for filterEdge.
-void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int alpha, int beta)
+// The bS < 4 luma filter on 16 lines in 8-bit lanes (only the p0/q0 delta
+// needs 16 bits). rows as for LumaEdgeSse2; false when no line passes.
+[[gnu::always_inline]] inline bool filterLumaNormalSse2(__m128i rows[8], std::uint32_t bS, int indexA, int alpha, int beta)
 {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i p2 = rows[1], p1 = rows[2], p0 = rows[3], q0 = rows[4], q1 = rows[5], q2 = rows[6];
+    const __m128i bsLanes = spreadToLines(bS);
+    const __m128i mask = filterSamplesMask(p1, p0, q0, q1, bsLanes, alpha, beta);
+    if (_mm_movemask_epi8(mask) == 0) return false;
+    const __m128i betaBelow = _mm_set1_epi8(static_cast<char>(beta - 1));
+    const __m128i ap = _mm_and_si128(mask, _mm_cmpeq_epi8(_mm_subs_epu8(absDiffU8(p2, p0), betaBelow), zero));
+    const __m128i aq = _mm_and_si128(mask, _mm_cmpeq_epi8(_mm_subs_epu8(absDiffU8(q2, q0), betaBelow), zero));
+    const __m128i tc0 = tc0OfLanes(bsLanes, indexA);
+
+    // p1 + Clip3(-tC0, tC0, (p2 + ((p0 + q0 + 1) >> 1) - (p1 << 1)) >> 1) is
+    // (p2 + ((p0 + q0 + 1) >> 1)) >> 1 clamped to p1 -+ tC0; a tC0 of 0 keeps p1.
+    const __m128i avgPQ = _mm_avg_epu8(p0, q0);
+    auto clampAround = [](__m128i v, __m128i centre, __m128i range) {
+        return _mm_min_epu8(_mm_max_epu8(v, _mm_subs_epu8(centre, range)), _mm_adds_epu8(centre, range));
+    };
+    rows[2] = clampAround(floorAverage(p2, avgPQ), p1, _mm_and_si128(tc0, ap));
+    rows[5] = clampAround(floorAverage(q2, avgPQ), q1, _mm_and_si128(tc0, aq));
+    // tC = tC0 + ap + aq (masks are -1).
+    const __m128i tc = _mm_sub_epi8(_mm_sub_epi8(tc0, ap), aq);
+    applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, mask), rows[3], rows[4]);
+    return true;
+}
+
+// Filters rows[1..6] of one luma edge in place; false when nothing changed.
+[[gnu::always_inline]] inline bool filterLumaRows(__m128i rows[8], std::uint32_t bS, int indexA, int alpha, int beta)
+{
+    const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
+    if (fours == 0) return filterLumaNormalSse2(rows, bS, indexA, alpha, beta);
     const LumaEdgeSse2 kernel(alpha, beta, bS, indexA);
+    if (fours == 0x04040404u) return kernel.filter<LumaEdgeSse2::kStrong>(rows);
+    return kernel.filter<LumaEdgeSse2::kMixed>(rows);
+}
+
+// One luma macroblock edge; q0 as for filterEdge.
+void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_t bS, int indexA, int alpha, int beta)
+{
     __m128i rows[8];
     if (lineStep == 1) {  // horizontal edge: every p/q row is 16 contiguous samples
         for (int i = 0; i < 8; ++i)
             rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q0 + (i - 4) * sampleStep));
-        switch (kernel.mode()) {
-    case LumaEdgeSse2::kNormal: kernel.filter<LumaEdgeSse2::kNormal>(rows); break;
-    case LumaEdgeSse2::kStrong: kernel.filter<LumaEdgeSse2::kStrong>(rows); break;
-    default: kernel.filter<LumaEdgeSse2::kMixed>(rows); break;
-    }
+        if (!filterLumaRows(rows, bS, indexA, alpha, beta)) return;
         for (int i = 1; i < 7; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(q0 + (i - 4) * sampleStep), rows[i]);
         return;
     }
@@ -285,11 +491,7 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, const in
         rows[2 * k] = _mm_unpacklo_epi64(c[k], c[k + 4]);
         rows[2 * k + 1] = _mm_unpackhi_epi64(c[k], c[k + 4]);
     }
-    switch (kernel.mode()) {
-    case LumaEdgeSse2::kNormal: kernel.filter<LumaEdgeSse2::kNormal>(rows); break;
-    case LumaEdgeSse2::kStrong: kernel.filter<LumaEdgeSse2::kStrong>(rows); break;
-    default: kernel.filter<LumaEdgeSse2::kMixed>(rows); break;
-    }
+    if (!filterLumaRows(rows, bS, indexA, alpha, beta)) return;
     for (int k = 0; k < 4; ++k) {
         a[2 * k] = _mm_unpacklo_epi8(rows[2 * k], rows[2 * k + 1]);      // lines 0..7
         a[2 * k + 1] = _mm_unpackhi_epi8(rows[2 * k], rows[2 * k + 1]);  // lines 8..15
@@ -314,68 +516,58 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, const in
 }
 
 // The chroma filter of clause 8.7.2.3/8.7.2.4 (bS < 4 with tC = tC0 + 1, bS 4
-// with the three-tap means) on one edge of both chroma planes at once: lanes
-// 0..7 are the 8 lines of cb, lanes 8..15 those of cr. Both planes share bS,
-// indexA and indexB.
-void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, const int bS[4],
+// with the three-tap means) on one edge of both chroma planes at once, in
+// 8-bit lanes: 0..7 are the 8 lines of cb, 8..15 those of cr. Both planes
+// share bS, indexA and indexB.
+void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, std::uint32_t bS,
                            int indexA, int alpha, int beta)
 {
-    alignas(16) std::int16_t tc[8], bs4[8], on[8];
-    for (int line = 0; line < 8; ++line) {
-        const int s = bS[line / 2];
-        tc[line] = static_cast<std::int16_t>(s > 0 && s < 4 ? kTc0[indexA][s - 1] + 1 : 0);
-        bs4[line] = static_cast<std::int16_t>(s == 4 ? -1 : 0);
-        on[line] = static_cast<std::int16_t>(s > 0 ? -1 : 0);
-    }
-    const __m128i tcV = _mm_load_si128(reinterpret_cast<const __m128i*>(tc));
-    const __m128i bs4V = _mm_load_si128(reinterpret_cast<const __m128i*>(bs4));
-    const __m128i onV = _mm_load_si128(reinterpret_cast<const __m128i*>(on));
-    const __m128i alphaV = _mm_set1_epi16(static_cast<std::int16_t>(alpha));
-    const __m128i betaV = _mm_set1_epi16(static_cast<std::int16_t>(beta));
-    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
-    const __m128i max = _mm_set1_epi16(255);
-
     // rows[i]: sample p1, p0, q0, q1 (i = 0..3) of the 8 cb lines then the 8 cr lines.
     __m128i rows[4];
-    alignas(16) std::uint8_t t[4][16];
     if (lineStep == 1) {
         for (int i = 0; i < 4; ++i)
             rows[i] = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + (i - 2) * sampleStep)),
                                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + (i - 2) * sampleStep)));
     } else {
-        for (int line = 0; line < 8; ++line)
-            for (int i = 0; i < 4; ++i) {
-                t[i][line] = cb[line * lineStep + i - 2];
-                t[i][line + 8] = cr[line * lineStep + i - 2];
-            }
-        for (int i = 0; i < 4; ++i) rows[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(t[i]));
-    }
-    __m128i out[2][2];
-    for (int h = 0; h < 2; ++h) {
-        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
-        const __m128i p1 = widen(rows[0]), p0 = widen(rows[1]), q0 = widen(rows[2]), q1 = widen(rows[3]);
-        auto absDiff = [](__m128i a, __m128i b) {
-            const __m128i d = _mm_sub_epi16(a, b);
-            return _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
+        // 16 lines of 4 samples p1..q1 transposed into 4 rows of 16.
+        auto load4 = [&](int line) {
+            const std::uint8_t* at = (line < 8 ? cb + line * lineStep : cr + (line - 8) * lineStep) - 2;
+            std::int32_t v;
+            std::memcpy(&v, at, 4);
+            return _mm_cvtsi32_si128(v);
         };
-        auto select = [](__m128i mask, __m128i a, __m128i b) {
-            return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-        };
-        __m128i mask = _mm_and_si128(onV, _mm_cmplt_epi16(absDiff(p0, q0), alphaV));
-        mask = _mm_and_si128(mask, _mm_cmplt_epi16(absDiff(p1, p0), betaV));
-        mask = _mm_and_si128(mask, _mm_cmplt_epi16(absDiff(q1, q0), betaV));
-        __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
-        delta = _mm_srai_epi16(_mm_add_epi16(delta, four), 3);
-        delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(zero, tcV)), tcV);
-        const __m128i nP0 = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(p0, delta), zero), max);
-        const __m128i nQ0 = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(q0, delta), zero), max);
-        const __m128i sP0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), _mm_add_epi16(p0, q1)), two), 2);
-        const __m128i sQ0 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), _mm_add_epi16(q0, p1)), two), 2);
-        out[h][0] = select(mask, select(bs4V, sP0, nP0), p0);
-        out[h][1] = select(mask, select(bs4V, sQ0, nQ0), q0);
+        __m128i a[8], b[4];
+        for (int k = 0; k < 8; ++k) a[k] = _mm_unpacklo_epi8(load4(2 * k), load4(2 * k + 1));
+        for (int k = 0; k < 4; ++k) b[k] = _mm_unpacklo_epi16(a[2 * k], a[2 * k + 1]);
+        // b[k]: p1, p0, q0, q1 of lines 4k..4k+3, four bytes each.
+        const __m128i c0 = _mm_unpacklo_epi32(b[0], b[1]), c1 = _mm_unpackhi_epi32(b[0], b[1]);
+        const __m128i c2 = _mm_unpacklo_epi32(b[2], b[3]), c3 = _mm_unpackhi_epi32(b[2], b[3]);
+        rows[0] = _mm_unpacklo_epi64(c0, c2);
+        rows[1] = _mm_unpackhi_epi64(c0, c2);
+        rows[2] = _mm_unpacklo_epi64(c1, c3);
+        rows[3] = _mm_unpackhi_epi64(c1, c3);
     }
-    const __m128i p0 = _mm_packus_epi16(out[0][0], out[1][0]);
-    const __m128i q0 = _mm_packus_epi16(out[0][1], out[1][1]);
+    // Segment k covers lines 2k, 2k + 1 of each plane.
+    const __m128i bsBytes = _mm_cvtsi32_si128(static_cast<int>(bS));
+    const __m128i bsPairs = _mm_unpacklo_epi8(bsBytes, bsBytes);
+    const __m128i bsLanes = _mm_unpacklo_epi64(bsPairs, bsPairs);
+    const __m128i p1 = rows[0], q1 = rows[3];
+    __m128i p0 = rows[1], q0 = rows[2];
+    const __m128i mask = filterSamplesMask(p1, p0, q0, q1, bsLanes, alpha, beta);
+    if (_mm_movemask_epi8(mask) == 0) return;
+    const std::uint32_t fours = bS & 0x04040404u;  // bS <= 4: bit 2 set only for 4
+    const __m128i strong = _mm_and_si128(mask, _mm_cmpeq_epi8(bsLanes, _mm_set1_epi8(4)));
+    // (2 * p1 + p0 + q1 + 2) >> 2, taken before p0 and q0 change.
+    const __m128i strongP0 = _mm_avg_epu8(p1, floorAverage(p0, q1));
+    const __m128i strongQ0 = _mm_avg_epu8(q1, floorAverage(q0, p1));
+    if (fours != 0x04040404u) {
+        const __m128i tc = _mm_add_epi8(tc0OfLanes(bsLanes, indexA), _mm_set1_epi8(1));
+        applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, _mm_andnot_si128(strong, mask)), p0, q0);
+    }
+    if (fours != 0) {
+        p0 = _mm_or_si128(_mm_and_si128(strong, strongP0), _mm_andnot_si128(strong, p0));
+        q0 = _mm_or_si128(_mm_and_si128(strong, strongQ0), _mm_andnot_si128(strong, q0));
+    }
     if (lineStep == 1) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(cb - sampleStep), p0);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(cr - sampleStep), _mm_srli_si128(p0, 8));
@@ -383,55 +575,60 @@ void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, i
         _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), _mm_srli_si128(q0, 8));
         return;
     }
-    _mm_store_si128(reinterpret_cast<__m128i*>(t[1]), p0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(t[2]), q0);
-    for (int line = 0; line < 8; ++line) {
-        cb[line * lineStep - 1] = t[1][line];
-        cb[line * lineStep] = t[2][line];
-        cr[line * lineStep - 1] = t[1][line + 8];
-        cr[line * lineStep] = t[2][line + 8];
+    // Each line gets its p0 q0 pair back as one 16-bit store.
+    const __m128i pairs[2] = {_mm_unpacklo_epi8(p0, q0), _mm_unpackhi_epi8(p0, q0)};
+    for (int plane = 0; plane < 2; ++plane) {
+        std::uint8_t* at = (plane == 0 ? cb : cr) - 1;
+        for (int line = 0; line < 8; ++line) {
+            const auto pair = static_cast<std::uint16_t>(_mm_extract_epi16(pairs[plane], line));
+            std::memcpy(at + line * lineStep, &pair, 2);
+        }
     }
 }
 #endif
 
+// One luma or chroma edge sample by sample (clauses 8.7.2.3/8.7.2.4).
 template <bool chroma>
-void filterEdgeLines(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB)
+void filterEdgeLines(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_t bS, int indexA, int alpha, int beta)
 {
-    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
-    if (alpha == 0 || beta == 0) return;  // no sample can pass |p0 - q0| < alpha, |p1 - p0| < beta
-#if defined(__SSE2__)
-    if constexpr (!chroma) {
-        if (sampleStep == 1 || lineStep == 1) {
-            filterLumaEdgeSse2(q0, sampleStep, lineStep, bS, indexA, alpha, beta);
-            return;
-        }
-    }
-#endif
-    constexpr int linesPerBs = chroma ? 2 : 4;
+    constexpr int linesPerSegment = chroma ? 2 : 4;
     for (int k = 0; k < 4; ++k) {
-        const int s = bS[k];
+        const int s = segmentStrength(bS, k);
         if (s == 0) continue;
         const int tc0 = s < 4 ? kTc0[indexA][s - 1] : 0;
-        for (int line = k * linesPerBs; line < (k + 1) * linesPerBs; ++line)
+        for (int line = k * linesPerSegment; line < (k + 1) * linesPerSegment; ++line)
             filterLine<chroma>(q0 + line * lineStep, sampleStep, s, alpha, beta, tc0);
     }
 }
 
+void filterLumaEdge(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_t bS, int indexA, int indexB)
+{
+    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+    if (alpha == 0 || beta == 0) return;  // no sample can pass |p0 - q0| < alpha, |p1 - p0| < beta
+#if defined(__SSE2__)
+    if (sampleStep == 1 || lineStep == 1) {
+        filterLumaEdgeSse2(q0, sampleStep, lineStep, bS, indexA, alpha, beta);
+        return;
+    }
+#endif
+    filterEdgeLines<false>(q0, sampleStep, lineStep, bS, indexA, alpha, beta);
+}
+
 // One chroma edge of both planes (they share bS and, in Baseline, the
 // filter indices). cb and cr may be the same edge.
-void filterChromaEdges(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, const int bS[4], int indexA,
+void filterChromaEdges(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, int lineStep, std::uint32_t bS, int indexA,
                        int indexB)
 {
-#if defined(__SSE2__)
     const int alpha = kAlpha[indexA], beta = kBeta[indexB];
     if (alpha == 0 || beta == 0) return;
+#if defined(__SSE2__)
     if (sampleStep == 1 || lineStep == 1) {
         filterChromaEdgesSse2(cb, cr, sampleStep, lineStep, bS, indexA, alpha, beta);
         return;
     }
 #endif
-    filterEdgeLines<true>(cb, sampleStep, lineStep, bS, indexA, indexB);
-    if (cr != cb) filterEdgeLines<true>(cr, sampleStep, lineStep, bS, indexA, indexB);
+    filterEdgeLines<true>(cb, sampleStep, lineStep, bS, indexA, alpha, beta);
+    if (cr != cb) filterEdgeLines<true>(cr, sampleStep, lineStep, bS, indexA, alpha, beta);
 }
 
 int filterQp(const MacroblockState& mb)
@@ -439,14 +636,28 @@ int filterQp(const MacroblockState& mb)
     return mb.mbType == MbType::IPCM ? 0 : mb.qp;
 }
 
+// indexA and indexB (clause 8.7.2.2) of an edge between macroblocks with
+// filter QPs qpP and qpQ (already mapped to chroma where needed).
+struct FilterIndices {
+    int a = 0;
+    int b = 0;
+};
+FilterIndices filterIndices(int qpP, int qpQ, const DeblockingParams& params)
+{
+    const int qpAv = (qpP + qpQ + 1) >> 1;
+    return {std::clamp(qpAv + params.filterOffsetA, 0, 51), std::clamp(qpAv + params.filterOffsetB, 0, 51)};
+}
+
 } // namespace
 
 void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma)
 {
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(bS[0]), static_cast<std::uint8_t>(bS[1]),
+                                   static_cast<std::uint8_t>(bS[2]), static_cast<std::uint8_t>(bS[3])};
     if (chroma)
-        filterChromaEdges(q0, q0, sampleStep, lineStep, bS, indexA, indexB);
+        filterChromaEdges(q0, q0, sampleStep, lineStep, packStrengths(bytes), indexA, indexB);
     else
-        filterEdgeLines<false>(q0, sampleStep, lineStep, bS, indexA, indexB);
+        filterLumaEdge(q0, sampleStep, lineStep, packStrengths(bytes), indexA, indexB);
 }
 
 int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge)
@@ -454,6 +665,61 @@ int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState
     // Clause 8.7.2.1 for frame macroblocks without SP/SI slices.
     if (mbP.intra() || mbQ.intra()) return mbEdge ? 4 : 3;
     return interStrength(mbP, blkP, mbQ, blkQ);
+}
+
+MacroblockEdgeStrengths macroblockEdgeStrengths(const MacroblockState* left, const MacroblockState* top,
+                                                const MacroblockState& q)
+{
+    MacroblockEdgeStrengths s;
+    if (q.intra()) {
+        for (int e = 0; e < 4; ++e) {
+            const std::uint8_t v = e == 0 ? 4 : 3;
+            std::fill_n(s.vertical[e], 4, e > 0 || left ? v : 0);
+            std::fill_n(s.horizontal[e], 4, e > 0 || top ? v : 0);
+        }
+        return s;
+    }
+    // Edge 0 is worked out against q itself when there is no neighbour, then cleared.
+    const MacroblockState& l = left ? *left : q;
+    const MacroblockState& t = top ? *top : q;
+    // Coded blocks: nibble e of each mask marks the pairs across edge e whose p
+    // or q block has coefficients (vertical: bit 4e + y, horizontal: 4e + x).
+    const unsigned codedQ = codedBlocksRaster(q);
+    const unsigned codedQColumns = transposeBits(codedQ);
+    const unsigned codedV = (codedQColumns | codedQColumns << 4 | transposeBits(codedBlocksRaster(l)) >> 12) & 0xFFFFu;
+    const unsigned codedH = (codedQ | codedQ << 4 | codedBlocksRaster(t) >> 12) & 0xFFFFu;
+#if defined(__SSE2__)
+    // Same layout: the pairs whose motion differs. Internal edges only where
+    // q's blocks do not all share one vector and picture (P_Skip, P16x16 do).
+    unsigned movedV = motionDiffers(columnVectors(l, 3), columnReferences(l, 3), columnVectors(q, 0), columnReferences(q, 0));
+    unsigned movedH = motionDiffers(rowVectors(t, 3), rowReferences(t, 3), rowVectors(q, 0), rowReferences(q, 0));
+    if (!uniformMotion(q)) {
+        for (int x = 1; x < 4; ++x)
+            movedV |= motionDiffers(columnVectors(q, x - 1), columnReferences(q, x - 1), columnVectors(q, x), columnReferences(q, x)) << (4 * x);
+        for (int y = 1; y < 4; ++y)
+            movedH |= motionDiffers(rowVectors(q, y - 1), rowReferences(q, y - 1), rowVectors(q, y), rowReferences(q, y)) << (4 * y);
+    }
+    // bS 2 where coded, else 1 where the motion differs.
+    const __m128i two = _mm_set1_epi8(2), one = _mm_set1_epi8(1);
+    auto strengths = [&](unsigned coded, unsigned moved) {
+        const __m128i c = bitsToBytes(coded), m = bitsToBytes(moved);
+        return _mm_or_si128(_mm_and_si128(c, two), _mm_andnot_si128(c, _mm_and_si128(m, one)));
+    };
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.vertical), strengths(codedV, movedV));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s.horizontal), strengths(codedH, movedH));
+#else
+    for (int e = 0; e < 4; ++e)
+        for (int k = 0; k < 4; ++k) {
+            const int bit = 4 * e + k;
+            s.vertical[e][k] = static_cast<std::uint8_t>(
+                codedV >> bit & 1 ? 2 : interStrength(e == 0 ? l : q, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k)));
+            s.horizontal[e][k] = static_cast<std::uint8_t>(
+                codedH >> bit & 1 ? 2 : interStrength(e == 0 ? t : q, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e)));
+        }
+#endif
+    if (!left || left->intra()) std::fill_n(s.vertical[0], 4, left ? 4 : 0);
+    if (!top || top->intra()) std::fill_n(s.horizontal[0], 4, top ? 4 : 0);
+    return s;
 }
 
 void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<const DeblockingParams> slices)
@@ -468,59 +734,46 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
         if (params.disable_deblocking_filter_idc == 1) continue;
         // A neighbour edge is filtered when the neighbour was coded, and with
         // idc 2 only inside the slice.
-        auto edgeNeighbour = [&](bool inside, int addr) {
-            if (!inside) return -1;
-            const int slice = states[addr].sliceNum;
-            if (slice < 0 || (params.disable_deblocking_filter_idc == 2 && slice != q.sliceNum)) return -1;
-            return addr;
+        auto edgeNeighbour = [&](bool inside, int addr) -> const MacroblockState* {
+            if (!inside) return nullptr;
+            const MacroblockState& p = states[addr];
+            if (p.sliceNum < 0 || (params.disable_deblocking_filter_idc == 2 && p.sliceNum != q.sliceNum)) return nullptr;
+            return &p;
         };
         const int mbX = mbAddr % w, mbY = mbAddr / w;
-        const int left = edgeNeighbour(mbX > 0, mbAddr - 1);
-        const int top = edgeNeighbour(mbY > 0, mbAddr - w);
+        const MacroblockState* left = edgeNeighbour(mbX > 0, mbAddr - 1);
+        const MacroblockState* top = edgeNeighbour(mbY > 0, mbAddr - w);
 
-        // bS per edge (0 = macroblock edge) and per 4x4 block along it.
-        int bsV[4][4] = {}, bsH[4][4] = {};
-        const bool qIntra = q.intra();
-        const bool qUniform = uniformInter(q);
+        const MacroblockEdgeStrengths bs = macroblockEdgeStrengths(left, top, q);
+        std::uint32_t bsV[4], bsH[4];
+        std::uint32_t any = 0;
         for (int e = 0; e < 4; ++e) {
-            if (e > 0 && qUniform) break;
-            const MacroblockState* pV = e > 0 ? &q : left >= 0 ? &states[left] : nullptr;
-            const MacroblockState* pH = e > 0 ? &q : top >= 0 ? &states[top] : nullptr;
-            if (qIntra || (pV && pV->intra())) {
-                if (pV) std::fill_n(bsV[e], 4, e == 0 ? 4 : 3);
-            } else if (pV) {
-                for (int k = 0; k < 4; ++k) bsV[e][k] = interStrength(*pV, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k));
-            }
-            if (qIntra || (pH && pH->intra())) {
-                if (pH) std::fill_n(bsH[e], 4, e == 0 ? 4 : 3);
-            } else if (pH) {
-                for (int k = 0; k < 4; ++k) bsH[e][k] = interStrength(*pH, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e));
-            }
+            bsV[e] = packStrengths(bs.vertical[e]);
+            bsH[e] = packStrengths(bs.horizontal[e]);
+            any |= bsV[e] | bsH[e];
         }
+        if (any == 0) continue;  // typical of skipped areas
 
-        auto indices = [&](int pAddr, bool chroma, int& indexA, int& indexB) {
-            int qpP = filterQp(pAddr < 0 ? q : states[pAddr]), qpQ = filterQp(q);
-            if (chroma) {
-                qpP = chromaQp(qpP, params.chroma_qp_index_offset);
-                qpQ = chromaQp(qpQ, params.chroma_qp_index_offset);
-            }
-            const int qpAv = (qpP + qpQ + 1) >> 1;
-            indexA = std::clamp(qpAv + params.filterOffsetA, 0, 51);
-            indexB = std::clamp(qpAv + params.filterOffsetB, 0, 51);
+        // Internal edges average q's QP with itself.
+        const int qpQ = filterQp(q);
+        const int chromaQpQ = chromaQp(qpQ, params.chroma_qp_index_offset);
+        const FilterIndices inner = filterIndices(qpQ, qpQ, params);
+        const FilterIndices innerChroma = filterIndices(chromaQpQ, chromaQpQ, params);
+        auto lumaIndices = [&](const MacroblockState* p) { return p ? filterIndices(filterQp(*p), qpQ, params) : inner; };
+        auto chromaIndices = [&](const MacroblockState* p) {
+            return p ? filterIndices(chromaQp(filterQp(*p), params.chroma_qp_index_offset), chromaQpQ, params) : innerChroma;
         };
-        auto any = [](const int bs[4]) { return bs[0] || bs[1] || bs[2] || bs[3]; };
 
         std::uint8_t* yOrigin = luma.row(16 * mbY) + 16 * mbX;
-        int indexA = 0, indexB = 0;
         for (int e = 0; e < 4; ++e) {
-            if (!any(bsV[e])) continue;
-            indices(e == 0 ? left : -1, false, indexA, indexB);
-            filterEdgeLines<false>(yOrigin + 4 * e, 1, luma.stride, bsV[e], indexA, indexB);
+            if (bsV[e] == 0) continue;
+            const FilterIndices i = lumaIndices(e == 0 ? left : nullptr);
+            filterLumaEdge(yOrigin + 4 * e, 1, luma.stride, bsV[e], i.a, i.b);
         }
         for (int e = 0; e < 4; ++e) {
-            if (!any(bsH[e])) continue;
-            indices(e == 0 ? top : -1, false, indexA, indexB);
-            filterEdgeLines<false>(yOrigin + 4 * e * luma.stride, luma.stride, 1, bsH[e], indexA, indexB);
+            if (bsH[e] == 0) continue;
+            const FilterIndices i = lumaIndices(e == 0 ? top : nullptr);
+            filterLumaEdge(yOrigin + 4 * e * luma.stride, luma.stride, 1, bsH[e], i.a, i.b);
         }
         // Chroma edges 0 and 4 take the bS of luma edges 0 and 8.
         // Both planes have the same stride, bS and indices.
@@ -528,14 +781,14 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
         std::uint8_t* crOrigin = cr.row(8 * mbY) + 8 * mbX;
         const int cStride = cb.stride;
         for (int e = 0; e < 4; e += 2) {
-            if (!any(bsV[e])) continue;
-            indices(e == 0 ? left : -1, true, indexA, indexB);
-            filterChromaEdges(cbOrigin + 2 * e, crOrigin + 2 * e, 1, cStride, bsV[e], indexA, indexB);
+            if (bsV[e] == 0) continue;
+            const FilterIndices i = chromaIndices(e == 0 ? left : nullptr);
+            filterChromaEdges(cbOrigin + 2 * e, crOrigin + 2 * e, 1, cStride, bsV[e], i.a, i.b);
         }
         for (int e = 0; e < 4; e += 2) {
-            if (!any(bsH[e])) continue;
-            indices(e == 0 ? top : -1, true, indexA, indexB);
-            filterChromaEdges(cbOrigin + 2 * e * cStride, crOrigin + 2 * e * cStride, cStride, 1, bsH[e], indexA, indexB);
+            if (bsH[e] == 0) continue;
+            const FilterIndices i = chromaIndices(e == 0 ? top : nullptr);
+            filterChromaEdges(cbOrigin + 2 * e * cStride, crOrigin + 2 * e * cStride, cStride, 1, bsH[e], i.a, i.b);
         }
     }
 }

@@ -24,6 +24,17 @@ struct DeblockingParams {
 // edge. 0..4.
 int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge);
 
+// bS of every 4x4 edge segment of macroblock q (clause 8.7.2.1): [e][k] is
+// vertical edge x = 4e at rows 4k..4k+3, or horizontal edge y = 4e at
+// columns 4k..4k+3. left/top: the neighbours whose edges are filtered, or
+// null (edge 0 then 0).
+struct MacroblockEdgeStrengths {
+    alignas(16) std::uint8_t vertical[4][4]{};
+    alignas(16) std::uint8_t horizontal[4][4]{};
+};
+MacroblockEdgeStrengths macroblockEdgeStrengths(const MacroblockState* left, const MacroblockState* top,
+                                                const MacroblockState& q);
+
 // Filters the picture in place. Macroblocks with sliceNum < 0 (lost) are not
 // filtered, nor are edges towards them. slices[sliceNum] must exist for
 // every coded macroblock.

@@ -2,6 +2,8 @@
 
 #include "tools/codec/cavlc.h"
 
+#include <array>
+
 namespace kestrune::codec {
 
 MbNeighbours macroblockNeighbours(const MacroblockStates& states, int mbAddr)
@@ -35,10 +37,9 @@ NeighbourLocation neighbourLocation(const MbNeighbours& n, int mbAddr, int xN, i
     return {addr, (xN + maxW) % maxW, (yN + maxH) % maxH};
 }
 
-static NeighbourBlock lumaBlockAt(const MbNeighbours& n, int mbAddr, int xN, int yN)
+static NeighbourBlock lumaBlockAt(const MbNeighbours& n, int mbAddr, int x4, int y4)
 {
-    NeighbourLocation loc = neighbourLocation(n, mbAddr, xN, yN, true);
-    return {loc.mbAddr, blockIndexAt(loc.xW / 4, loc.yW / 4)};
+    return {macroblockOfBlock(n, mbAddr, x4, y4), blockIndexAt(x4 & 3, y4 & 3)};
 }
 
 static NeighbourBlock chromaBlockAt(const MbNeighbours& n, int mbAddr, int xN, int yN)
@@ -49,12 +50,12 @@ static NeighbourBlock chromaBlockAt(const MbNeighbours& n, int mbAddr, int xN, i
 
 NeighbourBlock leftLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)
 {
-    return lumaBlockAt(n, mbAddr, 4 * kBlockX[blkIdx] - 1, 4 * kBlockY[blkIdx]);
+    return lumaBlockAt(n, mbAddr, kBlockX[blkIdx] - 1, kBlockY[blkIdx]);
 }
 
 NeighbourBlock aboveLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)
 {
-    return lumaBlockAt(n, mbAddr, 4 * kBlockX[blkIdx], 4 * kBlockY[blkIdx] - 1);
+    return lumaBlockAt(n, mbAddr, kBlockX[blkIdx], kBlockY[blkIdx] - 1);
 }
 
 NeighbourBlock leftChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)
@@ -69,30 +70,44 @@ NeighbourBlock aboveChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)
 
 int coeffTokenNc(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, ResidualBlockKind kind, int blkIdx)
 {
-    NeighbourBlock a, b;
+    // Clauses 6.4.11.4 and 6.4.11.5 worked out for each block once: the
+    // block left of / above a block lies in the same macroblock unless the
+    // block is in the first column / row.
+    static constexpr auto kNeighbourBlocks = [] {
+        std::array<std::array<std::uint8_t, 16>, 2> t{};
+        for (int blk = 0; blk < 16; ++blk) {
+            t[0][blk] = static_cast<std::uint8_t>(blockIndexAt((kBlockX[blk] + 3) % 4, kBlockY[blk]));
+            t[1][blk] = static_cast<std::uint8_t>(blockIndexAt(kBlockX[blk], (kBlockY[blk] + 3) % 4));
+        }
+        return t;
+    }();
+    int addrA, addrB, blkA, blkB;
     int base = 0;
     switch (kind) {
     case ResidualBlockKind::ChromaDc:
-        return -1;
+        return kChromaDcNc;
     case ResidualBlockKind::Intra16x16Dc:
         blkIdx = 0;
         [[fallthrough]];
     case ResidualBlockKind::Luma:
-        a = leftLumaBlock(n, mbAddr, blkIdx);
-        b = aboveLumaBlock(n, mbAddr, blkIdx);
+        addrA = kBlockX[blkIdx] > 0 ? mbAddr : n.a;
+        addrB = kBlockY[blkIdx] > 0 ? mbAddr : n.b;
+        blkA = kNeighbourBlocks[0][blkIdx];
+        blkB = kNeighbourBlocks[1][blkIdx];
         break;
-    case ResidualBlockKind::CbAc:
-    case ResidualBlockKind::CrAc:
+    default:  // CbAc, CrAc: chroma4x4BlkIdx 0..3 in a 2x2 grid
         base = kind == ResidualBlockKind::CbAc ? kCbBlocks : kCrBlocks;
-        a = leftChromaBlock(n, mbAddr, blkIdx);
-        b = aboveChromaBlock(n, mbAddr, blkIdx);
+        addrA = blkIdx & 1 ? mbAddr : n.a;
+        addrB = blkIdx & 2 ? mbAddr : n.b;
+        blkA = blkIdx ^ 1;
+        blkB = blkIdx ^ 2;
         break;
     }
     // P_Skip and I_PCM need no case of their own: their totalCoeff is stored
     // as 0 and 16. (The data-partitioning rule of 9.2.1 has no place in Baseline.)
-    int nA = a.mbAddr >= 0 ? states[a.mbAddr].totalCoeff[static_cast<std::size_t>(base + a.blkIdx)] : 0;
-    int nB = b.mbAddr >= 0 ? states[b.mbAddr].totalCoeff[static_cast<std::size_t>(base + b.blkIdx)] : 0;
-    return coeffTokenContext(a.mbAddr >= 0, nA, b.mbAddr >= 0, nB);
+    const int nA = addrA >= 0 ? states[addrA].totalCoeff[static_cast<std::size_t>(base + blkA)] : 0;
+    const int nB = addrB >= 0 ? states[addrB].totalCoeff[static_cast<std::size_t>(base + blkB)] : 0;
+    return coeffTokenContext(addrA >= 0, nA, addrB >= 0, nB);
 }
 
 } // namespace kestrune::codec

@@ -24,6 +24,15 @@ bool clampLevels(std::int32_t* levels, int from, int count)
     return any;
 }
 
+// Whether any of levels[1..15] is non-zero. (4x4 levels need no clamping:
+// scaling clamps its results to 16 bits.)
+bool anyAc(const std::int32_t levels[16])
+{
+    std::int32_t any = levels[1] | levels[2] | levels[3];
+    for (int k = 4; k < 16; ++k) any |= levels[k];
+    return any != 0;
+}
+
 void copy4x4(std::uint8_t* dst, int dstStride, const std::uint8_t* pred, int predStride)
 {
     if (dst == pred && dstStride == predStride) return;
@@ -34,14 +43,16 @@ void copy4x4(std::uint8_t* dst, int dstStride, const std::uint8_t* pred, int pre
 void reconstructWithDc(std::int32_t block[16], std::int32_t dc, int qp, std::uint8_t* dst, int dstStride,
                        const std::uint8_t* pred, int predStride)
 {
-    if (!clampLevels(block, 1, 16) && dc == 0) {
-        copy4x4(dst, dstStride, pred, predStride);
+    if (!anyAc(block)) {
+        if (dc == 0)
+            copy4x4(dst, dstStride, pred, predStride);
+        else
+            addDcResidual4x4(dc, dst, dstStride, pred, predStride);
         return;
     }
     block[0] = dc;
     dequantise4x4(block, qp, true);
-    inverseTransform4x4(block);
-    addResidual4x4(dst, dstStride, pred, predStride, block);
+    inverseTransformAdd4x4(block, dst, dstStride, pred, predStride);
 }
 
 } // namespace
@@ -49,13 +60,16 @@ void reconstructWithDc(std::int32_t block[16], std::int32_t dc, int qp, std::uin
 void reconstructLuma4x4(std::int32_t levels[16], int qp, std::uint8_t* dst, int dstStride,
                         const std::uint8_t* pred, int predStride)
 {
-    if (!clampLevels(levels, 0, 16)) {
+    const bool ac = anyAc(levels);
+    if (!ac && levels[0] == 0) {
         copy4x4(dst, dstStride, pred, predStride);
         return;
     }
     dequantise4x4(levels, qp, false);
-    inverseTransform4x4(levels);
-    addResidual4x4(dst, dstStride, pred, predStride, levels);
+    if (ac)
+        inverseTransformAdd4x4(levels, dst, dstStride, pred, predStride);
+    else
+        addDcResidual4x4(levels[0], dst, dstStride, pred, predStride);
 }
 
 void reconstructIntra16x16Luma(std::int32_t dcLevels[16], std::int32_t ac[16][16], int qp, std::uint8_t* dst,

@@ -34,6 +34,13 @@ void chromaDcTransform(std::int32_t dc[4]);
 
 // Residual construction: pred + r clipped to 0..255 over a 4x4 block.
 void addResidual4x4(std::uint8_t* dst, int dstStride, const std::uint8_t* pred, int predStride, const std::int32_t residual[16]);
+// inverseTransform4x4 and addResidual4x4 in one pass, d unchanged (d within
+// 16 bits, as scaling leaves it).
+void inverseTransformAdd4x4(const std::int32_t d[16], std::uint8_t* dst, int dstStride, const std::uint8_t* pred,
+                            int predStride);
+// The same for a block whose only non-zero coefficient is d[0]: every
+// residual sample is (d[0] + 32) >> 6.
+void addDcResidual4x4(std::int32_t dc, std::uint8_t* dst, int dstStride, const std::uint8_t* pred, int predStride);
 // Encoder side: X = source - prediction over a 4x4 block (raster out).
 void subtractPrediction4x4(const std::uint8_t* src, int srcStride, const std::uint8_t* pred, int predStride, std::int32_t out[16]);
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace kestrune::h264;
@@ -69,6 +70,27 @@ TEST(BitReader, ReadingPastTheEndYieldsZeroAndStaysAtTheEnd)
     EXPECT_EQ(empty.ue(), 0u);
     EXPECT_TRUE(empty.overrun());
     EXPECT_FALSE(empty.moreRbspData());
+}
+
+TEST(BitReader, PeekShowsTheNextBitsAtEveryPositionAndZerosPastTheEnd)
+{
+    std::vector<std::uint8_t> data;
+    for (int size = 0; size <= 13; ++size) {
+        for (std::size_t start = 0; start <= data.size() * 8; ++start) {
+            BitReader r(data);
+            r.skip(start);
+            BitReader reference(data);
+            reference.skip(start);
+            const int available = static_cast<int>(std::min<std::size_t>(32, reference.bitsLeft()));
+            const std::uint32_t bits = available == 0 ? 0 : reference.u(available) << (32 - available);
+            ASSERT_EQ(r.peek32(), bits) << size << " " << start;
+            const int n = static_cast<int>(start % 33);
+            r.consume(n);
+            ASSERT_EQ(r.overrun(), start + static_cast<std::size_t>(n) > data.size() * 8);
+            ASSERT_EQ(r.bitPosition(), std::min(start + static_cast<std::size_t>(n), data.size() * 8));
+        }
+        data.push_back(static_cast<std::uint8_t>(0x9D * size + 0x35));
+    }
 }
 
 TEST(BitReader, MoreRbspDataStopsAtTheStopBitEvenWithTrailingZeroBytes)

@@ -166,6 +166,55 @@ TEST(DeblockingTest, BoundaryStrength)
     EXPECT_EQ(boundaryStrength(p, 5, q, 1, true), 1);
 }
 
+// Random neighbourhoods: vectors near the 4-quarter-sample threshold and at
+// the ends of their range, mixed references, coded and uncoded blocks,
+// intra and missing neighbours. Every segment of the whole-macroblock
+// derivation must equal the per-block one.
+TEST(DeblockingTest, MacroblockEdgeStrengthsMatchPerBlockDerivation)
+{
+    std::mt19937 rng(29);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    auto randomMacroblock = [&]() {
+        MacroblockState mb;
+        mb.sliceNum = 0;
+        const MbType types[] = {MbType::I4x4, MbType::I16x16, MbType::IPCM, MbType::P16x16, MbType::P16x8,
+                                MbType::P8x16, MbType::P8x8, MbType::PSkip};
+        mb.mbType = types[pick(8)];
+        const bool uncoded = pick(3) == 0;
+        for (auto& c : mb.totalCoeff) c = static_cast<std::uint8_t>(uncoded || pick(3) > 0 ? 0 : 1 + pick(16));
+        const std::int16_t baseX = static_cast<std::int16_t>(pick(40) - 20), baseY = static_cast<std::int16_t>(pick(40) - 20);
+        for (auto& mv : mb.mv) {
+            if (pick(20) == 0) {  // the extremes, where a wrapping difference would lie
+                mv = {static_cast<std::int16_t>(pick(2) ? 32767 : -32768), static_cast<std::int16_t>(pick(2) ? 32767 : -32768)};
+            } else {
+                mv = {static_cast<std::int16_t>(baseX + pick(11) - 5), static_cast<std::int16_t>(baseY + pick(11) - 5)};
+            }
+        }
+        if (pick(4) == 0) mb.mv.fill(mb.mv[0]);
+        for (auto& r : mb.refPicId) r = pick(4) == 0 ? pick(3) : 1;
+        if (mb.intra()) {
+            mb.refPicId.fill(-1);
+            mb.mv.fill({});
+        }
+        return mb;
+    };
+    for (int trial = 0; trial < 20000; ++trial) {
+        const MacroblockState left = randomMacroblock(), top = randomMacroblock(), q = randomMacroblock();
+        const MacroblockState* leftOrNull = pick(6) == 0 ? nullptr : &left;
+        const MacroblockState* topOrNull = pick(6) == 0 ? nullptr : &top;
+        const MacroblockEdgeStrengths s = macroblockEdgeStrengths(leftOrNull, topOrNull, q);
+        for (int e = 0; e < 4; ++e)
+            for (int k = 0; k < 4; ++k) {
+                const MacroblockState* pV = e == 0 ? leftOrNull : &q;
+                const MacroblockState* pH = e == 0 ? topOrNull : &q;
+                const int expectedV = pV ? boundaryStrength(*pV, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k), e == 0) : 0;
+                const int expectedH = pH ? boundaryStrength(*pH, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e), e == 0) : 0;
+                ASSERT_EQ(s.vertical[e][k], expectedV) << "trial " << trial << " vertical edge " << e << " segment " << k;
+                ASSERT_EQ(s.horizontal[e][k], expectedH) << "trial " << trial << " horizontal edge " << e << " segment " << k;
+            }
+    }
+}
+
 // Two macroblocks side by side, luma and chroma 60 on the left and 70 on the
 // right, both P16x16 at QP 40 with vectors 4 quarter samples apart.
 struct TwoMacroblocks {

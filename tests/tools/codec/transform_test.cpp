@@ -2,10 +2,12 @@
 // equations of clauses 8.5.10-8.5.12, and forward-then-inverse round trips.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "tools/codec/macroblock_state.h"
 #include "tools/codec/quantisation.h"
@@ -100,6 +102,80 @@ TEST(TransformTest, ScalingFollowsTheStandardsEquations)
     std::int32_t dcC0[4] = {10};
     dequantiseChromaDc(dcC0, 0);
     EXPECT_EQ(dcC0[0], 50);
+}
+
+TEST(TransformTest, ScalingIsLinearPerPositionDoublesEverySixStepsAndClampsTo16Bits)
+{
+    // The scale of each position at qP 0..5 is what a level of 1 becomes;
+    // any level at any qP must then be level * scale << (qP / 6), clamped.
+    std::int32_t scale[6][16];
+    for (int m = 0; m < 6; ++m) {
+        std::fill(scale[m], scale[m] + 16, 1);
+        dequantise4x4(scale[m], m, false);
+    }
+    std::mt19937 rng(17);
+    const std::int32_t extremes[] = {32767, -32768, 32768, -32769, 3277, -3277, 1 << 20, -(1 << 20), 2000000000, -2000000000};
+    for (int trial = 0; trial < 5000; ++trial) {
+        const int qp = static_cast<int>(rng() % 52);
+        std::int32_t c[16];
+        for (auto& v : c) {
+            const unsigned pick = rng() % 8;
+            v = pick < 3 ? 0 : pick < 6 ? static_cast<std::int32_t>(rng() % 401) - 200 : extremes[rng() % 10];
+        }
+        std::int32_t d[16];
+        std::copy(c, c + 16, d);
+        const bool separateDc = trial % 2 == 1;
+        dequantise4x4(d, qp, separateDc);
+        for (int k = 0; k < 16; ++k) {
+            const std::int64_t expected =
+                separateDc && k == 0 ? c[0]
+                                     : std::clamp<std::int64_t>((std::int64_t{c[k]} * scale[qp % 6][k]) << (qp / 6), -32768, 32767);
+            ASSERT_EQ(d[k], expected) << "qp " << qp << " position " << k << " level " << c[k];
+        }
+    }
+}
+
+TEST(TransformTest, OnePassReconstructionEqualsTransformThenAdd)
+{
+    // Random scaled blocks (16-bit, sparse to full, extremes included) over
+    // random predictions, into a separate destination and in place.
+    std::mt19937 rng(23);
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::int32_t d[16];
+        const unsigned density = rng() % 17;
+        for (auto& v : d) {
+            v = rng() % 16 < density ? static_cast<std::int32_t>(rng() % 65536) - 32768 : 0;
+            if (rng() % 64 == 0) v = rng() % 2 ? 32767 : -32768;
+            if (trial % 3 == 0) v /= 64;  // the usual small residuals
+        }
+        const bool dcOnly = trial % 4 == 0;
+        if (dcOnly) std::fill(d + 1, d + 16, 0);
+        const int stride = 4 + static_cast<int>(rng() % 13);
+        std::vector<std::uint8_t> pred(static_cast<std::size_t>(4 * stride));
+        for (auto& p : pred) p = static_cast<std::uint8_t>(rng());
+        std::int32_t r[16];
+        std::copy(d, d + 16, r);
+        inverseTransform4x4(r);
+        std::vector<std::uint8_t> expected = pred;
+        addResidual4x4(expected.data(), stride, pred.data(), stride, r);
+
+        std::vector<std::uint8_t> apart(pred.size(), 7);
+        inverseTransformAdd4x4(d, apart.data(), stride, pred.data(), stride);
+        std::vector<std::uint8_t> inPlace = pred;
+        if (dcOnly)
+            addDcResidual4x4(d[0], inPlace.data(), stride, inPlace.data(), stride);
+        else
+            inverseTransformAdd4x4(d, inPlace.data(), stride, inPlace.data(), stride);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y * stride + x);
+                ASSERT_EQ(apart[i], expected[i]) << trial << " " << y << " " << x;
+                ASSERT_EQ(inPlace[i], expected[i]) << trial << " " << y << " " << x;
+            }
+        // Samples right of the block are untouched.
+        for (int y = 0; y < 4; ++y)
+            for (int x = 4; x < stride; ++x) ASSERT_EQ(apart[static_cast<std::size_t>(y * stride + x)], 7);
+    }
 }
 
 TEST(TransformTest, LevelsFromDamagedStreamsStayDefined)
