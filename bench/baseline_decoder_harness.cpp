@@ -35,13 +35,13 @@ double cpuSeconds()
 int main(int argc, char** argv)
 {
     if (argc >= 6 && std::strcmp(argv[1], "encode") == 0) {
-        testing::BaselineEncodeSettings s;
+        auto s = codec::testing::baselineOracleOptions();
         s.width = std::atoi(argv[2]);
         s.height = std::atoi(argv[3]);
         s.frames = std::atoi(argv[4]);
         s.refs = 3;
         s.keyint = 100;
-        const auto stream = testing::encodeBaseline(s);
+        const auto stream = kestrune::testing::encodeX264Stream(s).bytes();
         std::ofstream(argv[5], std::ios::binary).write(reinterpret_cast<const char*>(stream.data()),
                                                        static_cast<std::streamsize>(stream.size()));
         return 0;

@@ -7,6 +7,7 @@
 #include "experiment/experiment_options.h"
 #include "experiment/experiment_plot.h"
 #include "experiment/local_runs.h"
+#include "experiment/runtime_directory_notice.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -172,7 +174,9 @@ int main(int argc, char** argv)
     }
     // The plot needs fonts, not a display: cluster nodes have none.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::optional<RuntimeDirectoryNoticeFilter> startupFilter(std::in_place);
     QGuiApplication app(argc, argv);
+    startupFilter.reset();
     if (o.mode == ToolOptions::Merge) return merge(o);
 
     if (!QDir().mkpath(o.output)) return fail(u"cannot create "_s + o.output);

@@ -1,6 +1,7 @@
 // kestrune-experiment with the real tools of the workbench folder: shards
 // merged equal the local run row for row, a cancel keeps complete rows only,
 // and a failing tool becomes a recorded failure while the other runs go on.
+#include "experiment/runtime_directory_notice.h"
 #include "runner/experiment.h"
 
 #include <QDir>
@@ -31,9 +32,13 @@ struct Finished {
     QString out, err;
 };
 
+// Run as batch jobs run it: without a desktop session's XDG_RUNTIME_DIR.
 Finished runTool(const QStringList& arguments, int timeoutMs = 300000)
 {
     QProcess p;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"XDG_RUNTIME_DIR"_s);
+    p.setProcessEnvironment(environment);
     p.start(workbench().filePath(u"kestrune-experiment"_s), arguments);
     Finished f;
     if (!p.waitForFinished(timeoutMs)) return f;
@@ -73,6 +78,7 @@ TEST_F(ExperimentTool, ShardsMergedEqualTheLocalRunRowForRow)
     ASSERT_TRUE(QFile::exists(stream()));
     const Finished local = runTool(experiment(path(u"local"_s), u"3"_s, u"5,20"_s) << u"--jobs"_s << u"2"_s);
     ASSERT_EQ(local.exitCode, 0) << local.err.toStdString();
+    EXPECT_EQ(local.err, QString()) << "nothing on standard error when all went well";
     const QByteArray runs = readAll(path(u"local/runs.csv"_s));
     EXPECT_EQ(runs.count("\r\n"), 1 + 12);
     EXPECT_TRUE(runs.contains(",ok,")) << runs.constData();
@@ -82,10 +88,12 @@ TEST_F(ExperimentTool, ShardsMergedEqualTheLocalRunRowForRow)
         const Finished shard = runTool({u"--settings"_s, settings, u"--output"_s, path(u"sharded"_s), u"--jobs"_s,
                                         u"1"_s, u"--shard"_s, u"%1/3"_s.arg(k)});
         ASSERT_EQ(shard.exitCode, 0) << shard.err.toStdString();
+        EXPECT_EQ(shard.err, QString());
     }
     EXPECT_FALSE(QFile::exists(path(u"sharded/runs.csv"_s)));
     const Finished merged = runTool({u"merge"_s, path(u"sharded"_s)});
     ASSERT_EQ(merged.exitCode, 0) << merged.err.toStdString();
+    EXPECT_EQ(merged.err, QString());
     for (const QString& name : {u"runs.csv"_s, u"summary.csv"_s, u"plot.svg"_s})
         EXPECT_EQ(readAll(path(u"sharded/"_s + name)), readAll(path(u"local/"_s + name))) << name.toStdString();
     EXPECT_TRUE(QFile::exists(path(u"sharded/plot.png"_s)));
@@ -97,6 +105,29 @@ TEST_F(ExperimentTool, ShardsMergedEqualTheLocalRunRowForRow)
     EXPECT_NE(broken.exitCode, 0);
     EXPECT_TRUE(broken.err.contains(u"missing runs: 2 5 8 11"_s)) << broken.err.toStdString();
     EXPECT_TRUE(broken.err.contains(u"duplicated runs: 1 4 7 10"_s)) << broken.err.toStdString();
+}
+
+// The start-up filter drops only Qt's notice about an unset XDG_RUNTIME_DIR,
+// and only while it is alive.
+TEST(RuntimeDirectoryNoticeFilter, DropsOnlyTheUnsetRuntimeDirectoryNotice)
+{
+    static QStringList seen;
+    seen.clear();
+    const QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { seen << message; });
+    const char* notice = "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-x'";
+    {
+        RuntimeDirectoryNoticeFilter filter;
+        qWarning("%s", notice);
+        qWarning("QStandardPaths: wrong permissions on runtime directory /run/user/0, 0755 instead of 0700");
+        qCritical("%s", notice);  // not the warning Qt gives
+        qWarning("plot: no font");
+    }
+    qWarning("%s", notice);
+    qInstallMessageHandler(before);
+    const QStringList expected{u"QStandardPaths: wrong permissions on runtime directory /run/user/0, 0755 instead of 0700"_s,
+                               QString::fromLatin1(notice), u"plot: no font"_s, QString::fromLatin1(notice)};
+    EXPECT_EQ(seen, expected);
 }
 
 TEST_F(ExperimentTool, CancelKeepsOnlyCompleteRows)

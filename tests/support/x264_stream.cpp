@@ -81,7 +81,15 @@ x264_param_t parameters(const X264StreamOptions& o)
     if (o.refs) param.i_frame_reference = *o.refs;
     param.i_keyint_max = o.keyint;
     param.i_keyint_min = o.keyintMin;
-    param.i_scenecut_threshold = 0;
+    param.i_scenecut_threshold = o.scenecut;
+    if (o.motionSearch) param.analyse.i_me_method = *o.motionSearch;
+    if (o.allPartitions)
+        param.analyse.inter = *o.allPartitions ? X264_ANALYSE_I4x4 | X264_ANALYSE_PSUB16x16 | X264_ANALYSE_PSUB8x8 : 0;
+    if (o.deblock) param.b_deblocking_filter = *o.deblock;
+    param.i_deblocking_filter_alphac0 = o.deblockAlpha;
+    param.i_deblocking_filter_beta = o.deblockBeta;
+    param.b_constrained_intra = o.constrainedIntra;
+    if (o.chromaQpOffset) param.analyse.i_chroma_qp_offset = *o.chromaQpOffset;
     if (o.qp) {
         param.rc.i_rc_method = X264_RC_CQP;
         param.rc.i_qp_constant = *o.qp;
@@ -135,7 +143,7 @@ X264Stream encodeX264Stream(const X264StreamOptions& o)
     int count = 0;
     for (int n = 0; n < o.frames; ++n) {
         std::uint8_t* frame = stream.yuv.data() + frameBytes * std::size_t(n);
-        o.picture(o.width, o.height, n, frame);
+        o.picture(o.width, o.height, o.firstPicture + n, frame);
         const std::uint8_t* source = frame;
         for (int p = 0; p < 3; ++p) {
             const int w = p ? o.width / 2 : o.width;

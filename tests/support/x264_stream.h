@@ -31,11 +31,22 @@ struct X264StreamOptions {
     std::string profile;            // applied after everything else when set
     std::optional<int> bframes;
     std::optional<int> slices;      // slices per picture
+    int firstPicture = 0;           // index handed to `picture` for the first frame
     int keyint = 250;
     int keyintMin = 1;
+    int scenecut = 0;               // scene-change threshold; 0: IDR pictures only every keyint
     std::optional<int> refs;        // reference frames
     std::optional<int> qp;          // constant QP instead of the preset's rate control
     std::optional<bool> cabac;
+    std::optional<int> motionSearch;   // libx264's method: 0 diamond, 1 hexagon, 2 uneven multi-hexagon, 3 exhaustive
+    std::optional<bool> allPartitions; // P pictures: true every partition and intra 4x4, false 16x16 only
+    std::optional<bool> deblock;
+    int deblockAlpha = 0;           // slice_alpha_c0_offset_div2
+    int deblockBeta = 0;            // slice_beta_offset_div2
+    bool constrainedIntra = false;
+    // Asked of libx264, which lowers it by up to 4 for its psychovisual
+    // options and clips it to -12..12 before writing chroma_qp_index_offset.
+    std::optional<int> chromaQpOffset;
     bool interlaced = false;
     bool aud = false;
     bool weightedPrediction = true; // false: no weighted P prediction, like the workbench's encoder

@@ -37,18 +37,18 @@ IntraAvailability macroblockIntraAvailability(const MacroblockStates& states, co
 IntraAvailability intra4x4Availability(const MacroblockStates& states, const MbNeighbours& n, int mbAddr,
                                        int blkIdx, bool constrained_intra_pred_flag)
 {
-    const int x = 4 * kBlockX[blkIdx], y = 4 * kBlockY[blkIdx];
+    const int x4 = kBlockX[blkIdx], y4 = kBlockY[blkIdx];
     auto at = [&](int xN, int yN) {
-        NeighbourLocation loc = neighbourLocation(n, mbAddr, xN, yN, true);
-        if (!usable(states, loc.mbAddr, constrained_intra_pred_flag)) return false;
+        const int addr = macroblockOfBlock(n, mbAddr, xN, yN);
+        if (!usable(states, addr, constrained_intra_pred_flag)) return false;
         // Inside the current macroblock only blocks coded earlier are there.
-        return loc.mbAddr != mbAddr || blockIndexAt(loc.xW / 4, loc.yW / 4) < blkIdx;
+        return addr != mbAddr || blockIndexAt(xN & 3, yN & 3) < blkIdx;
     };
     IntraAvailability a;
-    a.left = at(x - 1, y);
-    a.top = at(x, y - 1);
-    a.topRight = at(x + 4, y - 1);
-    a.topLeft = at(x - 1, y - 1);
+    a.left = at(x4 - 1, y4);
+    a.top = at(x4, y4 - 1);
+    a.topRight = at(x4 + 1, y4 - 1);
+    a.topLeft = at(x4 - 1, y4 - 1);
     return a;
 }
 

@@ -14,16 +14,16 @@ struct Neighbour {
     MotionVector mv;
 };
 
-// The partition covering luma location (xN, yN) relative to the current
+// The partition covering the 4x4 block at (x4, y4) relative to the current
 // macroblock; firstBlk is the current partition's first 4x4 block, and a
 // partition of the current macroblock is there only if coded before it.
-Neighbour partitionAt(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, int firstBlk, int xN, int yN)
+Neighbour partitionAt(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, int firstBlk, int x4, int y4)
 {
-    NeighbourLocation loc = neighbourLocation(n, mbAddr, xN, yN, true);
-    if (loc.mbAddr < 0) return {};
-    const int blk = blockIndexAt(loc.xW / 4, loc.yW / 4);
-    if (loc.mbAddr == mbAddr && blk >= firstBlk) return {};
-    const MacroblockState& mb = states[loc.mbAddr];
+    const int addr = macroblockOfBlock(n, mbAddr, x4, y4);
+    if (addr < 0) return {};
+    const int blk = blockIndexAt(x4 & 3, y4 & 3);
+    if (addr == mbAddr && blk >= firstBlk) return {};
+    const MacroblockState& mb = states[addr];
     if (mb.intra()) return {true, -1, {}};
     return {true, mb.refIdxOfBlock(blk), mb.mv[static_cast<std::size_t>(blk)]};
 }
@@ -38,12 +38,11 @@ int median(int a, int b, int c)
 MotionVector predictMotionVector(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, int x4, int y4,
                                  int w4, int h4, int refIdx)
 {
-    const int x = 4 * x4, y = 4 * y4;
     const int firstBlk = blockIndexAt(x4, y4);
-    Neighbour a = partitionAt(states, n, mbAddr, firstBlk, x - 1, y);
-    Neighbour b = partitionAt(states, n, mbAddr, firstBlk, x, y - 1);
-    Neighbour c = partitionAt(states, n, mbAddr, firstBlk, x + 4 * w4, y - 1);
-    if (!c.available) c = partitionAt(states, n, mbAddr, firstBlk, x - 1, y - 1);  // D stands in for C
+    Neighbour a = partitionAt(states, n, mbAddr, firstBlk, x4 - 1, y4);
+    Neighbour b = partitionAt(states, n, mbAddr, firstBlk, x4, y4 - 1);
+    Neighbour c = partitionAt(states, n, mbAddr, firstBlk, x4 + w4, y4 - 1);
+    if (!c.available) c = partitionAt(states, n, mbAddr, firstBlk, x4 - 1, y4 - 1);  // D stands in for C
 
     // Clause 8.4.1.3: the directional predictions of 16x8 and 8x16 partitions.
     if (w4 == 4 && h4 == 2) {

@@ -37,10 +37,9 @@ NeighbourLocation neighbourLocation(const MbNeighbours& n, int mbAddr, int xN, i
     return {addr, (xN + maxW) % maxW, (yN + maxH) % maxH};
 }
 
-static NeighbourBlock lumaBlockAt(const MbNeighbours& n, int mbAddr, int xN, int yN)
+static NeighbourBlock lumaBlockAt(const MbNeighbours& n, int mbAddr, int x4, int y4)
 {
-    NeighbourLocation loc = neighbourLocation(n, mbAddr, xN, yN, true);
-    return {loc.mbAddr, blockIndexAt(loc.xW / 4, loc.yW / 4)};
+    return {macroblockOfBlock(n, mbAddr, x4, y4), blockIndexAt(x4 & 3, y4 & 3)};
 }
 
 static NeighbourBlock chromaBlockAt(const MbNeighbours& n, int mbAddr, int xN, int yN)
@@ -51,12 +50,12 @@ static NeighbourBlock chromaBlockAt(const MbNeighbours& n, int mbAddr, int xN, i
 
 NeighbourBlock leftLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)
 {
-    return lumaBlockAt(n, mbAddr, 4 * kBlockX[blkIdx] - 1, 4 * kBlockY[blkIdx]);
+    return lumaBlockAt(n, mbAddr, kBlockX[blkIdx] - 1, kBlockY[blkIdx]);
 }
 
 NeighbourBlock aboveLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)
 {
-    return lumaBlockAt(n, mbAddr, 4 * kBlockX[blkIdx], 4 * kBlockY[blkIdx] - 1);
+    return lumaBlockAt(n, mbAddr, kBlockX[blkIdx], kBlockY[blkIdx] - 1);
 }
 
 NeighbourBlock leftChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx)

@@ -34,6 +34,18 @@ struct NeighbourLocation {
 // 6-3). mbAddr is the current macroblock (returned for locations inside it).
 NeighbourLocation neighbourLocation(const MbNeighbours& n, int mbAddr, int xN, int yN, bool luma);
 
+// The same at the granularity of 4x4 luma blocks: the macroblock holding the
+// block at (x4, y4) in block units relative to the current macroblock, x4 in
+// -1..4, y4 in -1..3 (-1 = not available); the block inside it is
+// blockIndexAt(x4 & 3, y4 & 3). Motion vector and intra 4x4 neighbours ask
+// this for every partition, so it stays inline.
+inline int macroblockOfBlock(const MbNeighbours& n, int mbAddr, int x4, int y4)
+{
+    if (y4 < 0) return x4 < 0 ? n.d : x4 < 4 ? n.b : n.c;
+    if (x4 < 0) return n.a;
+    return x4 < 4 ? mbAddr : -1;
+}
+
 // A neighbouring 4x4 block: macroblock (-1 = not available) and block index
 // (luma4x4BlkIdx, or chroma4x4BlkIdx 0..3 for chroma).
 struct NeighbourBlock {

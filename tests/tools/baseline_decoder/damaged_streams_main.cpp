@@ -30,7 +30,7 @@ int main(int argc, char** argv)
     }
     std::vector<std::vector<std::uint8_t>> baselineSources;
     for (int i = 0; i < 4; ++i) {
-        BaselineEncodeSettings s;
+        kestrune::testing::X264StreamOptions s = baselineOracleOptions();
         s.frames = 8;
         s.slices = 1 + i;
         s.refs = 1 + i;
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         s.width = i == 3 ? 200 : 176;
         s.height = i == 3 ? 120 : 144;
         s.keyint = 4;
-        baselineSources.push_back(encodeBaseline(s));
+        baselineSources.push_back(kestrune::testing::encodeX264Stream(s).bytes());
     }
     std::mt19937 rng(seed);
     long long pictures = 0, broken = 0;

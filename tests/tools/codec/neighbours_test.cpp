@@ -10,6 +10,28 @@
 namespace kestrune::codec {
 namespace {
 
+TEST(NeighboursTest, BlockLookupAgreesWithTheSampleLocationRules)
+{
+    // Every sample of every 4x4 block around and inside a macroblock, with
+    // each combination of available neighbours.
+    for (int mask = 0; mask < 16; ++mask) {
+        MbNeighbours n;
+        n.a = mask & 1 ? 10 : -1;
+        n.b = mask & 2 ? 11 : -1;
+        n.c = mask & 4 ? 12 : -1;
+        n.d = mask & 8 ? 13 : -1;
+        for (int yN = -1; yN < 16; ++yN)
+            for (int xN = -1; xN < 20; ++xN) {
+                const NeighbourLocation loc = neighbourLocation(n, 5, xN, yN, true);
+                const int x4 = xN < 0 ? -1 : xN / 4, y4 = yN < 0 ? -1 : yN / 4;
+                ASSERT_EQ(macroblockOfBlock(n, 5, x4, y4), loc.mbAddr) << mask << " " << xN << " " << yN;
+                if (loc.mbAddr >= 0) {
+                    ASSERT_EQ(blockIndexAt(x4 & 3, y4 & 3), blockIndexAt(loc.xW / 4, loc.yW / 4));
+                }
+            }
+    }
+}
+
 TEST(NeighboursTest, NcReadsTheBlocksTheLocationRulesName)
 {
     std::mt19937 rng(11);
