@@ -79,20 +79,32 @@ __m128i loadWords(const std::uint8_t* p)
 
 #endif
 
-// Full-sample blocks: rows of w (4, 8 or 16 where vectorised) samples.
+// Full-sample blocks: rows of w (4, 8 or 16 where vectorised) samples,
+// four rows to an iteration while they last.
+template <int W>
+void copyRow(const std::uint8_t* src, std::uint8_t* dst)
+{
+#if defined(__SSE2__)
+    if constexpr (W == 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+    else
+        storeBytes<W>(dst, loadBytes<W>(src));
+#else
+    std::memcpy(dst, src, W);
+#endif
+}
+
 template <int W>
 void copyRowsOf(const std::uint8_t* src, int srcStride, int h, std::uint8_t* dst, int dstStride)
 {
-    for (int j = 0; j < h; ++j, src += srcStride, dst += dstStride) {
-#if defined(__SSE2__)
-        if constexpr (W == 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
-        else
-            storeBytes<W>(dst, loadBytes<W>(src));
-#else
-        std::memcpy(dst, src, W);
-#endif
+    int j = 0;
+    for (; j + 4 <= h; j += 4, src += 4 * srcStride, dst += 4 * dstStride) {
+        copyRow<W>(src, dst);
+        copyRow<W>(src + srcStride, dst + dstStride);
+        copyRow<W>(src + 2 * srcStride, dst + 2 * dstStride);
+        copyRow<W>(src + 3 * srcStride, dst + 3 * dstStride);
     }
+    for (; j < h; ++j, src += srcStride, dst += dstStride) copyRow<W>(src, dst);
 }
 
 void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t* dst, int dstStride)
@@ -446,6 +458,21 @@ void withChromaTaps(int xFrac, int yFrac, const F& f)
 template <int W, ChromaTaps T>
 void chromaRows(const std::uint8_t* src, int srcStride, int h, int xFrac, int yFrac, std::uint8_t* dst, int dstStride)
 {
+    if constexpr (T == ChromaTaps::Horizontal) {  // (A + B + 1) >> 1 in bytes
+        for (int j = 0; j < h; ++j, src += srcStride, dst += dstStride)
+            storeBytes<W>(dst, _mm_avg_epu8(loadBytes<W>(src), loadBytes<W>(src + 1)));
+        return;
+    }
+    if constexpr (T == ChromaTaps::Vertical) {  // (A + C + 1) >> 1 in bytes
+        __m128i a = loadBytes<W>(src);
+        for (int j = 0; j < h; ++j, dst += dstStride) {
+            src += srcStride;
+            const __m128i c = loadBytes<W>(src);
+            storeBytes<W>(dst, _mm_avg_epu8(a, c));
+            a = c;
+        }
+        return;
+    }
     const ChromaWeights w(xFrac, yFrac);
     __m128i a = loadWords<W>(src), b = loadWords<W>(src + 1);
     for (int j = 0; j < h; ++j, dst += dstStride) {
