@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -13,16 +14,6 @@ namespace {
 
 constexpr int kMaxBlock = 16;
 constexpr int kWindow = kMaxBlock + 5;  // two samples before, three after
-
-std::uint8_t clip1(int v)
-{
-    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
-}
-
-int tap6(int e, int f, int g, int h, int i, int j)
-{
-    return e - 5 * f + 20 * g + 20 * h - 5 * i + j;
-}
 
 // The reference samples a block reads, origin at (x0, y0) of ref, with the
 // coordinates clamped to the picture (clause 8.4.2.2.1, equations 8-228/8-229).
@@ -55,9 +46,238 @@ struct Window {
     }
 };
 
+#if defined(__SSE2__)
+// The low W (4 or 8) bytes of a register from p, and back.
+template <int W>
+__m128i loadBytes(const std::uint8_t* p)
+{
+    if constexpr (W == 8) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    } else {
+        std::int32_t v;
+        std::memcpy(&v, p, 4);
+        return _mm_cvtsi32_si128(v);
+    }
+}
+
+template <int W>
+void storeBytes(std::uint8_t* p, __m128i v)
+{
+    if constexpr (W == 8) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+    } else {
+        const std::int32_t x = _mm_cvtsi128_si32(v);
+        std::memcpy(p, &x, 4);
+    }
+}
+
+template <int W>
+__m128i loadWords(const std::uint8_t* p)
+{
+    return _mm_unpacklo_epi8(loadBytes<W>(p), _mm_setzero_si128());
+}
+
+#endif
+
+// Full-sample blocks: rows of w (4, 8 or 16 where vectorised) samples.
+template <int W>
+void copyRowsOf(const std::uint8_t* src, int srcStride, int h, std::uint8_t* dst, int dstStride)
+{
+    for (int j = 0; j < h; ++j, src += srcStride, dst += dstStride) {
+#if defined(__SSE2__)
+        if constexpr (W == 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+        else
+            storeBytes<W>(dst, loadBytes<W>(src));
+#else
+        std::memcpy(dst, src, W);
+#endif
+    }
+}
+
+void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t* dst, int dstStride)
+{
+    switch (w) {
+    case 16: copyRowsOf<16>(src, srcStride, h, dst, dstStride); break;
+    case 8: copyRowsOf<8>(src, srcStride, h, dst, dstStride); break;
+    case 4: copyRowsOf<4>(src, srcStride, h, dst, dstStride); break;
+    default:
+        for (int j = 0; j < h; ++j) std::copy_n(src + j * srcStride, w, dst + j * dstStride);
+        break;
+    }
+}
+
+
 } // namespace
 
+#if defined(__SSE2__)
 namespace {
+
+// e - 5f + 20g + 20h - 5i + j on samples: every partial sum lies in
+// -2550..10710, so 16-bit lanes are exact.
+inline __m128i tap6(__m128i e, __m128i f, __m128i g, __m128i h, __m128i i, __m128i j)
+{
+    const __m128i outer = _mm_add_epi16(e, j), inner = _mm_add_epi16(f, i), centre = _mm_add_epi16(g, h);
+    return _mm_add_epi16(_mm_sub_epi16(outer, _mm_mullo_epi16(inner, _mm_set1_epi16(5))),
+                         _mm_mullo_epi16(centre, _mm_set1_epi16(20)));
+}
+
+// Clip1((t + 16) >> 5) in the low eight bytes.
+inline __m128i roundHalf(__m128i t)
+{
+    return _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(16)), 5), t);
+}
+
+template <int W>
+__m128i horizontalTaps(const std::uint8_t* s)
+{
+    return tap6(loadWords<W>(s - 2), loadWords<W>(s - 1), loadWords<W>(s), loadWords<W>(s + 1), loadWords<W>(s + 2),
+                loadWords<W>(s + 3));
+}
+
+// Vertical half samples down a column of W samples: the six rows around the
+// current output row, advanced one row at a time so each row is read once.
+template <int W>
+struct VerticalTaps {
+    __m128i r0, r1, r2, r3, r4, r5;
+    const std::uint8_t* next;
+    int stride;
+
+    VerticalTaps(const std::uint8_t* s, int stride_) : next(s + 4 * stride_), stride(stride_)
+    {
+        r0 = loadWords<W>(s - 2 * stride), r1 = loadWords<W>(s - stride), r2 = loadWords<W>(s);
+        r3 = loadWords<W>(s + stride), r4 = loadWords<W>(s + 2 * stride), r5 = loadWords<W>(s + 3 * stride);
+    }
+    __m128i half() const { return roundHalf(tap6(r0, r1, r2, r3, r4, r5)); }
+    void advance()
+    {
+        r0 = r1, r1 = r2, r2 = r3, r3 = r4, r4 = r5, r5 = loadWords<W>(next);
+        next += stride;
+    }
+};
+
+// The centre samples j from the unrounded horizontal intermediates b1 of the
+// six rows around the output row (clause 8.4.2.2.1, equation 8-247). j1
+// needs more than 16 bits, so the vertical taps multiply-add into 32 bits.
+template <int W>
+struct CentreTaps {
+    __m128i b0, b1, b2, b3, b4, b5;  // b2: the output row, b3 the row below
+    const std::uint8_t* next;
+    int stride;
+
+    CentreTaps(const std::uint8_t* s, int stride_) : next(s + 4 * stride_), stride(stride_)
+    {
+        b0 = horizontalTaps<W>(s - 2 * stride), b1 = horizontalTaps<W>(s - stride), b2 = horizontalTaps<W>(s);
+        b3 = horizontalTaps<W>(s + stride), b4 = horizontalTaps<W>(s + 2 * stride), b5 = horizontalTaps<W>(s + 3 * stride);
+    }
+    __m128i centre() const
+    {
+        // Pair sums of intermediates lie in -5100..21420: still 16 bits.
+        const __m128i outer = _mm_add_epi16(b0, b5), inner = _mm_add_epi16(b1, b4), middle = _mm_add_epi16(b2, b3);
+        const __m128i outerInner = _mm_set1_epi32(static_cast<std::int32_t>(0xfffb0001u));  // (1, -5)
+        const __m128i middleRound = _mm_set1_epi32((512 << 16) | 20);                        // (20, 512)
+        const __m128i one = _mm_set1_epi16(1);
+        auto half = [&](__m128i oi, __m128i m1) {
+            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(oi, outerInner), _mm_madd_epi16(m1, middleRound));
+            return _mm_srai_epi32(sum, 10);
+        };
+        const __m128i lo = half(_mm_unpacklo_epi16(outer, inner), _mm_unpacklo_epi16(middle, one));
+        __m128i hi = lo;
+        if constexpr (W == 8) hi = half(_mm_unpackhi_epi16(outer, inner), _mm_unpackhi_epi16(middle, one));
+        const __m128i words = _mm_packs_epi32(lo, hi);
+        return _mm_packus_epi16(words, words);
+    }
+    void advance()
+    {
+        b0 = b1, b1 = b2, b2 = b3, b3 = b4, b4 = b5, b5 = horizontalTaps<W>(next);
+        next += stride;
+    }
+};
+
+// One column of W (4 or 8) luma samples, h rows, at fractional position
+// (xFrac, yFrac), not both 0, from the full samples g (Table 8-12; _mm_avg_epu8 is the
+// rounded mean (p + q + 1) >> 1). Reads exactly the samples the standard's
+// six-tap window covers: columns -2..W+2 and rows -2..h+2 of g.
+template <int W>
+void lumaColumn(const std::uint8_t* g, int gs, int xFrac, int yFrac, int h, std::uint8_t* dst, int dstStride)
+{
+    if (yFrac == 0) {
+        for (int j = 0; j < h; ++j) {  // a, b, c
+            const std::uint8_t* s = g + j * gs;
+            __m128i v = roundHalf(horizontalTaps<W>(s));
+            if (xFrac != 2) v = _mm_avg_epu8(v, loadBytes<W>(s + (xFrac == 3 ? 1 : 0)));
+            storeBytes<W>(dst + j * dstStride, v);
+        }
+        return;
+    }
+    if (xFrac == 0) {  // d, h, n
+        VerticalTaps<W> column(g, gs);
+        for (int j = 0; j < h; ++j) {
+            if (j > 0) column.advance();
+            __m128i v = column.half();
+            if (yFrac != 2) v = _mm_avg_epu8(v, loadBytes<W>(g + (j + (yFrac == 3 ? 1 : 0)) * gs));
+            storeBytes<W>(dst + j * dstStride, v);
+        }
+        return;
+    }
+    if (xFrac != 2 && yFrac != 2) {  // e, g, p, r: b or s with h or m
+        VerticalTaps<W> column(g + (xFrac == 3 ? 1 : 0), gs);
+        const std::uint8_t* row = g + (yFrac == 3 ? gs : 0);
+        for (int j = 0; j < h; ++j) {
+            if (j > 0) column.advance();
+            const __m128i b = roundHalf(horizontalTaps<W>(row + j * gs));
+            storeBytes<W>(dst + j * dstStride, _mm_avg_epu8(b, column.half()));
+        }
+        return;
+    }
+    CentreTaps<W> centre(g, gs);
+    if (xFrac == 2) {  // f, j, q: j alone or with b or s (the rows' own intermediates)
+        for (int j = 0; j < h; ++j) {
+            if (j > 0) centre.advance();
+            __m128i v = centre.centre();
+            if (yFrac != 2) v = _mm_avg_epu8(v, roundHalf(yFrac == 1 ? centre.b2 : centre.b3));
+            storeBytes<W>(dst + j * dstStride, v);
+        }
+        return;
+    }
+    VerticalTaps<W> column(g + (xFrac == 3 ? 1 : 0), gs);  // i, k: j with h or m
+    for (int j = 0; j < h; ++j) {
+        if (j > 0) centre.advance(), column.advance();
+        storeBytes<W>(dst + j * dstStride, _mm_avg_epu8(centre.centre(), column.half()));
+    }
+}
+
+} // namespace
+
+void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
+                 int dstStride)
+{
+    const int xFrac = mv.x & 3, yFrac = mv.y & 3;
+    if (xFrac == 0 && yFrac == 0) {
+        const Window win(ref, x + (mv.x >> 2), y + (mv.y >> 2), 0, w, h);
+        copyRows(win.origin, win.stride, w, h, dst, dstStride);
+        return;
+    }
+    // Full samples from -2 to w + 2 (and h + 2) around the block: 5 extra.
+    const Window win(ref, x + (mv.x >> 2), y + (mv.y >> 2), 2, w + 3, h + 3);
+    int i = 0;
+    for (; i + 8 <= w; i += 8) lumaColumn<8>(win.origin + i, win.stride, xFrac, yFrac, h, dst + i, dstStride);
+    if (i < w) lumaColumn<4>(win.origin + i, win.stride, xFrac, yFrac, h, dst + i, dstStride);
+}
+
+#else
+
+namespace {
+
+std::uint8_t clip1(int v)
+{
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
+
+int tap6(int e, int f, int g, int h, int i, int j)
+{
+    return e - 5 * f + 20 * g + 20 * h - 5 * i + j;
+}
 
 // Six-tap half samples of w x h positions, each from six samples `step`
 // apart: out = Clip1((tap6 + 16) >> 5). Plain loops the compiler vectorises.
@@ -145,50 +365,15 @@ void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w
     }
 }
 
+#endif
+
 namespace {
 
-// W > 0: a block width known at compile time; 0: any width w.
-template <int W>
-void chromaRows(const std::uint8_t* src, int srcStride, int w, int h, int xFrac, int yFrac, std::uint8_t* dst,
-                int dstStride)
+// Plain eighth-sample bilinear rows of any width. Every weighted sum stays
+// below 2^14 + 32: 16-bit arithmetic suffices.
+void chromaRowsPlain(const std::uint8_t* src, int srcStride, int w, int h, int xFrac, int yFrac, std::uint8_t* dst,
+                     int dstStride)
 {
-    if constexpr (W > 0) w = W;
-#if defined(__SSE2__)
-    if constexpr (W == 8 || W == 4) {
-        // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i wA = _mm_set1_epi16(static_cast<std::int16_t>((8 - xFrac) * (8 - yFrac)));
-        const __m128i wB = _mm_set1_epi16(static_cast<std::int16_t>(xFrac * (8 - yFrac)));
-        const __m128i wC = _mm_set1_epi16(static_cast<std::int16_t>((8 - xFrac) * yFrac));
-        const __m128i wD = _mm_set1_epi16(static_cast<std::int16_t>(xFrac * yFrac));
-        const __m128i round = _mm_set1_epi16(32);
-        // Samples i and i + 1 of a row as 16-bit lanes (the window holds w + 1 samples).
-        auto load = [&](const std::uint8_t* p) {
-            if constexpr (W == 8) return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
-            std::int32_t v;
-            std::memcpy(&v, p, 4);
-            return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
-        };
-        __m128i a = load(src), b = load(src + 1);
-        for (int j = 0; j < h; ++j) {
-            const std::uint8_t* s1 = src + (j + 1) * srcStride;
-            const __m128i c = load(s1), d = load(s1 + 1);
-            __m128i sum = _mm_add_epi16(_mm_mullo_epi16(a, wA), _mm_mullo_epi16(b, wB));
-            sum = _mm_add_epi16(sum, _mm_add_epi16(_mm_mullo_epi16(c, wC), _mm_mullo_epi16(d, wD)));
-            const __m128i out = _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(sum, round), 6), zero);
-            std::uint8_t* o = dst + j * dstStride;
-            if constexpr (W == 8) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), out);
-            } else {
-                const std::int32_t v = _mm_cvtsi128_si32(out);
-                std::memcpy(o, &v, 4);
-            }
-            a = c, b = d;
-        }
-        return;
-    }
-#endif
-    // Every weighted sum stays below 2^14 + 32: 16-bit lanes suffice.
     const std::uint16_t wA = static_cast<std::uint16_t>((8 - xFrac) * (8 - yFrac)), wB = static_cast<std::uint16_t>(xFrac * (8 - yFrac));
     const std::uint16_t wC = static_cast<std::uint16_t>((8 - xFrac) * yFrac), wD = static_cast<std::uint16_t>(xFrac * yFrac);
     for (int j = 0; j < h; ++j) {
@@ -201,6 +386,85 @@ void chromaRows(const std::uint8_t* src, int srcStride, int w, int h, int xFrac,
     }
 }
 
+#if defined(__SSE2__)
+
+// The four bilinear weights of clause 8.4.2.2.2 in 16-bit lanes.
+struct ChromaWeights {
+    __m128i a, b, c, d;
+    ChromaWeights(int xFrac, int yFrac)
+        : a(_mm_set1_epi16(static_cast<std::int16_t>((8 - xFrac) * (8 - yFrac)))),
+          b(_mm_set1_epi16(static_cast<std::int16_t>(xFrac * (8 - yFrac)))),
+          c(_mm_set1_epi16(static_cast<std::int16_t>((8 - xFrac) * yFrac))),
+          d(_mm_set1_epi16(static_cast<std::int16_t>(xFrac * yFrac)))
+    {
+    }
+};
+
+// ((8 - xFrac)(8 - yFrac) A + xFrac (8 - yFrac) B + (8 - xFrac) yFrac C +
+// xFrac yFrac D + 32) >> 6 in the low bytes, from 16-bit lanes.
+inline __m128i bilinear(__m128i a, __m128i b, __m128i c, __m128i d, const ChromaWeights& w)
+{
+    __m128i sum = _mm_add_epi16(_mm_mullo_epi16(a, w.a), _mm_mullo_epi16(b, w.b));
+    sum = _mm_add_epi16(sum, _mm_add_epi16(_mm_mullo_epi16(c, w.c), _mm_mullo_epi16(d, w.d)));
+    const __m128i words = _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(32)), 6);
+    return _mm_packus_epi16(words, words);
+}
+
+// One plane, W (4 or 8) samples wide; each source row is loaded once.
+template <int W>
+void chromaRows(const std::uint8_t* src, int srcStride, int h, const ChromaWeights& weights, std::uint8_t* dst,
+                int dstStride)
+{
+    const ChromaWeights w = weights;  // kept in registers across the stores
+    __m128i a = loadWords<W>(src), b = loadWords<W>(src + 1);
+    for (int j = 0; j < h; ++j, dst += dstStride) {
+        src += srcStride;
+        const __m128i c = loadWords<W>(src), d = loadWords<W>(src + 1);
+        storeBytes<W>(dst, bilinear(a, b, c, d, w));
+        a = c, b = d;
+    }
+}
+
+// W (2 or 4) samples of a Cb row and of a Cr row as 16-bit lanes, Cb below.
+template <int W>
+__m128i loadPair(const std::uint8_t* cb, const std::uint8_t* cr)
+{
+    using Lane = std::conditional_t<W == 4, std::uint32_t, std::uint16_t>;
+    Lane b, c;
+    std::memcpy(&b, cb, W);
+    std::memcpy(&c, cr, W);
+    const __m128i both = W == 4 ? _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(b)), _mm_cvtsi32_si128(static_cast<int>(c)))
+                                : _mm_cvtsi32_si128(static_cast<int>(b | (static_cast<std::uint32_t>(c) << 16)));
+    return _mm_unpacklo_epi8(both, _mm_setzero_si128());
+}
+
+// Both chroma planes at once, W (2 or 4) samples wide, one register holding
+// a row of each. Both sources share a stride, as do both destinations.
+template <int W>
+void chromaPairRows(const std::uint8_t* cb, const std::uint8_t* cr, int srcStride, int h, const ChromaWeights& weights,
+                    std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride)
+{
+    const ChromaWeights w = weights;
+    __m128i a = loadPair<W>(cb, cr), b = loadPair<W>(cb + 1, cr + 1);
+    for (int j = 0; j < h; ++j, dstCb += dstStride, dstCr += dstStride) {
+        cb += srcStride, cr += srcStride;
+        const __m128i c = loadPair<W>(cb, cr), d = loadPair<W>(cb + 1, cr + 1);
+        const __m128i v = bilinear(a, b, c, d, w);
+        if constexpr (W == 4) {
+            storeBytes<4>(dstCb, v);
+            storeBytes<4>(dstCr, _mm_srli_si128(v, 4));
+        } else {
+            const auto both = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+            const auto lo = static_cast<std::uint16_t>(both), hi = static_cast<std::uint16_t>(both >> 16);
+            std::memcpy(dstCb, &lo, 2);
+            std::memcpy(dstCr, &hi, 2);
+        }
+        a = c, b = d;
+    }
+}
+
+#endif
+
 } // namespace
 
 void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
@@ -210,25 +474,52 @@ void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int
     const int xFrac = mv.x & 7, yFrac = mv.y & 7;
     const Window win(ref, x + (mv.x >> 3), y + (mv.y >> 3), 0, w + 1, h + 1);
     if (xFrac == 0 && yFrac == 0) {
-        for (int j = 0; j < h; ++j) std::copy_n(win.origin + j * win.stride, w, dst + j * dstStride);
+        copyRows(win.origin, win.stride, w, h, dst, dstStride);
         return;
     }
-    switch (w) {
-    case 8: chromaRows<8>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
-    case 4: chromaRows<4>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
-    case 2: chromaRows<2>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
-    default: chromaRows<0>(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride); break;
+#if defined(__SSE2__)
+    if (w == 8 || w == 4) {
+        const ChromaWeights weights(xFrac, yFrac);
+        if (w == 8) chromaRows<8>(win.origin, win.stride, h, weights, dst, dstStride);
+        else chromaRows<4>(win.origin, win.stride, h, weights, dst, dstStride);
+        return;
     }
+#endif
+    chromaRowsPlain(win.origin, win.stride, w, h, xFrac, yFrac, dst, dstStride);
 }
 
 void predictPartition(const Picture& ref, int x, int y, int w, int h, MotionVector mv, Picture& dst)
 {
-    PlaneView luma = dst.plane(kLuma);
+    const PlaneView luma = dst.plane(kLuma);
     predictLuma(ref.plane(kLuma), x, y, mv, w, h, luma.row(y) + x, luma.stride);
-    for (int p : {kCb, kCr}) {
-        PlaneView c = dst.plane(p);
-        predictChroma(ref.plane(p), x / 2, y / 2, mv, w / 2, h / 2, c.row(y / 2) + x / 2, c.stride);
+
+    // Cb and Cr share the vector, the geometry and the weights.
+    const PlaneView cb = dst.plane(kCb), cr = dst.plane(kCr);
+    const ConstPlaneView refCb = ref.plane(kCb), refCr = ref.plane(kCr);
+    const int cx = x / 2, cy = y / 2, cw = w / 2, ch = h / 2;
+    std::uint8_t* dstCb = cb.row(cy) + cx;
+    std::uint8_t* dstCr = cr.row(cy) + cx;
+#if defined(__SSE2__)
+    const int xFrac = mv.x & 7, yFrac = mv.y & 7;
+    if ((xFrac != 0 || yFrac != 0) && (cw == 8 || cw == 4 || cw == 2)) {
+        // Both planes have the same size, so both windows lie inside (with
+        // the planes' stride) or both are copies (with the window's).
+        const int x0 = cx + (mv.x >> 3), y0 = cy + (mv.y >> 3);
+        const Window winCb(refCb, x0, y0, 0, cw + 1, ch + 1), winCr(refCr, x0, y0, 0, cw + 1, ch + 1);
+        const ChromaWeights weights(xFrac, yFrac);
+        if (cw == 8) {
+            chromaRows<8>(winCb.origin, winCb.stride, ch, weights, dstCb, cb.stride);
+            chromaRows<8>(winCr.origin, winCr.stride, ch, weights, dstCr, cr.stride);
+        } else if (cw == 4) {
+            chromaPairRows<4>(winCb.origin, winCr.origin, winCb.stride, ch, weights, dstCb, dstCr, cb.stride);
+        } else {
+            chromaPairRows<2>(winCb.origin, winCr.origin, winCb.stride, ch, weights, dstCb, dstCr, cb.stride);
+        }
+        return;
     }
+#endif
+    predictChroma(refCb, cx, cy, mv, cw, ch, dstCb, cb.stride);
+    predictChroma(refCr, cx, cy, mv, cw, ch, dstCr, cr.stride);
 }
 
 } // namespace kestrune::codec

@@ -10,23 +10,6 @@ Picture::Picture(int widthInMbs, int heightInMbs)
 {
 }
 
-static std::size_t planeOffset(int plane, std::size_t lumaSize)
-{
-    return plane == kLuma ? 0 : plane == kCb ? lumaSize : lumaSize + lumaSize / 4;
-}
-
-PlaneView Picture::plane(int p)
-{
-    std::size_t lumaSize = static_cast<std::size_t>(width(kLuma)) * static_cast<std::size_t>(height(kLuma));
-    return {samples_.data() + planeOffset(p, lumaSize), width(p), height(p), stride(p)};
-}
-
-ConstPlaneView Picture::plane(int p) const
-{
-    std::size_t lumaSize = static_cast<std::size_t>(width(kLuma)) * static_cast<std::size_t>(height(kLuma));
-    return {samples_.data() + planeOffset(p, lumaSize), width(p), height(p), stride(p)};
-}
-
 std::uint8_t* Picture::mbOrigin(int p, int mbAddr)
 {
     int size = p == kLuma ? 16 : 8;

@@ -52,8 +52,9 @@ public:
     int height(int plane) const { return plane == kLuma ? 16 * heightInMbs_ : 8 * heightInMbs_; }
     int stride(int plane) const { return width(plane); }
 
-    PlaneView plane(int plane);
-    ConstPlaneView plane(int plane) const;
+    // Inline: inter prediction asks for planes once per partition.
+    PlaneView plane(int p) { return {samples_.data() + planeOffset(p), width(p), height(p), stride(p)}; }
+    ConstPlaneView plane(int p) const { return {samples_.data() + planeOffset(p), width(p), height(p), stride(p)}; }
 
     // Top-left sample of macroblock mbAddr (raster address) in the given plane.
     std::uint8_t* mbOrigin(int plane, int mbAddr);
@@ -65,6 +66,13 @@ public:
     bool operator==(const Picture& other) const = default;
 
 private:
+    // Y, then Cb (a quarter of Y's size), then Cr.
+    std::size_t planeOffset(int p) const
+    {
+        const std::size_t lumaSize = static_cast<std::size_t>(mbCount()) * 256;
+        return p == kLuma ? 0 : p == kCb ? lumaSize : lumaSize + lumaSize / 4;
+    }
+
     int widthInMbs_ = 0;
     int heightInMbs_ = 0;
     std::vector<std::uint8_t> samples_;  // Y, then Cb, then Cr

@@ -21,16 +21,16 @@ struct SliceGroupStreamSettings {
     std::uint32_t changeRateMinus1 = 3;          // types 3-5
     int qp = 28;
     int disableDeblocking = 0;
-    bool reverseSliceOrder = false;
-    bool redundantSlices = false;
-    bool cabacFlag = false;
+    bool reverseSliceOrder = false;  // slices of a picture from the last group to the first
+    bool redundantSlices = false;    // each slice followed by a redundant copy (redundant_pic_cnt 1)
+    bool cabacFlag = false;          // entropy_coding_mode_flag set in the PPS (the slices stay CAVLC)
     // Reference frames (max_num_ref_frames and the active list size); with
     // reorder each P slice moves a random short-term frame to the front of
     // its list, with memoryManagement pictures unmark frames and mark
     // themselves long-term now and then. Macroblocks pick random ref_idx.
     int refs = 1;
     bool reorder = false;
-    bool memoryManagement = false;          // entropy_coding_mode_flag set in the PPS (the slices stay CAVLC)    // each slice followed by a redundant copy (redundant_pic_cnt 1)  // slices of a picture from the last group to the first
+    bool memoryManagement = false;
     unsigned seed = 1;
 };
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "tools/codec/inter_prediction.h"
@@ -144,6 +145,71 @@ TEST(InterPredictionTest, LumaMatchesTheStandardsEquationsEverywhere)
                 ASSERT_EQ(got[static_cast<std::size_t>(j * 16 + i)],
                           referenceLumaSample(plane, x + i + (mv.x >> 2), y + j + (mv.y >> 2), mv.x & 3, mv.y & 3))
                     << "trial " << trial << " mv " << mv.x << "," << mv.y << " at " << i << "," << j;
+    }
+}
+
+// Clause 8.4.2.2.2 sample by sample, coordinates clamped to the plane.
+int referenceChromaSample(const ConstPlaneView& ref, int xInt, int yInt, int xFrac, int yFrac)
+{
+    auto C = [&](int dx, int dy) {
+        return static_cast<int>(ref.at(std::clamp(xInt + dx, 0, ref.width - 1), std::clamp(yInt + dy, 0, ref.height - 1)));
+    };
+    return ((8 - xFrac) * (8 - yFrac) * C(0, 0) + xFrac * (8 - yFrac) * C(1, 0) + (8 - xFrac) * yFrac * C(0, 1) +
+            xFrac * yFrac * C(1, 1) + 32) >> 6;
+}
+
+TEST(InterPredictionTest, PartitionsMatchTheStandardsEquationsInAllPlanesAndTouchNothingElse)
+{
+    // Random pictures, pictures of only 0 and 255, and the two patterns that
+    // drive the centre sample's intermediates to their extremes: rows whose
+    // six taps meet 255 0 255 255 0 255 (b1 = 10710, "A") or 0 255 0 0 255 0
+    // (b1 = -2550, "B"), in the row order A B A A B A and B A B B A B.
+    // Every partition shape at every fractional position, vectors reaching
+    // well beyond the edges.
+    std::mt19937 rng(5);
+    const int sizes[][2] = {{16, 16}, {16, 8}, {8, 16}, {8, 8}, {8, 4}, {4, 8}, {4, 4}};
+    for (int kind = 0; kind < 4; ++kind) {
+        Picture ref(3, 2);
+        for (int p : {kLuma, kCb, kCr}) {
+            const PlaneView v = ref.plane(p);
+            for (int y = 0; y < v.height; ++y) {
+                for (int x = 0; x < v.width; ++x) {
+                    const bool rowA = (y % 3 == 1) == (kind == 3);
+                    const bool high = (x % 6 == 1 || x % 6 == 4) != rowA;
+                    const int pattern = high ? 255 : 0;
+                    v.at(x, y) = static_cast<std::uint8_t>(kind == 0 ? rng() & 255 : kind == 1 ? (rng() & 1) * 255 : pattern);
+                }
+            }
+        }
+        std::uniform_int_distribution<int> vec(-4 * 40, 4 * 40);
+        for (int trial = 0; trial < 1792; ++trial) {
+            const int bw = sizes[trial % 7][0], bh = sizes[trial % 7][1];
+            const int x = bw * static_cast<int>(rng() % static_cast<unsigned>(48 / bw));
+            const int y = bh * static_cast<int>(rng() % static_cast<unsigned>(32 / bh));
+            // Luma positions cycle through all 16, chroma eighths follow the vector.
+            const MotionVector mv{static_cast<std::int16_t>(vec(rng) / 8 * 8 + trial % 8),
+                                  static_cast<std::int16_t>(vec(rng) / 8 * 8 + (trial / 8) % 8)};
+            Picture dst(3, 2);
+            dst.fill(77);
+            predictPartition(ref, x, y, bw, bh, mv, dst);
+            for (int p : {kLuma, kCb, kCr}) {
+                const int shift = p == kLuma ? 0 : 1;
+                const ConstPlaneView r = ref.plane(p), d = std::as_const(dst).plane(p);
+                for (int j = 0; j < d.height; ++j) {
+                    for (int i = 0; i < d.width; ++i) {
+                        const int bi = i - (x >> shift), bj = j - (y >> shift);
+                        int want = 77;
+                        if (bi >= 0 && bj >= 0 && bi < bw >> shift && bj < bh >> shift) {
+                            want = p == kLuma ? referenceLumaSample(r, i + (mv.x >> 2), j + (mv.y >> 2), mv.x & 3, mv.y & 3)
+                                              : referenceChromaSample(r, i + (mv.x >> 3), j + (mv.y >> 3), mv.x & 7, mv.y & 7);
+                        }
+                        ASSERT_EQ(d.at(i, j), want) << "plane " << p << " trial " << trial << " block " << bw << "x" << bh
+                                                    << " at " << x << "," << y << " mv " << mv.x << "," << mv.y
+                                                    << " sample " << i << "," << j;
+                    }
+                }
+            }
+        }
     }
 }
 
