@@ -158,28 +158,23 @@ inline __m128i filterSamplesMask(__m128i p1, __m128i p0, __m128i q0, __m128i q1,
     return _mm_and_si128(_mm_cmpgt_epi8(bS, zero), _mm_cmpeq_epi8(over, zero));
 }
 
-// Clip3(-tC, tC, (((q0 - p0) << 2) + (p1 - q1) + 4) >> 3) per lane as signed
-// bytes (widened to 16 bits for the sum), 0 outside mask.
-inline __m128i bS1to3Delta(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i tc, __m128i mask)
+// p0 += delta, q0 -= delta with delta = Clip3(-tC, tC, (((q0 - p0) << 2) +
+// (p1 - q1) + 4) >> 3) and Clip1, in lanes where mask is set, all in bytes.
+// The sum equals (q0 - p0 + ((p1 - q1) >> 2) + 1) >> 1; with a the halved
+// q0 - p0 and r its dropped bit, delta = a + ((r + ((p1 - q1) >> 2) + 1) >> 1).
+// The rounding byte average yields 128 + a and 32 + the second term, so
+// delta + 160 is their sum, whose two signs saturating arithmetic separates.
+inline void applyBs1to3Delta(__m128i p1, __m128i& p0, __m128i& q0, __m128i q1, __m128i tc, __m128i mask)
 {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i delta[2];
-    for (int h = 0; h < 2; ++h) {
-        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
-        const __m128i tc16 = widen(tc);
-        __m128i d = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(widen(q0), widen(p0)), 2), _mm_sub_epi16(widen(p1), widen(q1)));
-        d = _mm_srai_epi16(_mm_add_epi16(d, _mm_set1_epi16(4)), 3);
-        delta[h] = _mm_min_epi16(_mm_max_epi16(d, _mm_sub_epi16(zero, tc16)), tc16);
-    }
-    return _mm_and_si128(_mm_packs_epi16(delta[0], delta[1]), mask);
-}
-
-// Clip1(p0 + delta) and Clip1(q0 - delta) with unsigned saturation on the two signs.
-inline void applyDelta(__m128i delta, __m128i& p0, __m128i& q0)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i up = _mm_and_si128(delta, _mm_cmpgt_epi8(delta, zero));
-    const __m128i down = _mm_and_si128(_mm_sub_epi8(zero, delta), _mm_cmpgt_epi8(zero, delta));
+    const __m128i ones = _mm_set1_epi8(-1);
+    const __m128i halfP1Q1 = _mm_avg_epu8(p1, _mm_xor_si128(q1, ones));                            // 128 + ((p1 - q1) >> 1)
+    const __m128i quarterP1Q1 = _mm_and_si128(_mm_srli_epi16(halfP1Q1, 1), _mm_set1_epi8(0x7F));  // 64 + ((p1 - q1) >> 2)
+    const __m128i halfQ0P0 = _mm_avg_epu8(q0, _mm_xor_si128(p0, ones));                            // 128 + a
+    const __m128i droppedBit = _mm_and_si128(_mm_xor_si128(q0, p0), _mm_set1_epi8(1));
+    const __m128i rest = _mm_avg_epu8(droppedBit, quarterP1Q1);                                    // 32 + second term
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(160));
+    const __m128i up = _mm_and_si128(_mm_min_epu8(_mm_subs_epu8(_mm_adds_epu8(halfQ0P0, rest), bias), tc), mask);
+    const __m128i down = _mm_and_si128(_mm_min_epu8(_mm_subs_epu8(_mm_subs_epu8(bias, halfQ0P0), rest), tc), mask);
     p0 = _mm_subs_epu8(_mm_adds_epu8(p0, up), down);
     q0 = _mm_subs_epu8(_mm_adds_epu8(q0, down), up);
 }
@@ -445,7 +440,7 @@ private:
     rows[5] = clampAround(floorAverage(q2, avgPQ), q1, _mm_and_si128(tc0, aq));
     // tC = tC0 + ap + aq (masks are -1).
     const __m128i tc = _mm_sub_epi8(_mm_sub_epi8(tc0, ap), aq);
-    applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, mask), rows[3], rows[4]);
+    applyBs1to3Delta(p1, rows[3], rows[4], q1, tc, mask);
     return true;
 }
 
@@ -562,7 +557,7 @@ void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, i
     const __m128i strongQ0 = _mm_avg_epu8(q1, floorAverage(q0, p1));
     if (fours != 0x04040404u) {
         const __m128i tc = _mm_add_epi8(tc0OfLanes(bsLanes, indexA), _mm_set1_epi8(1));
-        applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, _mm_andnot_si128(strong, mask)), p0, q0);
+        applyBs1to3Delta(p1, p0, q0, q1, tc, _mm_andnot_si128(strong, mask));
     }
     if (fours != 0) {
         p0 = _mm_or_si128(_mm_and_si128(strong, strongP0), _mm_andnot_si128(strong, p0));
