@@ -510,6 +510,39 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uin
         }
 }
 
+// 16 rows of 16 bytes transposed in place (four rounds of interleaving).
+inline void transpose16x16(__m128i r[16])
+{
+    __m128i t[16];
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            t[2 * i] = _mm_unpacklo_epi8(r[i], r[i + 8]);
+            t[2 * i + 1] = _mm_unpackhi_epi8(r[i], r[i + 8]);
+        }
+        for (int i = 0; i < 8; ++i) {
+            r[2 * i] = _mm_unpacklo_epi8(t[i], t[i + 8]);
+            r[2 * i + 1] = _mm_unpackhi_epi8(t[i], t[i + 8]);
+        }
+    }
+}
+
+// The internal vertical luma edges (x = 4, 8, 12) of one macroblock on one
+// transposed copy of it instead of a transposition per edge. Internal edges
+// have bS < 4 and share the macroblock's indices.
+void filterLumaInnerVerticalEdgesSse2(std::uint8_t* origin, int stride, const std::uint32_t bS[4], int indexA, int alpha,
+                                      int beta)
+{
+    __m128i columns[16];
+    for (int y = 0; y < 16; ++y) columns[y] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(origin + y * stride));
+    transpose16x16(columns);
+    bool changed = false;
+    for (int e = 1; e < 4; ++e)
+        if (bS[e] != 0) changed |= filterLumaNormalSse2(columns + 4 * e - 4, bS[e], indexA, alpha, beta);
+    if (!changed) return;
+    transpose16x16(columns);
+    for (int y = 0; y < 16; ++y) _mm_storeu_si128(reinterpret_cast<__m128i*>(origin + y * stride), columns[y]);
+}
+
 // The chroma filter of clause 8.7.2.3/8.7.2.4 (bS < 4 with tC = tC0 + 1, bS 4
 // with the three-tap means) on one edge of both chroma planes at once, in
 // 8-bit lanes: 0..7 are the 8 lines of cb, 8..15 those of cr. Both planes
@@ -607,6 +640,21 @@ void filterLumaEdge(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_
     }
 #endif
     filterEdgeLines<false>(q0, sampleStep, lineStep, bS, indexA, alpha, beta);
+}
+
+// Vertical luma edges 1..3 of a macroblock (indices of the macroblock itself).
+void filterLumaInnerVerticalEdges(std::uint8_t* origin, int stride, const std::uint32_t bS[4], int indexA, int indexB)
+{
+#if defined(__SSE2__)
+    const int edges = (bS[1] != 0) + (bS[2] != 0) + (bS[3] != 0);
+    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+    if (edges >= 2 && alpha != 0 && beta != 0) {  // one transposition pays off from two edges
+        filterLumaInnerVerticalEdgesSse2(origin, stride, bS, indexA, alpha, beta);
+        return;
+    }
+#endif
+    for (int e = 1; e < 4; ++e)
+        if (bS[e] != 0) filterLumaEdge(origin + 4 * e, 1, stride, bS[e], indexA, indexB);
 }
 
 // One chroma edge of both planes (they share bS and, in Baseline, the
@@ -760,11 +808,11 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
         };
 
         std::uint8_t* yOrigin = luma.row(16 * mbY) + 16 * mbX;
-        for (int e = 0; e < 4; ++e) {
-            if (bsV[e] == 0) continue;
-            const FilterIndices i = lumaIndices(e == 0 ? left : nullptr);
-            filterLumaEdge(yOrigin + 4 * e, 1, luma.stride, bsV[e], i.a, i.b);
+        if (bsV[0] != 0) {
+            const FilterIndices i = lumaIndices(left);
+            filterLumaEdge(yOrigin, 1, luma.stride, bsV[0], i.a, i.b);
         }
+        filterLumaInnerVerticalEdges(yOrigin, luma.stride, bsV, inner.a, inner.b);
         for (int e = 0; e < 4; ++e) {
             if (bsH[e] == 0) continue;
             const FilterIndices i = lumaIndices(e == 0 ? top : nullptr);
