@@ -451,7 +451,7 @@ std::string formatReport(const std::string& streamName, const StreamSummary& s)
         r << "frame_num wraps every " << s.wrapHidesLoss << " pictures and nothing else numbers them: a run of "
           << s.wrapHidesLoss << " lost pictures leaves no trace in this count\n";
     if (s.guessedPlaces > 0)
-        r << s.guessedPlaces << " pictures after a lost IDR picture are counted at a guessed place\n";
+        r << s.guessedPlaces << " pictures are counted at a guessed place: a loss before them may have taken an IDR picture\n";
     if (s.pictures) {
         r << "Slices per picture: ";
         if (s.minSlicesPerPicture == s.maxSlicesPerPicture) r << s.minSlicesPerPicture << "\n";

@@ -1,6 +1,7 @@
 #include "tools/bitstream/picture_placement.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kestrune::h264 {
 namespace {
@@ -24,8 +25,9 @@ std::uint32_t PicturePlacer::wrapHidesLoss() const
 
 std::int64_t PicturePlacer::holdLimit() const
 {
-    // At most one GOP; while its length is unknown, libx264's default one.
-    return spacing_ > 0 ? spacing_ : 250;
+    // At most one GOP: the longest seen, and no less than libx264's default
+    // (scene cuts shorten some GOPs, so those seen may all be short).
+    return std::max<std::int64_t>(maxSpacing_, 250);
 }
 
 bool PicturePlacer::idrDue(std::int64_t place) const
@@ -39,6 +41,8 @@ void PicturePlacer::noteIdrAt(std::int64_t index)
         const std::int64_t spacing = index - lastIdrIndex_;
         if (spacing_ > 0 && spacing != spacing_) regular_ = false;
         spacing_ = spacing;
+        minSpacing_ = minSpacing_ > 0 ? std::min(minSpacing_, spacing) : spacing;
+        maxSpacing_ = std::max(maxSpacing_, spacing);
         ++gopsSeen_;
     }
     lastIdrIndex_ = index;
@@ -53,26 +57,68 @@ std::vector<Placement> PicturePlacer::placeAt(std::int64_t received, std::int64_
     return {{received, index, guessed}};
 }
 
-std::vector<Placement> PicturePlacer::releaseHeld(std::int64_t lostIdrIndex, bool guessed)
+std::vector<Placement> PicturePlacer::releaseHeld(std::int64_t base, bool guessed, bool afterLostIdr)
 {
     std::vector<Placement> out;
     // Only a known place says anything about the GOP length.
-    if (!guessed) noteIdrAt(lostIdrIndex);
+    if (afterLostIdr && !guessed) noteIdrAt(base);
     for (const Held& h : held_) {
-        auto placed = placeAt(h.received, lostIdrIndex + h.offset, guessed);
+        auto placed = placeAt(h.received, base + h.offset, guessed);
         out.insert(out.end(), placed.begin(), placed.end());
     }
-    refIndex_ = lostIdrIndex + refIndex_;
+    refIndex_ = base + refIndex_;
     holding_ = false;
+    sameGopPossible_ = false;
     held_.clear();
     return out;
 }
 
+bool PicturePlacer::sameGopFits(std::int64_t before) const
+{
+    // The held pictures may continue the last GOP if it then ends before `before`.
+    return sameGopPossible_ && sameGopBase_ + held_.back().offset < before;
+}
+
 std::vector<Placement> PicturePlacer::releaseHeldByGuess()
 {
-    // The earliest place possible: a later IDR picture's number can then
-    // never lie behind places already given.
+    // After a gap, the reading with the fewest pictures lost: no IDR picture
+    // among them. Otherwise the earliest place possible: a later IDR
+    // picture's number can then never lie behind places already given.
+    if (sameGopPossible_) return releaseHeld(sameGopBase_, true, false);
     return releaseHeld(holdFrom_, true);
+}
+
+std::vector<Placement> PicturePlacer::releaseHeldBefore(std::int64_t idrPlace)
+{
+    // The fewest pictures lost, as above; where the held GOP then runs into
+    // this IDR picture, an IDR picture was lost in the gap after all.
+    if (sameGopFits(idrPlace)) return releaseHeld(sameGopBase_, false, false);
+    // A lost IDR picture began the held GOP, which ends before this one; it
+    // came no sooner after the last IDR picture than any GOP seen.
+    std::int64_t lo = holdFrom_;
+    if (minSpacing_ > 0) lo = std::max(lo, lastIdrIndex_ + minSpacing_);
+    const std::int64_t hi = idrPlace - 1 - held_.back().offset;
+    if (hi < lo) return releaseHeldByGuess();  // the numbers contradict each other
+    if (regular_ && gopsSeen_ >= 2 && idrPlace - spacing_ >= lo && idrPlace - spacing_ <= hi)
+        return releaseHeld(idrPlace - spacing_, false);  // a GOP length that never varied
+    // The reading with one loss run: it took the lost IDR picture and the end
+    // of the GOP before it, and the held GOP came through to its end.
+    return releaseHeld(hi, false);
+}
+
+std::vector<Placement> PicturePlacer::holdAfterGap(const PictureNumbers& p, std::int64_t r, std::int64_t place)
+{
+    holding_ = true;
+    sameGopPossible_ = true;
+    sameGopBase_ = refIndex_ - static_cast<std::int64_t>(refFrameNum_);
+    holdFrom_ = lastIndex_ + 1;
+    held_ = {{r, place - sameGopBase_}};
+    refIndex_ -= sameGopBase_;
+    if (p.reference) {
+        refFrameNum_ = p.frameNum;
+        refIndex_ = held_.back().offset;
+    }
+    return {};
 }
 
 std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
@@ -138,10 +184,11 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
         if (static_cast<std::int64_t>(held_.size()) > holdLimit()) return releaseHeldByGuess();
         return {};
     }
-    // A gap over the place where a regular GOP's IDR was due: the IDR may
-    // have been lost with its parameter sets, and frame_num cannot tell.
-    const bool doubtful = frameNumBits_ >= 16 && step > 1 && regular_ && gopsSeen_ >= 1 && idrDue(refIndex_ + step);
-    auto out = placeAt(r, place, doubtful);
+    // Any gap may hide an IDR picture lost with its parameter sets, after
+    // which frame_num reads as this GOP's: where a later IDR picture's number
+    // can tell, wait for it.
+    if (step > 1 && frameNumBits_ >= 16 && numbering_ != Numbering::Absent) return holdAfterGap(p, r, place);
+    auto out = placeAt(r, place);
     if (p.reference) {
         refFrameNum_ = f;
         refIndex_ = lastIndex_;
@@ -175,7 +222,9 @@ std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, s
 std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64_t r)
 {
     std::vector<Placement> out;
-    const std::int64_t implied = holding_ ? holdFrom_ + held_.back().offset + 1 : lastIndex_ + 1;
+    // The smallest place the pictures before it allow.
+    const std::int64_t heldBase = sameGopPossible_ ? sameGopBase_ : holdFrom_;
+    const std::int64_t implied = holding_ ? heldBase + held_.back().offset + 1 : lastIndex_ + 1;
     const std::int64_t byNumber = placeOfNumber(implied, p.idrPicId);
     if (numbering_ == Numbering::Unknown) {
         if (implied > 0 && byNumber == implied) numbering_ = Numbering::Present;
@@ -190,18 +239,7 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
         if (byNumber - implied < kIdrNumbers / 2) place = byNumber;
         else guessed = true;
     }
-    if (holding_) {
-        const std::int64_t lo = holdFrom_, hi = place - 1 - held_.back().offset;
-        if (hi < lo) {
-            out = releaseHeld(lo, true);  // the numbers contradict each other
-        } else if (regular_ && gopsSeen_ >= 2 && place - spacing_ >= lo && place - spacing_ <= hi) {
-            out = releaseHeld(place - spacing_, false);  // a GOP length that never varied
-        } else {
-            // One loss run took the lost IDR picture and the end of the GOP
-            // before it; the held GOP came through to its end.
-            out = releaseHeld(hi, false);
-        }
-    }
+    if (holding_) out = releaseHeldBefore(place);
     auto placed = placeAt(r, place, guessed);
     out.insert(out.end(), placed.begin(), placed.end());
     noteIdrAt(lastIndex_);

@@ -11,7 +11,10 @@
 // Pictures after a lost IDR picture have a place that only a later IDR can
 // tell (the pictures lost before the IDR and after it are not told apart by
 // frame_num): they are held, at most one GOP, and placed when that IDR comes
-// or, by a guess, when the hold is full or the stream ends.
+// or, by a guess, when the hold is full or the stream ends. In a numbered
+// stream so is every picture after a frame_num gap: the gap may hide an IDR
+// picture lost with its parameter sets, after which frame_num reads as the
+// same GOP's; the next IDR picture's number tells the two readings apart.
 #include <cstdint>
 #include <vector>
 
@@ -55,12 +58,15 @@ private:
     enum class Numbering { Unknown, Present, Absent };
     struct Held {
         std::int64_t received;
-        std::int64_t offset;  // place after the lost IDR picture's place
+        std::int64_t offset;  // place after the held GOP's IDR picture (lost, or the last one placed)
     };
 
     std::vector<Placement> placeAt(std::int64_t received, std::int64_t index, bool guessed = false);
-    std::vector<Placement> releaseHeld(std::int64_t lostIdrIndex, bool guessed);
+    std::vector<Placement> releaseHeld(std::int64_t base, bool guessed, bool afterLostIdr = true);
     std::vector<Placement> releaseHeldByGuess();
+    std::vector<Placement> releaseHeldBefore(std::int64_t idrPlace);
+    bool sameGopFits(std::int64_t before) const;
+    std::vector<Placement> holdAfterGap(const PictureNumbers& picture, std::int64_t received, std::int64_t place);
     bool idrDue(std::int64_t place) const;
     std::vector<Placement> addIdr(const PictureNumbers& picture, std::int64_t received);
     std::vector<Placement> addAfterLostIdr(const PictureNumbers& picture, std::int64_t received);
@@ -73,6 +79,8 @@ private:
     bool idrSeen_ = false;
     std::int64_t lastIdrIndex_ = -1;   // place of the last IDR picture (received or inferred)
     std::int64_t spacing_ = 0;         // pictures between the last two IDR pictures; 0 while unknown
+    std::int64_t minSpacing_ = 0;      // the shortest and longest of those seen
+    std::int64_t maxSpacing_ = 0;
     bool regular_ = true;              // every spacing seen was the same
     int gopsSeen_ = 0;
     std::uint32_t refFrameNum_ = 0;    // frame_num of the last reference picture
@@ -80,6 +88,8 @@ private:
     int frameNumBits_ = 0;
     bool holding_ = false;
     std::int64_t holdFrom_ = 0;        // the lost IDR picture lies at or after this place
+    bool sameGopPossible_ = false;     // the hold began at a frame_num gap: no IDR may have been lost
+    std::int64_t sameGopBase_ = 0;     // then the held offsets count from here
     std::vector<Held> held_;
     std::int64_t guessed_ = 0;
 };

@@ -79,20 +79,32 @@ __m128i loadWords(const std::uint8_t* p)
 
 #endif
 
-// Full-sample blocks: rows of w (4, 8 or 16 where vectorised) samples.
+// Full-sample blocks: rows of w (4, 8 or 16 where vectorised) samples,
+// four rows to an iteration while they last.
+template <int W>
+void copyRow(const std::uint8_t* src, std::uint8_t* dst)
+{
+#if defined(__SSE2__)
+    if constexpr (W == 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+    else
+        storeBytes<W>(dst, loadBytes<W>(src));
+#else
+    std::memcpy(dst, src, W);
+#endif
+}
+
 template <int W>
 void copyRowsOf(const std::uint8_t* src, int srcStride, int h, std::uint8_t* dst, int dstStride)
 {
-    for (int j = 0; j < h; ++j, src += srcStride, dst += dstStride) {
-#if defined(__SSE2__)
-        if constexpr (W == 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
-        else
-            storeBytes<W>(dst, loadBytes<W>(src));
-#else
-        std::memcpy(dst, src, W);
-#endif
+    int j = 0;
+    for (; j + 4 <= h; j += 4, src += 4 * srcStride, dst += 4 * dstStride) {
+        copyRow<W>(src, dst);
+        copyRow<W>(src + srcStride, dst + dstStride);
+        copyRow<W>(src + 2 * srcStride, dst + 2 * dstStride);
+        copyRow<W>(src + 3 * srcStride, dst + 3 * dstStride);
     }
+    for (; j < h; ++j, src += srcStride, dst += dstStride) copyRow<W>(src, dst);
 }
 
 void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t* dst, int dstStride)
@@ -410,17 +422,63 @@ inline __m128i bilinear(__m128i a, __m128i b, __m128i c, __m128i d, const Chroma
     return _mm_packus_epi16(words, words);
 }
 
-// One plane, W (4 or 8) samples wide; each source row is loaded once.
-template <int W>
-void chromaRows(const std::uint8_t* src, int srcStride, int h, const ChromaWeights& weights, std::uint8_t* dst,
-                int dstStride)
+// Vectors on the half chroma sample have weights 32 and 32 (or 16 each):
+// the rounded mean of two (or four) samples, exact without multiplies.
+enum class ChromaTaps { Horizontal, Vertical, Centre, Bilinear };
+
+template <ChromaTaps T>
+__m128i chromaSamples(__m128i a, __m128i b, __m128i c, __m128i d, const ChromaWeights& w)
 {
-    const ChromaWeights w = weights;  // kept in registers across the stores
+    const __m128i one = _mm_set1_epi16(1);
+    __m128i words;
+    if constexpr (T == ChromaTaps::Horizontal) {
+        words = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a, b), one), 1);
+    } else if constexpr (T == ChromaTaps::Vertical) {
+        words = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(a, c), one), 1);
+    } else if constexpr (T == ChromaTaps::Centre) {
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, d));
+        words = _mm_srli_epi16(_mm_add_epi16(sum, _mm_add_epi16(one, one)), 2);
+    } else {
+        return bilinear(a, b, c, d, w);
+    }
+    return _mm_packus_epi16(words, words);
+}
+
+// Calls f with the ChromaTaps of (xFrac, yFrac) as a compile-time constant.
+template <class F>
+void withChromaTaps(int xFrac, int yFrac, const F& f)
+{
+    if (xFrac == 4 && yFrac == 0) f(std::integral_constant<ChromaTaps, ChromaTaps::Horizontal>{});
+    else if (xFrac == 0 && yFrac == 4) f(std::integral_constant<ChromaTaps, ChromaTaps::Vertical>{});
+    else if (xFrac == 4 && yFrac == 4) f(std::integral_constant<ChromaTaps, ChromaTaps::Centre>{});
+    else f(std::integral_constant<ChromaTaps, ChromaTaps::Bilinear>{});
+}
+
+// One plane, W (4 or 8) samples wide; each source row is loaded once.
+template <int W, ChromaTaps T>
+void chromaRows(const std::uint8_t* src, int srcStride, int h, int xFrac, int yFrac, std::uint8_t* dst, int dstStride)
+{
+    if constexpr (T == ChromaTaps::Horizontal) {  // (A + B + 1) >> 1 in bytes
+        for (int j = 0; j < h; ++j, src += srcStride, dst += dstStride)
+            storeBytes<W>(dst, _mm_avg_epu8(loadBytes<W>(src), loadBytes<W>(src + 1)));
+        return;
+    }
+    if constexpr (T == ChromaTaps::Vertical) {  // (A + C + 1) >> 1 in bytes
+        __m128i a = loadBytes<W>(src);
+        for (int j = 0; j < h; ++j, dst += dstStride) {
+            src += srcStride;
+            const __m128i c = loadBytes<W>(src);
+            storeBytes<W>(dst, _mm_avg_epu8(a, c));
+            a = c;
+        }
+        return;
+    }
+    const ChromaWeights w(xFrac, yFrac);
     __m128i a = loadWords<W>(src), b = loadWords<W>(src + 1);
     for (int j = 0; j < h; ++j, dst += dstStride) {
         src += srcStride;
         const __m128i c = loadWords<W>(src), d = loadWords<W>(src + 1);
-        storeBytes<W>(dst, bilinear(a, b, c, d, w));
+        storeBytes<W>(dst, chromaSamples<T>(a, b, c, d, w));
         a = c, b = d;
     }
 }
@@ -440,16 +498,16 @@ __m128i loadPair(const std::uint8_t* cb, const std::uint8_t* cr)
 
 // Both chroma planes at once, W (2 or 4) samples wide, one register holding
 // a row of each. Both sources share a stride, as do both destinations.
-template <int W>
-void chromaPairRows(const std::uint8_t* cb, const std::uint8_t* cr, int srcStride, int h, const ChromaWeights& weights,
+template <int W, ChromaTaps T>
+void chromaPairRows(const std::uint8_t* cb, const std::uint8_t* cr, int srcStride, int h, int xFrac, int yFrac,
                     std::uint8_t* dstCb, std::uint8_t* dstCr, int dstStride)
 {
-    const ChromaWeights w = weights;
+    const ChromaWeights w(xFrac, yFrac);
     __m128i a = loadPair<W>(cb, cr), b = loadPair<W>(cb + 1, cr + 1);
     for (int j = 0; j < h; ++j, dstCb += dstStride, dstCr += dstStride) {
         cb += srcStride, cr += srcStride;
         const __m128i c = loadPair<W>(cb, cr), d = loadPair<W>(cb + 1, cr + 1);
-        const __m128i v = bilinear(a, b, c, d, w);
+        const __m128i v = chromaSamples<T>(a, b, c, d, w);
         if constexpr (W == 4) {
             storeBytes<4>(dstCb, v);
             storeBytes<4>(dstCr, _mm_srli_si128(v, 4));
@@ -479,9 +537,10 @@ void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int
     }
 #if defined(__SSE2__)
     if (w == 8 || w == 4) {
-        const ChromaWeights weights(xFrac, yFrac);
-        if (w == 8) chromaRows<8>(win.origin, win.stride, h, weights, dst, dstStride);
-        else chromaRows<4>(win.origin, win.stride, h, weights, dst, dstStride);
+        withChromaTaps(xFrac, yFrac, [&](auto taps) {
+            if (w == 8) chromaRows<8, taps()>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride);
+            else chromaRows<4, taps()>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride);
+        });
         return;
     }
 #endif
@@ -506,15 +565,16 @@ void predictPartition(const Picture& ref, int x, int y, int w, int h, MotionVect
         // the planes' stride) or both are copies (with the window's).
         const int x0 = cx + (mv.x >> 3), y0 = cy + (mv.y >> 3);
         const Window winCb(refCb, x0, y0, 0, cw + 1, ch + 1), winCr(refCr, x0, y0, 0, cw + 1, ch + 1);
-        const ChromaWeights weights(xFrac, yFrac);
-        if (cw == 8) {
-            chromaRows<8>(winCb.origin, winCb.stride, ch, weights, dstCb, cb.stride);
-            chromaRows<8>(winCr.origin, winCr.stride, ch, weights, dstCr, cr.stride);
-        } else if (cw == 4) {
-            chromaPairRows<4>(winCb.origin, winCr.origin, winCb.stride, ch, weights, dstCb, dstCr, cb.stride);
-        } else {
-            chromaPairRows<2>(winCb.origin, winCr.origin, winCb.stride, ch, weights, dstCb, dstCr, cb.stride);
-        }
+        withChromaTaps(xFrac, yFrac, [&](auto taps) {
+            if (cw == 8) {
+                chromaRows<8, taps()>(winCb.origin, winCb.stride, ch, xFrac, yFrac, dstCb, cb.stride);
+                chromaRows<8, taps()>(winCr.origin, winCr.stride, ch, xFrac, yFrac, dstCr, cr.stride);
+            } else if (cw == 4) {
+                chromaPairRows<4, taps()>(winCb.origin, winCr.origin, winCb.stride, ch, xFrac, yFrac, dstCb, dstCr, cb.stride);
+            } else {
+                chromaPairRows<2, taps()>(winCb.origin, winCr.origin, winCb.stride, ch, xFrac, yFrac, dstCb, dstCr, cb.stride);
+            }
+        });
         return;
     }
 #endif

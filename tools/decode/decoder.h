@@ -36,7 +36,7 @@ struct DecodeReport {
     int picturesLost = 0;     // missing from the stream or undecodable, each output as a repeat
     int framesWritten = 0;
     int picturesWithoutParameterSets = 0;  // counted from the access-unit structure
-    long long guessedPlaces = 0;   // pictures after a lost IDR whose place no later IDR told
+    long long guessedPlaces = 0;   // pictures after a possibly lost IDR whose place no later IDR told
     std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
     bool numberedStream = false;   // idr_pic_id carries picture numbers
     int width = 0;

@@ -111,8 +111,8 @@ std::string placementNotes(const DecodeReport& r)
     }
     if (r.guessedPlaces > 0) {
         std::snprintf(line, sizeof line,
-                      "%lld pictures after a lost IDR picture were written at a guessed place: no later IDR picture told "
-                      "where they stand\n", r.guessedPlaces);
+                      "%lld pictures were written at a guessed place: a loss before them may have taken an IDR picture, "
+                      "and no later IDR picture told where they stand\n", r.guessedPlaces);
         text += line;
     }
     if (r.picturesWithoutParameterSets > 0) {

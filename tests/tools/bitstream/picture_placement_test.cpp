@@ -108,7 +108,7 @@ std::vector<std::int64_t> places(PicturePlacer& placer, const std::vector<Pictur
 TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheIdrArrived)
 {
     std::mt19937 random(11);
-    int runs = 0, guessedRuns = 0;
+    int runs = 0, guessedRuns = 0, hiddenRuns = 0;
     for (int gop : {10, 25, 250}) {
         for (bool irregular : {false, true}) {
             const int count = 300;
@@ -122,9 +122,15 @@ TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheId
             for (int trial = 0; trial < 60; ++trial, ++runs) {
                 const double rate = 0.05 + 0.35 * (trial % 8) / 7.0, burst = 1 + trial % 16;
                 const std::vector<bool> lost = burstyLoss(count, rate, burst, random);
-                const std::vector<bool> setsLost = burstyLoss(count, rate, burst, random);
+                // The parameter sets go right before their IDR picture: mostly lost with it.
+                std::vector<bool> setsLost = burstyLoss(count, rate, burst, random);
+                for (int i = 0; i < count; ++i)
+                    if (lost[std::size_t(i)] && random() % 4 != 0) setsLost[std::size_t(i)] = true;
                 const Outcome out = place(pictures, lost, setsLost);
                 bool idrReceivedForGop = false, idrLostSince = false;
+                // Whole GOPs lost with frame_num going on by one: nothing
+                // shows the loss until the next IDR picture arrives.
+                bool hiddenLoss = false;
                 std::int64_t guessed = 0;
                 for (std::size_t k = 0; k < out.receivedIndex.size(); ++k) {
                     const int truth = out.receivedIndex[k];
@@ -132,7 +138,11 @@ TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheId
                     guessed += p.guessed;
                     for (int i = k ? out.receivedIndex[k - 1] + 1 : 0; i < truth; ++i)
                         if (idr[std::size_t(i)]) idrReceivedForGop = false, idrLostSince = true;
+                    if (k > 0 && truth > out.receivedIndex[k - 1] + 1
+                        && pictures[std::size_t(truth)].numbers.frameNum == pictures[std::size_t(out.receivedIndex[k - 1])].numbers.frameNum + 1)
+                        hiddenLoss = true;
                     if (idr[std::size_t(truth)]) {
+                        hiddenLoss = false;
                         EXPECT_EQ(p.index, truth) << "IDR picture; gop " << gop << " trial " << trial;
                         idrReceivedForGop = true;
                         idrLostSince = false;
@@ -141,8 +151,9 @@ TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheId
                     }
                 }
                 guessedRuns += guessed > 0;
+                hiddenRuns += hiddenLoss;
                 // Unless the placer said it guessed, the count up to the last picture received is exact.
-                if (guessed == 0 && !out.receivedIndex.empty()) {
+                if (guessed == 0 && !hiddenLoss && !out.receivedIndex.empty()) {
                     EXPECT_EQ(out.byReceived.rbegin()->second.index, out.receivedIndex.back())
                         << "gop " << gop << " trial " << trial;
                 }
@@ -151,6 +162,7 @@ TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheId
     }
     EXPECT_EQ(runs, 360);
     EXPECT_LT(guessedRuns, runs) << "a guess is the exception";
+    EXPECT_LT(hiddenRuns, runs / 20);
 }
 
 TEST(PicturePlacement, AfterALostIdrTheHeldPicturesAreWrittenWhenTheNextIdrTellsTheirPlace)
