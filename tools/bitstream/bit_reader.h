@@ -63,6 +63,10 @@ public:
         }
     }
 
+    // The whole buffer, for decoders that keep a copy of the position in
+    // registers over a run of codes and skip() by what they read.
+    std::span<const std::uint8_t> data() const { return data_; }
+
     bool overrun() const { return overrun_; }
     bool invalid() const { return invalid_; }
     std::size_t bitPosition() const { return pos_; }

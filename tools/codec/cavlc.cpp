@@ -3,11 +3,49 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace kestrune::codec {
 
 namespace {
+
+// The reader's position in a local for the length of one residual block, so
+// that it stays in a register; finish() hands it back. Past the end of the
+// data bits read as zero, and finish() then sets the reader's overrun().
+class BlockBits {
+public:
+    explicit BlockBits(const h264::BitReader& bits)
+        : data_(bits.data().data()), size_(bits.data().size()), start_(bits.bitPosition()), pos_(start_) {}
+
+    std::uint32_t peek32() const
+    {
+        const std::size_t byte = pos_ >> 3;
+        std::uint64_t window = 0;
+        if (byte + 8 <= size_) {
+            std::memcpy(&window, data_ + byte, 8);
+            window = __builtin_bswap64(window);
+        } else {
+            for (std::size_t i = 0; i < 8; ++i) window = (window << 8) | (byte + i < size_ ? data_[byte + i] : 0);
+        }
+        return static_cast<std::uint32_t>((window << (pos_ & 7)) >> 32);
+    }
+    void consume(int n) { pos_ += static_cast<std::size_t>(n); }
+    // n in 1..32.
+    std::uint32_t u(int n)
+    {
+        const std::uint32_t v = peek32() >> (32 - n);
+        pos_ += static_cast<std::size_t>(n);
+        return v;
+    }
+    void finish(h264::BitReader& bits) const { bits.skip(pos_ - start_); }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t start_;
+    std::size_t pos_;
+};
 
 struct VlcCode {
     int length;  // 1..16
@@ -39,8 +77,9 @@ public:
         }
     }
 
-    // The value, or -1 when no code matches.
-    int read(h264::BitReader& bits) const
+    // The value, or -1 when no code matches (Bits: h264::BitReader or BlockBits).
+    template <typename Bits>
+    int read(Bits& bits) const
     {
         const std::uint32_t window = bits.peek32();
         const Entry& head = first_[window >> 24];
@@ -316,7 +355,10 @@ void writeRunBefore(h264::BitWriter& bits, int zerosLeft, int runBefore)
     bits.u(kRunBeforeLength[t][runBefore], kRunBeforeCode[t][runBefore]);
 }
 
-bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level)
+namespace {
+
+template <typename Bits>
+bool readLevelFrom(Bits& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level)
 {
     // level_prefix: leading zero bits before a one. Beyond 25 the level
     // cannot be represented (and 16 and up are not Baseline anyway).
@@ -345,6 +387,13 @@ bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrail
     return true;
 }
 
+} // namespace
+
+bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level)
+{
+    return readLevelFrom(bits, suffixLength, firstAfterFewTrailingOnes, level);
+}
+
 void writeLevel(h264::BitWriter& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int level)
 {
     const LevelCode code = levelCodeFor(suffixLength, firstAfterFewTrailingOnes, level);
@@ -358,7 +407,9 @@ bool levelFitsBaseline(int suffixLength, bool firstAfterFewTrailingOnes, int lev
     return levelCodeFor(suffixLength, firstAfterFewTrailingOnes, level).prefix <= 15;
 }
 
-int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std::uint8_t* position, std::int32_t* block)
+namespace {
+
+int readResidualBlockFrom(BlockBits& bits, int nC, int maxNumCoeff, const std::uint8_t* position, std::int32_t* block)
 {
     const Decoders& d = decoders();
     const int token = (nC < 0 ? d.chromaDcCoeffToken : d.coeffToken[static_cast<std::size_t>(coeffTokenClass(nC))]).read(bits);
@@ -366,7 +417,7 @@ int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std:
     const int totalCoeff = token >> 2;
     const int trailingOnes = token & 3;
     if (totalCoeff > maxNumCoeff) return -1;
-    if (totalCoeff == 0) return bits.overrun() ? -1 : 0;
+    if (totalCoeff == 0) return 0;
 
     int levels[16];
     if (trailingOnes > 0) {
@@ -375,7 +426,7 @@ int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std:
     }
     int suffixLength = totalCoeff > 10 && trailingOnes < 3 ? 1 : 0;
     for (int i = trailingOnes; i < totalCoeff; ++i)
-        if (!readLevel(bits, suffixLength, i == trailingOnes && trailingOnes < 3, levels[i])) return -1;
+        if (!readLevelFrom(bits, suffixLength, i == trailingOnes && trailingOnes < 3, levels[i])) return -1;
     int zerosLeft = 0;
     if (totalCoeff < maxNumCoeff) {
         const VlcTable& table = maxNumCoeff == 4 ? d.chromaDcTotalZeros[static_cast<std::size_t>(totalCoeff - 1)]
@@ -394,6 +445,17 @@ int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std:
         }
     }
     block[position[--coeffNum]] = levels[totalCoeff - 1];
+    return totalCoeff;
+}
+
+} // namespace
+
+int readResidualBlock(h264::BitReader& bits, int nC, int maxNumCoeff, const std::uint8_t* position, std::int32_t* block)
+{
+    BlockBits local(bits);
+    const int totalCoeff = readResidualBlockFrom(local, nC, maxNumCoeff, position, block);
+    if (totalCoeff < 0) return -1;
+    local.finish(bits);
     return bits.overrun() ? -1 : totalCoeff;
 }
 

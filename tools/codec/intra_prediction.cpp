@@ -79,8 +79,12 @@ bool predictIntra4x4(int mode, const std::uint8_t* block, int stride, IntraAvail
         return false;
 
     // t[0] = p[-1,-1], t[1 + x] = p[x,-1] (x 0..7); l[0] = p[-1,-1], l[1 + y] = p[-1,y].
-    int t[9] = {};
-    int l[5] = {};
+    // (One spare element before each: the unrolled loops below hold index
+    // arithmetic the compiler cannot bound, though no position reaches it.)
+    int topEdge[10] = {};
+    int leftEdge[6] = {};
+    int* const t = topEdge + 1;
+    int* const l = leftEdge + 1;
     if (avail.topLeft) t[0] = l[0] = block[-stride - 1];
     if (avail.top) {
         for (int x = 0; x < 4; ++x) t[1 + x] = block[-stride + x];
@@ -90,80 +94,76 @@ bool predictIntra4x4(int mode, const std::uint8_t* block, int stride, IntraAvail
         for (int y = 0; y < 4; ++y) l[1 + y] = block[y * stride - 1];
     auto p = [&](int x, int y) { return y < 0 ? t[1 + x] : l[1 + y]; };  // x == -1 or y == -1
 
+    // The mode is chosen once; each mode's 4x4 loop unrolls with its
+    // position tests resolved at compile time.
     std::uint8_t out[4][4];
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-            int v = 0;
-            switch (mode) {
-            case kI4Vertical: v = p(x, -1); break;
-            case kI4Horizontal: v = p(-1, y); break;
-            case kI4Dc:
-                if (avail.top && avail.left)
-                    v = (t[1] + t[2] + t[3] + t[4] + l[1] + l[2] + l[3] + l[4] + 4) >> 3;
-                else if (avail.left)
-                    v = (l[1] + l[2] + l[3] + l[4] + 2) >> 2;
-                else if (avail.top)
-                    v = (t[1] + t[2] + t[3] + t[4] + 2) >> 2;
-                else
-                    v = 128;
-                break;
-            case kI4DiagonalDownLeft:
-                v = (x == 3 && y == 3) ? (p(6, -1) + 3 * p(7, -1) + 2) >> 2
-                                       : (p(x + y, -1) + 2 * p(x + y + 1, -1) + p(x + y + 2, -1) + 2) >> 2;
-                break;
-            case kI4DiagonalDownRight:
-                if (x > y)
-                    v = (p(x - y - 2, -1) + 2 * p(x - y - 1, -1) + p(x - y, -1) + 2) >> 2;
-                else if (x < y)
-                    v = (p(-1, y - x - 2) + 2 * p(-1, y - x - 1) + p(-1, y - x) + 2) >> 2;
-                else
-                    v = (p(0, -1) + 2 * p(-1, -1) + p(-1, 0) + 2) >> 2;
-                break;
-            case kI4VerticalRight: {
-                int z = 2 * x - y;
-                if (z >= 0 && z % 2 == 0)
-                    v = (p(x - (y >> 1) - 1, -1) + p(x - (y >> 1), -1) + 1) >> 1;
-                else if (z >= 0)
-                    v = (p(x - (y >> 1) - 2, -1) + 2 * p(x - (y >> 1) - 1, -1) + p(x - (y >> 1), -1) + 2) >> 2;
-                else if (z == -1)
-                    v = (p(-1, 0) + 2 * p(-1, -1) + p(0, -1) + 2) >> 2;
-                else
-                    v = (p(-1, y - 1) + 2 * p(-1, y - 2) + p(-1, y - 3) + 2) >> 2;
-                break;
-            }
-            case kI4HorizontalDown: {
-                int z = 2 * y - x;
-                if (z >= 0 && z % 2 == 0)
-                    v = (p(-1, y - (x >> 1) - 1) + p(-1, y - (x >> 1)) + 1) >> 1;
-                else if (z >= 0)
-                    v = (p(-1, y - (x >> 1) - 2) + 2 * p(-1, y - (x >> 1) - 1) + p(-1, y - (x >> 1)) + 2) >> 2;
-                else if (z == -1)
-                    v = (p(-1, 0) + 2 * p(-1, -1) + p(0, -1) + 2) >> 2;
-                else
-                    v = (p(x - 1, -1) + 2 * p(x - 2, -1) + p(x - 3, -1) + 2) >> 2;
-                break;
-            }
-            case kI4VerticalLeft:
-                if (y % 2 == 0)
-                    v = (p(x + (y >> 1), -1) + p(x + (y >> 1) + 1, -1) + 1) >> 1;
-                else
-                    v = (p(x + (y >> 1), -1) + 2 * p(x + (y >> 1) + 1, -1) + p(x + (y >> 1) + 2, -1) + 2) >> 2;
-                break;
-            case kI4HorizontalUp: {
-                int z = x + 2 * y;
-                if (z > 5)
-                    v = p(-1, 3);
-                else if (z == 5)
-                    v = (p(-1, 2) + 3 * p(-1, 3) + 2) >> 2;
-                else if (z % 2 == 0)
-                    v = (p(-1, y + (x >> 1)) + p(-1, y + (x >> 1) + 1) + 1) >> 1;
-                else
-                    v = (p(-1, y + (x >> 1)) + 2 * p(-1, y + (x >> 1) + 1) + p(-1, y + (x >> 1) + 2) + 2) >> 2;
-                break;
-            }
-            }
-            out[y][x] = static_cast<std::uint8_t>(v);
-        }
+    auto fill = [&](auto sample) {
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) out[y][x] = static_cast<std::uint8_t>(sample(x, y));
+    };
+    switch (mode) {
+    case kI4Vertical: fill([&](int x, int) { return p(x, -1); }); break;
+    case kI4Horizontal: fill([&](int, int y) { return p(-1, y); }); break;
+    case kI4Dc: {
+        int v;
+        if (avail.top && avail.left)
+            v = (t[1] + t[2] + t[3] + t[4] + l[1] + l[2] + l[3] + l[4] + 4) >> 3;
+        else if (avail.left)
+            v = (l[1] + l[2] + l[3] + l[4] + 2) >> 2;
+        else if (avail.top)
+            v = (t[1] + t[2] + t[3] + t[4] + 2) >> 2;
+        else
+            v = 128;
+        fill([&](int, int) { return v; });
+        break;
+    }
+    case kI4DiagonalDownLeft:
+        fill([&](int x, int y) {
+            return (x == 3 && y == 3) ? (p(6, -1) + 3 * p(7, -1) + 2) >> 2
+                                      : (p(x + y, -1) + 2 * p(x + y + 1, -1) + p(x + y + 2, -1) + 2) >> 2;
+        });
+        break;
+    case kI4DiagonalDownRight:
+        fill([&](int x, int y) {
+            if (x > y) return (p(x - y - 2, -1) + 2 * p(x - y - 1, -1) + p(x - y, -1) + 2) >> 2;
+            if (x < y) return (p(-1, y - x - 2) + 2 * p(-1, y - x - 1) + p(-1, y - x) + 2) >> 2;
+            return (p(0, -1) + 2 * p(-1, -1) + p(-1, 0) + 2) >> 2;
+        });
+        break;
+    case kI4VerticalRight:
+        fill([&](int x, int y) {
+            const int z = 2 * x - y;
+            if (z >= 0 && z % 2 == 0) return (p(x - (y >> 1) - 1, -1) + p(x - (y >> 1), -1) + 1) >> 1;
+            if (z >= 0) return (p(x - (y >> 1) - 2, -1) + 2 * p(x - (y >> 1) - 1, -1) + p(x - (y >> 1), -1) + 2) >> 2;
+            if (z == -1) return (p(-1, 0) + 2 * p(-1, -1) + p(0, -1) + 2) >> 2;
+            return (p(-1, y - 1) + 2 * p(-1, y - 2) + p(-1, y - 3) + 2) >> 2;
+        });
+        break;
+    case kI4HorizontalDown:
+        fill([&](int x, int y) {
+            const int z = 2 * y - x;
+            if (z >= 0 && z % 2 == 0) return (p(-1, y - (x >> 1) - 1) + p(-1, y - (x >> 1)) + 1) >> 1;
+            if (z >= 0) return (p(-1, y - (x >> 1) - 2) + 2 * p(-1, y - (x >> 1) - 1) + p(-1, y - (x >> 1)) + 2) >> 2;
+            if (z == -1) return (p(-1, 0) + 2 * p(-1, -1) + p(0, -1) + 2) >> 2;
+            return (p(x - 1, -1) + 2 * p(x - 2, -1) + p(x - 3, -1) + 2) >> 2;
+        });
+        break;
+    case kI4VerticalLeft:
+        fill([&](int x, int y) {
+            if (y % 2 == 0) return (p(x + (y >> 1), -1) + p(x + (y >> 1) + 1, -1) + 1) >> 1;
+            return (p(x + (y >> 1), -1) + 2 * p(x + (y >> 1) + 1, -1) + p(x + (y >> 1) + 2, -1) + 2) >> 2;
+        });
+        break;
+    default:  // kI4HorizontalUp
+        fill([&](int x, int y) {
+            const int z = x + 2 * y;
+            if (z > 5) return p(-1, 3);
+            if (z == 5) return (p(-1, 2) + 3 * p(-1, 3) + 2) >> 2;
+            if (z % 2 == 0) return (p(-1, y + (x >> 1)) + p(-1, y + (x >> 1) + 1) + 1) >> 1;
+            return (p(-1, y + (x >> 1)) + 2 * p(-1, y + (x >> 1) + 1) + p(-1, y + (x >> 1) + 2) + 2) >> 2;
+        });
+        break;
+    }
     for (int y = 0; y < 4; ++y) std::copy_n(out[y], 4, pred + y * predStride);
     return true;
 }

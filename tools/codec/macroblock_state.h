@@ -28,7 +28,9 @@ constexpr bool isIntra(MbType t) { return t == MbType::I4x4 || t == MbType::I16x
 // 4x4-block position (in 4x4-block units) of luma4x4BlkIdx, and back.
 inline constexpr std::array<std::uint8_t, 16> kBlockX = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
 inline constexpr std::array<std::uint8_t, 16> kBlockY = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
-constexpr int blockIndexAt(int x4, int y4) { return (y4 / 2) * 8 + (x4 / 2) * 4 + (y4 % 2) * 2 + (x4 % 2); }
+// (x4, y4 in 0..3; shifts and masks rather than divisions by 2, which cost
+// sign fix-ups on int in every motion vector and neighbour look-up.)
+constexpr int blockIndexAt(int x4, int y4) { return (y4 >> 1) * 8 + (x4 >> 1) * 4 + (y4 & 1) * 2 + (x4 & 1); }
 
 // Indices into MacroblockState::totalCoeff.
 inline constexpr int kCbBlocks = 16;  // Cb chroma4x4BlkIdx 0..3 at 16..19
