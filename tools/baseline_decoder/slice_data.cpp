@@ -161,7 +161,7 @@ private:
     }
 
     // mb_qp_delta and residual() (clause 7.3.5.3) for the coded parts.
-    void readResidual(MacroblockState& mb, const MbNeighbours& n, int mbAddr, bool intra16x16, int cbpLuma,
+    void readResidual(MacroblockState& mb, const MbNeighbours& n, bool intra16x16, int cbpLuma,
                       int cbpChroma, Residual& r)
     {
         // Only what a reconstruction reads is filled: coded blocks entirely,
@@ -180,10 +180,10 @@ private:
         // cleared first because the reader writes only the non-zero ones.
         static constexpr std::uint8_t kInOrder[4] = {0, 1, 2, 3};
         const std::uint8_t* zigZag = kZigZag4x4.data();
+        const MacroblockCoeffTokenContexts nC(states_, n);
         if (intra16x16) {
             std::memset(r.lumaDc, 0, sizeof r.lumaDc);
-            if (readResidualBlock(bits_, coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Intra16x16Dc, 0), 16,
-                                  zigZag, r.lumaDc) < 0)
+            if (readResidualBlock(bits_, nC.luma(mb, 0), 16, zigZag, r.lumaDc) < 0)
                 broken("Intra16x16DCLevel");
         }
         for (int blk = 0; blk < 16; ++blk) {
@@ -191,10 +191,10 @@ private:
                 if (intra16x16) std::memset(r.luma[blk], 0, sizeof r.luma[blk]);
                 continue;
             }
-            const int nC = coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Luma, blk);
+            const int blockNc = nC.luma(mb, blk);
             std::memset(r.luma[blk], 0, sizeof r.luma[blk]);
-            const int total = intra16x16 ? readResidualBlock(bits_, nC, 15, zigZag + 1, r.luma[blk])
-                                         : readResidualBlock(bits_, nC, 16, zigZag, r.luma[blk]);
+            const int total = intra16x16 ? readResidualBlock(bits_, blockNc, 15, zigZag + 1, r.luma[blk])
+                                         : readResidualBlock(bits_, blockNc, 16, zigZag, r.luma[blk]);
             if (total < 0) broken("luma residual block " + std::to_string(blk));
             mb.totalCoeff[blk] = static_cast<std::uint8_t>(total);
         }
@@ -206,9 +206,7 @@ private:
         if (cbpChroma < 2) return;
         for (int p = 0; p < 2; ++p) {
             for (int blk = 0; blk < 4; ++blk) {
-                const int nC =
-                    coeffTokenNc(states_, n, mbAddr, p == 0 ? ResidualBlockKind::CbAc : ResidualBlockKind::CrAc, blk);
-                const int total = readResidualBlock(bits_, nC, 15, zigZag + 1, r.chromaAc[p][blk]);
+                const int total = readResidualBlock(bits_, nC.chroma(mb, p, blk), 15, zigZag + 1, r.chromaAc[p][blk]);
                 if (total < 0) broken("ChromaACLevel");
                 mb.totalCoeff[(p == 0 ? kCbBlocks : kCrBlocks) + blk] = static_cast<std::uint8_t>(total);
             }
@@ -257,7 +255,7 @@ private:
             cbpChroma = cbp >> 4;
         }
         Residual r;
-        readResidual(mb, n, mbAddr, mbType != 0, cbpLuma, cbpChroma, r);
+        readResidual(mb, n, mbType != 0, cbpLuma, cbpChroma, r);
 
         std::uint8_t* luma = pic_.mbOrigin(kLuma, mbAddr);
         const int stride = pic_.stride(kLuma);
@@ -363,7 +361,7 @@ private:
         }
 
         Residual r;
-        readResidual(mb, n, mbAddr, false, cbpLuma, cbpChroma, r);
+        readResidual(mb, n, false, cbpLuma, cbpChroma, r);
         std::uint8_t* luma = pic_.mbOrigin(kLuma, mbAddr);
         const int stride = pic_.stride(kLuma);
         for (int blk = 0; blk < 16; ++blk) {
