@@ -10,6 +10,7 @@
 #include "tools/codec/residual.h"
 #include "tools/codec/transform.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrune::codec {
@@ -125,6 +126,17 @@ private:
 
     void setMotion(MacroblockState& mb, int x4, int y4, int w4, int h4, int refIdx, MotionVector mv)
     {
+        if (w4 >= 2 && h4 >= 2) {
+            // Whole 8x8 quadrants: their four 4x4 blocks are consecutive.
+            for (int qy = y4 / 2; qy < (y4 + h4) / 2; ++qy)
+                for (int qx = x4 / 2; qx < (x4 + w4) / 2; ++qx) {
+                    const int q = qy * 2 + qx;
+                    std::fill_n(mb.mv.begin() + 4 * q, 4, mv);
+                    mb.refIdx[q] = static_cast<std::int8_t>(refIdx);
+                    mb.refPicId[q] = c_.refIds[refIdx];
+                }
+            return;
+        }
         for (int y = y4; y < y4 + h4; ++y)
             for (int x = x4; x < x4 + w4; ++x) mb.mv[blockIndexAt(x, y)] = mv;
         for (int y = y4 / 2; y <= (y4 + h4 - 1) / 2; ++y) {
