@@ -87,18 +87,29 @@ public:
     }
 
 private:
+    // The checks stay inline and cheap; building a message happens only on
+    // the way out.
     void check(const char* what)
     {
-        if (bits_.overrun()) broken(std::string("slice ends inside ") + what);
-        if (bits_.invalid()) broken(std::string("impossible code in ") + what);
+        if (bits_.overrun() || bits_.invalid()) [[unlikely]]
+            brokenCode(what);
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] void brokenCode(const char* what)
+    {
+        broken(std::string(bits_.overrun() ? "slice ends inside " : "impossible code in ") + what);
     }
 
     std::uint32_t ue(const char* what, std::uint32_t max)
     {
         const std::uint32_t v = bits_.ue();
         check(what);
-        if (v > max) broken(std::string(what) + " = " + std::to_string(v) + " exceeds " + std::to_string(max));
+        if (v > max) [[unlikely]]
+            beyond(what, v, max);
         return v;
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] static void beyond(const char* what, std::uint32_t v, std::uint32_t max)
+    {
+        broken(std::string(what) + " = " + std::to_string(v) + " exceeds " + std::to_string(max));
     }
 
     // te(v) with range 0..cMax (clause 9.1.2.2 style truncated Exp-Golomb).
