@@ -47,11 +47,13 @@ struct Window {
 };
 
 #if defined(__SSE2__)
-// The low W (4 or 8) bytes of a register from p, and back.
+// The low W (4, 8 or 16) bytes of a register from p, and back.
 template <int W>
 __m128i loadBytes(const std::uint8_t* p)
 {
-    if constexpr (W == 8) {
+    if constexpr (W == 16) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else if constexpr (W == 8) {
         return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
     } else {
         std::int32_t v;
@@ -63,7 +65,9 @@ __m128i loadBytes(const std::uint8_t* p)
 template <int W>
 void storeBytes(std::uint8_t* p, __m128i v)
 {
-    if constexpr (W == 8) {
+    if constexpr (W == 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+    } else if constexpr (W == 8) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
     } else {
         const std::int32_t x = _mm_cvtsi128_si32(v);
@@ -71,11 +75,36 @@ void storeBytes(std::uint8_t* p, __m128i v)
     }
 }
 
+// Sixteen samples as 16-bit lanes take two registers.
+struct WordPair {
+    __m128i lo, hi;
+};
+
 template <int W>
-__m128i loadWords(const std::uint8_t* p)
+struct WordsOf {
+    using Type = __m128i;
+};
+template <>
+struct WordsOf<16> {
+    using Type = WordPair;
+};
+template <int W>
+using Words = typename WordsOf<W>::Type;
+
+template <int W>
+Words<W> loadWords(const std::uint8_t* p)
 {
-    return _mm_unpacklo_epi8(loadBytes<W>(p), _mm_setzero_si128());
+    const __m128i bytes = loadBytes<W>(p), zero = _mm_setzero_si128();
+    if constexpr (W == 16) return {_mm_unpacklo_epi8(bytes, zero), _mm_unpackhi_epi8(bytes, zero)};
+    else return _mm_unpacklo_epi8(bytes, zero);
 }
+
+inline __m128i add16(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
+inline WordPair add16(WordPair a, WordPair b) { return {_mm_add_epi16(a.lo, b.lo), _mm_add_epi16(a.hi, b.hi)}; }
+inline __m128i sub16(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
+inline WordPair sub16(WordPair a, WordPair b) { return {_mm_sub_epi16(a.lo, b.lo), _mm_sub_epi16(a.hi, b.hi)}; }
+inline __m128i mul16(__m128i a, __m128i k) { return _mm_mullo_epi16(a, k); }
+inline WordPair mul16(WordPair a, __m128i k) { return {_mm_mullo_epi16(a.lo, k), _mm_mullo_epi16(a.hi, k)}; }
 
 #endif
 
@@ -127,21 +156,30 @@ namespace {
 
 // e - 5f + 20g + 20h - 5i + j on samples: every partial sum lies in
 // -2550..10710, so 16-bit lanes are exact.
-inline __m128i tap6(__m128i e, __m128i f, __m128i g, __m128i h, __m128i i, __m128i j)
+template <class V>
+V tap6(V e, V f, V g, V h, V i, V j)
 {
-    const __m128i outer = _mm_add_epi16(e, j), inner = _mm_add_epi16(f, i), centre = _mm_add_epi16(g, h);
-    return _mm_add_epi16(_mm_sub_epi16(outer, _mm_mullo_epi16(inner, _mm_set1_epi16(5))),
-                         _mm_mullo_epi16(centre, _mm_set1_epi16(20)));
+    const V outer = add16(e, j), inner = add16(f, i), centre = add16(g, h);
+    return add16(sub16(outer, mul16(inner, _mm_set1_epi16(5))), mul16(centre, _mm_set1_epi16(20)));
 }
 
-// Clip1((t + 16) >> 5) in the low eight bytes.
+// Clip1((t + 16) >> 5) in the low bytes (eight lanes, or all sixteen).
+inline __m128i halfWords(__m128i t)
+{
+    return _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(16)), 5);
+}
 inline __m128i roundHalf(__m128i t)
 {
-    return _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(16)), 5), t);
+    const __m128i w = halfWords(t);
+    return _mm_packus_epi16(w, w);
+}
+inline __m128i roundHalf(WordPair t)
+{
+    return _mm_packus_epi16(halfWords(t.lo), halfWords(t.hi));
 }
 
 template <int W>
-__m128i horizontalTaps(const std::uint8_t* s)
+Words<W> horizontalTaps(const std::uint8_t* s)
 {
     return tap6(loadWords<W>(s - 2), loadWords<W>(s - 1), loadWords<W>(s), loadWords<W>(s + 1), loadWords<W>(s + 2),
                 loadWords<W>(s + 3));
@@ -151,7 +189,7 @@ __m128i horizontalTaps(const std::uint8_t* s)
 // current output row, advanced one row at a time so each row is read once.
 template <int W>
 struct VerticalTaps {
-    __m128i r0, r1, r2, r3, r4, r5;
+    Words<W> r0, r1, r2, r3, r4, r5;
     const std::uint8_t* next;
     int stride;
 
@@ -168,12 +206,30 @@ struct VerticalTaps {
     }
 };
 
+// (outer - 5 inner + 20 middle + 512) >> 10 for eight lanes (the low four
+// unless all8), saturated to 16 bits: j1 needs more than 16 bits, so the
+// taps multiply-add into 32.
+template <bool all8>
+__m128i centreWords(__m128i outer, __m128i inner, __m128i middle)
+{
+    const __m128i outerInner = _mm_set1_epi32(static_cast<std::int32_t>(0xfffb0001u));  // (1, -5)
+    const __m128i middleRound = _mm_set1_epi32((512 << 16) | 20);                        // (20, 512)
+    const __m128i one = _mm_set1_epi16(1);
+    auto half = [&](__m128i oi, __m128i m1) {
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(oi, outerInner), _mm_madd_epi16(m1, middleRound));
+        return _mm_srai_epi32(sum, 10);
+    };
+    const __m128i lo = half(_mm_unpacklo_epi16(outer, inner), _mm_unpacklo_epi16(middle, one));
+    __m128i hi = lo;
+    if constexpr (all8) hi = half(_mm_unpackhi_epi16(outer, inner), _mm_unpackhi_epi16(middle, one));
+    return _mm_packs_epi32(lo, hi);
+}
+
 // The centre samples j from the unrounded horizontal intermediates b1 of the
-// six rows around the output row (clause 8.4.2.2.1, equation 8-247). j1
-// needs more than 16 bits, so the vertical taps multiply-add into 32 bits.
+// six rows around the output row (clause 8.4.2.2.1, equation 8-247).
 template <int W>
 struct CentreTaps {
-    __m128i b0, b1, b2, b3, b4, b5;  // b2: the output row, b3 the row below
+    Words<W> b0, b1, b2, b3, b4, b5;  // b2: the output row, b3 the row below
     const std::uint8_t* next;
     int stride;
 
@@ -185,19 +241,14 @@ struct CentreTaps {
     __m128i centre() const
     {
         // Pair sums of intermediates lie in -5100..21420: still 16 bits.
-        const __m128i outer = _mm_add_epi16(b0, b5), inner = _mm_add_epi16(b1, b4), middle = _mm_add_epi16(b2, b3);
-        const __m128i outerInner = _mm_set1_epi32(static_cast<std::int32_t>(0xfffb0001u));  // (1, -5)
-        const __m128i middleRound = _mm_set1_epi32((512 << 16) | 20);                        // (20, 512)
-        const __m128i one = _mm_set1_epi16(1);
-        auto half = [&](__m128i oi, __m128i m1) {
-            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(oi, outerInner), _mm_madd_epi16(m1, middleRound));
-            return _mm_srai_epi32(sum, 10);
-        };
-        const __m128i lo = half(_mm_unpacklo_epi16(outer, inner), _mm_unpacklo_epi16(middle, one));
-        __m128i hi = lo;
-        if constexpr (W == 8) hi = half(_mm_unpackhi_epi16(outer, inner), _mm_unpackhi_epi16(middle, one));
-        const __m128i words = _mm_packs_epi32(lo, hi);
-        return _mm_packus_epi16(words, words);
+        const Words<W> outer = add16(b0, b5), inner = add16(b1, b4), middle = add16(b2, b3);
+        if constexpr (W == 16) {
+            return _mm_packus_epi16(centreWords<true>(outer.lo, inner.lo, middle.lo),
+                                    centreWords<true>(outer.hi, inner.hi, middle.hi));
+        } else {
+            const __m128i words = centreWords<W == 8>(outer, inner, middle);
+            return _mm_packus_epi16(words, words);
+        }
     }
     void advance()
     {
@@ -206,7 +257,7 @@ struct CentreTaps {
     }
 };
 
-// One column of W (4 or 8) luma samples, h rows, at fractional position
+// One column of W (4, 8 or 16) luma samples, h rows, at fractional position
 // (xFrac, yFrac), not both 0, from the full samples g (Table 8-12; _mm_avg_epu8 is the
 // rounded mean (p + q + 1) >> 1). Reads exactly the samples the standard's
 // six-tap window covers: columns -2..W+2 and rows -2..h+2 of g.
@@ -272,6 +323,10 @@ void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w
     }
     // Full samples from -2 to w + 2 (and h + 2) around the block: 5 extra.
     const Window win(ref, x + (mv.x >> 2), y + (mv.y >> 2), 2, w + 3, h + 3);
+    if (w == 16) {
+        lumaColumn<16>(win.origin, win.stride, xFrac, yFrac, h, dst, dstStride);
+        return;
+    }
     int i = 0;
     for (; i + 8 <= w; i += 8) lumaColumn<8>(win.origin + i, win.stride, xFrac, yFrac, h, dst + i, dstStride);
     if (i < w) lumaColumn<4>(win.origin + i, win.stride, xFrac, yFrac, h, dst + i, dstStride);
@@ -555,7 +610,7 @@ void predictPartition(const Picture& ref, int x, int y, int w, int h, MotionVect
     // Cb and Cr share the vector, the geometry and the weights.
     const PlaneView cb = dst.plane(kCb), cr = dst.plane(kCr);
     const ConstPlaneView refCb = ref.plane(kCb), refCr = ref.plane(kCr);
-    const int cx = x / 2, cy = y / 2, cw = w / 2, ch = h / 2;
+    const int cx = x >> 1, cy = y >> 1, cw = w >> 1, ch = h >> 1;  // all non-negative
     std::uint8_t* dstCb = cb.row(cy) + cx;
     std::uint8_t* dstCr = cr.row(cy) + cx;
 #if defined(__SSE2__)
