@@ -139,7 +139,8 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
     h.numbersParsed = r.ok();
     h.frameNumBits = sps->maxFrameNumBits();
     if (sps->pic_order_cnt_type == 0) {
-        h.pic_order_cnt_lsb = r.u("pic_order_cnt_lsb", static_cast<int>(sps->log2_max_pic_order_cnt_lsb_minus4) + 4);
+        h.pocLsbBits = static_cast<int>(sps->log2_max_pic_order_cnt_lsb_minus4) + 4;
+        h.pic_order_cnt_lsb = r.u("pic_order_cnt_lsb", h.pocLsbBits);
         if (pps->bottom_field_pic_order_in_frame_present_flag && !h.field_pic_flag)
             h.delta_pic_order_cnt_bottom = r.se("delta_pic_order_cnt_bottom");
     }

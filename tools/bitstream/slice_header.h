@@ -92,6 +92,7 @@ struct SliceHeader {
     // PPS named, or, while that PPS is missing, with the only SPS seen.
     bool numbersParsed = false;
     int frameNumBits = 0;      // log2(MaxFrameNum) of the SPS they were read with
+    int pocLsbBits = 0;        // bits of pic_order_cnt_lsb; 0 unless pic_order_cnt_type is 0
 
     SliceKind kind() const { return sliceKind(slice_type); }
     // Bit position in the RBSP where slice data begins (valid when complete).

@@ -26,6 +26,10 @@ void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& p
         n.frameNumBits = slice.frameNumBits;
         unit.withoutParameterSets = !slice.complete && parsed.status.result == h264::Result::BrokenLink;
         unit.type = PictureType::I;
+        if (slice.complete) {
+            unit.pocLsbBits = slice.pocLsbBits;
+            unit.pocLsb = slice.pic_order_cnt_lsb;
+        }
     }
     const h264::SliceKind kind = slice.kind();
     if (kind == h264::SliceKind::B) unit.type = PictureType::B;

@@ -2,6 +2,7 @@
 
 #include "tools/bitstream/annexb_reader.h"
 #include "tools/decode/baseline_path.h"
+#include "tools/decode/display_order.h"
 #include "tools/decode/loss_map.h"
 
 extern "C" {
@@ -137,6 +138,15 @@ struct ConcealingDecoder::State {
         FramePtr decodedBuffer;  // the concealed picture, until libavcodec outputs it or a later one
         std::optional<std::vector<std::uint8_t>> frame;  // packed, once output
         FrameLoss loss;
+        std::optional<std::int64_t> poc;  // picture order count, when the stream carries it
+        bool idr = false;
+    };
+    // A place of the coded sequence on its way out: a frame, or a picture lost.
+    struct Slot {
+        std::optional<std::vector<std::uint8_t>> frame;
+        FrameLoss loss;
+        std::optional<std::int64_t> poc;
+        bool idr = false;
     };
 
     ConcealmentSettings settings;
@@ -149,6 +159,11 @@ struct ConcealingDecoder::State {
     std::map<std::int64_t, Pending> pending;  // by received picture number
     std::deque<h264::Placement> placements;   // places known, frames not yet written
     h264::PicturePlacer placer;
+    // Streams with picture order counts go out in display order, one IDR period at a time.
+    PocCounter pocCounter;
+    bool displayOrdering = false;
+    std::int64_t pocStepSeen = 0;
+    std::vector<Slot> period;
     std::int64_t nextPlace = 0;    // the place of the next frame to write
     long long greyOwed = 0;        // frames to write before the first one whose size is known
     int fallbackWidth = 0, fallbackHeight = 0;  // the size when no picture can be decoded
@@ -216,13 +231,54 @@ struct ConcealingDecoder::State {
             auto it = pending.find(next.received);
             const bool settled = it == pending.end() || !it->second.decoded || it->second.frame;
             if (!settled && !final) return;
-            for (; nextPlace < next.index; ++nextPlace) writeRepeat();
-            if (it != pending.end() && it->second.frame) writeFrame(*it->second.frame, it->second.loss);
-            else writeRepeat();
+            for (; nextPlace < next.index; ++nextPlace) emit({});
+            Slot slot;
+            if (it != pending.end()) {
+                slot = {std::move(it->second.frame), it->second.loss, it->second.poc, it->second.idr};
+                pending.erase(it);
+            }
+            emit(std::move(slot));
             ++nextPlace;
-            if (it != pending.end()) pending.erase(it);
             placements.pop_front();
         }
+        if (final) flushPeriod();
+    }
+
+    void emit(Slot slot)
+    {
+        if (!displayOrdering) {
+            write(slot);
+            return;
+        }
+        if (slot.idr) flushPeriod();
+        period.push_back(std::move(slot));
+    }
+
+    void write(const Slot& slot)
+    {
+        if (slot.frame) writeFrame(*slot.frame, slot.loss);
+        else writeRepeat();
+    }
+
+    void flushPeriod()
+    {
+        std::vector<std::optional<std::int64_t>> pocs;
+        for (const Slot& slot : period) pocs.push_back(slot.poc);
+        pocStepSeen = pocStep(pocStepSeen, pocs);
+        for (std::size_t index : displayOrder(pocs, pocStepSeen)) {
+            if (index < period.size()) write(period[index]);
+            else writeRepeat();
+        }
+        period.clear();
+    }
+
+    // Called in decode order for every picture received.
+    void notePictureOrder(const ReceivedPicture& unit, Pending& entry)
+    {
+        entry.idr = unit.numbers.idr;
+        if (unit.pocLsbBits == 0) return;
+        displayOrdering = true;
+        entry.poc = pocCounter.next(unit.pocLsb, unit.pocLsbBits, unit.numbers.idr, unit.numbers.reference);
     }
 
     void place(const std::vector<h264::Placement>& placed)
@@ -345,6 +401,7 @@ struct ConcealingDecoder::State {
         if (unit.hasSlices) {
             if (!unit.numbers.known) ++report.picturesWithoutParameterSets;
             Pending& entry = pending[number];
+            notePictureOrder(unit, entry);
             if (ourFrame) {
                 entry.decoded = true;
                 entry.frame = std::move(*ourFrame);
@@ -372,6 +429,7 @@ struct ConcealingDecoder::State {
         if (unit.hasSlices) {
             if (unit.withoutParameterSets) ++report.picturesWithoutParameterSets;
             Pending& entry = pending[number];
+            notePictureOrder(unit, entry);
             if (!allocated.empty()) {
                 entry.decoded = true;
                 FramePtr current = std::move(allocated.back().frame);

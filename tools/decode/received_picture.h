@@ -16,6 +16,8 @@ struct ReceivedPicture {
     h264::PictureNumbers numbers;    // where it stands in the sequence
     bool withoutParameterSets = false; // the SPS or PPS its first slice names never arrived
     PictureType type = PictureType::I; // P if any slice is P, B if any is B
+    int pocLsbBits = 0;              // pic_order_cnt_lsb and its width, when the first slice was read whole
+    std::uint32_t pocLsb = 0;        //   with pic_order_cnt_type 0; 0 bits otherwise
 };
 
 } // namespace kestrune::decode

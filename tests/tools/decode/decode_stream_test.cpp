@@ -1,4 +1,6 @@
+#include "tests/support/x264_stream.h"
 #include "tests/tools/decode/test_stream.h"
+#include "tools/bitstream/nal_parser.h"
 #include "tools/decode/access_unit_reader.h"
 #include "tools/decode/decoder.h"
 #include "tools/quality/quality.h"
@@ -245,5 +247,62 @@ TEST_F(DecodeStream, ConcealmentBeatsLeavingBlocksGrey)
         EXPECT_GT(meanLumaPsnr(intra, out.yuv), grey + 3.0) << methodName(m);
         EXPECT_GT(out.report.intra.lost, 0);
         EXPECT_EQ(out.report.intra.concealed, out.report.intra.lost);
+    }
+}
+
+// Pictures go out in display order, as libavcodec hands them out, also when
+// B pictures are lost: every other picture keeps its display place and a lost
+// one repeats the frame shown before it.
+TEST(DecodeStreamWithBPictures, FramesComeOutInDisplayOrderUnderLoss)
+{
+    av_log_set_level(AV_LOG_QUIET);
+    kestrune::testing::X264StreamOptions options;
+    options.frames = 40;
+    options.bframes = 2;
+    options.keyint = 12;
+    options.picture = kestrune::testing::renderSample;
+    const kestrune::testing::X264Stream stream = kestrune::testing::encodeX264Stream(options);
+    const std::vector<std::uint8_t> whole = stream.bytes();
+    const std::vector<std::uint8_t> reference = decodeWithLibavcodec(whole, 3);
+    ASSERT_EQ(reference.size(), 40 * stream.frameBytes());
+    const Decoded ours = decodeStream(whole, {});
+    EXPECT_EQ(ours.frames, 40);
+    EXPECT_TRUE(ours.yuv == reference);
+
+    // Where each coded picture is shown: pictures before its IDR period plus POC / 2.
+    kestrune::h264::NalParser parser;
+    std::vector<int> shownAt;
+    std::vector<bool> referenced;
+    int periodStart = 0;
+    for (const kestrune::testing::X264Picture& picture : stream.pictures) {
+        for (const kestrune::testing::X264Nal& nal : picture.nals) {
+            const std::size_t startCode = nal.bytes[2] == 1 ? 3 : 4;
+            const auto parsed = parser.parse(std::span<const std::uint8_t>(nal.bytes).subspan(startCode));
+            if (!nal.isSlice() || !parsed.slice || parsed.slice->first_mb_in_slice != 0) continue;
+            if (picture.idr) periodStart = int(shownAt.size());
+            shownAt.push_back(periodStart + int(parsed.slice->pic_order_cnt_lsb / 2));
+            referenced.push_back(parsed.header.nal_ref_idc != 0);
+        }
+    }
+    ASSERT_EQ(shownAt.size(), 40u);
+    ASSERT_LT(std::count(referenced.begin(), referenced.end(), true), 35) << "pictures nothing refers to";
+    // Losing pictures nothing refers to leaves every other frame as it was,
+    // and each lost one shows the frame before it.
+    std::mt19937 random(3);
+    for (int trial = 0; trial < 4; ++trial) {
+        std::vector<std::uint8_t> damaged, expected = reference;
+        const std::size_t frame = stream.frameBytes();
+        for (std::size_t p = 0; p < stream.pictures.size(); ++p) {
+            const bool lost = !referenced[p] && random() % 2 == 0;
+            for (const kestrune::testing::X264Nal& nal : stream.pictures[p].nals)
+                if (!lost || !nal.isSlice()) damaged.insert(damaged.end(), nal.bytes.begin(), nal.bytes.end());
+            if (lost) {
+                const std::size_t at = std::size_t(shownAt[p]) * frame;
+                std::copy_n(expected.begin() + std::ptrdiff_t(at - frame), frame, expected.begin() + std::ptrdiff_t(at));
+            }
+        }
+        const Decoded out = decodeStream(damaged, {});
+        EXPECT_EQ(out.frames, 40) << trial;
+        EXPECT_TRUE(out.yuv == expected) << trial;
     }
 }
