@@ -114,10 +114,7 @@ template <int W>
 void copyRow(const std::uint8_t* src, std::uint8_t* dst)
 {
 #if defined(__SSE2__)
-    if constexpr (W == 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
-    else
-        storeBytes<W>(dst, loadBytes<W>(src));
+    storeBytes<W>(dst, loadBytes<W>(src));
 #else
     std::memcpy(dst, src, W);
 #endif
@@ -147,7 +144,6 @@ void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t
         break;
     }
 }
-
 
 } // namespace
 
@@ -258,9 +254,9 @@ struct CentreTaps {
 };
 
 // One column of W (4, 8 or 16) luma samples, h rows, at fractional position
-// (xFrac, yFrac), not both 0, from the full samples g (Table 8-12; _mm_avg_epu8 is the
-// rounded mean (p + q + 1) >> 1). Reads exactly the samples the standard's
-// six-tap window covers: columns -2..W+2 and rows -2..h+2 of g.
+// (xFrac, yFrac), not both 0, from the full samples g (Table 8-12;
+// _mm_avg_epu8 is the rounded mean (p + q + 1) >> 1). Reads exactly the
+// samples the six-tap window covers: columns -2..W+2, rows -2..h+2 of g.
 template <int W>
 void lumaColumn(const std::uint8_t* g, int gs, int xFrac, int yFrac, int h, std::uint8_t* dst, int dstStride)
 {
