@@ -334,6 +334,7 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
         ++summary.warningCount;
     };
     PicturePlacer placer;
+    RepeatedSliceFilter repeats;
     PictureNumbers numbers;            // of the picture being read
     bool setsSinceSlice = false;
     std::int64_t lastPlace = -1;
@@ -359,7 +360,10 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
         if (!p.status.ok()) warn(unitPlace(number, unit, type) + ": " + std::string(resultName(p.status.result)) + ": " + p.status.message);
         if (isReservedOrUnspecifiedNalType(type))
             warn(unitPlace(number, unit, type) + ": " + std::string(nalUnitTypeName(type)) + " nal_unit_type " + std::to_string(type));
-        if (detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets())) closePicture();
+        // A repeat is listed like any NAL unit but is no part of a picture.
+        const bool repeat = !unit.clipped() && repeats.repeated(unit.bytes);
+        if (repeat) warn(unitPlace(number, unit, type) + ": repeats an earlier slice byte for byte; not counted in a picture");
+        else if (detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets())) closePicture();
 
         int list = -1;
         switch (type) {
@@ -390,6 +394,10 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
             }
             break;
         case NalSlice: case NalPartitionA: case NalIdrSlice:
+            if (repeat) {
+                list = summaryListOfSlice(p);
+                break;
+            }
             if (slicesInCurrent == 0 && p.slice) {
                 numbers = PictureNumbers{};
                 numbers.idr = type == NalIdrSlice;

@@ -10,6 +10,7 @@
 #include "tools/codec/residual.h"
 #include "tools/codec/transform.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestrune::codec {
@@ -86,18 +87,29 @@ public:
     }
 
 private:
+    // The checks stay inline and cheap; building a message happens only on
+    // the way out.
     void check(const char* what)
     {
-        if (bits_.overrun()) broken(std::string("slice ends inside ") + what);
-        if (bits_.invalid()) broken(std::string("impossible code in ") + what);
+        if (bits_.overrun() || bits_.invalid()) [[unlikely]]
+            brokenCode(what);
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] void brokenCode(const char* what)
+    {
+        broken(std::string(bits_.overrun() ? "slice ends inside " : "impossible code in ") + what);
     }
 
     std::uint32_t ue(const char* what, std::uint32_t max)
     {
         const std::uint32_t v = bits_.ue();
         check(what);
-        if (v > max) broken(std::string(what) + " = " + std::to_string(v) + " exceeds " + std::to_string(max));
+        if (v > max) [[unlikely]]
+            beyond(what, v, max);
         return v;
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] static void beyond(const char* what, std::uint32_t v, std::uint32_t max)
+    {
+        broken(std::string(what) + " = " + std::to_string(v) + " exceeds " + std::to_string(max));
     }
 
     // te(v) with range 0..cMax (clause 9.1.2.2 style truncated Exp-Golomb).
@@ -125,6 +137,17 @@ private:
 
     void setMotion(MacroblockState& mb, int x4, int y4, int w4, int h4, int refIdx, MotionVector mv)
     {
+        if (w4 >= 2 && h4 >= 2) {
+            // Whole 8x8 quadrants: their four 4x4 blocks are consecutive.
+            for (int qy = y4 / 2; qy < (y4 + h4) / 2; ++qy)
+                for (int qx = x4 / 2; qx < (x4 + w4) / 2; ++qx) {
+                    const int q = qy * 2 + qx;
+                    std::fill_n(mb.mv.begin() + 4 * q, 4, mv);
+                    mb.refIdx[q] = static_cast<std::int8_t>(refIdx);
+                    mb.refPicId[q] = c_.refIds[refIdx];
+                }
+            return;
+        }
         for (int y = y4; y < y4 + h4; ++y)
             for (int x = x4; x < x4 + w4; ++x) mb.mv[blockIndexAt(x, y)] = mv;
         for (int y = y4 / 2; y <= (y4 + h4 - 1) / 2; ++y) {
@@ -161,7 +184,7 @@ private:
     }
 
     // mb_qp_delta and residual() (clause 7.3.5.3) for the coded parts.
-    void readResidual(MacroblockState& mb, const MbNeighbours& n, int mbAddr, bool intra16x16, int cbpLuma,
+    void readResidual(MacroblockState& mb, const MbNeighbours& n, bool intra16x16, int cbpLuma,
                       int cbpChroma, Residual& r)
     {
         // Only what a reconstruction reads is filled: coded blocks entirely,
@@ -180,10 +203,10 @@ private:
         // cleared first because the reader writes only the non-zero ones.
         static constexpr std::uint8_t kInOrder[4] = {0, 1, 2, 3};
         const std::uint8_t* zigZag = kZigZag4x4.data();
+        const MacroblockCoeffTokenContexts nC(states_, n);
         if (intra16x16) {
             std::memset(r.lumaDc, 0, sizeof r.lumaDc);
-            if (readResidualBlock(bits_, coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Intra16x16Dc, 0), 16,
-                                  zigZag, r.lumaDc) < 0)
+            if (readResidualBlock(bits_, nC.luma(mb, 0), 16, zigZag, r.lumaDc) < 0)
                 broken("Intra16x16DCLevel");
         }
         for (int blk = 0; blk < 16; ++blk) {
@@ -191,10 +214,10 @@ private:
                 if (intra16x16) std::memset(r.luma[blk], 0, sizeof r.luma[blk]);
                 continue;
             }
-            const int nC = coeffTokenNc(states_, n, mbAddr, ResidualBlockKind::Luma, blk);
+            const int blockNc = nC.luma(mb, blk);
             std::memset(r.luma[blk], 0, sizeof r.luma[blk]);
-            const int total = intra16x16 ? readResidualBlock(bits_, nC, 15, zigZag + 1, r.luma[blk])
-                                         : readResidualBlock(bits_, nC, 16, zigZag, r.luma[blk]);
+            const int total = intra16x16 ? readResidualBlock(bits_, blockNc, 15, zigZag + 1, r.luma[blk])
+                                         : readResidualBlock(bits_, blockNc, 16, zigZag, r.luma[blk]);
             if (total < 0) broken("luma residual block " + std::to_string(blk));
             mb.totalCoeff[blk] = static_cast<std::uint8_t>(total);
         }
@@ -206,9 +229,7 @@ private:
         if (cbpChroma < 2) return;
         for (int p = 0; p < 2; ++p) {
             for (int blk = 0; blk < 4; ++blk) {
-                const int nC =
-                    coeffTokenNc(states_, n, mbAddr, p == 0 ? ResidualBlockKind::CbAc : ResidualBlockKind::CrAc, blk);
-                const int total = readResidualBlock(bits_, nC, 15, zigZag + 1, r.chromaAc[p][blk]);
+                const int total = readResidualBlock(bits_, nC.chroma(mb, p, blk), 15, zigZag + 1, r.chromaAc[p][blk]);
                 if (total < 0) broken("ChromaACLevel");
                 mb.totalCoeff[(p == 0 ? kCbBlocks : kCrBlocks) + blk] = static_cast<std::uint8_t>(total);
             }
@@ -257,7 +278,7 @@ private:
             cbpChroma = cbp >> 4;
         }
         Residual r;
-        readResidual(mb, n, mbAddr, mbType != 0, cbpLuma, cbpChroma, r);
+        readResidual(mb, n, mbType != 0, cbpLuma, cbpChroma, r);
 
         std::uint8_t* luma = pic_.mbOrigin(kLuma, mbAddr);
         const int stride = pic_.stride(kLuma);
@@ -363,7 +384,7 @@ private:
         }
 
         Residual r;
-        readResidual(mb, n, mbAddr, false, cbpLuma, cbpChroma, r);
+        readResidual(mb, n, false, cbpLuma, cbpChroma, r);
         std::uint8_t* luma = pic_.mbOrigin(kLuma, mbAddr);
         const int stride = pic_.stride(kLuma);
         for (int blk = 0; blk < 16; ++blk) {

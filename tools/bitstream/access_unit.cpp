@@ -2,6 +2,24 @@
 
 namespace kestrune::h264 {
 
+bool RepeatedSliceFilter::repeated(std::span<const std::uint8_t> nal)
+{
+    if (nal.empty()) return false;
+    const int type = nal[0] & 0x1f;
+    if (type < 1 || type > 5) return false;
+    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
+    for (std::uint8_t byte : nal) hash = (hash ^ byte) * 0x100000001b3ull;
+    for (const Seen& seen : recent_) {
+        if (seen.size == nal.size() && seen.hash == hash) {
+            ++repeats_;
+            return true;
+        }
+    }
+    recent_[next_] = {hash, nal.size()};
+    next_ = (next_ + 1) % kRemembered;
+    return false;
+}
+
 bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
 {
     if (!a.complete || !b.complete) {

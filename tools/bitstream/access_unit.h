@@ -5,7 +5,10 @@
 #include "tools/bitstream/parameter_sets.h"
 #include "tools/bitstream/slice_header.h"
 
+#include <array>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace kestrune::h264 {
@@ -62,6 +65,27 @@ private:
     bool sliceInCurrent_ = false;
     std::optional<PictureId> last_;
     std::vector<std::uint32_t> starts_;  // first_mb_in_slice of the current picture's primary slices
+};
+
+// A channel that duplicates packets hands over some slices twice. Two coded
+// slices are never equal byte for byte (frame_num or first_mb_in_slice
+// differs), so a slice equal to a recent one is a repeat, not a new picture.
+class RepeatedSliceFilter {
+public:
+    // True for a slice NAL unit (types 1-5) equal to one of the last
+    // kRemembered slices; remembers it otherwise. Other NAL units: false.
+    bool repeated(std::span<const std::uint8_t> nal);
+    int repeats() const { return repeats_; }
+
+private:
+    static constexpr std::size_t kRemembered = 256;
+    struct Seen {
+        std::uint64_t hash = 0;
+        std::size_t size = 0;
+    };
+    std::array<Seen, kRemembered> recent_{};
+    std::size_t next_ = 0;
+    int repeats_ = 0;
 };
 
 } // namespace kestrune::h264

@@ -158,28 +158,23 @@ inline __m128i filterSamplesMask(__m128i p1, __m128i p0, __m128i q0, __m128i q1,
     return _mm_and_si128(_mm_cmpgt_epi8(bS, zero), _mm_cmpeq_epi8(over, zero));
 }
 
-// Clip3(-tC, tC, (((q0 - p0) << 2) + (p1 - q1) + 4) >> 3) per lane as signed
-// bytes (widened to 16 bits for the sum), 0 outside mask.
-inline __m128i bS1to3Delta(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i tc, __m128i mask)
+// p0 += delta, q0 -= delta with delta = Clip3(-tC, tC, (((q0 - p0) << 2) +
+// (p1 - q1) + 4) >> 3) and Clip1, in lanes where mask is set, all in bytes.
+// The sum equals (q0 - p0 + ((p1 - q1) >> 2) + 1) >> 1; with a the halved
+// q0 - p0 and r its dropped bit, delta = a + ((r + ((p1 - q1) >> 2) + 1) >> 1).
+// The rounding byte average yields 128 + a and 32 + the second term, so
+// delta + 160 is their sum, whose two signs saturating arithmetic separates.
+inline void applyBs1to3Delta(__m128i p1, __m128i& p0, __m128i& q0, __m128i q1, __m128i tc, __m128i mask)
 {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i delta[2];
-    for (int h = 0; h < 2; ++h) {
-        auto widen = [&](__m128i v) { return h == 0 ? _mm_unpacklo_epi8(v, zero) : _mm_unpackhi_epi8(v, zero); };
-        const __m128i tc16 = widen(tc);
-        __m128i d = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(widen(q0), widen(p0)), 2), _mm_sub_epi16(widen(p1), widen(q1)));
-        d = _mm_srai_epi16(_mm_add_epi16(d, _mm_set1_epi16(4)), 3);
-        delta[h] = _mm_min_epi16(_mm_max_epi16(d, _mm_sub_epi16(zero, tc16)), tc16);
-    }
-    return _mm_and_si128(_mm_packs_epi16(delta[0], delta[1]), mask);
-}
-
-// Clip1(p0 + delta) and Clip1(q0 - delta) with unsigned saturation on the two signs.
-inline void applyDelta(__m128i delta, __m128i& p0, __m128i& q0)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i up = _mm_and_si128(delta, _mm_cmpgt_epi8(delta, zero));
-    const __m128i down = _mm_and_si128(_mm_sub_epi8(zero, delta), _mm_cmpgt_epi8(zero, delta));
+    const __m128i ones = _mm_set1_epi8(-1);
+    const __m128i halfP1Q1 = _mm_avg_epu8(p1, _mm_xor_si128(q1, ones));                            // 128 + ((p1 - q1) >> 1)
+    const __m128i quarterP1Q1 = _mm_and_si128(_mm_srli_epi16(halfP1Q1, 1), _mm_set1_epi8(0x7F));  // 64 + ((p1 - q1) >> 2)
+    const __m128i halfQ0P0 = _mm_avg_epu8(q0, _mm_xor_si128(p0, ones));                            // 128 + a
+    const __m128i droppedBit = _mm_and_si128(_mm_xor_si128(q0, p0), _mm_set1_epi8(1));
+    const __m128i rest = _mm_avg_epu8(droppedBit, quarterP1Q1);                                    // 32 + second term
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(160));
+    const __m128i up = _mm_and_si128(_mm_min_epu8(_mm_subs_epu8(_mm_adds_epu8(halfQ0P0, rest), bias), tc), mask);
+    const __m128i down = _mm_and_si128(_mm_min_epu8(_mm_subs_epu8(_mm_subs_epu8(bias, halfQ0P0), rest), tc), mask);
     p0 = _mm_subs_epu8(_mm_adds_epu8(p0, up), down);
     q0 = _mm_subs_epu8(_mm_adds_epu8(q0, down), up);
 }
@@ -189,6 +184,10 @@ inline __m128i floorAverage(__m128i a, __m128i b)
 {
     return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
+
+// The loads below take four vectors, four picture ids or 16 coefficient counts at once.
+static_assert(sizeof(MotionVector) == 4 && sizeof(MacroblockState::mv) == 64);
+static_assert(sizeof(MacroblockState::refPicId) == 16 && sizeof(MacroblockState::totalCoeff) >= 16);
 
 // Motion vectors of one row (y) or column (x) of 4x4 blocks as four 32-bit
 // lanes, and the reference picture of each; mv[] is stored by luma4x4BlkIdx,
@@ -445,7 +444,7 @@ private:
     rows[5] = clampAround(floorAverage(q2, avgPQ), q1, _mm_and_si128(tc0, aq));
     // tC = tC0 + ap + aq (masks are -1).
     const __m128i tc = _mm_sub_epi8(_mm_sub_epi8(tc0, ap), aq);
-    applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, mask), rows[3], rows[4]);
+    applyBs1to3Delta(p1, rows[3], rows[4], q1, tc, mask);
     return true;
 }
 
@@ -515,6 +514,39 @@ void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uin
         }
 }
 
+// 16 rows of 16 bytes transposed in place (four rounds of interleaving).
+inline void transpose16x16(__m128i r[16])
+{
+    __m128i t[16];
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            t[2 * i] = _mm_unpacklo_epi8(r[i], r[i + 8]);
+            t[2 * i + 1] = _mm_unpackhi_epi8(r[i], r[i + 8]);
+        }
+        for (int i = 0; i < 8; ++i) {
+            r[2 * i] = _mm_unpacklo_epi8(t[i], t[i + 8]);
+            r[2 * i + 1] = _mm_unpackhi_epi8(t[i], t[i + 8]);
+        }
+    }
+}
+
+// The internal vertical luma edges (x = 4, 8, 12) of one macroblock on one
+// transposed copy of it instead of a transposition per edge. Internal edges
+// have bS < 4 and share the macroblock's indices.
+void filterLumaInnerVerticalEdgesSse2(std::uint8_t* origin, int stride, const std::uint32_t bS[4], int indexA, int alpha,
+                                      int beta)
+{
+    __m128i columns[16];
+    for (int y = 0; y < 16; ++y) columns[y] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(origin + y * stride));
+    transpose16x16(columns);
+    bool changed = false;
+    for (int e = 1; e < 4; ++e)
+        if (bS[e] != 0) changed |= filterLumaNormalSse2(columns + 4 * e - 4, bS[e], indexA, alpha, beta);
+    if (!changed) return;
+    transpose16x16(columns);
+    for (int y = 0; y < 16; ++y) _mm_storeu_si128(reinterpret_cast<__m128i*>(origin + y * stride), columns[y]);
+}
+
 // The chroma filter of clause 8.7.2.3/8.7.2.4 (bS < 4 with tC = tC0 + 1, bS 4
 // with the three-tap means) on one edge of both chroma planes at once, in
 // 8-bit lanes: 0..7 are the 8 lines of cb, 8..15 those of cr. Both planes
@@ -562,7 +594,7 @@ void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, i
     const __m128i strongQ0 = _mm_avg_epu8(q1, floorAverage(q0, p1));
     if (fours != 0x04040404u) {
         const __m128i tc = _mm_add_epi8(tc0OfLanes(bsLanes, indexA), _mm_set1_epi8(1));
-        applyDelta(bS1to3Delta(p1, p0, q0, q1, tc, _mm_andnot_si128(strong, mask)), p0, q0);
+        applyBs1to3Delta(p1, p0, q0, q1, tc, _mm_andnot_si128(strong, mask));
     }
     if (fours != 0) {
         p0 = _mm_or_si128(_mm_and_si128(strong, strongP0), _mm_andnot_si128(strong, p0));
@@ -612,6 +644,21 @@ void filterLumaEdge(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_
     }
 #endif
     filterEdgeLines<false>(q0, sampleStep, lineStep, bS, indexA, alpha, beta);
+}
+
+// Vertical luma edges 1..3 of a macroblock (indices of the macroblock itself).
+void filterLumaInnerVerticalEdges(std::uint8_t* origin, int stride, const std::uint32_t bS[4], int indexA, int indexB)
+{
+#if defined(__SSE2__)
+    const int edges = (bS[1] != 0) + (bS[2] != 0) + (bS[3] != 0);
+    const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+    if (edges >= 2 && alpha != 0 && beta != 0) {  // one transposition pays off from two edges
+        filterLumaInnerVerticalEdgesSse2(origin, stride, bS, indexA, alpha, beta);
+        return;
+    }
+#endif
+    for (int e = 1; e < 4; ++e)
+        if (bS[e] != 0) filterLumaEdge(origin + 4 * e, 1, stride, bS[e], indexA, indexB);
 }
 
 // One chroma edge of both planes (they share bS and, in Baseline, the
@@ -765,11 +812,11 @@ void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<
         };
 
         std::uint8_t* yOrigin = luma.row(16 * mbY) + 16 * mbX;
-        for (int e = 0; e < 4; ++e) {
-            if (bsV[e] == 0) continue;
-            const FilterIndices i = lumaIndices(e == 0 ? left : nullptr);
-            filterLumaEdge(yOrigin + 4 * e, 1, luma.stride, bsV[e], i.a, i.b);
+        if (bsV[0] != 0) {
+            const FilterIndices i = lumaIndices(left);
+            filterLumaEdge(yOrigin, 1, luma.stride, bsV[0], i.a, i.b);
         }
+        filterLumaInnerVerticalEdges(yOrigin, luma.stride, bsV, inner.a, inner.b);
         for (int e = 0; e < 4; ++e) {
             if (bsH[e] == 0) continue;
             const FilterIndices i = lumaIndices(e == 0 ? top : nullptr);

@@ -110,4 +110,24 @@ int coeffTokenNc(const MacroblockStates& states, const MbNeighbours& n, int mbAd
     return coeffTokenContext(addrA >= 0, nA, addrB >= 0, nB);
 }
 
+MacroblockCoeffTokenContexts::MacroblockCoeffTokenContexts(const MacroblockStates& states, const MbNeighbours& n)
+{
+    left_.fill(-1);
+    above_.fill(-1);
+    if (n.a >= 0) {
+        const auto& t = states[n.a].totalCoeff;
+        for (int y = 0; y < 4; ++y) left_[static_cast<std::size_t>(y)] = t[static_cast<std::size_t>(blockIndexAt(3, y))];
+        for (int p = 0; p < 2; ++p)
+            for (int y = 0; y < 2; ++y)
+                left_[static_cast<std::size_t>(4 + 2 * p + y)] = t[static_cast<std::size_t>((p == 0 ? kCbBlocks : kCrBlocks) + 2 * y + 1)];
+    }
+    if (n.b >= 0) {
+        const auto& t = states[n.b].totalCoeff;
+        for (int x = 0; x < 4; ++x) above_[static_cast<std::size_t>(x)] = t[static_cast<std::size_t>(blockIndexAt(x, 3))];
+        for (int p = 0; p < 2; ++p)
+            for (int x = 0; x < 2; ++x)
+                above_[static_cast<std::size_t>(4 + 2 * p + x)] = t[static_cast<std::size_t>((p == 0 ? kCbBlocks : kCrBlocks) + 2 + x)];
+    }
+}
+
 } // namespace kestrune::codec

@@ -6,6 +6,9 @@
 // applied here; intra_prediction.h does that.
 #include "tools/codec/macroblock_state.h"
 
+#include <array>
+#include <cstdint>
+
 namespace kestrune::codec {
 
 // mbAddrA (left), B (above), C (above right), D (above left) of clause 6.4.9;
@@ -69,5 +72,45 @@ enum class ResidualBlockKind { Luma, Intra16x16Dc, ChromaDc, CbAc, CrAc };
 // neighbours, including blocks of the current macroblock coded earlier, so
 // states[mbAddr].totalCoeff must hold the blocks coded so far.
 int coeffTokenNc(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, ResidualBlockKind kind, int blkIdx);
+
+// The same nC for every block of one macroblock, with the totals of the
+// neighbouring macroblocks' edge blocks read once: the decoder asks for up
+// to 25 blocks per macroblock.
+class MacroblockCoeffTokenContexts {
+public:
+    MacroblockCoeffTokenContexts(const MacroblockStates& states, const MbNeighbours& n);
+
+    // Luma block blkIdx (Intra16x16Dc: block 0) and chroma AC block blkIdx of
+    // plane 0 (Cb) or 1 (Cr); current holds the totals coded so far.
+    int luma(const MacroblockState& current, int blkIdx) const
+    {
+        const int x = kBlockX[blkIdx], y = kBlockY[blkIdx];
+        return nc(x > 0 ? current.totalCoeff[kInside[0][blkIdx]] : left_[y],
+                  y > 0 ? current.totalCoeff[kInside[1][blkIdx]] : above_[x]);
+    }
+    int chroma(const MacroblockState& current, int plane, int blkIdx) const
+    {
+        const int base = plane == 0 ? kCbBlocks : kCrBlocks;
+        return nc(blkIdx & 1 ? current.totalCoeff[base + (blkIdx ^ 1)] : left_[4 + 2 * plane + (blkIdx >> 1)],
+                  blkIdx & 2 ? current.totalCoeff[base + (blkIdx ^ 2)] : above_[4 + 2 * plane + (blkIdx & 1)]);
+    }
+
+private:
+    // Clause 9.2.1 with -1 for a neighbour that is not available.
+    static int nc(int a, int b) { return a >= 0 && b >= 0 ? (a + b + 1) >> 1 : a >= 0 ? a : b >= 0 ? b : 0; }
+    // The block left of / above each luma block when it lies in the same macroblock.
+    static constexpr std::array<std::array<std::uint8_t, 16>, 2> kInside = [] {
+        std::array<std::array<std::uint8_t, 16>, 2> t{};
+        for (int blk = 0; blk < 16; ++blk) {
+            t[0][blk] = static_cast<std::uint8_t>(blockIndexAt((kBlockX[blk] + 3) & 3, kBlockY[blk]));
+            t[1][blk] = static_cast<std::uint8_t>(blockIndexAt(kBlockX[blk], (kBlockY[blk] + 3) & 3));
+        }
+        return t;
+    }();
+    // Totals along the left and upper edge: luma rows / columns 0..3, then
+    // Cb 0..1 and Cr 0..1; -1 where the neighbour is not available.
+    std::array<std::int16_t, 8> left_;
+    std::array<std::int16_t, 8> above_;
+};
 
 } // namespace kestrune::codec

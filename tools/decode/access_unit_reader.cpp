@@ -45,6 +45,7 @@ bool AccessUnitReader::next(ReceivedPicture& unit)
     }
     h264::NalUnit nal;
     while (reader_.next(nal)) {
+        if (repeats_.repeated(nal.bytes)) continue;
         h264::ParsedNal parsed = parser_.parse(nal.bytes, nal.clipped());
         const bool starts = detector_.startsAccessUnit(parsed.header, parsed.slice ? &*parsed.slice : nullptr,
                                                        parser_.parameterSets());

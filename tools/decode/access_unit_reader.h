@@ -23,6 +23,8 @@ public:
     // The next access unit; false at the end of the stream or on a read error.
     bool next(ReceivedPicture& unit);
     std::uint64_t bytesRead() const { return reader_.bytesRead(); }
+    // Slices that arrived twice byte for byte; the repeats were left out.
+    int repeatedSlices() const { return repeats_.repeats(); }
     // The parameter sets seen so far.
     const h264::ParameterSets& parameterSets() const { return parser_.parameterSets(); }
 
@@ -32,6 +34,7 @@ private:
     h264::AnnexBReader reader_;
     h264::NalParser parser_;
     h264::AccessUnitDetector detector_;
+    h264::RepeatedSliceFilter repeats_;
     std::optional<h264::NalUnit> held_; // first NAL unit of the next access unit
     std::optional<h264::ParsedNal> heldParsed_;
 };

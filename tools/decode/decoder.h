@@ -36,6 +36,7 @@ struct DecodeReport {
     int picturesLost = 0;     // missing from the stream or undecodable, each output as a repeat
     int framesWritten = 0;
     int picturesWithoutParameterSets = 0;  // counted from the access-unit structure
+    int repeatedSlices = 0;        // slices that arrived twice byte for byte, the repeats left out
     long long guessedPlaces = 0;   // pictures after a possibly lost IDR whose place no later IDR told
     std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
     bool numberedStream = false;   // idr_pic_id carries picture numbers

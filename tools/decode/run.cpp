@@ -72,6 +72,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
 
     RunResult result;
     result.report = decoder.report();
+    result.report.repeatedSlices = reader.repeatedSlices();
     result.inputBytes = reader.bytesRead();
     if (result.report.framesWritten == 0)
         throw std::runtime_error("no picture could be decoded from " + options.input
@@ -113,6 +114,11 @@ std::string placementNotes(const DecodeReport& r)
         std::snprintf(line, sizeof line,
                       "%lld pictures were written at a guessed place: a loss before them may have taken an IDR picture, "
                       "and no later IDR picture told where they stand\n", r.guessedPlaces);
+        text += line;
+    }
+    if (r.repeatedSlices > 0) {
+        std::snprintf(line, sizeof line, "%d slices arrived twice byte for byte: the repeats were left out\n",
+                      r.repeatedSlices);
         text += line;
     }
     if (r.picturesWithoutParameterSets > 0) {

@@ -102,7 +102,7 @@ TEST(DeblockingTest, EdgeFilterMatchesTheStandardsEquationsOnRandomEdges)
     // Lines close to a random level with small and occasionally large steps,
     // so every branch (no filtering, normal, strong, clipping) is taken.
     std::mt19937 rng(17);
-    for (int trial = 0; trial < 3000; ++trial) {
+    for (int trial = 0; trial < 20000; ++trial) {
         const bool chroma = trial % 3 == 0;
         const bool vertical = trial % 2 == 0;  // edge between columns, lines are rows
         const int lines = chroma ? 8 : 16;

@@ -57,6 +57,13 @@ TEST(NeighboursTest, NcReadsTheBlocksTheLocationRulesName)
                     << picture << " " << mb << " " << blk;
             ASSERT_EQ(coeffTokenNc(s, n, mb, ResidualBlockKind::Intra16x16Dc, 7),
                       expected(leftLumaBlock(n, mb, 0), aboveLumaBlock(n, mb, 0), 0));
+            const MacroblockCoeffTokenContexts perMacroblock(s, n);
+            for (int blk = 0; blk < 16; ++blk)
+                ASSERT_EQ(perMacroblock.luma(s[mb], blk), coeffTokenNc(s, n, mb, ResidualBlockKind::Luma, blk));
+            for (int blk = 0; blk < 4; ++blk) {
+                ASSERT_EQ(perMacroblock.chroma(s[mb], 0, blk), coeffTokenNc(s, n, mb, ResidualBlockKind::CbAc, blk));
+                ASSERT_EQ(perMacroblock.chroma(s[mb], 1, blk), coeffTokenNc(s, n, mb, ResidualBlockKind::CrAc, blk));
+            }
             for (int blk = 0; blk < 4; ++blk) {
                 ASSERT_EQ(coeffTokenNc(s, n, mb, ResidualBlockKind::CbAc, blk),
                           expected(leftChromaBlock(n, mb, blk), aboveChromaBlock(n, mb, blk), kCbBlocks));

@@ -4,6 +4,7 @@
 // and on a stream from elsewhere whose frame_num wraps every 16 pictures.
 #include "tests/tools/decode/test_stream.h"
 #include "tests/tools/encode/tool_process.h"
+#include "tools/analyze/analyzer.h"
 #include "tools/bitstream/bitstream.h"
 #include "tools/decode/run.h"
 #include "tools/encode/encoder.h"
@@ -14,6 +15,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 
 using namespace kestrune;
@@ -219,6 +221,50 @@ TEST_F(LossAlignment, ParameterSetsLostAtTheStartLeaveGreyFramesUntilTheNextOnes
     EXPECT_EQ(grey.report.framesWritten, kFrames) << grey.text;
     EXPECT_EQ(grey.report.picturesLost, kFrames);
     EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
+}
+
+// A channel that duplicates packets: slices arriving twice, right after
+// themselves or a few NAL units later, change nothing in what is decoded or
+// counted, with losses or without.
+TEST_F(LossAlignment, SlicesArrivingTwiceChangeNothing)
+{
+    std::mt19937 random(7);
+    for (int percent : {0, 10, 30}) {
+        SCOPED_TRACE(percent);
+        const std::set<int> lost = percent ? gilbertLosses(percent, 4, 305, std::uint32_t(percent)) : std::set<int>{};
+        Bytes once, twice;
+        std::vector<const Nal*> resend;
+        int duplicates = 0;
+        for (std::size_t k = 0; k < encoded->size(); ++k) {
+            if (lost.count(int(k) + 1)) continue;
+            const Nal& nal = (*encoded)[k];
+            once.insert(once.end(), nal.bytes.begin(), nal.bytes.end());
+            twice.insert(twice.end(), nal.bytes.begin(), nal.bytes.end());
+            if (nal.type != 1 && nal.type != 5) continue;
+            if (random() % 6 == 0) resend.push_back(&nal);
+            if (!resend.empty() && random() % 3 == 0) {
+                twice.insert(twice.end(), resend.front()->bytes.begin(), resend.front()->bytes.end());
+                resend.erase(resend.begin());
+                ++duplicates;
+            }
+        }
+        ASSERT_GT(duplicates, 20);
+        const Decoded expected = decodeFile(*dir, once);
+        const Decoded got = decodeFile(*dir, twice);
+        EXPECT_EQ(got.report.framesWritten, expected.report.framesWritten) << got.text;
+        EXPECT_TRUE(got.yuv == expected.yuv);
+        EXPECT_EQ(got.report.repeatedSlices, duplicates);
+
+        std::string error;
+        analyze::StreamSummary onceSummary, twiceSummary;
+        h264::AnnexBReader onceReader(once), twiceReader(twice);
+        const auto ignore = [](int, std::uint64_t) {};
+        ASSERT_TRUE(analyze::summarizeStream(onceReader, onceSummary, ignore, error)) << error;
+        ASSERT_TRUE(analyze::summarizeStream(twiceReader, twiceSummary, ignore, error)) << error;
+        EXPECT_EQ(twiceSummary.pictures, onceSummary.pictures);
+        EXPECT_EQ(twiceSummary.codedPictures, onceSummary.codedPictures);
+        EXPECT_EQ(twiceSummary.total, onceSummary.total + std::uint64_t(duplicates)) << "every NAL unit is listed";
+    }
 }
 
 // A stream from elsewhere: libx264 as it comes, frame_num wrapping every 16
