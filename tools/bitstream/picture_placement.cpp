@@ -30,6 +30,14 @@ std::int64_t PicturePlacer::holdLimit() const
     return std::max<std::int64_t>(maxSpacing_, 250);
 }
 
+std::int64_t PicturePlacer::jumpLimit() const
+{
+    // Far beyond any loss run a channel leaves in a stream that still
+    // decodes: a longer jump means the number itself was damaged, and trusting
+    // it would write thousands of repeated frames.
+    return 4 * holdLimit();
+}
+
 bool PicturePlacer::idrDue(std::int64_t place) const
 {
     return spacing_ > 0 && lastIdrIndex_ >= 0 && place >= lastIdrIndex_ + spacing_;
@@ -154,10 +162,10 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
     if (p.idr) return addIdr(p, r);
     if (!idrSeen_ && !holding_) return addAfterLostIdr(p, r);  // the stream starts after its IDR picture
 
-    const std::uint32_t f = p.frameNum;
+    std::uint32_t f = p.frameNum;
     const std::uint32_t delta = (f + maxFrameNum - refFrameNum_ % maxFrameNum) % maxFrameNum;
     // The same frame_num as the last reference picture: a whole wrap lost.
-    const std::int64_t step = delta == 0 ? maxFrameNum : delta;
+    std::int64_t step = delta == 0 ? maxFrameNum : delta;
     bool lostIdr = p.afterParameterSets;
     if (!lostIdr) {
         if (frameNumBits_ >= 16) {
@@ -173,6 +181,14 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
         }
     }
     if (lostIdr) return addAfterLostIdr(p, r);
+    // A jump no loss run explains: a damaged frame_num.
+    const bool damaged = step > jumpLimit();
+    if (damaged) {
+        // Taken as the next picture, and said to be a guess.
+        step = 1;
+        f = (refFrameNum_ + 1) % maxFrameNum;
+        ++guessed_;
+    }
 
     const std::int64_t place = refIndex_ + step;
     if (holding_) {
@@ -189,6 +205,7 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
     // can tell, wait for it.
     if (step > 1 && frameNumBits_ >= 16 && numbering_ != Numbering::Absent) return holdAfterGap(p, r, place);
     auto out = placeAt(r, place);
+    if (damaged) out.back().guessed = true;
     if (p.reference) {
         refFrameNum_ = f;
         refIndex_ = lastIndex_;
@@ -205,7 +222,7 @@ std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, s
         // Nothing will tell where the lost IDR stood: the smallest reading,
         // right after the last picture.
         noteIdrAt(lastIndex_ + 1);
-        auto placed = placeAt(r, lastIndex_ + 1 + p.frameNum);
+        auto placed = placeAt(r, lastIndex_ + 1 + std::min<std::int64_t>(p.frameNum, holdLimit()));
         out.insert(out.end(), placed.begin(), placed.end());
         refFrameNum_ = p.frameNum;
         refIndex_ = lastIndex_;
@@ -213,9 +230,11 @@ std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, s
     }
     holding_ = true;
     holdFrom_ = lastIndex_ + 1;
-    held_ = {{r, static_cast<std::int64_t>(p.frameNum)}};
+    // An IDR picture more than a GOP back: a damaged frame_num.
+    const std::int64_t offset = std::min<std::int64_t>(p.frameNum, holdLimit());
+    held_ = {{r, offset}};
     refFrameNum_ = p.frameNum;
-    refIndex_ = p.frameNum;
+    refIndex_ = offset;
     return out;
 }
 
@@ -236,7 +255,7 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     bool guessed = false;
     if (numbering_ == Numbering::Present) {
         // A number behind the places already given means an earlier reading was wrong.
-        if (byNumber - implied < kIdrNumbers / 2) place = byNumber;
+        if (byNumber - implied <= jumpLimit()) place = byNumber;
         else guessed = true;
     }
     if (holding_) out = releaseHeldBefore(place);

@@ -72,6 +72,7 @@ private:
     std::vector<Placement> addAfterLostIdr(const PictureNumbers& picture, std::int64_t received);
     void noteIdrAt(std::int64_t index);
     std::int64_t holdLimit() const;
+    std::int64_t jumpLimit() const;
 
     Numbering numbering_ = Numbering::Unknown;
     std::int64_t received_ = 0;

@@ -165,6 +165,31 @@ TEST(PicturePlacement, NumberedStreamsPlaceEveryIdrExactlyAndTheirGopsWhereTheId
     EXPECT_LT(hiddenRuns, runs / 20);
 }
 
+// A bit flip in frame_num or idr_pic_id must not turn into thousands of
+// repeated frames: no loss run of a decodable stream is longer than a few GOPs.
+TEST(PicturePlacement, DamagedNumbersNeverMoveAPictureFarOff)
+{
+    std::mt19937 random(5);
+    std::vector<bool> idr(300);
+    for (int i = 0; i < 300; i += 25) idr[std::size_t(i)] = true;
+    const auto clean = codedStream(300, idr, 16, true);
+    for (int trial = 0; trial < 200; ++trial) {
+        auto pictures = clean;
+        for (int k = 0; k < 1 + trial % 3; ++k) {
+            PictureNumbers& n = pictures[random() % 300].numbers;
+            (n.idr ? n.idrPicId : n.frameNum) = std::uint32_t(random() % 65536);
+        }
+        const std::vector<bool> lost = burstyLoss(300, 0.05 * (trial % 5), 1 + trial % 8, random);
+        const Outcome out = place(pictures, lost, lost);
+        std::int64_t previous = -1;
+        for (const auto& [received, p] : out.byReceived) {
+            EXPECT_LE(p.index - previous, 1000) << "trial " << trial;
+            previous = p.index;
+        }
+        EXPECT_LT(previous, 300 + 1000) << "trial " << trial;
+    }
+}
+
 TEST(PicturePlacement, AfterALostIdrTheHeldPicturesAreWrittenWhenTheNextIdrTellsTheirPlace)
 {
     PicturePlacer placer;
