@@ -133,8 +133,17 @@ void copyRowsOf(const std::uint8_t* src, int srcStride, int h, std::uint8_t* dst
     for (; j < h; ++j, src += srcStride, dst += dstStride) copyRow<W>(src, dst);
 }
 
+// Square blocks with their row count known, so the loop unrolls entirely.
+template <int W>
+void copySquare(const std::uint8_t* src, int srcStride, std::uint8_t* dst, int dstStride)
+{
+    for (int j = 0; j < W; ++j) copyRow<W>(src + j * srcStride, dst + j * dstStride);
+}
+
 void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t* dst, int dstStride)
 {
+    if (w == h && w == 16) return copySquare<16>(src, srcStride, dst, dstStride);
+    if (w == h && w == 8) return copySquare<8>(src, srcStride, dst, dstStride);
     switch (w) {
     case 16: copyRowsOf<16>(src, srcStride, h, dst, dstStride); break;
     case 8: copyRowsOf<8>(src, srcStride, h, dst, dstStride); break;
