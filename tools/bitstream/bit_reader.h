@@ -47,8 +47,8 @@ public:
     }
     void skip(std::size_t bits);
     // The next 32 bits without consuming them (bits past the end read as 0),
-    // and consume() to take n <= 32 of them: table-driven decoders look
-    // before they know a code's length.
+    // and consume() to take n bits (n >= 0; past the end it sets overrun()):
+    // table-driven decoders look before they know a code's length.
     std::uint32_t peek32() const
     {
         if (pos_ / 8 + 8 <= data_.size()) return static_cast<std::uint32_t>((windowAt(pos_ / 8) << (pos_ % 8)) >> 32);

@@ -38,7 +38,7 @@ public:
         pos_ += static_cast<std::size_t>(n);
         return v;
     }
-    void finish(h264::BitReader& bits) const { bits.skip(pos_ - start_); }
+    void finish(h264::BitReader& bits) const { bits.consume(static_cast<int>(pos_ - start_)); }
 
 private:
     const std::uint8_t* data_;
@@ -409,7 +409,8 @@ bool levelFitsBaseline(int suffixLength, bool firstAfterFewTrailingOnes, int lev
 
 namespace {
 
-int readResidualBlockFrom(BlockBits& bits, int nC, int maxNumCoeff, const std::uint8_t* position, std::int32_t* block)
+[[gnu::always_inline]] inline int readResidualBlockFrom(BlockBits& bits, int nC, int maxNumCoeff, const std::uint8_t* position,
+                                                        std::int32_t* block)
 {
     const Decoders& d = decoders();
     const int token = (nC < 0 ? d.chromaDcCoeffToken : d.coeffToken[static_cast<std::size_t>(coeffTokenClass(nC))]).read(bits);

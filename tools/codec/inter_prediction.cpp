@@ -114,10 +114,7 @@ template <int W>
 void copyRow(const std::uint8_t* src, std::uint8_t* dst)
 {
 #if defined(__SSE2__)
-    if constexpr (W == 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
-    else
-        storeBytes<W>(dst, loadBytes<W>(src));
+    storeBytes<W>(dst, loadBytes<W>(src));
 #else
     std::memcpy(dst, src, W);
 #endif
@@ -136,8 +133,17 @@ void copyRowsOf(const std::uint8_t* src, int srcStride, int h, std::uint8_t* dst
     for (; j < h; ++j, src += srcStride, dst += dstStride) copyRow<W>(src, dst);
 }
 
+// Square blocks with their row count known, so the loop unrolls entirely.
+template <int W>
+void copySquare(const std::uint8_t* src, int srcStride, std::uint8_t* dst, int dstStride)
+{
+    for (int j = 0; j < W; ++j) copyRow<W>(src + j * srcStride, dst + j * dstStride);
+}
+
 void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t* dst, int dstStride)
 {
+    if (w == h && w == 16) return copySquare<16>(src, srcStride, dst, dstStride);
+    if (w == h && w == 8) return copySquare<8>(src, srcStride, dst, dstStride);
     switch (w) {
     case 16: copyRowsOf<16>(src, srcStride, h, dst, dstStride); break;
     case 8: copyRowsOf<8>(src, srcStride, h, dst, dstStride); break;
@@ -147,7 +153,6 @@ void copyRows(const std::uint8_t* src, int srcStride, int w, int h, std::uint8_t
         break;
     }
 }
-
 
 } // namespace
 
@@ -258,9 +263,9 @@ struct CentreTaps {
 };
 
 // One column of W (4, 8 or 16) luma samples, h rows, at fractional position
-// (xFrac, yFrac), not both 0, from the full samples g (Table 8-12; _mm_avg_epu8 is the
-// rounded mean (p + q + 1) >> 1). Reads exactly the samples the standard's
-// six-tap window covers: columns -2..W+2 and rows -2..h+2 of g.
+// (xFrac, yFrac), not both 0, from the full samples g (Table 8-12;
+// _mm_avg_epu8 is the rounded mean (p + q + 1) >> 1). Reads exactly the
+// samples the six-tap window covers: columns -2..W+2, rows -2..h+2 of g.
 template <int W>
 void lumaColumn(const std::uint8_t* g, int gs, int xFrac, int yFrac, int h, std::uint8_t* dst, int dstStride)
 {
@@ -310,10 +315,9 @@ void lumaColumn(const std::uint8_t* g, int gs, int xFrac, int yFrac, int h, std:
     }
 }
 
-} // namespace
-
-void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
-                 int dstStride)
+// predictLuma, inlined into predictPartition.
+inline void lumaBlock(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
+                      int dstStride)
 {
     const int xFrac = mv.x & 3, yFrac = mv.y & 3;
     if (xFrac == 0 && yFrac == 0) {
@@ -330,6 +334,14 @@ void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w
     int i = 0;
     for (; i + 8 <= w; i += 8) lumaColumn<8>(win.origin + i, win.stride, xFrac, yFrac, h, dst + i, dstStride);
     if (i < w) lumaColumn<4>(win.origin + i, win.stride, xFrac, yFrac, h, dst + i, dstStride);
+}
+
+} // namespace
+
+void predictLuma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int w, int h, std::uint8_t* dst,
+                 int dstStride)
+{
+    lumaBlock(ref, x, y, mv, w, h, dst, dstStride);
 }
 
 #else
@@ -509,32 +521,45 @@ void withChromaTaps(int xFrac, int yFrac, const F& f)
     else f(std::integral_constant<ChromaTaps, ChromaTaps::Bilinear>{});
 }
 
-// One plane, W (4 or 8) samples wide; each source row is loaded once.
-template <int W, ChromaTaps T>
-void chromaRows(const std::uint8_t* src, int srcStride, int h, int xFrac, int yFrac, std::uint8_t* dst, int dstStride)
+// Rows of Planes (1 or 2) planes, W (4 or 8) samples wide, in one loop;
+// each source row is loaded once. The planes share both strides.
+template <int W, ChromaTaps T, int Planes>
+void chromaRows(const std::uint8_t* const (&source)[Planes], int srcStride, int h, int xFrac, int yFrac,
+                std::uint8_t* const (&target)[Planes], int dstStride)
 {
+    const std::uint8_t* src[Planes];
+    std::uint8_t* dst[Planes];
+    for (int p = 0; p < Planes; ++p) src[p] = source[p], dst[p] = target[p];
     if constexpr (T == ChromaTaps::Horizontal) {  // (A + B + 1) >> 1 in bytes
-        for (int j = 0; j < h; ++j, src += srcStride, dst += dstStride)
-            storeBytes<W>(dst, _mm_avg_epu8(loadBytes<W>(src), loadBytes<W>(src + 1)));
-        return;
-    }
-    if constexpr (T == ChromaTaps::Vertical) {  // (A + C + 1) >> 1 in bytes
-        __m128i a = loadBytes<W>(src);
-        for (int j = 0; j < h; ++j, dst += dstStride) {
-            src += srcStride;
-            const __m128i c = loadBytes<W>(src);
-            storeBytes<W>(dst, _mm_avg_epu8(a, c));
-            a = c;
+        for (int j = 0; j < h; ++j) {
+            for (int p = 0; p < Planes; ++p) {
+                storeBytes<W>(dst[p], _mm_avg_epu8(loadBytes<W>(src[p]), loadBytes<W>(src[p] + 1)));
+                src[p] += srcStride, dst[p] += dstStride;
+            }
         }
-        return;
-    }
-    const ChromaWeights w(xFrac, yFrac);
-    __m128i a = loadWords<W>(src), b = loadWords<W>(src + 1);
-    for (int j = 0; j < h; ++j, dst += dstStride) {
-        src += srcStride;
-        const __m128i c = loadWords<W>(src), d = loadWords<W>(src + 1);
-        storeBytes<W>(dst, chromaSamples<T>(a, b, c, d, w));
-        a = c, b = d;
+    } else if constexpr (T == ChromaTaps::Vertical) {  // (A + C + 1) >> 1 in bytes
+        __m128i a[Planes];
+        for (int p = 0; p < Planes; ++p) a[p] = loadBytes<W>(src[p]);
+        for (int j = 0; j < h; ++j) {
+            for (int p = 0; p < Planes; ++p) {
+                src[p] += srcStride;
+                const __m128i c = loadBytes<W>(src[p]);
+                storeBytes<W>(dst[p], _mm_avg_epu8(a[p], c));
+                a[p] = c, dst[p] += dstStride;
+            }
+        }
+    } else {
+        const ChromaWeights w(xFrac, yFrac);
+        __m128i a[Planes], b[Planes];
+        for (int p = 0; p < Planes; ++p) a[p] = loadWords<W>(src[p]), b[p] = loadWords<W>(src[p] + 1);
+        for (int j = 0; j < h; ++j) {
+            for (int p = 0; p < Planes; ++p) {
+                src[p] += srcStride;
+                const __m128i c = loadWords<W>(src[p]), d = loadWords<W>(src[p] + 1);
+                storeBytes<W>(dst[p], chromaSamples<T>(a[p], b[p], c, d, w));
+                a[p] = c, b[p] = d, dst[p] += dstStride;
+            }
+        }
     }
 }
 
@@ -593,8 +618,8 @@ void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int
 #if defined(__SSE2__)
     if (w == 8 || w == 4) {
         withChromaTaps(xFrac, yFrac, [&](auto taps) {
-            if (w == 8) chromaRows<8, taps()>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride);
-            else chromaRows<4, taps()>(win.origin, win.stride, h, xFrac, yFrac, dst, dstStride);
+            if (w == 8) chromaRows<8, taps()>({win.origin}, win.stride, h, xFrac, yFrac, {dst}, dstStride);
+            else chromaRows<4, taps()>({win.origin}, win.stride, h, xFrac, yFrac, {dst}, dstStride);
         });
         return;
     }
@@ -605,7 +630,11 @@ void predictChroma(const ConstPlaneView& ref, int x, int y, MotionVector mv, int
 void predictPartition(const Picture& ref, int x, int y, int w, int h, MotionVector mv, Picture& dst)
 {
     const PlaneView luma = dst.plane(kLuma);
+#if defined(__SSE2__)
+    lumaBlock(ref.plane(kLuma), x, y, mv, w, h, luma.row(y) + x, luma.stride);
+#else
     predictLuma(ref.plane(kLuma), x, y, mv, w, h, luma.row(y) + x, luma.stride);
+#endif
 
     // Cb and Cr share the vector, the geometry and the weights.
     const PlaneView cb = dst.plane(kCb), cr = dst.plane(kCr);
@@ -622,8 +651,8 @@ void predictPartition(const Picture& ref, int x, int y, int w, int h, MotionVect
         const Window winCb(refCb, x0, y0, 0, cw + 1, ch + 1), winCr(refCr, x0, y0, 0, cw + 1, ch + 1);
         withChromaTaps(xFrac, yFrac, [&](auto taps) {
             if (cw == 8) {
-                chromaRows<8, taps()>(winCb.origin, winCb.stride, ch, xFrac, yFrac, dstCb, cb.stride);
-                chromaRows<8, taps()>(winCr.origin, winCr.stride, ch, xFrac, yFrac, dstCr, cr.stride);
+                chromaRows<8, taps()>({winCb.origin, winCr.origin}, winCb.stride, ch, xFrac, yFrac, {dstCb, dstCr},
+                                      cb.stride);
             } else if (cw == 4) {
                 chromaPairRows<4, taps()>(winCb.origin, winCr.origin, winCb.stride, ch, xFrac, yFrac, dstCb, dstCr, cb.stride);
             } else {

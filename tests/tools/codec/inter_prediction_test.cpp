@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <utility>
 #include <vector>
@@ -208,6 +209,14 @@ TEST(InterPredictionTest, PartitionsMatchTheStandardsEquationsInAllPlanesAndTouc
                                                     << " sample " << i << "," << j;
                     }
                 }
+                // The encoder's one-plane entry points give the same block.
+                std::array<std::uint8_t, 16 * 16> single{};
+                const int pw = bw >> shift, ph = bh >> shift;
+                if (p == kLuma) predictLuma(r, x, y, mv, bw, bh, single.data(), 16);
+                else predictChroma(r, x >> 1, y >> 1, mv, pw, ph, single.data(), 16);
+                for (int j = 0; j < ph; ++j)
+                    ASSERT_EQ(0, std::memcmp(single.data() + j * 16, d.row((y >> shift) + j) + (x >> shift), static_cast<std::size_t>(pw)))
+                        << "plane " << p << " trial " << trial << " row " << j;
             }
         }
     }
