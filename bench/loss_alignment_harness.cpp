@@ -5,6 +5,7 @@
 // parameter sets arrived must come out bit-identical to the undamaged
 // decode's frame at the same index.
 // Usage: loss_alignment_harness RUNS WORK_DIR   (prints one line per option set and a total)
+#include "tests/tools/encode/tool_process.h"
 #include "tools/bitstream/bitstream.h"
 #include "tools/decode/run.h"
 #include "tools/encode/encoder.h"
@@ -14,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 using namespace kestrune;
@@ -26,17 +25,6 @@ namespace {
 constexpr int kFrames = 300;
 constexpr std::size_t kFrameBytes = 176 * 144 * 3 / 2;
 
-void writeFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 struct Nal {
     Bytes bytes;
     int type = 0;
@@ -44,7 +32,7 @@ struct Nal {
 
 Bytes decodeFile(const std::filesystem::path& dir, const Bytes& stream, decode::DecodeReport* report = nullptr)
 {
-    writeFile(dir / "lossy.264", stream);
+    kestrune::testing::writeBytes(dir / "lossy.264", stream);
     decode::DecodeOptions options;
     options.input = (dir / "lossy.264").string();
     options.output = (dir / "out.yuv").string();
@@ -54,7 +42,7 @@ Bytes decodeFile(const std::filesystem::path& dir, const Bytes& stream, decode::
     } catch (const std::exception&) {
         return {};  // nothing decodable (every parameter set lost)
     }
-    return readFile(dir / "out.yuv");
+    return kestrune::testing::readBytes(dir / "out.yuv");
 }
 
 bool sameFrame(const Bytes& a, const Bytes& b, int index)
@@ -95,7 +83,7 @@ int main(int argc, char** argv)
     const std::filesystem::path dir = argv[2];
     Bytes yuv(kFrameBytes * kFrames);
     for (int i = 0; i < kFrames; ++i) renderSampleFrame({176, 144}, i, {yuv.data() + kFrameBytes * std::size_t(i), kFrameBytes});
-    writeFile(dir / "sample_176x144.yuv", yuv);
+    kestrune::testing::writeBytes(dir / "sample_176x144.yuv", yuv);
     std::freopen("/dev/null", "w", stderr);  // the encoder's statistics
 
     std::mt19937 random(20261208);
@@ -115,7 +103,7 @@ int main(int argc, char** argv)
         options.output = (dir / "enc.264").string();
         options.size = FrameSize{176, 144};
         runEncode(options, Console{"x264"});
-        const Bytes stream = readFile(dir / "enc.264");
+        const Bytes stream = kestrune::testing::readBytes(dir / "enc.264");
         std::vector<Nal> nals;
         h264::AnnexBReader reader(stream);
         h264::NalUnit unit;
@@ -184,8 +172,8 @@ int main(int argc, char** argv)
                 std::printf("  count wrong: %d %% loss, burst %d: %d frames for %d pictures\n", percent, burst, frames,
                             lastReceived + 1);
                 if (const char* keep = std::getenv("KEEP_WRONG")) {
-                    writeFile(std::filesystem::path(keep) / ("wrong" + std::to_string(total) + ".264"), lossy);
-                    writeFile(std::filesystem::path(keep) / ("enc" + std::to_string(total) + ".264"), stream);
+                    kestrune::testing::writeBytes(std::filesystem::path(keep) / ("wrong" + std::to_string(total) + ".264"), lossy);
+                    kestrune::testing::writeBytes(std::filesystem::path(keep) / ("enc" + std::to_string(total) + ".264"), stream);
                 }
             }
             for (int i = 0; i < int(clean.size()); ++i) {
@@ -204,7 +192,7 @@ int main(int argc, char** argv)
                     ++idrMismatch, ++setIdrMismatch;
                     std::printf("  IDR picture %d differs: %d %% loss, burst %d\n", idrPlaces[k], percent, burst);
                     if (const char* keep = std::getenv("KEEP_WRONG"))
-                        writeFile(std::filesystem::path(keep) / ("idr" + std::to_string(total) + ".264"), lossy);
+                        kestrune::testing::writeBytes(std::filesystem::path(keep) / ("idr" + std::to_string(total) + ".264"), lossy);
                 }
             }
         }

@@ -28,27 +28,6 @@ struct StoredPicture {
 // Largest picture accepted (level 6.2: 139,264 macroblocks).
 constexpr int kMaxMacroblocks = 139264;
 
-h264::AccessUnitDetector::PictureId pictureIdOf(const h264::NalHeader& nal, const h264::SliceHeader& h,
-                                                const h264::Sps& sps)
-{
-    h264::AccessUnitDetector::PictureId id;
-    id.frame_num = h.frame_num;
-    id.pic_parameter_set_id = h.pic_parameter_set_id;
-    id.field_pic_flag = h.field_pic_flag;
-    id.bottom_field_flag = h.bottom_field_flag;
-    id.nal_ref_idc = nal.nal_ref_idc;
-    id.pic_order_cnt_type = sps.pic_order_cnt_type;
-    id.pic_order_cnt_lsb = h.pic_order_cnt_lsb;
-    id.delta_pic_order_cnt_bottom = h.delta_pic_order_cnt_bottom;
-    id.delta_pic_order_cnt[0] = h.delta_pic_order_cnt[0];
-    id.delta_pic_order_cnt[1] = h.delta_pic_order_cnt[1];
-    id.idr = nal.nal_unit_type == h264::NalIdrSlice;
-    id.idr_pic_id = h.idr_pic_id;
-    id.complete = h.complete;
-    id.first_mb_in_slice = h.first_mb_in_slice;
-    return id;
-}
-
 // What lies outside Baseline in the parameter sets a slice uses, or "".
 std::string outsideBaseline(const h264::Sps& sps, const h264::Pps& pps)
 {
@@ -228,7 +207,7 @@ void BaselineDecoder::State::decodeSlice(const h264::NalHeader& nal, std::span<c
     }
 
     if (!redundantPass) {
-        const auto id = pictureIdOf(nal, h, *spsOfSlice);
+        const auto id = h264::AccessUnitDetector::pictureIdOf(nal, h, spsOfSlice.get());
         if (!inPicture || (h.redundant_pic_cnt == 0 && h264::AccessUnitDetector::isNewPicture(currentId, id)) ||
             (h.redundant_pic_cnt > 0 && (id.frame_num != currentId.frame_num || id.idr != currentId.idr))) {
             finishPicture();
@@ -344,7 +323,7 @@ bool BaselineDecoder::State::startPicture(const h264::NalHeader& nal, const h264
     }
 
     current = newPicture();
-    currentId = pictureIdOf(nal, h, *sps);
+    currentId = h264::AccessUnitDetector::pictureIdOf(nal, h, sps.get());
     firstHeader = h;
     firstNal = nal;
     firstPps = std::move(pps);

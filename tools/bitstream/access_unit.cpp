@@ -20,6 +20,32 @@ bool RepeatedSliceFilter::repeated(std::span<const std::uint8_t> nal)
     return false;
 }
 
+AccessUnitDetector::PictureId AccessUnitDetector::pictureIdOf(const NalHeader& header, const SliceHeader& slice,
+                                                              const Sps* sps)
+{
+    PictureId id;
+    id.first_mb_in_slice = slice.first_mb_in_slice;
+    id.pic_parameter_set_id = slice.pic_parameter_set_id;
+    id.complete = slice.complete;
+    id.numbers = slice.numbersParsed;
+    if (slice.numbersParsed || slice.complete) {
+        id.frame_num = slice.frame_num;
+        id.idr = header.nal_unit_type == NalIdrSlice;
+        id.idr_pic_id = slice.idr_pic_id;
+    }
+    if (slice.complete) {
+        id.field_pic_flag = slice.field_pic_flag;
+        id.bottom_field_flag = slice.bottom_field_flag;
+        id.nal_ref_idc = header.nal_ref_idc;
+        id.pic_order_cnt_type = sps ? sps->pic_order_cnt_type : 0;
+        id.pic_order_cnt_lsb = slice.pic_order_cnt_lsb;
+        id.delta_pic_order_cnt_bottom = slice.delta_pic_order_cnt_bottom;
+        id.delta_pic_order_cnt[0] = slice.delta_pic_order_cnt[0];
+        id.delta_pic_order_cnt[1] = slice.delta_pic_order_cnt[1];
+    }
+    return id;
+}
+
 bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
 {
     if (!a.complete || !b.complete) {
@@ -74,32 +100,8 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
     }
     if (slice->complete && slice->redundant_pic_cnt > 0) return wasFirst;
 
-    PictureId id;
-    id.first_mb_in_slice = slice->first_mb_in_slice;
-    id.pic_parameter_set_id = slice->pic_parameter_set_id;
-    id.complete = slice->complete;
-    id.numbers = slice->numbersParsed;
-    if (slice->numbersParsed) {
-        id.frame_num = slice->frame_num;
-        id.idr = type == NalIdrSlice;
-        id.idr_pic_id = slice->idr_pic_id;
-    }
-    if (slice->complete) {
-        const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
-        const Sps* sps = pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr;
-        id.frame_num = slice->frame_num;
-        id.field_pic_flag = slice->field_pic_flag;
-        id.bottom_field_flag = slice->bottom_field_flag;
-        id.nal_ref_idc = header.nal_ref_idc;
-        id.pic_order_cnt_type = sps ? sps->pic_order_cnt_type : 0;
-        id.pic_order_cnt_lsb = slice->pic_order_cnt_lsb;
-        id.delta_pic_order_cnt_bottom = slice->delta_pic_order_cnt_bottom;
-        id.delta_pic_order_cnt[0] = slice->delta_pic_order_cnt[0];
-        id.delta_pic_order_cnt[1] = slice->delta_pic_order_cnt[1];
-        id.idr = type == NalIdrSlice;
-        id.idr_pic_id = slice->idr_pic_id;
-    }
     const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
+    const PictureId id = pictureIdOf(header, *slice, pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr);
     const bool oneSliceGroup = pps && pps->num_slice_groups_minus1 == 0;
     const bool newPicture = !last_ || isNewPicture(*last_, id) || alreadyCovered(starts_, id.first_mb_in_slice, oneSliceGroup);
     const bool starts = wasFirst || (newPicture && sliceInCurrent_);

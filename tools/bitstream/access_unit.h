@@ -51,6 +51,9 @@ public:
         bool numbers = false;  // frame_num and the IDR fields are valid (complete, or read with the only SPS)
         std::uint32_t first_mb_in_slice = 0;
     };
+    // What clause 7.4.1.2.4 compares of a slice, as far as its header was read
+    // (sps: the one its PPS names, when known).
+    static PictureId pictureIdOf(const NalHeader& header, const SliceHeader& slice, const Sps* sps);
     // The comparison of clause 7.4.1.2.4 between the previous primary slice
     // and this one.
     static bool isNewPicture(const PictureId& previous, const PictureId& current);

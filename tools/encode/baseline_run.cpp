@@ -102,19 +102,11 @@ EncodeResult runBaselineEncode(const EncodeOptions& options, const Console& cons
     if (const std::string error = codec::sliceGroupError(settings); !error.empty()) throw EncodeError(error);
 
     YuvFrameReader input(options.input, size.width, size.height);
-    if (input.frameCount() == 0)
-        throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
-                          + std::to_string(input.frameBytes()) + " bytes each)");
     for (const std::string& warning : inputWarnings(options, input.frameCount(), input.leftoverBytes()))
         warnings.push_back(warning);
-    const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
-                                                  : input.frameCount();
+    const std::int64_t total = framesToEncode(options, input);
 
-    std::error_code ec;
-    if (std::filesystem::is_directory(options.output, ec))
-        throw EncodeError("cannot write output " + options.output + ": it is a directory");
-    if (std::filesystem::equivalent(options.input, options.output, ec))
-        throw EncodeError("output " + options.output + " is the input file; it would be replaced by the stream");
+    refuseOutputPath(options);
     AtomicOutput output(options.output);
     auto outputError = [&] { return EncodeError("cannot write output " + options.output + " (" + output.error() + ")"); };
     if (!output.ok()) throw outputError();

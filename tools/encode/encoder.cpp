@@ -159,17 +159,30 @@ std::vector<std::string> inputWarnings(const EncodeOptions& options, std::int64_
     return warnings;
 }
 
+std::int64_t framesToEncode(const EncodeOptions& options, const YuvFrameReader& input)
+{
+    if (input.frameCount() == 0)
+        throw EncodeError("input " + options.input + " holds no complete " + sizeText(options.size.value_or(FrameSize{}))
+                          + " frame (" + std::to_string(input.frameBytes()) + " bytes each)");
+    return options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount()) : input.frameCount();
+}
+
+void refuseOutputPath(const EncodeOptions& options)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(options.output, ec))
+        throw EncodeError("cannot write output " + options.output + ": it is a directory");
+    if (std::filesystem::equivalent(options.input, options.output, ec))
+        throw EncodeError("output " + options.output + " is the input file; it would be replaced by the stream");
+}
+
 EncodeResult runEncode(const EncodeOptions& options, const Console& console)
 {
     const FrameSize size = options.size.value_or(FrameSize{});
     YuvFrameReader input(options.input, size.width, size.height);
-    if (input.frameCount() == 0)
-        throw EncodeError("input " + options.input + " holds no complete " + sizeText(size) + " frame ("
-                          + std::to_string(input.frameBytes()) + " bytes each)");
     for (const std::string& warning : inputWarnings(options, input.frameCount(), input.leftoverBytes()))
         logLine(console, X264_LOG_WARNING, warning);
-    const std::int64_t total = options.frames > 0 ? std::min<std::int64_t>(options.frames, input.frameCount())
-                                                  : input.frameCount();
+    const std::int64_t total = framesToEncode(options, input);
 
     x264_param_t param;
     configureEncoder(options, param);
@@ -180,11 +193,7 @@ EncodeResult runEncode(const EncodeOptions& options, const Console& console)
     param.pf_log = forwardLibraryLog;
     param.p_log_private = &libraryLog;
 
-    std::error_code ec;
-    if (std::filesystem::is_directory(options.output, ec))
-        throw EncodeError("cannot write output " + options.output + ": it is a directory");
-    if (std::filesystem::equivalent(options.input, options.output, ec))
-        throw EncodeError("output " + options.output + " is the input file; it would be replaced by the stream");
+    refuseOutputPath(options);
     AtomicOutput output(options.output);
     // The temporary file's own error names a hidden file; lead with the output the user named.
     auto outputError = [&] { return EncodeError("cannot write output " + options.output + " (" + output.error() + ")"); };

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "tools/encode/encode_options.h"
+#include "tools/encode/yuv_input.h"
 
 namespace kestrune {
 
@@ -25,6 +26,13 @@ std::vector<std::string> adjustedSettings(const x264_param_t& requested, const x
 // other than the one given, a partial frame at its end, and fewer frames
 // than --frames asks for.
 std::vector<std::string> inputWarnings(const EncodeOptions& options, std::int64_t frameCount, std::int64_t leftoverBytes);
+
+// The frames a run encodes: the whole input, or --frames of it. Throws
+// EncodeError when the input holds no complete frame.
+std::int64_t framesToEncode(const EncodeOptions& options, const YuvFrameReader& input);
+
+// Throws EncodeError when the output path is a folder or the input itself.
+void refuseOutputPath(const EncodeOptions& options);
 
 struct EncodeResult {
     std::int64_t frames = 0;

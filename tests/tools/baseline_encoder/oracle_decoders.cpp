@@ -115,11 +115,13 @@ std::vector<Frame> decodeWithOpenH264(const AccessUnits& units, int width, int h
         decoder->DecodeFrameNoDelay(unit.data(), static_cast<int>(unit.size()), planes, &info);
         if (info.iBufferStatus != 1) continue;
         const SSysMEMBuffer& buffer = info.UsrData.sSystemBuffer;
-        if (buffer.iWidth != width || buffer.iHeight != height) throw std::runtime_error("OpenH264 decoded a picture of another size");
+        if (width && (buffer.iWidth != width || buffer.iHeight != height))
+            throw std::runtime_error("OpenH264 decoded a picture of another size");
+        const int w = buffer.iWidth, h = buffer.iHeight;
         Frame out;
-        appendPlane(out, planes[0], buffer.iStride[0], width, height);
-        appendPlane(out, planes[1], buffer.iStride[1], width / 2, height / 2);
-        appendPlane(out, planes[2], buffer.iStride[1], width / 2, height / 2);
+        appendPlane(out, planes[0], buffer.iStride[0], w, h);
+        appendPlane(out, planes[1], buffer.iStride[1], w / 2, h / 2);
+        appendPlane(out, planes[2], buffer.iStride[1], w / 2, h / 2);
         frames.push_back(std::move(out));
     }
     return frames;

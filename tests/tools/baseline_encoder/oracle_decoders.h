@@ -17,6 +17,7 @@ std::vector<Frame> decodeWithLibavcodec(const AccessUnits& units, int width, int
 std::vector<Frame> decodeWithOurDecoder(const AccessUnits& units, int width, int height);
 
 // OpenH264 with ERROR_CON_SLICE_COPY, whole access units to DecodeFrameNoDelay.
-std::vector<Frame> decodeWithOpenH264(const AccessUnits& units, int width, int height);
+// width 0: every picture at the size the stream gives.
+std::vector<Frame> decodeWithOpenH264(const AccessUnits& units, int width = 0, int height = 0);
 
 } // namespace kestrune::testing

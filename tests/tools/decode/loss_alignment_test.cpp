@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 
@@ -24,17 +22,6 @@ using kestrune::testing::ScratchDirectory;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void writeFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct Nal {
     Bytes bytes;  // start code included
@@ -81,12 +68,12 @@ struct Decoded {
 
 Decoded decodeFile(const ScratchDirectory& dir, const Bytes& stream)
 {
-    writeFile(dir / "lossy.264", stream);
+    kestrune::testing::writeBytes(dir / "lossy.264", stream);
     decode::DecodeOptions options;
     options.input = (dir / "lossy.264").string();
     options.output = (dir / "out.yuv").string();
     const decode::RunResult result = decode::runDecode(options);
-    return {result.report, decode::placementNotes(result.report), readFile(dir / "out.yuv")};
+    return {result.report, decode::placementNotes(result.report), kestrune::testing::readBytes(dir / "out.yuv")};
 }
 
 class LossAlignment : public ::testing::Test {
@@ -99,7 +86,7 @@ protected:
         dir = new ScratchDirectory;
         Bytes yuv(kFrameBytes * kFrames);
         for (int i = 0; i < kFrames; ++i) renderSampleFrame({176, 144}, i, {yuv.data() + kFrameBytes * std::size_t(i), kFrameBytes});
-        writeFile(*dir / "sample_176x144.yuv", yuv);
+        kestrune::testing::writeBytes(*dir / "sample_176x144.yuv", yuv);
         // The window's default Encode.
         EncodeOptions options;
         options.rateControl = RateControl::Bitrate;
@@ -114,8 +101,8 @@ protected:
         std::FILE* quiet = std::freopen("/dev/null", "w", stderr);
         runEncode(options, Console{"x264"});
         (void)quiet;
-        encoded = new std::vector<Nal>(nalUnits(readFile(*dir / "enc.264")));
-        undamaged = new Bytes(decodeFile(*dir, readFile(*dir / "enc.264")).yuv);
+        encoded = new std::vector<Nal>(nalUnits(kestrune::testing::readBytes(*dir / "enc.264")));
+        undamaged = new Bytes(decodeFile(*dir, kestrune::testing::readBytes(*dir / "enc.264")).yuv);
     }
     static void TearDownTestSuite()
     {

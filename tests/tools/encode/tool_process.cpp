@@ -23,6 +23,17 @@ std::string slurp(const std::filesystem::path& path)
 
 } // namespace
 
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 ToolRun runTool(const std::string& program, const std::vector<std::string>& args,
                 const std::filesystem::path& workingDirectory)
 {

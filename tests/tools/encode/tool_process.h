@@ -1,11 +1,16 @@
 #pragma once
 // Runs a tool as a child process in a given directory and captures what it
 // wrote, for tests of the command-line front ends.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace kestrune::testing {
+
+// A whole file's bytes (empty when it cannot be read), and a file written whole.
+std::vector<std::uint8_t> readBytes(const std::filesystem::path& path);
+void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 // A fresh empty directory, removed with everything in it on destruction.
 class ScratchDirectory {
