@@ -12,6 +12,10 @@ inline constexpr char16_t kRunChannelOutput[] = u"channel.264";
 
 RunResult executeRun(const Settings& settings, const PlannedRun& planned);
 
+// kestrune-channel's command line for a run: the pattern into gilbert.txt
+// (where the window's apply-loss reads it), the packet log into packets.csv.
+QString packetChannelCommand(const Settings& settings, const ChannelSetting& setting, quint32 seed);
+
 // Realised loss from a loss pattern: dropped NAL units (1..count-2 marked 0),
 // their share of all NAL units in percent, and the mean length of the runs
 // of consecutive dropped NAL units.
