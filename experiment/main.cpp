@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 #include <cstdio>
@@ -104,11 +105,11 @@ std::optional<Settings> experimentSettings(const ToolOptions& o, const QString& 
 // records the stream's NAL unit count in the settings.
 bool checkInputsOnce(Settings& s, const QDir& dir, QString* error)
 {
-    const QString scratch = dir.filePath(u"check"_s);
-    QDir(scratch).removeRecursively();
+    // A folder of its own: the shards of a cluster run check at the same time.
+    const QTemporaryDir scratch(dir.filePath(u"check-XXXXXX"_s));
     const QString current = QDir::currentPath();
-    if (!QDir().mkpath(scratch) || !QDir::setCurrent(scratch)) {
-        *error = u"cannot create "_s + scratch;
+    if (!scratch.isValid() || !QDir::setCurrent(scratch.path())) {
+        *error = u"cannot create a folder in "_s + dir.absolutePath();
         return false;
     }
     InputCheck check;
@@ -118,7 +119,6 @@ bool checkInputsOnce(Settings& s, const QDir& dir, QString* error)
         check.error = e.text();
     }
     QDir::setCurrent(current);
-    QDir(scratch).removeRecursively();
     if (!check.error.isEmpty()) {
         *error = check.error;
         return false;
