@@ -51,9 +51,12 @@ for size in 176x144 352x288; do
   if [[ $size == 176x144 ]]; then cp "$workbench/sample_176x144.yuv" "$yuv"
   else "$sample_maker" --width "$width" --height "$height" --frames 300 -o "$yuv" >/dev/null; fi
   bitrate=$(( width * height / 100 ))  # 253 kbit/s QCIF, 1013 kbit/s CIF
-  "$workbench/x264.exe" --bitrate "$bitrate" --keyint 50 --min-keyint 50 --scenecut 0 "$yuv" \
+  # Four slices per picture: a lost packet leaves neighbours to conceal from
+  # (with one slice a loss takes the whole picture, and every pair repeats
+  # the last one alike); CIF's IDR slices still go as FU-A fragments.
+  "$workbench/x264.exe" --bitrate "$bitrate" --slices 4 --keyint 50 --min-keyint 50 --scenecut 0 "$yuv" \
     -o "$work/s_$size.264" >/dev/null 2>&1
-  echo "== $size, 300 frames, libx264 at $bitrate kbit/s, one slice per picture, IDR every 50; RTP MTU 1400," \
+  echo "== $size, 300 frames, libx264 at $bitrate kbit/s, 4 slices per picture, IDR every 50; RTP MTU 1400," \
        "parameter sets out of band; $runs runs per setting"
   start=$(now)
   channels=()
