@@ -51,12 +51,11 @@ void TForm1::reportDecodeQuality(const QString& output)
     const QDir start(state.startDirectory);
     const QString decoded = start.absoluteFilePath(output);
     const QString scratch = start.filePath(QString::fromUtf16(kestrune::kDecoderScratchFile));
-    const QString lossFile = QString::fromStdString(kestrune::quality::frameLossPath(scratch.toStdString()));
+    const QString lossFile = kestrune::placeFrameLossFile(scratch, decoded);
     const QString original = LabeledEdit1->text();
     const kestrune::QualityMeasurement m =
         kestrune::measureQuality({original.isEmpty() ? QString() : start.absoluteFilePath(original),
                                   LabeledEdit5->text(), LabeledEdit7->text(), decoded, lossFile});
-    QFile::remove(lossFile);
     const QString csvPath = kestrune::qualityCsvPath(decoded);
     if (m.measured()) {
         QFile csv(csvPath);

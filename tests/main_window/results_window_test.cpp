@@ -6,6 +6,7 @@
 #include "main_window/radio_group.h"
 #include "tests/main_window/window_fixture.h"
 #include "tests/main_window/window_parts.h"
+#include "tools/quality/frame_loss_file.h"
 #include "tools/quality/quality.h"
 
 #include <QAction>
@@ -104,7 +105,15 @@ TEST_F(ResultsWindow, TheExperimentsRunWithTheSameSeedGivesTheWindowsNumbers)
     int framesWithLoss = 0;
     for (const QString& line : csv.mid(1)) framesWithLoss += line.split(u',')[5].toInt() > 0;
     EXPECT_EQ(QString::number(framesWithLoss), withLoss.captured(1));
+    // The loss file stays beside the output, its lost macroblocks those of the CSV.
     EXPECT_FALSE(QFile::exists(at(u"tmp.yuv.mbloss"_s)));
+    const auto loss = kestrune::quality::parseFrameLoss(readFile(at(u"dec_176x144.yuv.mbloss"_s)).toStdString());
+    ASSERT_TRUE(loss);
+    ASSERT_EQ(loss->frames.size(), 24u);
+    for (std::size_t i = 0; i < 24; ++i) {
+        EXPECT_EQ(loss->frames[i].lost, csv[qsizetype(i) + 1].split(u',')[5].toInt()) << i;
+        EXPECT_EQ(loss->frames[i].macroblocks.size(), 99u) << i;
+    }
 }
 
 TEST_F(ResultsWindow, ThePlotWindowOverlaysTheLastDecodesAndExportsThem)
