@@ -211,10 +211,11 @@ void FrameViewerWindow::buildControls()
         {Qt::Key_Left, [this] { return frame_ - 1; }},       {Qt::Key_Right, [this] { return frame_ + 1; }},
         {Qt::Key_Home, [] { return qint64(0); }},            {Qt::Key_End, [this] { return frameCount() - 1; }},
         {Qt::Key_PageUp, [this] { return frame_ - 10; }},    {Qt::Key_PageDown, [this] { return frame_ + 10; }}};
-    for (const auto& [key, target] : keys) {
-        auto* shortcut = new QShortcut(key, this);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, target] { showFrame(std::clamp<qint64>(target(), 0, std::max<qint64>(frameCount() - 1, 0))); });
+    for (const auto& key : keys) {
+        auto* shortcut = new QShortcut(key.first, this);
+        connect(shortcut, &QShortcut::activated, this, [this, target = key.second] {
+            showFrame(std::clamp<qint64>(target(), 0, std::max<qint64>(frameCount() - 1, 0)));
+        });
     }
 }
 
