@@ -372,7 +372,9 @@ std::vector<fv::Panel> FrameViewerWindow::panels(double zoom) const
         return {{u"A: "_s + a_->name(), decoded(*a_, aBytes_)},
                 {u"B: "_s + b_->name(), bBytes_.isEmpty() ? blank(u"B has no such frame"_s) : decoded(*b_, bBytes_)},
                 {u"|A - B| (Y) x%1"_s.arg(gain), difference(aBytes_, bBytes_)}};
-    return {{u"Original"_s, originalBytes_.isEmpty() ? blank(u"no original frame"_s) : fv::zoomed(fv::frameImage(originalBytes_, size), zoom)},
+    const QImage original = originalBytes_.isEmpty() ? blank(u"no original frame"_s)
+                                                     : fv::zoomed(fv::frameImage(originalBytes_, size), zoom);
+    return {{u"Original"_s, original},
             {u"Decoded: "_s + a_->name(), decoded(*a_, aBytes_)},
             {u"|Original - Decoded| (Y) x%1"_s.arg(gain), difference(originalBytes_, aBytes_)}};
 }

@@ -406,9 +406,10 @@ struct ConcealingDecoder::State {
         }
         ourLoss = lossDetail(ourUnitType, decodedGrid, grid, decodedField, method);
         counts.concealed += ourLoss.concealed;
-        if (decoded.sliceGroupMap && decoded.sliceGroupMap->size() == grid.states.size()
-            && std::any_of(decoded.sliceGroupMap->begin(), decoded.sliceGroupMap->end(), [](std::uint8_t g) { return g > 0; }))
-            for (std::uint8_t g : *decoded.sliceGroupMap) ourLoss.sliceGroups += char('0' + std::min<int>(g, 7));
+        const std::vector<std::uint8_t>* groups = decoded.sliceGroupMap;
+        if (groups && groups->size() == grid.states.size()
+            && std::any_of(groups->begin(), groups->end(), [](std::uint8_t g) { return g > 0; }))
+            for (std::uint8_t g : *groups) ourLoss.sliceGroups += char('0' + std::min<int>(g, 7));
         previousField = std::move(field);
         ++report.picturesDecoded;
         // libavcodec keeps its planes aligned: it crops the left edge only in
