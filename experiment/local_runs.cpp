@@ -65,6 +65,7 @@ void LocalRuns::collect(QProcess* process)
                                .arg(err.isEmpty() ? QString() : u": "_s + err);
             rows_.insert(index, runRow(plannedRun(settings_, index), failed));
         }
+        emit rowReady(index, rows_.value(index));
         emit progress(int(rows_.size()), total_);
     }
     // Tools of the run that are still stopping would write into the folder.
