@@ -338,9 +338,9 @@ TEST_F(ExperimentTool, ACancelWaitsForEveryProcessOfItsRuns)
     const QString marks = path(u"slow-stop-marks"_s);
     ASSERT_TRUE(QDir().mkpath(marks));
     const QDir tools = toolsWithDecoder(u"slow-stop-tools"_s,
-        "touch '" + marks.toUtf8() + "/started.'$$\n"
         "trap 'sleep 1; mkdir -p \"$PWD\"; echo late > \"$PWD/late.txt\"; touch '" + marks.toUtf8()
             + "/ended.'$$; exit 1' TERM\n"
+        "touch '" + marks.toUtf8() + "/started.'$$\n"
         "sleep 120\n");
     QProcess p;
     p.start(workbench().filePath(u"kestrune-experiment"_s),
