@@ -67,6 +67,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     output_ = edit({}, u"The folder for experiment.txt, runs.csv, summary.csv, differences.csv and the plots"_s);
     timeLimit_ = edit(u"01:00:00"_s, u"Time limit of each shard: MM, MM:SS, HH:MM:SS, D-HH, D-HH:MM or D-HH:MM:SS"_s);
     seed_->setObjectName(u"firstSeed"_s);
+    seed_->setMaximumWidth(140);
     timeLimit_->setObjectName(u"timeLimit"_s);
     output_->setObjectName(u"outputFolder"_s);
     auto spin = [this](int low, int high, int value, const QString& tip) {
@@ -118,6 +119,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     counts->addWidget(seed_);
     counts->addWidget(new QLabel(u"jobs"_s, this));
     counts->addWidget(jobs_);
+    counts->addStretch(1);
     form->addRow(u"Runs per setting:"_s, counts);
     form->addRow(u"Output folder:"_s, withBrowse(output_, [this] { browseFolder(); }));
     auto* slurm = new QHBoxLayout;
@@ -159,14 +161,14 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
         {u"Loss %"_s, u"Burst"_s, u"A"_s, u"B"_s, u"Y-PSNR A - B (dB) [95 % CI]"_s, u"SSIM A - B [95 % CI]"_s});
     differences_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     differences_->verticalHeader()->hide();
+    differences_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     differences_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     differences_->setToolTip(u"Paired differences between concealment pairs over the repetitions both completed "
                              u"(same seeds, so the same losses); n pairs of runs in differences.csv"_s);
     auto* results = new QSplitter(Qt::Horizontal, this);
     results->addWidget(plots_);
     results->addWidget(differences_);
-    results->setStretchFactor(0, 3);
-    results->setStretchFactor(1, 2);
+    results->setSizes({520, 580});
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(runHere_);
@@ -180,6 +182,13 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     layout->addWidget(status_);
     layout->addWidget(results, 1);
     resize(1100, 820);
+
+    // Tab goes through the fields as they are laid out.
+    QList<QWidget*> order{stream_, browseButtons_[0], original_, browseButtons_[1], width_, height_, lossRates_, bursts_};
+    for (QCheckBox* box : pairs_) order << box;
+    order << runs_ << seed_ << jobs_ << output_ << browseButtons_[2] << shards_ << timeLimit_ << runHere_ << writeSlurm_
+          << cancel_;
+    for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(runHere_, &QPushButton::clicked, this, [this] { kestrune::runGuarded(prompts_, [this] { runHere(); }); });
     connect(writeSlurm_, &QPushButton::clicked, this,
@@ -271,7 +280,7 @@ void ExperimentDialog::runHere()
     plot_->clear();
     burstPlot_->clear();
     differences_->setRowCount(0);
-    status_->setText(u"Checking the inputs, then %1 runs...."_s.arg(runCount(s)));
+    status_->setText(u"Checking the inputs, then %1 runs..."_s.arg(runCount(s)));
     setFieldsEnabled(false);
     process_->start(program_, toolArguments(s, runOutput_) << u"--jobs"_s << QString::number(jobs_->value()));
 }
