@@ -3,6 +3,7 @@
 #include "runner/handler_guard.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,6 +82,18 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     jobs_ = spin(1, 1024, std::max(1, QThread::idealThreadCount()), u"Runs at the same time on this machine"_s);
     jobs_->setObjectName(u"jobs"_s);
     shards_ = spin(1, 10000, 4, u"Slurm array tasks; a merge job joins them after they all ended"_s);
+    channels_ = edit(u"gilbert"_s, u"Separated by ';': gilbert (every loss rate x burst length), ge:P,R,K,H "
+                                   u"(Gilbert-Elliott: P good->bad, R bad->good, K and H the delivery probabilities in "
+                                   u"the good and the bad state), trace:FILE (1 received, 0 lost)"_s);
+    packets_ = new QComboBox(this);
+    packets_->addItems({u"One NAL unit per packet"_s, u"RTP, FU-A above the MTU"_s});
+    packets_->setToolTip(u"How NAL units become packets: a lost packet loses what it carries"_s);
+    mtu_ = spin(15, 65535, 1400, u"Largest RTP packet in bytes"_s);
+    mtu_->setPrefix(u"MTU "_s);
+    parameterSets_ = new QComboBox(this);
+    parameterSets_->addItems({u"In band"_s, u"Out of band (never lost)"_s});
+    parameterSets_->setToolTip(u"Out of band: the sequence and picture parameter sets reach the decoder whatever the "
+                               u"channel does"_s);
 
     auto withBrowse = [this](QLineEdit* field, auto onClick) {
         auto* row = new QHBoxLayout;
@@ -104,6 +117,12 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     form->addRow(u"Picture size:"_s, size);
     form->addRow(u"Loss rates (%):"_s, lossRates_);
     form->addRow(u"Burst lengths:"_s, bursts_);
+    form->addRow(u"Channels:"_s, channels_);
+    auto* packets = new QHBoxLayout;
+    packets->addWidget(packets_, 1);
+    packets->addWidget(mtu_);
+    form->addRow(u"Packets:"_s, packets);
+    form->addRow(u"Parameter sets:"_s, parameterSets_);
     auto* pairGrid = new QGridLayout;
     pairGrid->setHorizontalSpacing(16);
     for (const kestrune::ConcealmentPair& pair : kestrune::allConcealmentPairs()) {
@@ -184,7 +203,8 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     resize(1100, 820);
 
     // Tab goes through the fields as they are laid out.
-    QList<QWidget*> order{stream_, browseButtons_[0], original_, browseButtons_[1], width_, height_, lossRates_, bursts_};
+    QList<QWidget*> order{stream_, browseButtons_[0], original_, browseButtons_[1], width_,  height_,
+                          lossRates_, bursts_, channels_, packets_, mtu_, parameterSets_};
     for (QCheckBox* box : pairs_) order << box;
     order << runs_ << seed_ << jobs_ << output_ << browseButtons_[2] << shards_ << timeLimit_ << runHere_ << writeSlurm_
           << cancel_;
@@ -207,6 +227,10 @@ void ExperimentDialog::prefill(const Settings& s, const QString& output)
     for (int i = 0; i < pairs_.size(); ++i) pairs_[i]->setChecked(s.pairs.contains(kestrune::allConcealmentPairs()[i]));
     runs_->setValue(s.runs);
     seed_->setText(QString::number(s.firstSeed));
+    channels_->setText(s.channels.join(u"; "_s));
+    packets_->setCurrentIndex(s.packets.startsWith(u"rtp:"_s) ? 1 : 0);
+    if (s.packets.startsWith(u"rtp:"_s)) mtu_->setValue(s.packets.mid(4).toInt());
+    parameterSets_->setCurrentIndex(s.parameterSets == u"out-of-band"_s ? 1 : 0);
     output_->setText(output);
 }
 
@@ -223,6 +247,12 @@ Settings ExperimentDialog::settings() const
         if (pairs_[i]->isChecked()) s.pairs << kestrune::allConcealmentPairs()[i];
     s.runs = runs_->value();
     s.firstSeed = seed_->text().trimmed().toUInt();
+    s.channels.clear();
+    for (const QString& c : channels_->text().split(u';', Qt::SkipEmptyParts))
+        s.channels << (c.trimmed().startsWith(u"trace:"_s) ? u"trace:"_s + QFileInfo(c.trimmed().mid(6)).absoluteFilePath()
+                                                            : QString(c).remove(u' '));
+    s.packets = packets_->currentIndex() == 1 ? u"rtp:"_s + QString::number(mtu_->value()) : u"nal"_s;
+    s.parameterSets = parameterSets_->currentIndex() == 1 ? u"out-of-band"_s : u"in-band"_s;
     return s;
 }
 
@@ -243,7 +273,8 @@ void ExperimentDialog::setFieldsEnabled(bool enabled)
 {
     // While a run goes on the fields show what it runs.
     for (QWidget* field : std::initializer_list<QWidget*>{stream_, original_, width_, height_, lossRates_, bursts_, seed_,
-                                                          output_, timeLimit_, runs_, jobs_, shards_})
+                                                          output_, timeLimit_, runs_, jobs_, shards_, channels_, packets_,
+                                                          mtu_, parameterSets_})
         field->setEnabled(enabled);
     for (QCheckBox* box : pairs_) box->setEnabled(enabled);
     for (QPushButton* button : browseButtons_) button->setEnabled(enabled);

@@ -10,6 +10,7 @@
 #include <QPixmap>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProcess;
@@ -62,7 +63,9 @@ private:
     QString program_;
     kestrune::Prompts& prompts_;
     QLineEdit *stream_, *original_, *width_, *height_, *lossRates_, *bursts_, *seed_, *output_, *timeLimit_;
-    QSpinBox *runs_, *jobs_, *shards_;
+    QSpinBox *runs_, *jobs_, *shards_, *mtu_;
+    QLineEdit* channels_;
+    QComboBox *packets_, *parameterSets_;
     QList<QCheckBox*> pairs_;
     QList<QPushButton*> browseButtons_;
     QPushButton *runHere_, *writeSlurm_, *cancel_;

@@ -18,8 +18,13 @@ struct Settings {
     QString original;        // the original YUV (absolute path)
     int width = 0;
     int height = 0;
-    QStringList lossRates;   // percent, integers as the window's loss rate field takes them
+    QStringList lossRates;   // percent, real numbers (the Gilbert channel's)
     QStringList burstLengths;
+    // "gilbert" (every loss rate x burst length), "ge:P,R,K,H" or
+    // "trace:FILE" (one setting each), as kestrune-channel takes them.
+    QStringList channels{QStringLiteral("gilbert")};
+    QString packets = QStringLiteral("nal");            // or "rtp:MTU"
+    QString parameterSets = QStringLiteral("in-band");  // or "out-of-band"
     QList<ConcealmentPair> pairs;
     int runs = 10;           // repetitions per setting
     quint32 firstSeed = 1;
@@ -41,10 +46,24 @@ bool sameExperiment(Settings a, Settings b);
 QString settingsText(const Settings& settings);
 std::optional<Settings> parseSettingsText(const QString& text, QString* error);
 
+// The channel settings of the plan: each Gilbert rate x burst, then each
+// other channel (its rate and burst empty), in the order of `channels`.
+struct ChannelSetting {
+    QString channel;
+    QString lossRate;
+    QString burstLength;
+};
+QList<ChannelSetting> channelSettings(const Settings& settings);
+// True when the runs go through kestrune-channel rather than gilbert.exe:
+// another channel, packets or parameter sets, or a rate or burst that is
+// not an integer.
+bool needsChannelTool(const Settings& settings, const ChannelSetting& setting);
+
 // One run of the plan. Repetition r of every setting uses seed firstSeed + r,
 // so the concealment pairs and burst lengths compare on the same draws.
 struct PlannedRun {
     int index = 0;
+    QString channel = QStringLiteral("gilbert");
     QString lossRate;
     QString burstLength;
     ConcealmentPair pair;
@@ -53,7 +72,8 @@ struct PlannedRun {
 };
 
 int runCount(const Settings& settings);
-// Index order: loss rate, then burst length, then pair, then repetition.
+// Index order: channel setting (loss rate, then burst length), then pair,
+// then repetition.
 PlannedRun plannedRun(const Settings& settings, int index);
 
 // Shard K of N holds the runs whose index is K modulo N.
@@ -72,6 +92,10 @@ struct RunResult {
     int dropped = 0;
     double realisedLossRate = 0;    // percent of the stream's NAL units dropped
     double realisedBurstLength = 0; // mean length of the runs of dropped NAL units
+    double nominalLossRate = 0;     // percent: the channel's own rate
+    int packets = 0;                // packets sent
+    double packetLossRate = 0;      // percent of the packets lost
+    double packetBurstLength = 0;   // mean length of the runs of lost packets
     int frames = 0;
     int framesWithLoss = 0;
     double psnrY = 0, psnrU = 0, psnrV = 0, ssimY = 0;
@@ -84,7 +108,8 @@ QString runRow(const PlannedRun& planned, const RunResult& result);
 struct ParsedRow {
     int index = -1;
     bool ok = false;
-    QString settingKey;  // loss rate, burst length and pair
+    QString settingKey;  // channel, loss rate, burst length and pair
+    double nominalLossRate = 0;
     int repetition = 0;
     double psnrY = 0, ssimY = 0;
     QString error;
@@ -122,11 +147,12 @@ QString summaryCsv(const Settings& settings, const QStringList& rows);
 // difference A - B of Y-PSNR and of SSIM over the repetitions (same seed, so
 // the same loss pattern) that both completed.
 struct PairedDifference {
-    QString lossRate, burstLength;
+    QString channel;               // "gilbert", "ge:..." or "trace:..."
+    QString lossRate, burstLength; // another channel's rate is its nominal one, its burst empty
     ConcealmentPair a, b;
     Statistics psnrY, ssimY;   // count: the pairs of runs it stands on
 };
-// Every setting, every two pairs in the order given (A before B).
+// Every channel setting, every two pairs in the order given (A before B).
 QList<PairedDifference> pairedDifferences(const Settings& settings, const QStringList& rows);
 // differences.csv: one line per PairedDifference.
 QString differencesCsv(const Settings& settings, const QStringList& rows);
@@ -148,8 +174,9 @@ QString runList(const QList<int>& runs, int shown = 20);
 // The whole runs.csv text (header, rows, CR LF lines).
 QString runsCsv(const QStringList& rows);
 
-// The points of a plot: mean Y-PSNR with its interval at each x that has at
-// least one good run, and how many runs it stands on of those asked.
+// The points of a plot: mean Y-PSNR with its interval at each x (a channel's
+// nominal loss rate, or a burst length) that has at least one good run, and
+// how many runs it stands on of those asked.
 struct PlotPoint {
     double x = 0;
     double mean = 0;
