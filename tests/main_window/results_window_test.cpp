@@ -210,7 +210,9 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
         EXPECT_EQ(table->item(r, 3)->text(), f[7]);
         const QString psnr = table->item(r, 4)->text();
         EXPECT_TRUE(psnr.endsWith(u"n="_s + f[8])) << psnr.toStdString();
-        if (!f[9].isEmpty()) EXPECT_TRUE(psnr.startsWith(QString::number(f[9].toDouble(), 'f', 2))) << psnr.toStdString();
+        if (!f[9].isEmpty()) {
+            EXPECT_TRUE(psnr.startsWith(QString::number(f[9].toDouble(), 'f', 2))) << psnr.toStdString();
+        }
     }
 
     // Cancel while running: the tool stops and keeps its complete rows.
