@@ -35,10 +35,10 @@ struct ResultsState {
 void TForm1::buildViewMenu()
 {
     results_ = std::make_shared<ResultsState>();
-    View1 = menuBar()->addMenu(u"View"_s);
-    QualityPlot1 = View1->addAction(u"Quality Plot..."_s);
-    Experiment1 = View1->addAction(u"Experiment..."_s);
-    FrameViewer1 = View1->addAction(u"Frame Viewer..."_s);
+    View1 = menuBar()->addMenu(u"&View"_s);
+    QualityPlot1 = View1->addAction(u"&Quality Plot..."_s);
+    Experiment1 = View1->addAction(u"&Experiment..."_s);
+    FrameViewer1 = View1->addAction(u"&Frame Viewer..."_s);
     connect(QualityPlot1, &QAction::triggered, this, [this] { guard([this] { QualityPlot1Click(); }); });
     connect(Experiment1, &QAction::triggered, this, [this] { guard([this] { Experiment1Click(); }); });
     connect(FrameViewer1, &QAction::triggered, this, [this] { guard([this] { FrameViewer1Click(); }); });
