@@ -611,10 +611,9 @@ void filterChromaEdgesSse2(std::uint8_t* cb, std::uint8_t* cr, int sampleStep, i
     const __m128i pairs[2] = {_mm_unpacklo_epi8(p0, q0), _mm_unpackhi_epi8(p0, q0)};
     for (int plane = 0; plane < 2; ++plane) {
         std::uint8_t* at = (plane == 0 ? cb : cr) - 1;
-        for (int line = 0; line < 8; ++line) {
-            const auto pair = static_cast<std::uint16_t>(_mm_extract_epi16(pairs[plane], line));
-            std::memcpy(at + line * lineStep, &pair, 2);
-        }
+        alignas(16) std::uint16_t lanes[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), pairs[plane]);
+        for (int line = 0; line < 8; ++line) std::memcpy(at + line * lineStep, &lanes[line], 2);
     }
 }
 #endif
