@@ -193,7 +193,7 @@ void interEdgeStrengths(const MacroblockState& l, const MacroblockState& t, cons
 
 } // namespace plain
 
-void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma)
+void filterEdgeForTests(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma)
 {
     const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(bS[0]), static_cast<std::uint8_t>(bS[1]),
                                    static_cast<std::uint8_t>(bS[2]), static_cast<std::uint8_t>(bS[3])};
@@ -206,7 +206,7 @@ void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4],
         k.filterLumaEdge(q0, sampleStep, lineStep, packStrengths(bytes), t);
 }
 
-int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge)
+int boundaryStrengthForTests(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge)
 {
     // Clause 8.7.2.1 for frame macroblocks without SP/SI slices.
     if (mbP.intra() || mbQ.intra()) return mbEdge ? 4 : 3;

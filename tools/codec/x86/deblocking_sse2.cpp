@@ -318,7 +318,7 @@ private:
     return kernel.filter<LumaEdgeSse2::kMixed>(rows);
 }
 
-// One luma macroblock edge; q0 as for filterEdge.
+// One luma macroblock edge (sampleStep or lineStep 1); q0 as in kernels.h.
 void filterLumaEdgeSse2(std::uint8_t* q0, int sampleStep, int lineStep, std::uint32_t bS, const EdgeThresholds& t)
 {
     __m128i rows[8];
