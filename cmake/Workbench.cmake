@@ -8,6 +8,7 @@ set(workbench_programs
   "kestrune-encode:x264.exe"
   "kestrune-decode:ffmpeg.exe"
   "kestrune-gilbert:gilbert.exe"
+  "kestrune-channel:kestrune-channel"
   "kestrune-analyze:h264_analyze.exe"
   "kestrune-experiment:kestrune-experiment")
 

@@ -3,6 +3,8 @@
 #include "runner/conventions.h"
 #include "runner/quality_report.h"
 
+#include <QDir>
+
 using namespace Qt::StringLiterals;
 
 namespace kestrune::experiment {
@@ -13,7 +15,8 @@ const char* toolUsage()
            "           --loss-rates R,... [--bursts B,...] [--pairs I:P,...] [--runs N] [--seed S]\n"
            "           --output DIR [--jobs N] [--tools DIR] [--shard K/N]\n"
            "       kestrune-experiment --settings DIR/experiment.txt --output DIR ...\n"
-           "       kestrune-experiment --slurm N [--submit] [--time HH:MM:SS] [--partition P] ... --output DIR\n"
+           "       kestrune-experiment --resume DIR [--jobs N] [--tools DIR] [--shard K/N | --slurm N ...]\n"
+           "       kestrune-experiment --slurm N [--submit] [--time T] [--partition P] ... --output DIR\n"
            "       kestrune-experiment merge DIR\n"
            "\n"
            "Repeated channel runs: for every loss rate (percent), mean burst length and\n"
@@ -21,24 +24,54 @@ const char* toolUsage()
            "against the original, through the workbench's tools and their command files.\n"
            "Repetition r of every setting uses seed S + r. Runs go in parallel (--jobs,\n"
            "default the number of cores), each in a folder of its own under DIR/work.\n"
+           "Before any run the inputs are checked once (the stream is H.264 and decodes\n"
+           "to pictures of the original's size, the original holds all its frames) and\n"
+           "the stream's NAL units are counted for every run.\n"
            "\n"
            "  --size WxH        picture size of the original (default: WIDTHxHEIGHT in its name)\n"
+           "  --loss-rates      channel loss rates in percent, integers 0..100, each once; a\n"
+           "                    rate must be reachable with every burst length B: at most\n"
+           "                    100*B/(B+1) (or 100)\n"
            "  --bursts          mean burst lengths in NAL units (default 2)\n"
            "  --pairs I:P       concealment pairs: I 0 none, 1 average DC, 2 average MB,\n"
            "                    3 bilinear; P 0 none, 1 boundary matching (default 3:1)\n"
            "  --runs N          runs per setting (default 10)\n"
-           "  --seed S          first seed (default 1)\n"
+           "  --seed S          first seed (default 1); S + N - 1 must stay below 2147483648\n"
            "  --tools DIR       the folder of the four tools (default: this program's folder)\n"
            "  --shard K/N       run only the runs whose index is K modulo N, into\n"
            "                    DIR/runs-shard-K-of-N.csv; join the shards with merge\n"
+           "  --resume DIR      continue the experiment of DIR: run only the runs without a\n"
+           "                    complete row in DIR/runs.csv or its shard files\n"
            "  --slurm N         write DIR/experiment.sbatch: a job array of N shards and a\n"
-           "                    merge job after them; --submit also submits it with sbatch\n"
-           "  merge DIR         join the shard files of DIR and write what a local run writes\n"
+           "                    merge job that runs after them however they end; --submit\n"
+           "                    also submits it with sbatch. --time takes Slurm's forms\n"
+           "                    (MM, MM:SS, HH:MM:SS, D-HH, D-HH:MM, D-HH:MM:SS)\n"
+           "  merge DIR         join the shard files of DIR and write what a local run\n"
+           "                    writes, from the rows there are; names the missing runs\n"
            "\n"
-           "Writes DIR/experiment.txt (the settings), DIR/runs.csv (one row per run),\n"
-           "DIR/summary.csv (mean, standard deviation and 95 % confidence interval of\n"
-           "Y-PSNR and SSIM per setting), DIR/plot.png and DIR/plot.svg. A failed run is\n"
-           "a row with its error; SIGINT or SIGTERM stops and keeps the complete rows.\n";
+           "Writes DIR/experiment.txt (the settings and nal_units, the stream's NAL unit\n"
+           "count), DIR/runs.csv (a row per run, appended as each run ends, in plan order\n"
+           "at the end), DIR/summary.csv, DIR/differences.csv, DIR/plot.png and\n"
+           "DIR/plot.svg. A failed run is a row with its error; SIGINT or SIGTERM stops\n"
+           "and keeps the complete rows.\n"
+           "\n"
+           "runs.csv columns: run (index in plan order), loss_rate (%), burst_length (mean,\n"
+           "NAL units), i_concealment, p_concealment, concealment, repetition, seed, status\n"
+           "(ok or failed), nal_units (in the stream), nal_units_dropped,\n"
+           "realised_loss_rate (% of the NAL units), realised_burst_length (mean run of\n"
+           "dropped NAL units), frames (decoded frames compared), frames_with_loss (frames\n"
+           "the decoder reported a lost macroblock in), psnr_y, psnr_u, psnr_v (dB, mean\n"
+           "over the frames, a frame identical to the original counting 100 dB), ssim_y\n"
+           "(mean over the frames of the luma SSIM, 8x8 windows every 4 samples), error (why it failed).\n"
+           "summary.csv: per setting runs (complete), failed, and mean, sd, ci95_low,\n"
+           "ci95_high of psnr_y and ssim_y (Student t, 95 %, clipped to 0..100 dB and\n"
+           "-1..1). differences.csv: per setting and two pairs A and B, the paired\n"
+           "difference A - B of psnr_y and ssim_y over the repetitions both completed:\n"
+           "n, mean, sd and 95 % interval.\n"
+           "\n"
+           "Exit status: 0 every run ok; 1 nothing run (bad arguments or inputs, or the\n"
+           "results could not be written); 3 cancelled (complete rows kept); 4 every run\n"
+           "ended, some failed; 5 merge with runs missing (results from the others).\n";
 }
 
 namespace {
@@ -92,12 +125,16 @@ QString parseToolOptions(const QStringList& arguments, ToolOptions& o)
         else if (a == u"--seed"_s) o.settings.firstSeed = v.toUInt(&ok);
         else if (a == u"--output"_s) o.output = v;
         else if (a == u"--settings"_s) o.settingsFile = v;
+        else if (a == u"--resume"_s) o.resume = true, o.output = v;
         else if (a == u"--tools"_s) o.toolsDirectory = v;
         else if (a == u"--jobs"_s) ok = (o.jobs = v.toInt(&ok)) > 0 && ok;
         else if (a == u"--index"_s) ok = (o.index = v.toInt(&ok)) >= 0 && ok;
         else if (a == u"--shard"_s) ok = (o.shard = parseShard(v)).has_value();
         else if (a == u"--slurm"_s) ok = (o.slurmShards = v.toInt(&ok)) > 0 && ok;
-        else if (a == u"--time"_s) o.timeLimit = v;
+        else if (a == u"--time"_s) {
+            if (const QString problem = slurmTimeLimitProblem(o.timeLimit = v); !problem.isEmpty())
+                return u"--time: "_s + problem;
+        }
         else if (a == u"--partition"_s) o.partition = v;
         else return u"unknown option "_s + a;
         if (!ok) return a + u": '"_s + v + u"' is not valid"_s;
@@ -108,6 +145,11 @@ QString parseToolOptions(const QStringList& arguments, ToolOptions& o)
     }
     if (o.output.isEmpty()) return u"no output folder (--output DIR)"_s;
     if (o.shard && o.slurmShards > 0) return u"--shard and --slurm exclude each other"_s;
+    if (o.resume) {
+        if (!o.settingsFile.isEmpty()) return u"--resume DIR takes the settings from DIR/experiment.txt"_s;
+        o.settingsFile = QDir(o.output).filePath(u"experiment.txt"_s);
+        return {};
+    }
     if (!o.settingsFile.isEmpty()) return {};
     if (size.isEmpty()) {
         const auto fromName = pictureSizeFromName(o.settings.original);

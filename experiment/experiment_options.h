@@ -19,8 +19,18 @@ struct ToolOptions {
     int index = -1;           // run-one
     int slurmShards = 0;      // --slurm N: write a batch script of N shards
     bool submit = false;
+    bool resume = false;      // --resume DIR: keep DIR's complete rows, run the others
     QString timeLimit = QStringLiteral("01:00:00");
     QString partition;
+};
+
+// Exit statuses of kestrune-experiment.
+enum ExitStatus : int {
+    kExitAllRunsOk = 0,
+    kExitNothingRun = 1,   // bad arguments or inputs, or the results could not be written
+    kExitCancelled = 3,    // SIGINT, SIGTERM or SIGHUP: the complete rows are kept
+    kExitRunsFailed = 4,   // every run ended, some with an error (in runs.csv)
+    kExitRunsMissing = 5,  // merge: runs without a row (results written from the others)
 };
 
 // Empty text when the arguments are good, else the reason.

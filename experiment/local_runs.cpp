@@ -58,6 +58,7 @@ void LocalRuns::collect(QProcess* process, int index)
                                .arg(err.isEmpty() ? QString() : u": "_s + err);
             rows_.insert(index, runRow(plannedRun(settings_, index), failed));
         }
+        emit rowReady(index, rows_.value(index));
         emit progress(int(rows_.size()), total_);
     }
     QDir(process->workingDirectory()).removeRecursively();

@@ -27,6 +27,8 @@ public:
 
 signals:
     void progress(int done, int total);
+    // A run ended with this complete row (before progress).
+    void rowReady(int index, const QString& row);
     void finished();
 
 private:

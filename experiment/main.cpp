@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 #include <cstdio>
@@ -33,7 +34,7 @@ namespace {
 int fail(const QString& message)
 {
     std::fprintf(stderr, "kestrune-experiment: %s\n", message.toLocal8Bit().constData());
-    return 1;
+    return kExitNothingRun;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -67,33 +68,71 @@ int runOne(const ToolOptions& o)
     return 0;
 }
 
-// The settings file of the output folder: written by the first run, the
-// same for every shard and for the merge.
+// The experiment's settings: from --settings (or --resume's folder) or the
+// options. An experiment.txt already in the output folder must describe the
+// same experiment; its NAL unit count is kept, so a changed stream shows.
 std::optional<Settings> experimentSettings(const ToolOptions& o, const QString& settingsPath, QString* error)
 {
+    std::optional<Settings> s;
     if (!o.settingsFile.isEmpty()) {
-        const auto s = parseSettingsText(readText(o.settingsFile), error);
-        if (s && QFileInfo(o.settingsFile).absoluteFilePath() != QFileInfo(settingsPath).absoluteFilePath()
-            && !writeFile(settingsPath, settingsText(*s).toUtf8())) {
-            *error = u"cannot write "_s + settingsPath;
+        if (!QFileInfo(o.settingsFile).isFile()) {
+            *error = o.resume ? u"no experiment to resume in "_s + o.output + u" (experiment.txt is missing)"_s
+                              : o.settingsFile + u" is missing"_s;
             return std::nullopt;
         }
-        return s;
+        s = parseSettingsText(readText(o.settingsFile), error);
+        if (!s) {
+            *error = o.settingsFile + u": "_s + *error;
+            return std::nullopt;
+        }
+    } else {
+        s = o.settings;
+        s->stream = QFileInfo(s->stream).absoluteFilePath();
+        s->original = QFileInfo(s->original).absoluteFilePath();
     }
-    Settings s = o.settings;
-    s.stream = QFileInfo(s.stream).absoluteFilePath();
-    s.original = QFileInfo(s.original).absoluteFilePath();
     if (QFile::exists(settingsPath)) {
         const auto existing = parseSettingsText(readText(settingsPath), error);
-        if (!existing || !(*existing == s)) {
+        if (!existing || !sameExperiment(*existing, *s)) {
             *error = settingsPath + u" holds another experiment: choose an empty output folder"_s;
             return std::nullopt;
         }
-    } else if (!writeFile(settingsPath, settingsText(s).toUtf8())) {
-        *error = u"cannot write "_s + settingsPath;
-        return std::nullopt;
+        if (s->nalUnits == 0) s->nalUnits = existing->nalUnits;
     }
     return s;
+}
+
+// Checks the inputs once, in a scratch folder of the output folder, and
+// records the stream's NAL unit count in the settings.
+bool checkInputsOnce(Settings& s, const QDir& dir, QString* error)
+{
+    // A folder of its own: the shards of a cluster run check at the same time.
+    const QTemporaryDir scratch(dir.filePath(u"check-XXXXXX"_s));
+    const QString current = QDir::currentPath();
+    if (!scratch.isValid() || !QDir::setCurrent(scratch.path())) {
+        *error = u"cannot create a folder in "_s + dir.absolutePath();
+        return false;
+    }
+    InputCheck check;
+    try {
+        check = checkInputs(s);
+    } catch (const kestrune::UserError& e) {
+        check.error = e.text();
+    }
+    QDir::setCurrent(current);
+    if (!check.error.isEmpty()) {
+        *error = check.error;
+        return false;
+    }
+    if (s.nalUnits > 0 && s.nalUnits != check.nalUnits) {
+        *error = u"the encoded stream has %1 NAL units, the experiment counted %2: it changed since"_s
+                     .arg(check.nalUnits)
+                     .arg(s.nalUnits);
+        return false;
+    }
+    s.nalUnits = check.nalUnits;
+    std::printf("inputs: %d NAL units, %d frames in the stream, %d in the original\n", check.nalUnits,
+                check.streamFrames, check.originalFrames);
+    return true;
 }
 
 bool writeResults(const QString& dir, const Settings& s, const QStringList& rows)
@@ -112,22 +151,35 @@ bool writeResults(const QString& dir, const Settings& s, const QStringList& rows
     return ok;
 }
 
+QStringList shardFileNames(const QDir& dir)
+{
+    return dir.entryList({u"runs-shard-*-of-*.csv"_s}, QDir::Files, QDir::Name);
+}
+
 int merge(const ToolOptions& o)
 {
     const QDir dir(o.output);
     QString error;
     const auto settings = parseSettingsText(readText(dir.filePath(u"experiment.txt"_s)), &error);
     if (!settings) return fail(dir.filePath(u"experiment.txt"_s) + u": "_s + error);
-    QStringList texts;
-    const QStringList shardFiles = dir.entryList({u"runs-shard-*-of-*.csv"_s}, QDir::Files, QDir::Name);
-    if (shardFiles.isEmpty()) return fail(u"no shard files (runs-shard-K-of-N.csv) in "_s + o.output);
-    for (const QString& name : shardFiles) texts << readText(dir.filePath(name));
-    const auto rows = mergeRows(*settings, texts, &error);
+    // runs.csv too: rows a local run or a resume here left.
+    QStringList files = shardFileNames(dir), texts;
+    if (files.isEmpty()) return fail(u"no shard files (runs-shard-K-of-N.csv) in "_s + o.output);
+    if (QFile::exists(dir.filePath(u"runs.csv"_s))) files << u"runs.csv"_s;
+    for (const QString& name : files) texts << readText(dir.filePath(name));
+    QList<int> missing;
+    const auto rows = mergeRows(*settings, texts, &error, &missing);
     if (!rows) return fail(error);
     if (!writeResults(o.output, *settings, *rows)) return fail(u"cannot write the results into "_s + o.output);
-    std::printf("merged %d runs from %d shard files into %s\n", int(rows->size()), int(shardFiles.size()),
-                o.output.toLocal8Bit().constData());
-    return 0;
+    const Failures failed = failures(*rows);
+    if (!missing.isEmpty())
+        std::fprintf(stderr, "kestrune-experiment: missing runs (no row in any shard file): %s; continue them with "
+                             "--resume %s\n",
+                     qPrintable(runList(missing)), qPrintable(dir.absolutePath()));
+    std::printf("merged %d of %d runs from %d files, %s; results in %s\n", int(rows->size()),
+                runCount(*settings), int(files.size()), qPrintable(failed.text), qPrintable(dir.absolutePath()));
+    if (!missing.isEmpty()) return kExitRunsMissing;
+    return failed.count == 0 ? kExitAllRunsOk : kExitRunsFailed;
 }
 
 int sigintPipe[2] = {-1, -1};
@@ -177,23 +229,28 @@ int main(int argc, char** argv)
     const QDir dir(QFileInfo(o.output).absoluteFilePath());
     const QString settingsPath = dir.filePath(u"experiment.txt"_s);
     QString error;
-    const auto settings = experimentSettings(o, settingsPath, &error);
+    auto settings = experimentSettings(o, settingsPath, &error);
     if (!settings) return fail(error);
-    if (!QFileInfo(settings->stream).isFile()) return fail(u"the encoded stream "_s + settings->stream + u" is missing"_s);
-    if (!QFileInfo(settings->original).isFile()) return fail(u"the original "_s + settings->original + u" is missing"_s);
 
     const QString tools = QFileInfo(o.toolsDirectory.isEmpty() ? QCoreApplication::applicationDirPath()
                                                                : o.toolsDirectory).absoluteFilePath();
     for (const char16_t* tool : {u"gilbert.exe", u"h264_analyze.exe", u"ffmpeg.exe"})
         if (!kestrune::findProgram(QString::fromUtf16(tool), tools, {}))
             return fail(QString::fromUtf16(tool) + u" is not in "_s + tools + u" (give the workbench folder with --tools)"_s);
+    qputenv("PATH", (tools + u':' + qEnvironmentVariable("PATH")).toLocal8Bit());
+    if (!checkInputsOnce(*settings, dir, &error)) return fail(error);
+    if (readText(settingsPath) != settingsText(*settings) && !writeFile(settingsPath, settingsText(*settings).toUtf8()))
+        return fail(u"cannot write "_s + settingsPath);
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath();
     const int jobs = o.jobs > 0 ? o.jobs : std::max(1, QThread::idealThreadCount());
 
     if (o.slurmShards > 0) {
-        const SlurmJob job{program, settingsPath, dir.absolutePath(), tools, o.slurmShards, o.jobs > 0 ? o.jobs : 1,
-                           o.timeLimit, o.partition};
+        const SlurmJob job{program, dir.absolutePath(), tools, o.slurmShards, o.jobs > 0 ? o.jobs : 1, o.timeLimit,
+                           o.partition};
         if (const QString problem = slurmJobProblem(job); !problem.isEmpty()) return fail(problem);
+        // A new experiment starts without the rows of an earlier one.
+        if (!o.resume)
+            for (const QString& name : shardFileNames(dir)) QFile::remove(dir.filePath(name));
         if (!writeFile(dir.filePath(u"experiment.sbatch"_s), slurmArrayScript(job).toUtf8())
             || !writeFile(dir.filePath(u"merge.sbatch"_s), slurmMergeScript(job).toUtf8())
             || !writeFile(dir.filePath(u"submit.sh"_s), slurmSubmitScript(job).toUtf8()))
@@ -204,10 +261,34 @@ int main(int argc, char** argv)
         return o.submit ? submitSlurm(dir) : 0;
     }
 
+    // The file the rows go to as each run ends, and the rows it starts with:
+    // when resuming, the complete rows there are (a row cut short by a kill is
+    // dropped); runs with a row anywhere in the folder are not run again.
+    const QString target = dir.filePath(o.shard ? shardFileName(*o.shard) : u"runs.csv"_s);
+    QMap<int, QString> kept, known;
+    if (o.resume) {
+        QStringList everywhere{readText(dir.filePath(u"runs.csv"_s))};
+        for (const QString& name : shardFileNames(dir)) everywhere << readText(dir.filePath(name));
+        const auto all = completeRows(*settings, everywhere, &error);
+        if (!all) return fail(error);
+        known = *all;
+        if (o.shard) {
+            const auto own = completeRows(*settings, {readText(target)}, &error);
+            if (!own) return fail(error);
+            kept = *own;
+        } else {
+            kept = known;
+        }
+    }
     QList<int> runs;
-    if (o.shard) runs = shardRuns(*settings, *o.shard);
-    else
-        for (int i = 0; i < runCount(*settings); ++i) runs << i;
+    const QList<int> planned = o.shard ? shardRuns(*settings, *o.shard) : shardRuns(*settings, {0, 1});
+    for (int i : planned)
+        if (!known.contains(i)) runs << i;
+    QFile rowsFile(target);
+    if (!rowsFile.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || rowsFile.write(runsCsv(kept.values()).toUtf8()) < 0 || !rowsFile.flush())
+        return fail(u"cannot write "_s + target);
+
     const QString work = dir.filePath(o.shard ? u"work-shard-%1"_s.arg(o.shard->index) : u"work"_s);
     LocalRuns local(program, settingsPath, work, tools, *settings, runs, jobs);
 
@@ -222,26 +303,35 @@ int main(int argc, char** argv)
     std::signal(SIGTERM, onSignal);
     std::signal(SIGHUP, onSignal);
 
+    bool appended = true;
+    QObject::connect(&local, &LocalRuns::rowReady, [&](int, const QString& row) {
+        appended = rowsFile.write((row + u"\r\n"_s).toUtf8()) > 0 && rowsFile.flush() && appended;
+    });
     QObject::connect(&local, &LocalRuns::progress, [](int done, int total) {
         std::printf("progress %d/%d\n", done, total);
         std::fflush(stdout);
     });
     QObject::connect(&local, &LocalRuns::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    std::printf("runs: %d, jobs: %d, output: %s\n", int(runs.size()), jobs, qPrintable(dir.absolutePath()));
+    std::printf("runs: %d", int(runs.size()));
+    if (!known.isEmpty()) std::printf(" (%d of %d complete already)", int(known.size()), runCount(*settings));
+    std::printf(", jobs: %d, output: %s\n", jobs, qPrintable(dir.absolutePath()));
     std::fflush(stdout);
     local.start();
     app.exec();
     QDir().rmdir(work);
+    rowsFile.close();
 
-    const QStringList rows = local.rows().values();
-    int failed = 0;
-    for (const QString& row : rows)
-        if (const auto parsed = parseRunRow(row); parsed && !parsed->ok) ++failed;
-    bool written = false;
-    if (o.shard) written = writeFile(dir.filePath(shardFileName(*o.shard)), runsCsv(rows).toUtf8());
-    else written = writeResults(dir.absolutePath(), *settings, rows);
+    QMap<int, QString> all = kept;
+    all.insert(local.rows());
+    const QStringList rows = all.values();
+    bool written = appended;
+    if (o.shard) written = writeFile(target, runsCsv(rows).toUtf8()) && written;
+    else written = writeResults(dir.absolutePath(), *settings, rows) && written;
     if (!written) return fail(u"cannot write the results into "_s + dir.absolutePath());
-    std::printf("%s: %d of %d runs complete, %d failed\n", local.cancelled() ? "cancelled" : "done", int(rows.size()),
-                int(runs.size()), failed);
-    return local.cancelled() ? 3 : 0;
+    const Failures failed = failures(local.rows().values());
+    std::printf("%s: %d of %d runs complete, %s; results in %s\n", local.cancelled() ? "cancelled" : "done",
+                int(local.rows().size()), int(runs.size()), qPrintable(failed.text),
+                qPrintable(o.shard ? target : dir.absolutePath()));
+    if (local.cancelled()) return kExitCancelled;
+    return failed.count == 0 ? kExitAllRunsOk : kExitRunsFailed;
 }

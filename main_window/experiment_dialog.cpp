@@ -34,6 +34,8 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     seed_ = edit(u"1"_s);
     output_ = edit({});
     timeLimit_ = edit(u"01:00:00"_s);
+    seed_->setObjectName(u"firstSeed"_s);
+    timeLimit_->setObjectName(u"timeLimit"_s);
     runs_ = new QSpinBox(this);
     runs_->setRange(1, 100000);
     runs_->setValue(20);
@@ -124,8 +126,33 @@ Settings ExperimentDialog::settings() const
     for (int i = 0; i < pairs_.size(); ++i)
         if (pairs_[i]->isChecked()) s.pairs << kestrune::allConcealmentPairs()[i];
     s.runs = runs_->value();
-    s.firstSeed = seed_->text().toUInt();
+    s.firstSeed = seed_->text().trimmed().toUInt();
     return s;
+}
+
+QString ExperimentDialog::fieldProblem(bool forSlurm) const
+{
+    bool seedOk = false;
+    const qulonglong seed = seed_->text().trimmed().toULongLong(&seedOk);
+    if (!seedOk || seed >= kSeedLimit)
+        return u"the first seed '%1' is not a whole number from 0 to %2"_s.arg(seed_->text()).arg(kSeedLimit - 1);
+    if (output_->text().trimmed().isEmpty()) return u"please give an output folder"_s;
+    if (forSlurm)
+        if (const QString problem = slurmTimeLimitProblem(timeLimit_->text().trimmed()); !problem.isEmpty())
+            return u"time limit "_s + problem;
+    return validate(settings());
+}
+
+void ExperimentDialog::setFieldsEnabled(bool enabled)
+{
+    // While a run goes on the fields show what it runs.
+    for (QWidget* field : std::initializer_list<QWidget*>{stream_, original_, width_, height_, lossRates_, bursts_, seed_,
+                                                          output_, timeLimit_, runs_, shards_})
+        field->setEnabled(enabled);
+    for (QCheckBox* box : pairs_) box->setEnabled(enabled);
+    runHere_->setEnabled(enabled);
+    writeSlurm_->setEnabled(enabled);
+    cancel_->setEnabled(!enabled);
 }
 
 bool ExperimentDialog::running() const { return process_ && process_->state() != QProcess::NotRunning; }
@@ -133,9 +160,9 @@ bool ExperimentDialog::running() const { return process_ && process_->state() !=
 void ExperimentDialog::runHere()
 {
     if (running()) return;
+    if (const QString reason = fieldProblem(false); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
     const Settings s = settings();
-    if (const QString reason = validate(s); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
-    if (output_->text().isEmpty()) return prompts_.message(u"Experiment: please give an output folder"_s);
+    runOutput_ = QFileInfo(output_->text().trimmed()).absoluteFilePath();
     process_ = new QProcess(this);
     pending_.clear();
     connect(process_, &QProcess::readyReadStandardOutput, this, &ExperimentDialog::readProgress);
@@ -143,11 +170,9 @@ void ExperimentDialog::runHere()
     progress_->setRange(0, runCount(s));
     progress_->setValue(0);
     plot_->clear();
-    status_->setText(u"Running %1 runs...."_s.arg(runCount(s)));
-    runHere_->setEnabled(false);
-    writeSlurm_->setEnabled(false);
-    cancel_->setEnabled(true);
-    process_->start(program_, toolArguments(s, QFileInfo(output_->text()).absoluteFilePath()));
+    status_->setText(u"Checking the inputs, then %1 runs...."_s.arg(runCount(s)));
+    setFieldsEnabled(false);
+    process_->start(program_, toolArguments(s, runOutput_));
 }
 
 void ExperimentDialog::readProgress()
@@ -166,9 +191,11 @@ void ExperimentDialog::finishRun()
 {
     readProgress();
     const QString errors = QString::fromUtf8(process_->readAllStandardError()).trimmed();
-    const bool ok = process_->exitStatus() == QProcess::NormalExit && (process_->exitCode() == 0 || process_->exitCode() == 3);
+    // 0 all ran, 3 cancelled, 4 some runs failed: each leaves results (see --help).
+    const int code = process_->exitCode();
+    const bool ok = process_->exitStatus() == QProcess::NormalExit && (code == 0 || code == 3 || code == 4);
     if (!ok) status_->setText(u"The experiment failed: "_s + (errors.isEmpty() ? process_->errorString() : errors));
-    const QDir out(QFileInfo(output_->text()).absoluteFilePath());
+    const QDir out(runOutput_);
     if (ok) {
         status_->setText(status_->text() + u"\nResults: "_s + out.filePath(u"runs.csv"_s) + u", "_s
                          + out.filePath(u"summary.csv"_s) + u", "_s + out.filePath(u"plot.png"_s));
@@ -177,9 +204,7 @@ void ExperimentDialog::finishRun()
     }
     process_->deleteLater();
     process_ = nullptr;
-    runHere_->setEnabled(true);
-    writeSlurm_->setEnabled(true);
-    cancel_->setEnabled(false);
+    setFieldsEnabled(true);
     emit runFinished();
 }
 
@@ -191,12 +216,11 @@ void ExperimentDialog::cancelRun()
 
 void ExperimentDialog::writeSlurmJob()
 {
-    const Settings s = settings();
-    if (const QString reason = validate(s); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
-    if (output_->text().isEmpty()) return prompts_.message(u"Experiment: please give an output folder"_s);
+    if (const QString reason = fieldProblem(true); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
     QProcess tool;
-    tool.start(program_, toolArguments(s, QFileInfo(output_->text()).absoluteFilePath())
-                             << u"--slurm"_s << QString::number(shards_->value()) << u"--time"_s << timeLimit_->text());
+    tool.start(program_, toolArguments(settings(), QFileInfo(output_->text().trimmed()).absoluteFilePath())
+                             << u"--slurm"_s << QString::number(shards_->value()) << u"--time"_s
+                             << timeLimit_->text().trimmed());
     const bool finished = tool.waitForFinished(60000);
     const QString out = QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
     if (!finished || tool.exitCode() != 0)

@@ -25,6 +25,9 @@ public:
     void prefill(const kestrune::experiment::Settings& settings, const QString& output);
     // The settings as the fields give them (validated by the tool).
     kestrune::experiment::Settings settings() const;
+    // The first field whose text is no value (first seed, output folder, Slurm
+    // time limit), then the settings' own first problem; empty when good.
+    QString fieldProblem(bool forSlurm) const;
 
     void runHere();          // "Run here"
     void writeSlurmJob();    // "Write a Slurm job"
@@ -50,6 +53,9 @@ private:
     QPushButton *runHere_, *writeSlurm_, *cancel_;
     QProgressBar* progress_;
     QLabel *status_, *plot_;
+    void setFieldsEnabled(bool enabled);
+
     QProcess* process_ = nullptr;
     QByteArray pending_;
+    QString runOutput_;       // the output folder of the run under way, fixed at Run
 };

@@ -1,11 +1,15 @@
 #include "runner/experiment.h"
 
 #include "runner/conventions.h"
+#include "tools/gilbert/gilbert_model.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
+#include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <numeric>
+#include <string>
 
 using namespace Qt::StringLiterals;
 
@@ -53,6 +57,16 @@ QString settingKey(const QString& lossRate, const QString& burst, ConcealmentPai
 
 constexpr int kColumns = 20;
 
+// The first value given twice, or the empty text.
+QString repeated(const QStringList& values)
+{
+    QSet<QString> seen;
+    for (const QString& v : values)
+        if (seen.contains(v)) return v;
+        else seen.insert(v);
+    return {};
+}
+
 } // namespace
 
 QString validate(const Settings& s)
@@ -60,17 +74,40 @@ QString validate(const Settings& s)
     if (s.stream.isEmpty()) return u"no encoded stream given"_s;
     if (s.original.isEmpty()) return u"no original YUV file given"_s;
     if (s.width <= 0 || s.height <= 0) return u"the picture size of the original is missing"_s;
+    if (s.width % 2 || s.height % 2) return u"the picture size %1x%2 is not even (4:2:0 needs it)"_s.arg(s.width).arg(s.height);
     if (s.lossRates.isEmpty()) return u"no loss rate given"_s;
     if (s.burstLengths.isEmpty()) return u"no burst length given"_s;
     for (const QString& r : s.lossRates)
         if (!IsInteger(r) || StrToInt(r) < 0 || StrToInt(r) > 100) return u"loss rate '"_s + r + u"' is not 0..100"_s;
     for (const QString& b : s.burstLengths)
         if (!IsInteger(b) || StrToInt(b) < 1) return u"burst length '"_s + b + u"' is not a positive integer"_s;
+    // A value given twice would pool its runs with the other's under one setting.
+    if (const QString r = repeated(s.lossRates); !r.isEmpty()) return u"loss rate "_s + r + u" is given twice"_s;
+    if (const QString b = repeated(s.burstLengths); !b.isEmpty()) return u"burst length "_s + b + u" is given twice"_s;
+    QStringList pairs;
+    for (const ConcealmentPair& p : s.pairs) pairs << concealmentPairText(p);
+    if (const QString p = repeated(pairs); !p.isEmpty()) return u"concealment pair "_s + p + u" is given twice"_s;
+    for (const QString& r : s.lossRates)
+        for (const QString& b : s.burstLengths) {
+            std::string why;
+            if (!gilbert::makeModel(StrToInt(r), StrToInt(b), why)) return QString::fromStdString(why);
+        }
     if (s.pairs.isEmpty()) return u"no concealment pair given"_s;
     if (s.runs < 1) return u"runs per setting must be at least 1"_s;
     if (qint64(s.lossRates.size()) * s.burstLengths.size() * s.pairs.size() * s.runs > 10'000'000)
         return u"too many runs"_s;
+    if (quint64(s.firstSeed) + quint64(s.runs) - 1 >= kSeedLimit)
+        return u"the seeds %1..%2 reach %3: gilbert.exe takes seeds below %3"_s.arg(s.firstSeed)
+            .arg(quint64(s.firstSeed) + quint64(s.runs) - 1)
+            .arg(kSeedLimit);
+    if (s.nalUnits < 0) return u"bad NAL unit count"_s;
     return {};
+}
+
+bool sameExperiment(Settings a, Settings b)
+{
+    a.nalUnits = b.nalUnits = 0;
+    return a == b;
 }
 
 QString settingsText(const Settings& s)
@@ -80,7 +117,8 @@ QString settingsText(const Settings& s)
     return u"stream="_s + s.stream + u"\noriginal="_s + s.original + u"\nwidth="_s + QString::number(s.width)
         + u"\nheight="_s + QString::number(s.height) + u"\nloss_rates="_s + s.lossRates.join(u',')
         + u"\nburst_lengths="_s + s.burstLengths.join(u',') + u"\npairs="_s + pairs.join(u',') + u"\nruns="_s
-        + QString::number(s.runs) + u"\nfirst_seed="_s + QString::number(s.firstSeed) + u'\n';
+        + QString::number(s.runs) + u"\nfirst_seed="_s + QString::number(s.firstSeed) + u'\n'
+        + (s.nalUnits > 0 ? u"nal_units="_s + QString::number(s.nalUnits) + u'\n' : QString());
 }
 
 std::optional<Settings> parseSettingsText(const QString& text, QString* error)
@@ -123,6 +161,14 @@ std::optional<Settings> parseSettingsText(const QString& text, QString* error)
     if (!seedOk) {
         *error = u"bad first_seed"_s;
         return std::nullopt;
+    }
+    if (values.contains(u"nal_units"_s)) {
+        bool countOk = false;
+        s.nalUnits = values[u"nal_units"_s].toInt(&countOk);
+        if (!countOk || s.nalUnits <= 0) {
+            *error = u"bad nal_units"_s;
+            return std::nullopt;
+        }
     }
     if (const QString reason = validate(s); !reason.isEmpty()) {
         *error = reason;
@@ -205,7 +251,9 @@ std::optional<ParsedRow> parseRunRow(const QString& line)
     const auto pair = parseConcealmentPair(f[3] + u':' + f[4]);
     if (!pair || (f[8] != u"ok"_s && f[8] != u"failed"_s)) return std::nullopt;
     row.settingKey = settingKey(f[1], f[2], *pair);
+    row.repetition = f[6].toInt();
     row.ok = f[8] == u"ok"_s;
+    row.error = f[19];
     if (row.ok) {
         bool okY = false, okS = false;
         row.psnrY = f[15].toDouble(&okY);
@@ -217,17 +265,11 @@ std::optional<ParsedRow> parseRunRow(const QString& line)
 
 double studentT975(int df)
 {
-    static const double table[] = {12.706, 4.303, 3.182, 2.776, 2.571, 2.447, 2.365, 2.306, 2.262, 2.228,
-                                   2.201,  2.179, 2.160, 2.145, 2.131, 2.120, 2.110, 2.101, 2.093, 2.086,
-                                   2.080,  2.074, 2.069, 2.064, 2.060, 2.056, 2.052, 2.048, 2.045, 2.042};
     if (df < 1) return std::nan("");
-    if (df <= 30) return table[df - 1];
-    // Beyond the table: t = z + (z^3 + z) / (4 df), good to 1e-3 past 30.
-    const double z = 1.959964;
-    return z + (z * z * z + z) / (4.0 * df);
+    return boost::math::quantile(boost::math::students_t(double(df)), 0.975);
 }
 
-Statistics statistics(const QList<double>& values)
+Statistics statistics(const QList<double>& values, double lowest, double highest)
 {
     Statistics s;
     s.count = int(values.size());
@@ -238,8 +280,8 @@ Statistics statistics(const QList<double>& values)
     for (double v : values) squares += (v - s.mean) * (v - s.mean);
     s.sd = std::sqrt(squares / (s.count - 1));
     const double half = studentT975(s.count - 1) * *s.sd / std::sqrt(double(s.count));
-    s.low = s.mean - half;
-    s.high = s.mean + half;
+    s.low = std::max(lowest, s.mean - half);
+    s.high = std::min(highest, s.mean + half);
     return s;
 }
 
@@ -283,7 +325,8 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
         for (const QString& burst : s.burstLengths)
             for (const ConcealmentPair& pair : s.pairs) {
                 const SettingValues v = values.value(settingKey(rate, burst, pair));
-                const Statistics p = statistics(v.psnrY), q = statistics(v.ssimY);
+                const Statistics p = statistics(v.psnrY, kPsnrLowest, kPsnrHighest);
+                const Statistics q = statistics(v.ssimY, kSsimLowest, kSsimHighest);
                 QStringList f{rate, burst, QString::number(pair.iItem), QString::number(pair.pItem),
                               concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
                 if (p.count > 0)
@@ -297,43 +340,76 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
     return text;
 }
 
-std::optional<QStringList> mergeRows(const Settings& s, const QStringList& shardTexts, QString* error)
+std::optional<QMap<int, QString>> completeRows(const Settings& s, const QStringList& texts, QString* error,
+                                               int* skipped)
 {
     const int count = runCount(s);
-    QList<QStringList> byIndex(count);
-    QList<int> outside;
-    for (const QString& text : shardTexts) {
+    QMap<int, QString> rows;
+    QList<int> outside, conflicting;
+    if (skipped) *skipped = 0;
+    for (const QString& text : texts) {
         for (QString line : text.split(u'\n')) {
             if (line.endsWith(u'\r')) line.chop(1);
             if (line.isEmpty() || line == runsHeader()) continue;
             const auto row = parseRunRow(line);
             if (!row) {
-                *error = u"not a run row: "_s + line;
-                return std::nullopt;
+                if (skipped) ++*skipped;
+                continue;
             }
             if (row->index >= count) outside << row->index;
-            else byIndex[row->index] << line;
+            else if (!rows.contains(row->index)) rows.insert(row->index, line);
+            else if (rows[row->index] != line) conflicting << row->index;
         }
     }
-    QStringList missing, duplicated, rows;
-    for (int i = 0; i < count; ++i) {
-        if (byIndex[i].isEmpty()) missing << QString::number(i);
-        else if (byIndex[i].size() > 1) duplicated << QString::number(i);
-        else rows << byIndex[i].front();
-    }
     QStringList problems;
-    if (!missing.isEmpty()) problems << u"missing runs: "_s + missing.join(u' ');
-    if (!duplicated.isEmpty()) problems << u"duplicated runs: "_s + duplicated.join(u' ');
-    if (!outside.isEmpty()) {
-        QStringList numbers;
-        for (int i : outside) numbers << QString::number(i);
-        problems << u"runs outside this experiment: "_s + numbers.join(u' ');
-    }
+    if (!conflicting.isEmpty()) problems << u"runs given twice with different results: "_s + runList(conflicting);
+    if (!outside.isEmpty()) problems << u"runs outside this experiment: "_s + runList(outside);
     if (!problems.isEmpty()) {
         *error = problems.join(u"; "_s);
         return std::nullopt;
     }
     return rows;
+}
+
+std::optional<QStringList> mergeRows(const Settings& s, const QStringList& shardTexts, QString* error,
+                                     QList<int>* missing)
+{
+    const auto rows = completeRows(s, shardTexts, error);
+    if (!rows) return std::nullopt;
+    if (missing) {
+        missing->clear();
+        for (int i = 0; i < runCount(s); ++i)
+            if (!rows->contains(i)) *missing << i;
+    }
+    return rows->values();
+}
+
+QString runList(const QList<int>& runs, int shown)
+{
+    QStringList numbers;
+    for (qsizetype i = 0; i < runs.size() && i < shown; ++i) numbers << QString::number(runs[i]);
+    if (runs.size() > shown) numbers << u"and %1 more"_s.arg(runs.size() - shown);
+    return numbers.join(u' ');
+}
+
+Failures failures(const QStringList& rows, int reasons)
+{
+    QMap<QString, int> byReason;
+    int failed = 0;
+    for (const QString& line : rows)
+        if (const auto row = parseRunRow(line); row && !row->ok) {
+            ++failed;
+            ++byReason[row->error.isEmpty() ? u"no reason given"_s : row->error];
+        }
+    if (failed == 0) return {0, u"0 failed"_s};
+    QList<std::pair<int, QString>> ranked;
+    for (auto it = byReason.cbegin(); it != byReason.cend(); ++it) ranked.append({-it.value(), it.key()});
+    std::sort(ranked.begin(), ranked.end());
+    QStringList parts;
+    for (qsizetype i = 0; i < ranked.size() && i < reasons; ++i)
+        parts << ranked[i].second + u" x"_s + QString::number(-ranked[i].first);
+    if (ranked.size() > reasons) parts << u"%1 other reasons"_s.arg(ranked.size() - reasons);
+    return {failed, u"%1 failed ("_s.arg(failed) + parts.join(u"; "_s) + u')'};
 }
 
 QString runsCsv(const QStringList& rows)
@@ -353,7 +429,8 @@ QList<PlotSeries> plotSeries(const Settings& s, const QStringList& rows)
             line.label = concealmentPairLabel(pair);
             if (s.burstLengths.size() > 1) line.label += u", burst "_s + burst;
             for (const QString& rate : s.lossRates) {
-                const Statistics st = statistics(values.value(settingKey(rate, burst, pair)).psnrY);
+                const Statistics st =
+                    statistics(values.value(settingKey(rate, burst, pair)).psnrY, kPsnrLowest, kPsnrHighest);
                 if (st.count == 0) continue;
                 line.points << PlotPoint{double(StrToInt(rate)), st.mean, st.low.value_or(st.mean),
                                          st.high.value_or(st.mean)};
@@ -393,6 +470,25 @@ QString slurmHeader(const SlurmJob& job, const QString& name, int cpus, const QS
 
 } // namespace
 
+QString slurmTimeLimitProblem(const QString& t)
+{
+    // sbatch's forms: M, M:S, H:M:S, D-H, D-H:M, D-H:M:S; minutes and seconds
+    // after the first field below 60, hours after days below 24.
+    static const QRegularExpression form(u"^(?:(\\d+)-)?(\\d+)(?::(\\d+))?(?::(\\d+))?$"_s);
+    const auto m = form.match(t);
+    const QString forms = u" is not a Slurm time limit (MM, MM:SS, HH:MM:SS, D-HH, D-HH:MM or D-HH:MM:SS)"_s;
+    if (t == u"UNLIMITED"_s || t == u"INFINITE"_s) return {};
+    if (!m.hasMatch() || t.size() > 16) return u"'"_s + t + u"'"_s + forms;
+    const bool days = m.hasCaptured(1);
+    QList<int> fields;
+    for (int i = 2; i <= 4; ++i)
+        if (m.hasCaptured(i)) fields << m.captured(i).toInt();
+    if (days && fields.size() > 0 && fields[0] >= 24) return u"'"_s + t + u"': hours after days must be below 24"_s;
+    for (qsizetype i = 1; i < fields.size(); ++i)
+        if (fields[i] >= 60) return u"'"_s + t + u"': minutes and seconds must be below 60"_s;
+    return {};
+}
+
 QString slurmJobProblem(const SlurmJob& job)
 {
     // sbatch keeps no backslash of a directive as written, and no directive
@@ -400,14 +496,14 @@ QString slurmJobProblem(const SlurmJob& job)
     for (const QString& text : {job.output, job.timeLimit, job.partition})
         if (text.contains(u'\\') || text.contains(u'\n') || text.contains(u'\r'))
             return u"Slurm cannot take \""_s + text + u"\": a backslash or line break in it"_s;
-    return {};
+    return slurmTimeLimitProblem(job.timeLimit);
 }
 
 QString slurmArrayScript(const SlurmJob& job)
 {
     return slurmHeader(job, u"kestrune-shards"_s, job.cpus, u"slurm-shard-%a.out"_s) + u"#SBATCH --array=0-"_s
-        + QString::number(job.shards - 1) + u"\n\nexec "_s + shellQuoted(job.program) + u" --settings "_s
-        + shellQuoted(job.settingsFile) + u" --output "_s + shellQuoted(job.output) + u" --tools "_s
+        + QString::number(job.shards - 1) + u"\n\n# A shard that is run again (requeued, resubmitted) keeps the rows it has.\nexec "_s
+        + shellQuoted(job.program) + u" --resume "_s + shellQuoted(job.output) + u" --tools "_s
         + shellQuoted(job.toolsDirectory) + u" --jobs "_s + QString::number(job.cpus) + u" --shard \"$SLURM_ARRAY_TASK_ID/"_s
         + QString::number(job.shards) + u"\"\n"_s;
 }
@@ -421,10 +517,10 @@ QString slurmMergeScript(const SlurmJob& job)
 QString slurmSubmitScript(const SlurmJob& job)
 {
     const QString dir = shellQuoted(job.output);
-    return u"#!/bin/sh\n# Submits the shards and, after all of them succeeded, the merge; shards\n"
+    return u"#!/bin/sh\n# Submits the shards and, after all of them ended, the merge; shards\n"
            u"# whose merge cannot be submitted are cancelled.\nset -e\n"
            u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\nshards=${shards%%;*}\n"
-           u"if ! merge=$(sbatch --parsable --dependency=afterok:$shards "_s + dir + u"/merge.sbatch); then\n"
+           u"if ! merge=$(sbatch --parsable --dependency=afterany:$shards "_s + dir + u"/merge.sbatch); then\n"
            u"  if scancel \"$shards\"; then\n"
            u"    echo \"the merge job could not be submitted: shards job $shards cancelled\" >&2\n"
            u"  else\n"

@@ -23,11 +23,19 @@ struct Settings {
     QList<ConcealmentPair> pairs;
     int runs = 10;           // repetitions per setting
     quint32 firstSeed = 1;
+    int nalUnits = 0;        // the stream's NAL unit count, taken once before the runs; 0: not yet
     bool operator==(const Settings&) const = default;
 };
 
-// The first reason the settings cannot run, or the empty text.
+// The first reason the settings cannot run, or the empty text: values out of
+// range or given twice, a loss rate the channel model cannot reach with a
+// burst length, seeds the loss-pattern tool does not take.
 QString validate(const Settings& settings);
+// gilbert.exe reads its seed as a signed 32-bit number.
+inline constexpr quint32 kSeedLimit = 0x80000000u;
+
+// The same experiment whatever the NAL unit count recorded so far.
+bool sameExperiment(Settings a, Settings b);
 
 // The settings as "key=value" lines (the experiment file) and back.
 QString settingsText(const Settings& settings);
@@ -77,28 +85,52 @@ struct ParsedRow {
     int index = -1;
     bool ok = false;
     QString settingKey;  // loss rate, burst length and pair
+    int repetition = 0;
     double psnrY = 0, ssimY = 0;
+    QString error;
 };
 std::optional<ParsedRow> parseRunRow(const QString& line);
 
 // The mean, sample standard deviation and 95 % confidence interval of the
 // mean (Student's t with n - 1 degrees of freedom); sd and interval need n >= 2.
+// The interval is clipped to the range the quantity can take (SSIM <= 1).
 struct Statistics {
     int count = 0;
     double mean = 0;
     std::optional<double> sd;
     std::optional<double> low, high;
 };
-Statistics statistics(const QList<double>& values);
-// Two-sided 95 % quantile of Student's t.
+Statistics statistics(const QList<double>& values, double lowest = -1e300, double highest = 1e300);
+// The 0.975 quantile of Student's t (exact, for any degrees of freedom >= 1).
 double studentT975(int degreesOfFreedom);
+
+// What the quantities can take: PSNR is capped at the identical-picture value.
+inline constexpr double kPsnrLowest = 0, kPsnrHighest = 100, kSsimLowest = -1, kSsimHighest = 1;
+
+// How many runs failed and their most common reasons, as text:
+// "3 failed (decode: no picture x2; quality: short x1)"; "0 failed".
+struct Failures {
+    int count = 0;
+    QString text;
+};
+Failures failures(const QStringList& rows, int reasons = 3);
 
 // summary.csv from the rows of runs.csv (in plan order).
 QString summaryCsv(const Settings& settings, const QStringList& rows);
 
-// Rows by run index from shard files' texts; every index 0..runCount-1 must
-// appear exactly once, else *error names the missing and duplicated ones.
-std::optional<QStringList> mergeRows(const Settings& settings, const QStringList& shardTexts, QString* error);
+// The complete rows of runs.csv or shard file texts by run index; lines that
+// are not complete rows (a header, a line cut short by a kill) are skipped and
+// counted in *skipped. A run given twice with different rows, or one outside
+// the plan, is an error.
+std::optional<QMap<int, QString>> completeRows(const Settings& settings, const QStringList& texts, QString* error,
+                                               int* skipped = nullptr);
+
+// Rows by run index from shard files' texts, in plan order. Runs without a
+// row are listed in *missing (the rows that exist are still returned).
+std::optional<QStringList> mergeRows(const Settings& settings, const QStringList& shardTexts, QString* error,
+                                     QList<int>* missing = nullptr);
+// "2 5 8", or the first ones and how many more.
+QString runList(const QList<int>& runs, int shown = 20);
 
 // The whole runs.csv text (header, rows, CR LF lines).
 QString runsCsv(const QStringList& rows);
@@ -124,14 +156,16 @@ namespace kestrune::experiment {
 // tasks, each running one shard with `cpus` CPUs, and a merge job.
 struct SlurmJob {
     QString program;       // kestrune-experiment, absolute
-    QString settingsFile;  // DIR/experiment.txt
-    QString output;        // DIR
+    QString output;        // DIR, holding experiment.txt
     QString toolsDirectory;
     int shards = 1;
     int cpus = 1;
     QString timeLimit;     // HH:MM:SS
     QString partition;     // empty: the cluster's default
 };
+// Why sbatch would refuse a time limit ("90", "1:30:00", "2-12", ...), or the
+// empty text.
+QString slurmTimeLimitProblem(const QString& timeLimit);
 // Why sbatch could not take the job's folder, time limit or partition as
 // written, or the empty text.
 QString slurmJobProblem(const SlurmJob& job);

@@ -12,6 +12,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -44,6 +46,29 @@ RunResult failed(const QString& step, const QString& reason)
     return r;
 }
 
+// The stream's summary counts from the analyzer, or nothing.
+std::optional<SummaryCounts> analyzeStream(const QString& stream)
+{
+    int exitCode = 0;
+    QFile::remove(u"general.txt"_s);
+    if (!run(u"analyze.bat"_s, analyzeCommand(stream), u"analyze.txt"_s, &exitCode) || !QFile::exists(u"general.txt"_s))
+        return std::nullopt;
+    TextReader summary(u"general.txt"_s);
+    return readSummaryCounts(summary);
+}
+
+// Why a file cannot serve as an input, or the empty text.
+QString unreadable(const QString& what, const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) return what + u" "_s + path + u" is missing"_s;
+    if (!info.isFile()) return what + u" "_s + path + u" is not a file"_s;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return what + u" "_s + path + u" cannot be read: "_s + file.errorString();
+    if (info.size() == 0) return what + u" "_s + path + u" is empty"_s;
+    return {};
+}
+
 } // namespace
 
 RealisedLoss realisedLoss(const QString& droppedList, int nalUnitCount)
@@ -61,13 +86,62 @@ RealisedLoss realisedLoss(const QString& droppedList, int nalUnitCount)
     return loss;
 }
 
+InputCheck checkInputs(const Settings& s)
+{
+    InputCheck check;
+    auto problem = [&](const QString& text) {
+        check.error = text;
+        return check;
+    };
+    if (const QString why = unreadable(u"the encoded stream"_s, s.stream); !why.isEmpty()) return problem(why);
+    if (const QString why = unreadable(u"the original"_s, s.original); !why.isEmpty()) return problem(why);
+    const qint64 frameBytes = qint64(s.width) * s.height * 3 / 2;
+    const qint64 originalBytes = QFileInfo(s.original).size();
+    if (originalBytes % frameBytes != 0)
+        return problem(u"the original %1 (%2 bytes) is not a whole number of %3x%4 frames of %5 bytes: is the picture "
+                       u"size right?"_s.arg(s.original).arg(originalBytes).arg(s.width).arg(s.height).arg(frameBytes));
+    check.originalFrames = int(originalBytes / frameBytes);
+
+    const auto counts = analyzeStream(s.stream);
+    if (!counts) return problem(u"the encoded stream could not be analysed: "_s + lastLine(u"analyze.txt"_s));
+    if (counts->total <= 0 || counts->iSlices + counts->pSlices + counts->bSlices <= 0)
+        return problem(u"the encoded stream "_s + s.stream + u" is not an H.264 stream (no slices found)"_s);
+    check.nalUnits = counts->total;
+
+    // Decoded without loss, the stream shows its picture size and frame count.
+    const QString scratch = QString::fromUtf16(kDecoderScratchFile);
+    const QString lossFile = QString::fromStdString(quality::frameLossPath(scratch.toStdString()));
+    QFile::remove(scratch);
+    QFile::remove(lossFile);
+    int exitCode = 0;
+    if (!run(u"fbatch.bat"_s, decodeCommand(0, 0, s.stream), u"fbatch.txt"_s, &exitCode) || !QFile::exists(scratch))
+        return problem(u"the encoded stream does not decode: "_s + lastLine(u"fbatch.txt"_s));
+    QFile file(lossFile);
+    const auto loss = file.open(QIODevice::ReadOnly) ? quality::parseFrameLoss(file.readAll().toStdString())
+                                                     : std::nullopt;
+    if (!loss) return problem(u"the decoder wrote no picture size for the encoded stream"_s);
+    if (loss->width != s.width || loss->height != s.height)
+        return problem(u"the encoded stream's pictures are %1x%2, the original's %3x%4"_s.arg(loss->width)
+                           .arg(loss->height)
+                           .arg(s.width)
+                           .arg(s.height));
+    check.streamFrames = int(loss->frames.size());
+    if (check.originalFrames < check.streamFrames)
+        return problem(u"the original holds %1 frames, the encoded stream %2: it must hold every frame of the stream"_s
+                           .arg(check.originalFrames)
+                           .arg(check.streamFrames));
+    return check;
+}
+
 RunResult executeRun(const Settings& s, const PlannedRun& planned)
 {
     int exitCode = 0;
-    if (!run(u"analyze.bat"_s, analyzeCommand(s.stream), u"analyze.txt"_s, &exitCode) || !QFile::exists(u"general.txt"_s))
-        return failed(u"count"_s, lastLine(u"analyze.txt"_s));
-    TextReader summary(u"general.txt"_s);
-    const int count = readSummaryCounts(summary).total;
+    int count = s.nalUnits;
+    if (count <= 0) {
+        const auto counts = analyzeStream(s.stream);
+        if (!counts) return failed(u"count"_s, lastLine(u"analyze.txt"_s));
+        count = counts->total;
+    }
 
     const auto gilbert = seededGilbertCommand(count, s.stream, planned.lossRate, planned.burstLength, planned.seed);
     if (!gilbert.ok()) return failed(u"loss pattern"_s, gilbert.error);
@@ -92,6 +166,10 @@ RunResult executeRun(const Settings& s, const PlannedRun& planned)
                                                  QDir::current().absoluteFilePath(scratch),
                                                  QString::fromStdString(quality::frameLossPath(scratch.toStdString()))});
     if (!m.measured()) return failed(u"quality"_s, m.notMeasured);
+    if (m.comparison.framesInFirst < m.comparison.framesInSecond)
+        return failed(u"quality"_s, u"the original holds %1 frames, the decoded video %2"_s
+                                        .arg(m.comparison.framesInFirst)
+                                        .arg(m.comparison.framesInSecond));
 
     RunResult r;
     r.ok = true;

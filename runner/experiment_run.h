@@ -10,7 +10,20 @@ namespace kestrune::experiment {
 // The channel output and decoded file the run leaves in the current directory.
 inline constexpr char16_t kRunChannelOutput[] = u"channel.264";
 
+// Uses settings.nalUnits when it is known, else counts the NAL units itself.
 RunResult executeRun(const Settings& settings, const PlannedRun& planned);
+
+// The inputs checked once before any run, in the current directory (a scratch
+// folder): the stream is H.264 and decodes without loss to pictures of the
+// original's size, and the original holds every frame of it. The NAL unit
+// count taken here is the one every run uses.
+struct InputCheck {
+    QString error;          // the first problem; empty when the runs can start
+    int nalUnits = 0;
+    int streamFrames = 0;
+    int originalFrames = 0;
+};
+InputCheck checkInputs(const Settings& settings);
 
 // Realised loss from a loss pattern: dropped NAL units (1..count-2 marked 0),
 // their share of all NAL units in percent, and the mean length of the runs

@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libjpeg62-turbo-dev
   libx264-dev libavcodec-dev libavutil-dev
   libopenh264-dev
+  libboost-math-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   libgtest-dev libgmock-dev
   xvfb xauth imagemagick fonts-dejavu-core
 )

@@ -146,11 +146,36 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
     s.runs = 2;
     s.lossRates = {u"5"_s, u"10"_s};
     s.pairs = {{3, 1}, {0, 0}};
+    // Numbers the fields cannot hold are refused with a message, nothing runs.
+    auto* seed = dialog->findChild<QLineEdit*>(u"firstSeed"_s);
+    auto* timeLimit = dialog->findChild<QLineEdit*>(u"timeLimit"_s);
+    ASSERT_TRUE(seed && timeLimit);
+    for (const QString& bad : {u"-1"_s, u"abc"_s, u"99999999999999999999"_s, u"2147483648"_s}) {
+        seed->setText(bad);
+        dialog->runHere();
+        EXPECT_FALSE(dialog->running()) << bad.toStdString();
+        EXPECT_EQ(prompts.messages().join(u'|'), u"Experiment: the first seed '"_s + bad
+                                                     + u"' is not a whole number from 0 to 2147483647"_s);
+        prompts.clear();
+    }
+    seed->setText(u"1"_s);
+    timeLimit->setText(u"1h"_s);
+    dialog->writeSlurmJob();
+    EXPECT_TRUE(prompts.messages().join(u'|').startsWith(u"Experiment: time limit '1h' is not a Slurm time limit"_s))
+        << prompts.messages().join(u'|').toStdString();
+    prompts.clear();
+
     dialog->prefill(s, at(u"dialog-out"_s));
     QSignalSpy done(dialog, &ExperimentDialog::runFinished);
     dialog->runHere();
+    // The fields show what runs; a folder named later is not where the results are read from.
+    EXPECT_FALSE(seed->isEnabled());
+    dialog->prefill(s, at(u"elsewhere"_s));
     ASSERT_TRUE(done.wait(120000));
+    EXPECT_TRUE(seed->isEnabled());
     EXPECT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
+    EXPECT_TRUE(dialog->statusLabel()->text().contains(at(u"dialog-out/summary.csv"_s)))
+        << dialog->statusLabel()->text().toStdString();
     EXPECT_EQ(dialog->progressBar()->value(), dialog->progressBar()->maximum());
     EXPECT_EQ(dialog->progressBar()->maximum(), 2 * 2 * 2);
     EXPECT_FALSE(dialog->plotLabel()->pixmap().isNull());

@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -69,10 +70,43 @@ TEST(ExperimentPlan, SettingsFileRoundTripsAndBadSettingsAreNamed)
     const Settings s = sampleSettings();
     QString error;
     EXPECT_EQ(parseSettingsText(settingsText(s), &error), s) << error.toStdString();
-    Settings bad = s;
-    bad.lossRates << u"5.5"_s;
-    EXPECT_TRUE(validate(bad).contains(u"5.5"_s));
+    Settings counted = s;
+    counted.nalUnits = 310;
+    EXPECT_EQ(parseSettingsText(settingsText(counted), &error), counted) << error.toStdString();
+    EXPECT_TRUE(sameExperiment(counted, s));
     EXPECT_FALSE(parseSettingsText(settingsText(s).replace(u"pairs=3:1"_s, u"pairs=4:1"_s), &error));
+
+    // Each setting that cannot run as asked is refused before any run, by name.
+    const QList<std::pair<std::function<void(Settings&)>, QString>> refused = {
+        {[](Settings& b) { b.lossRates << u"5.5"_s; }, u"5.5"_s},
+        {[](Settings& b) { b.lossRates = {u"5"_s, u"10"_s, u"5"_s}; }, u"loss rate 5 is given twice"_s},
+        {[](Settings& b) { b.burstLengths = {u"2"_s, u"2"_s}; }, u"burst length 2 is given twice"_s},
+        {[](Settings& b) { b.pairs << ConcealmentPair{3, 1}; }, u"pair 3:1 is given twice"_s},
+        // 100 B / (B + 1) is the most the channel model reaches: 66 % at burst 2.
+        {[](Settings& b) { b.lossRates = {u"67"_s}; }, u"the largest is 66%"_s},
+        {[](Settings& b) { b.burstLengths = {u"1"_s}, b.lossRates = {u"51"_s}; }, u"the largest is 50%"_s},
+        {[](Settings& b) { b.firstSeed = kSeedLimit - 3; }, u"below 2147483648"_s},
+        {[](Settings& b) { b.width = 175; }, u"not even"_s},
+    };
+    for (const auto& [change, reason] : refused) {
+        Settings bad = s;
+        change(bad);
+        EXPECT_TRUE(validate(bad).contains(reason)) << reason.toStdString() << ": " << validate(bad).toStdString();
+    }
+    Settings edge = s;
+    edge.lossRates = {u"66"_s, u"0"_s, u"100"_s};
+    edge.firstSeed = kSeedLimit - 4; // seeds up to 2^31 - 1
+    EXPECT_EQ(validate(edge), QString());
+}
+
+TEST(ExperimentSlurm, TimeLimitsInSlurmsFormsOnly)
+{
+    for (const QString& good : {u"90"_s, u"90:30"_s, u"01:00:00"_s, u"100:00:00"_s, u"2-12"_s, u"2-12:30"_s,
+                                u"2-12:30:15"_s, u"UNLIMITED"_s})
+        EXPECT_EQ(slurmTimeLimitProblem(good), QString()) << good.toStdString();
+    for (const QString& bad : {u""_s, u"1h"_s, u"-1"_s, u"1:2:3:4"_s, u"01:60:00"_s, u"1-24"_s, u"1:30:60"_s,
+                               u"01:00:00\n#SBATCH --x"_s, u" 10"_s})
+        EXPECT_NE(slurmTimeLimitProblem(bad), QString()) << bad.toStdString();
 }
 
 TEST(ExperimentRows, RowsParseBackAndFailuresKeepTheirError)
@@ -95,20 +129,32 @@ TEST(ExperimentRows, RowsParseBackAndFailuresKeepTheirError)
     EXPECT_EQ(runsHeader().count(u',') , row.count(u',') - 2); // two commas inside the quoted error
 }
 
-TEST(ExperimentStatistics, ConfidenceIntervalOfAHandComputedSet)
+TEST(ExperimentStatistics, StudentTQuantilesMatchThePublishedTable)
 {
-    // 30, 32, 34, 36: mean 33, sd sqrt(20/3), t(3) = 3.182, half width t * sd / 2.
+    // t(0.975; df) to six decimals, as statistical tables give it.
+    const std::pair<int, double> table[] = {{1, 12.706205}, {2, 4.302653},  {3, 3.182446},  {5, 2.570582},
+                                            {10, 2.228139}, {30, 2.042272}, {31, 2.039513}, {40, 2.021075},
+                                            {60, 2.000298}, {120, 1.979930}, {1000, 1.962339}};
+    for (const auto& [df, t] : table) EXPECT_NEAR(studentT975(df), t, 1e-6) << "df " << df;
+    EXPECT_TRUE(std::isnan(studentT975(0)));
+}
+
+TEST(ExperimentStatistics, ConfidenceIntervalOfAHandComputedSetAndClippedToTheRange)
+{
+    // 30, 32, 34, 36: mean 33, sd sqrt(20/3), t(3) = 3.182446, half width t * sd / 2.
     const Statistics s = statistics({30, 32, 34, 36});
     EXPECT_DOUBLE_EQ(s.mean, 33);
     ASSERT_TRUE(s.sd && s.low && s.high);
     EXPECT_NEAR(*s.sd, 2.5819889, 1e-6);
-    EXPECT_NEAR(*s.low, 33 - 3.182 * 2.5819889 / 2, 1e-6);
-    EXPECT_NEAR(*s.high, 33 + 3.182 * 2.5819889 / 2, 1e-6);
+    EXPECT_NEAR(*s.low, 33 - 3.182446 * 2.5819889 / 2, 1e-5);
+    EXPECT_NEAR(*s.high, 33 + 3.182446 * 2.5819889 / 2, 1e-5);
     const Statistics one = statistics({12});
     EXPECT_FALSE(one.sd || one.low);
-    // Beyond the table the approximation stays close to the known quantiles.
-    EXPECT_NEAR(studentT975(60), 2.000, 2e-3);
-    EXPECT_NEAR(studentT975(120), 1.980, 2e-3);
+    // SSIM close to 1 with a wide spread: the interval stops at 1, the mean is untouched.
+    const Statistics ssim = statistics({0.99, 0.999, 0.95}, kSsimLowest, kSsimHighest);
+    EXPECT_DOUBLE_EQ(*ssim.high, 1.0);
+    EXPECT_LT(*ssim.low, ssim.mean);
+    EXPECT_NEAR(ssim.mean, 0.979667, 1e-6);
 }
 
 TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
@@ -130,7 +176,7 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     EXPECT_EQ(first[5], u"4"_s);
     EXPECT_EQ(first[6], u"0"_s);
     EXPECT_EQ(first[7], u"33.0000"_s);
-    EXPECT_EQ(first[9], QString::number(33 - 3.182 * 2.5819889 / 2, 'f', 4));
+    EXPECT_EQ(first[9], QString::number(33 - studentT975(3) * 2.5819889 / 2, 'f', 4));
     EXPECT_EQ(second[5], u"3"_s);
     EXPECT_EQ(second[6], u"1"_s);
     EXPECT_EQ(second[8], u"0.0000"_s);
@@ -159,12 +205,38 @@ TEST(ExperimentMerge, MergeRestoresPlanOrderAndNamesMissingAndDuplicatedRuns)
     ASSERT_TRUE(merged) << error.toStdString();
     EXPECT_EQ(runsCsv(*merged), runsCsv(local));
 
+    // Shard 2 lost, run 3 given twice, a row cut short by a kill: what there
+    // is is merged, the missing runs are named.
     QStringList broken = shards;
-    broken[2] = runsCsv({});                       // shard 2 lost: runs 2, 7, 12, ...
-    broken[0] += local[3] + u"\r\n"_s;             // run 3 twice
+    broken[2] = runsCsv({});
+    broken[0] += local[3] + u"\r\n"_s + local[7].left(30);
+    QList<int> missing;
+    const auto partial = mergeRows(s, broken, &error, &missing);
+    ASSERT_TRUE(partial) << error.toStdString();
+    EXPECT_EQ(missing, (QList<int>{2, 7, 12, 17, 22, 27, 32}));
+    EXPECT_EQ(partial->size(), count - 7);
+    EXPECT_EQ(runList(missing, 3), u"2 7 12 and 4 more"_s);
+    int skipped = 0;
+    EXPECT_TRUE(completeRows(s, broken, &error, &skipped));
+    EXPECT_EQ(skipped, 1);
+
+    // The same run with two different results cannot be merged.
+    broken[1] += runRow(plannedRun(s, 3), goodResult(99)) + u"\r\n"_s;
     EXPECT_FALSE(mergeRows(s, broken, &error));
-    EXPECT_TRUE(error.startsWith(u"missing runs: 2 7 12"_s)) << error.toStdString();
-    EXPECT_TRUE(error.contains(u"duplicated runs: 3"_s)) << error.toStdString();
+    EXPECT_TRUE(error.contains(u"runs given twice with different results: 3"_s)) << error.toStdString();
+}
+
+TEST(ExperimentRows, FailuresAreCountedWithTheirCommonestReasonsFirst)
+{
+    const Settings s = sampleSettings();
+    QStringList rows;
+    const QString reasons[] = {u"decode: x"_s, u"quality: y"_s, u"decode: x"_s, {}, u"loss pattern: z"_s, u"w"_s};
+    for (int i = 0; i < 6; ++i) rows << runRow(plannedRun(s, i), RunResult{false, reasons[i]});
+    rows << runRow(plannedRun(s, 6), goodResult(30));
+    const Failures f = failures(rows, 2);
+    EXPECT_EQ(f.count, 6);
+    EXPECT_EQ(f.text, u"6 failed (decode: x x2; loss pattern: z x1; 3 other reasons)"_s);
+    EXPECT_EQ(failures({rows.last()}).count, 0);
 }
 
 TEST(ExperimentRun, RealisedLossCountsDropsAndBursts)
@@ -181,19 +253,18 @@ TEST(ExperimentSlurm, ScriptsRunTheShardsAndMergeAfterThem)
     // A folder with a blank, a percent sign and quotes: sbatch reads each
     // directive as one value, the shell each argument as one word.
     const QString folder = u"/d/e x 5% \"q\" it's"_s;
-    const SlurmJob job{u"/opt/k/kestrune-experiment"_s, folder + u"/experiment.txt"_s, folder, u"/opt/k"_s, 4, 2,
-                       u"00:30:00"_s, u"debug"_s};
+    const SlurmJob job{u"/opt/k/kestrune-experiment"_s, folder, u"/opt/k"_s, 4, 2, u"00:30:00"_s, u"debug"_s};
     EXPECT_TRUE(slurmJobProblem(job).isEmpty());
     const QString array = slurmArrayScript(job);
     EXPECT_TRUE(array.contains(u"#SBATCH --array=0-3\n"_s));
     EXPECT_TRUE(array.contains(u"#SBATCH --cpus-per-task=2\n"_s));
     EXPECT_TRUE(array.contains(u"#SBATCH --output=\"/d/e x 5%% \\\"q\\\" it's/slurm-shard-%a.out\"\n"_s)) << qPrintable(array);
-    EXPECT_TRUE(array.contains(u"--output '/d/e x 5% \"q\" it'\\''s' "_s)) << qPrintable(array);
+    EXPECT_TRUE(array.contains(u"--resume '/d/e x 5% \"q\" it'\\''s' "_s)) << qPrintable(array);
     EXPECT_TRUE(array.contains(u"--shard \"$SLURM_ARRAY_TASK_ID/4\""_s));
     const QString merge = slurmMergeScript(job);
     EXPECT_TRUE(merge.contains(u"#SBATCH --output=\"/d/e x 5%% \\\"q\\\" it's/slurm-merge.out\"\n"_s)) << qPrintable(merge);
     EXPECT_TRUE(merge.contains(u"exec '/opt/k/kestrune-experiment' merge '/d/e x 5% \"q\" it'\\''s'\n"_s)) << qPrintable(merge);
-    EXPECT_TRUE(slurmSubmitScript(job).contains(u"--dependency=afterok:"_s));
+    EXPECT_TRUE(slurmSubmitScript(job).contains(u"--dependency=afterany:"_s));
 
     // What no directive can carry is refused before anything is written.
     for (const QString& bad : {u"/d/a\\b"_s, u"/d/a\nb"_s}) {

@@ -22,8 +22,9 @@ trap 'slurm_cluster_stop; rm -rf "$work"' EXIT
   >/dev/null 2>&1 || { echo "encoding the test stream failed" >&2; exit 1; }
 start=$SECONDS
 "$program" --stream "$work/s.264" --original "$workbench/sample_176x144.yuv" --loss-rates 5,20 \
-  --pairs 3:1,0:0 --runs 3 --seed 11 --jobs 2 --tools "$workbench" --output "$work/local" >/dev/null \
-  || { echo "the local run failed" >&2; exit 1; }
+  --pairs 3:1,0:0 --runs 3 --seed 11 --jobs 2 --tools "$workbench" --output "$work/local" >/dev/null
+code=$?  # 4: every run ended, some failed (a lost parameter set leaves nothing to decode)
+((code == 0 || code == 4)) || { echo "the local run failed ($code)" >&2; exit 1; }
 local_time=$((SECONDS - start))
 
 # Submitted by the tool (--submit), and by the script the window tells the

@@ -22,6 +22,9 @@ struct GilbertModel {
 // Checks the parameters; nullopt with a user-readable reason when refused.
 // P = 100 is allowed for every L: the channel then loses everything.
 std::optional<GilbertModel> makeModel(int lossPercent, int burstLength, std::string& error);
+// The same for real numbers (0.5 %, burst 1.5); lossPercent and burstLength
+// of the result are left unset, the probabilities are what counts.
+std::optional<GilbertModel> makeRealModel(double lossPercent, double burstLength, std::string& error);
 
 // The engine's raw 64-bit output mapped to [0, 1) with 53 random bits, so a
 // seed gives the same pattern whatever the standard library.
@@ -47,6 +50,8 @@ struct PatternStats {
     std::uint64_t count = 0;
     std::uint64_t lost = 0;
     std::uint64_t bursts = 0;  // runs of consecutive losses
+    std::uint64_t longestBurst = 0;
+    std::uint64_t currentBurst = 0;
     double lossRate() const { return count ? static_cast<double>(lost) / static_cast<double>(count) : 0; }
     double meanBurstLength() const { return bursts ? static_cast<double>(lost) / static_cast<double>(bursts) : 0; }
     void add(bool delivered, bool previousDelivered);
