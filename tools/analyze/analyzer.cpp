@@ -363,7 +363,11 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
         // A repeat is listed like any NAL unit but is no part of a picture.
         const bool repeat = !unit.clipped() && repeats.repeated(unit.bytes);
         if (repeat) warn(unitPlace(number, unit, type) + ": repeats an earlier slice byte for byte; not counted in a picture");
-        else if (detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets())) closePicture();
+        else {
+            const bool starts = detector.startsAccessUnit(p.header, p.slice ? &*p.slice : nullptr, parser.parameterSets());
+            repeats.note(unit.bytes, starts);
+            if (starts) closePicture();
+        }
 
         int list = -1;
         switch (type) {
@@ -399,13 +403,7 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
                 break;
             }
             if (slicesInCurrent == 0 && p.slice) {
-                numbers = PictureNumbers{};
-                numbers.idr = type == NalIdrSlice;
-                numbers.reference = p.header.nal_ref_idc != 0;
-                numbers.known = p.slice->numbersParsed;
-                numbers.frameNum = p.slice->frame_num;
-                numbers.idrPicId = p.slice->idr_pic_id;
-                numbers.frameNumBits = p.slice->frameNumBits;
+                numbers = pictureNumbersOf(p.header, *p.slice, parser.parameterSets());
                 numbers.afterParameterSets = setsSinceSlice;
             }
             setsSinceSlice = false;

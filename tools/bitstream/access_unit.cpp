@@ -1,23 +1,35 @@
 #include "tools/bitstream/access_unit.h"
 
+#include <algorithm>
+
 namespace kestrune::h264 {
 
-bool RepeatedSliceFilter::repeated(std::span<const std::uint8_t> nal)
+bool RepeatedSliceFilter::isSlice(std::span<const std::uint8_t> nal)
 {
     if (nal.empty()) return false;
     const int type = nal[0] & 0x1f;
-    if (type < 1 || type > 5) return false;
+    return type >= 1 && type <= 5;
+}
+
+RepeatedSliceFilter::Seen RepeatedSliceFilter::seen(std::span<const std::uint8_t> nal)
+{
     std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
     for (std::uint8_t byte : nal) hash = (hash ^ byte) * 0x100000001b3ull;
-    for (const Seen& seen : recent_) {
-        if (seen.size == nal.size() && seen.hash == hash) {
-            ++repeats_;
-            return true;
-        }
-    }
-    recent_[next_] = {hash, nal.size()};
-    next_ = (next_ + 1) % kRemembered;
-    return false;
+    return {hash, nal.size()};
+}
+
+bool RepeatedSliceFilter::repeated(std::span<const std::uint8_t> nal)
+{
+    if (!isSlice(nal) || current_.empty()) return false;
+    if (std::find(current_.begin(), current_.end(), seen(nal)) == current_.end()) return false;
+    ++repeats_;
+    return true;
+}
+
+void RepeatedSliceFilter::note(std::span<const std::uint8_t> nal, bool startsAccessUnit)
+{
+    if (startsAccessUnit) current_.clear();
+    if (isSlice(nal) && current_.size() < kRemembered) current_.push_back(seen(nal));
 }
 
 AccessUnitDetector::PictureId AccessUnitDetector::pictureIdOf(const NalHeader& header, const SliceHeader& slice,

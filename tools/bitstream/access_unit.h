@@ -70,24 +70,31 @@ private:
     std::vector<std::uint32_t> starts_;  // first_mb_in_slice of the current picture's primary slices
 };
 
-// A channel that duplicates packets hands over some slices twice. Two coded
-// slices are never equal byte for byte (frame_num or first_mb_in_slice
-// differs), so a slice equal to a recent one is a repeat, not a new picture.
+// A channel that duplicates packets hands over some slices twice. No two
+// slices of one picture are equal byte for byte (first_mb_in_slice differs),
+// so a slice equal to one of the picture it arrives in is a repeat. The same
+// bytes in another picture are another picture: a static scene coded the same
+// way after each IDR picture, or frame_num wrapping, repeats slices exactly.
 class RepeatedSliceFilter {
 public:
-    // True for a slice NAL unit (types 1-5) equal to one of the last
-    // kRemembered slices; remembers it otherwise. Other NAL units: false.
+    // True for a slice NAL unit (types 1-5) equal to one of the current
+    // picture's slices. Other NAL units: false.
     bool repeated(std::span<const std::uint8_t> nal);
+    // Call for every NAL unit that is not a repeat, with whether it begins an
+    // access unit.
+    void note(std::span<const std::uint8_t> nal, bool startsAccessUnit);
     int repeats() const { return repeats_; }
 
 private:
-    static constexpr std::size_t kRemembered = 256;
+    static constexpr std::size_t kRemembered = 8192;  // more slices than any picture has macroblocks to start
     struct Seen {
         std::uint64_t hash = 0;
         std::size_t size = 0;
+        bool operator==(const Seen&) const = default;
     };
-    std::array<Seen, kRemembered> recent_{};
-    std::size_t next_ = 0;
+    static bool isSlice(std::span<const std::uint8_t> nal);
+    static Seen seen(std::span<const std::uint8_t> nal);
+    std::vector<Seen> current_;
     int repeats_ = 0;
 };
 

@@ -17,6 +17,25 @@ std::int64_t placeOfNumber(std::int64_t from, std::uint32_t number)
 
 } // namespace
 
+PictureNumbers pictureNumbersOf(const NalHeader& header, const SliceHeader& slice, const ParameterSets& sets)
+{
+    PictureNumbers n;
+    n.idr = header.nal_unit_type == NalIdrSlice;
+    n.reference = header.nal_ref_idc != 0;
+    n.known = slice.numbersParsed;
+    n.frameNum = slice.frame_num;
+    n.idrPicId = slice.idr_pic_id;
+    n.frameNumBits = slice.frameNumBits;
+    if (slice.complete) {
+        const Pps* pps = sets.findPps(slice.pic_parameter_set_id);
+        const Sps* sps = pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr;
+        n.gapsAllowed = sps && sps->gaps_in_frame_num_value_allowed_flag;
+        for (const MemoryManagementOperation& op : slice.mmcos)
+            if (op.memory_management_control_operation == 5) n.resetsFrameNum = true;
+    }
+    return n;
+}
+
 std::uint32_t PicturePlacer::wrapHidesLoss() const
 {
     if (numbering_ == Numbering::Present || frameNumBits_ <= 0 || frameNumBits_ >= 16) return 0;
@@ -123,7 +142,7 @@ std::vector<Placement> PicturePlacer::holdAfterGap(const PictureNumbers& p, std:
     held_ = {{r, place - sameGopBase_}};
     refIndex_ -= sameGopBase_;
     if (p.reference) {
-        refFrameNum_ = p.frameNum;
+        refFrameNum_ = p.resetsFrameNum ? 0 : p.frameNum;
         refIndex_ = held_.back().offset;
     }
     return {};
@@ -164,10 +183,14 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
 
     std::uint32_t f = p.frameNum;
     const std::uint32_t delta = (f + maxFrameNum - refFrameNum_ % maxFrameNum) % maxFrameNum;
-    // The same frame_num as the last reference picture: a whole wrap lost.
-    std::int64_t step = delta == 0 ? maxFrameNum : delta;
-    bool lostIdr = p.afterParameterSets;
-    if (!lostIdr) {
+    // Without gaps every picture's frame_num is the last reference picture's
+    // plus one (clause 7.4.3), so only another value shows a loss: the same
+    // value, a whole wrap lost. Where the stream may skip values, no value does.
+    std::int64_t step = p.gapsAllowed ? 1 : delta == 0 ? maxFrameNum : delta;
+    // Parameter sets before a picture whose frame_num continues are just
+    // repeated ones: only a frame_num that does not fit says an IDR was lost.
+    bool lostIdr = p.afterParameterSets && step != 1;
+    if (!lostIdr && step != 1) {
         if (frameNumBits_ >= 16) {
             // frame_num cannot wrap within a loss run: falling back means an
             // IDR picture reset it. Otherwise the same GOP is the reading: if
@@ -194,7 +217,7 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
     if (holding_) {
         held_.push_back({r, std::max(place, held_.back().offset + 1)});
         if (p.reference) {
-            refFrameNum_ = f;
+            refFrameNum_ = p.resetsFrameNum ? 0 : f;
             refIndex_ = held_.back().offset;
         }
         if (static_cast<std::int64_t>(held_.size()) > holdLimit()) return releaseHeldByGuess();
@@ -207,7 +230,7 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
     auto out = placeAt(r, place);
     if (damaged) out.back().guessed = true;
     if (p.reference) {
-        refFrameNum_ = f;
+        refFrameNum_ = p.resetsFrameNum ? 0 : f;
         refIndex_ = lastIndex_;
     }
     return out;
@@ -224,7 +247,7 @@ std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, s
         noteIdrAt(lastIndex_ + 1);
         auto placed = placeAt(r, lastIndex_ + 1 + std::min<std::int64_t>(p.frameNum, holdLimit()));
         out.insert(out.end(), placed.begin(), placed.end());
-        refFrameNum_ = p.frameNum;
+        refFrameNum_ = p.resetsFrameNum ? 0 : p.frameNum;
         refIndex_ = lastIndex_;
         return out;
     }
@@ -233,7 +256,7 @@ std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, s
     // An IDR picture more than a GOP back: a damaged frame_num.
     const std::int64_t offset = std::min<std::int64_t>(p.frameNum, holdLimit());
     held_ = {{r, offset}};
-    refFrameNum_ = p.frameNum;
+    refFrameNum_ = p.resetsFrameNum ? 0 : p.frameNum;
     refIndex_ = offset;
     return out;
 }
@@ -246,8 +269,12 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     const std::int64_t implied = holding_ ? heldBase + held_.back().offset + 1 : lastIndex_ + 1;
     const std::int64_t byNumber = placeOfNumber(implied, p.idrPicId);
     if (numbering_ == Numbering::Unknown) {
-        if (implied > 0 && byNumber == implied) numbering_ = Numbering::Present;
-        else if (implied == 0 && p.idrPicId == 0) {}  // the first IDR picture: consistent, no proof yet
+        // idr_pic_id is a number only by our convention: trusted once it
+        // matched a place, or, since a loss right before an IDR picture leaves
+        // no other trace, in a stream whose frame_num cannot wrap (ours). The
+        // first picture of a stream proves nothing either way.
+        if (implied == 0) {}
+        else if (byNumber == implied) numbering_ = Numbering::Present;
         else if (frameNumBits_ >= 16 && byNumber - implied < kIdrNumbers / 2) numbering_ = Numbering::Present;
         else numbering_ = Numbering::Absent;
     }

@@ -15,6 +15,10 @@
 // stream so is every picture after a frame_num gap: the gap may hide an IDR
 // picture lost with its parameter sets, after which frame_num reads as the
 // same GOP's; the next IDR picture's number tells the two readings apart.
+#include "tools/bitstream/nal_unit.h"
+#include "tools/bitstream/parameter_sets.h"
+#include "tools/bitstream/slice_header.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +33,13 @@ struct PictureNumbers {
     std::uint32_t idrPicId = 0;
     int frameNumBits = 0;           // log2(MaxFrameNum) of the SPS they were read with
     bool afterParameterSets = false; // an SPS or PPS came right before it (we send them only before IDR pictures)
+    bool gapsAllowed = false;       // gaps_in_frame_num_value_allowed_flag: a frame_num gap is no loss
+    bool resetsFrameNum = false;    // memory_management_control_operation 5: frame_num counts from 0 after it
 };
+
+// The numbers of a picture from the header of its first slice (complete, or
+// read as far as its parameter sets allowed).
+PictureNumbers pictureNumbersOf(const NalHeader& header, const SliceHeader& slice, const ParameterSets& sets);
 
 struct Placement {
     std::int64_t received = 0;  // the picture's number in arrival order, from 0

@@ -17,13 +17,9 @@ void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& p
     const h264::SliceHeader& slice = *parsed.slice;
     if (!unit.hasSlices) {
         unit.hasSlices = true;
-        h264::PictureNumbers& n = unit.numbers;
-        n.idr = type == h264::NalIdrSlice;
-        n.reference = parsed.header.nal_ref_idc != 0;
-        n.known = slice.numbersParsed;
-        n.frameNum = slice.frame_num;
-        n.idrPicId = slice.idr_pic_id;
-        n.frameNumBits = slice.frameNumBits;
+        const bool afterParameterSets = unit.numbers.afterParameterSets;
+        unit.numbers = h264::pictureNumbersOf(parsed.header, slice, parser_.parameterSets());
+        unit.numbers.afterParameterSets = afterParameterSets;
         unit.withoutParameterSets = !slice.complete && parsed.status.result == h264::Result::BrokenLink;
         unit.type = PictureType::I;
         if (slice.complete) {
@@ -53,6 +49,7 @@ bool AccessUnitReader::next(ReceivedPicture& unit)
         h264::ParsedNal parsed = parser_.parse(nal.bytes, nal.clipped());
         const bool starts = detector_.startsAccessUnit(parsed.header, parsed.slice ? &*parsed.slice : nullptr,
                                                        parser_.parameterSets());
+        repeats_.note(nal.bytes, starts);
         if (starts && any) {
             held_ = std::move(nal);
             heldParsed_ = std::move(parsed);

@@ -371,7 +371,7 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
     std::uint8_t area[n * n], chroma[64], block[256];
     int concealed = 0;
     for (const auto& at : concealmentOrder(grid)) {
-        const int x = at.first, y = at.second;  // named, not bound: lambdas below capture them
+        const int x = at.first, y = at.second;
         const Sides sides = usableNeighbours(grid, x, y);
         int bestCost = -1;
         MotionVector bestVector;

@@ -265,7 +265,10 @@ struct ConcealingDecoder::State {
         std::vector<std::optional<std::int64_t>> pocs;
         for (const Slot& slot : period) pocs.push_back(slot.poc);
         pocStepSeen = pocStep(pocStepSeen, pocs);
-        for (std::size_t index : displayOrder(pocs, pocStepSeen)) {
+        // Only pictures that nothing refers to leave no trace in frame_num, and
+        // only B pictures are left out that way by the encoders we meet;
+        // elsewhere a count left free is a count the encoder skipped.
+        for (std::size_t index : displayOrder(pocs, pocStepSeen, report.bidir.pictures > 0)) {
             if (index < period.size()) write(period[index]);
             else writeRepeat();
         }
@@ -378,9 +381,15 @@ struct ConcealingDecoder::State {
         }
         previousField = std::move(field);
         ++report.picturesDecoded;
+        // libavcodec keeps its planes aligned: it crops the left edge only in
+        // whole multiples of 64 samples and leaves the rest in the frame
+        // (av_frame_apply_cropping without AV_FRAME_CROP_UNALIGNED). Both
+        // decoders write the same frames.
+        const int cropLeft = decoded.cropLeft - decoded.cropLeft % 64;
+        const int width = decoded.width + decoded.cropLeft - cropLeft;
         ourFrame.emplace();
-        packCropped(*decoded.picture, decoded.cropLeft, decoded.cropTop, decoded.width, decoded.height, *ourFrame);
-        report.width = decoded.width;
+        packCropped(*decoded.picture, cropLeft, decoded.cropTop, width, decoded.height, *ourFrame);
+        report.width = width;
         report.height = decoded.height;
         previousOurs = *decoded.picture;
     }

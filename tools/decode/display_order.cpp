@@ -25,7 +25,8 @@ std::int64_t pocStep(std::int64_t knownStep, std::span<const std::optional<std::
     return step;
 }
 
-std::vector<std::size_t> displayOrder(std::span<const std::optional<std::int64_t>> pocs, std::int64_t step)
+std::vector<std::size_t> displayOrder(std::span<const std::optional<std::int64_t>> pocs, std::int64_t step,
+                                      bool freeCountsAreLost)
 {
     std::vector<std::size_t> decodeOrder(pocs.size());
     std::iota(decodeOrder.begin(), decodeOrder.end(), std::size_t{0});
@@ -54,6 +55,10 @@ std::vector<std::size_t> displayOrder(std::span<const std::optional<std::int64_t
     std::size_t lost = 0;
     for (std::size_t i = 0; i < pocs.size(); ++i)
         if (!pocs[i]) shown[std::size_t(std::find(shown.begin(), shown.end(), kFree) - shown.begin())] = i;
+    if (!freeCountsAreLost) {
+        std::erase(shown, kFree);
+        return shown;
+    }
     for (std::size_t& index : shown)
         if (index == kFree) index = pocs.size() + lost++;
     return shown;
