@@ -11,34 +11,14 @@ namespace kestrune::codec {
 
 namespace {
 
-constexpr CodecKernels kPlain = {
-    "plain",
-    plain::filterLumaEdge,
-    plain::filterLumaInnerVerticalEdges,
-    plain::filterChromaEdges,
-    plain::interEdgeStrengths,
-    plain::inverseTransformAdd4x4,
-    plain::addDcResidual4x4,
-    plain::scaleLevels4x4,
-    plain::lumaFractional,
-    plain::chromaFractional,
-    plain::chromaPairFractional,
-};
+#define KESTRUNE_PLAIN_KERNEL(Signature, name) plain::name,
+constexpr CodecKernels kPlain = {"plain", KESTRUNE_CODEC_KERNELS(KESTRUNE_PLAIN_KERNEL)};
+#undef KESTRUNE_PLAIN_KERNEL
 
 #if defined(KESTRUNE_CODEC_SSE2)
-constexpr CodecKernels kSse2 = {
-    "sse2",
-    sse2::filterLumaEdge,
-    sse2::filterLumaInnerVerticalEdges,
-    sse2::filterChromaEdges,
-    sse2::interEdgeStrengths,
-    sse2::inverseTransformAdd4x4,
-    sse2::addDcResidual4x4,
-    sse2::scaleLevels4x4,
-    sse2::lumaFractional,
-    sse2::chromaFractional,
-    sse2::chromaPairFractional,
-};
+#define KESTRUNE_SSE2_KERNEL(Signature, name) sse2::name,
+constexpr CodecKernels kSse2 = {"sse2", KESTRUNE_CODEC_KERNELS(KESTRUNE_SSE2_KERNEL)};
+#undef KESTRUNE_SSE2_KERNEL
 #endif
 
 const CodecKernels& chooseKernels()
