@@ -39,6 +39,7 @@ const CodecKernels& plainKernels()
 const CodecKernels* vectorKernels()
 {
 #if defined(KESTRUNE_CODEC_SSE2)
+    __builtin_cpu_init();  // the first call may come from a static initialiser
     if (__builtin_cpu_supports("sse2")) return &kSse2;
 #endif
     return nullptr;

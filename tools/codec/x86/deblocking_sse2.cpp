@@ -71,9 +71,9 @@ inline __m128i floorAverage(__m128i a, __m128i b)
     return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
 }
 
-// The loads below take four vectors, four picture ids or 16 coefficient counts at once.
+// The loads below take four vectors or four picture ids at once.
 static_assert(sizeof(MotionVector) == 4 && sizeof(MacroblockState::mv) == 64);
-static_assert(sizeof(MacroblockState::refPicId) == 16 && sizeof(MacroblockState::totalCoeff) >= 16);
+static_assert(sizeof(MacroblockState::refPicId) == 16);
 
 // Motion vectors of one row (y) or column (x) of 4x4 blocks as four 32-bit
 // lanes, and the reference picture of each; mv[] is stored by luma4x4BlkIdx,
