@@ -1,12 +1,16 @@
 // kestrune-experiment with the real tools of the workbench folder: shards
 // merged equal the local run row for row, a cancel keeps complete rows only,
-// and a failing tool becomes a recorded failure while the other runs go on.
+// a failing tool becomes a recorded failure while the other runs go on, and a
+// cancel waits for the tools of its runs.
+#include "experiment/experiment_plot.h"
 #include "experiment/runtime_directory_notice.h"
 #include "runner/experiment.h"
 
 #include <QDir>
+#include <QSet>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
 #include <csignal>
@@ -72,6 +76,23 @@ protected:
         return {u"--stream"_s, stream(), u"--original"_s, workbench().filePath(u"sample_176x144.yuv"_s),
                 u"--loss-rates"_s, lossRates, u"--pairs"_s, u"3:1,0:0"_s, u"--runs"_s, runs,
                 u"--seed"_s, u"11"_s, u"--output"_s, output};
+    }
+    // A tools folder with the real channel and analyzer and a decoder that
+    // runs this shell script on a channel output; the stream as it is (the
+    // check before the runs) goes to the real decoder.
+    static QDir toolsWithDecoder(const QString& name, const QByteArray& script)
+    {
+        QDir tools(path(name));
+        tools.mkpath(u"."_s);
+        for (const QString& tool : {u"gilbert.exe"_s, u"h264_analyze.exe"_s})
+            QFile::link(workbench().filePath(tool), tools.filePath(tool));
+        QFile fake(tools.filePath(u"ffmpeg.exe"_s));
+        if (fake.open(QIODevice::WriteOnly))
+            fake.write("#!/bin/sh\ncase \"$*\" in *channel.264*) ;; *) exec '" + workbench().filePath(u"ffmpeg.exe"_s).toUtf8()
+                       + "' \"$@\";; esac\n" + script);
+        fake.close();
+        fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return tools;
     }
     static QTemporaryDir* dir;
 };
@@ -157,18 +178,7 @@ TEST_F(ExperimentTool, CancelKeepsOnlyCompleteRows)
 
 TEST_F(ExperimentTool, AFailingDecoderIsRecordedAndTheOtherRunsGoOn)
 {
-    QDir tools(path(u"tools"_s));
-    ASSERT_TRUE(tools.mkpath(u"."_s));
-    for (const QString& name : {u"gilbert.exe"_s, u"h264_analyze.exe"_s})
-        ASSERT_TRUE(QFile::link(workbench().filePath(name), tools.filePath(name)));
-    {
-        // Decodes the stream as it is (the check before the runs), not a channel output.
-        QFile fake(tools.filePath(u"ffmpeg.exe"_s));
-        ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
-        fake.write("#!/bin/sh\ncase \"$*\" in *channel.264*) echo 'decoder exploded' >&2; exit 1;; esac\nexec '"
-                   + workbench().filePath(u"ffmpeg.exe"_s).toUtf8() + "' \"$@\"\n");
-    }
-    QFile::setPermissions(tools.filePath(u"ffmpeg.exe"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QDir tools = toolsWithDecoder(u"tools"_s, "echo 'decoder exploded' >&2\nexit 1\n");
     const Finished f = runTool(experiment(path(u"failing"_s), u"2"_s, u"5"_s) << u"--tools"_s << tools.path());
     EXPECT_EQ(f.exitCode, 4) << f.err.toStdString();
     EXPECT_TRUE(f.out.trimmed().endsWith(u"4 of 4 runs complete, 4 failed (decode: decoder exploded x4); results in "_s
@@ -178,6 +188,56 @@ TEST_F(ExperimentTool, AFailingDecoderIsRecordedAndTheOtherRunsGoOn)
     EXPECT_EQ(runs.count(u"decode: decoder exploded"_s), 4) << runs.toStdString();
     const QStringList summary = QString::fromUtf8(readAll(path(u"failing/summary.csv"_s))).split(u"\r\n"_s);
     EXPECT_TRUE(summary[1].startsWith(u"5,2,3,1,Bilinear + BMA,0,2,"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(readAll(path(u"failing/plot.svg"_s)).contains("no run completed: nothing to plot"));
+}
+
+// 8 pairs x 3 burst lengths stay legible: every series has its legend line
+// inside the picture, one colour per pair and one line style per burst, points
+// at their true loss rates within the axes; a point on fewer runs than asked
+// is hollow and says n; a plot with nothing to show says so.
+TEST(ExperimentPlot, ManySeriesFitAndPointsOnFewerRunsAreMarked)
+{
+    QList<PlotSeries> series;
+    for (int pair = 0; pair < 8; ++pair)
+        for (int burst = 0; burst < 3; ++burst) {
+            PlotSeries s{u"pair %1, burst %2"_s.arg(pair).arg(burst), pair, burst, {}};
+            for (double rate : {0.0, 3.0, 10.0})
+                s.points << PlotPoint{rate, 30 - rate + pair, 28 - rate + pair, 32 - rate + pair, 20, 20};
+            series << s;
+        }
+    series[5].points[1].runs = 17;
+    const QString svg = plotSvg(series, {u"s.264: mean Y-PSNR against loss rate"_s, u"channel loss rate (%)"_s, {}});
+    for (const PlotSeries& s : series) {
+        const auto label = QRegularExpression(u"<text x=\"([0-9.]+)\" y=\"([0-9.]+)\"[^>]*>"_s
+                                              + QRegularExpression::escape(s.label) + u"</text>"_s)
+                               .match(svg);
+        ASSERT_TRUE(label.hasMatch()) << s.label.toStdString();
+        EXPECT_LT(label.captured(2).toDouble(), kPlotHeight - 60) << s.label.toStdString();
+    }
+    QSet<QString> strokes;
+    for (const auto& m : QRegularExpression(u"<polyline points=\"[^\"]*\" fill=\"none\" stroke=\"(#[0-9a-f]+)\""_s)
+                             .globalMatch(svg))
+        strokes << m.captured(1);
+    EXPECT_EQ(strokes.size(), 8);
+    EXPECT_EQ(svg.count(u"stroke-dasharray=\"8,4\""_s), 2 * 8); // burst 1's line and legend key per pair
+    // The points' x: 0 % right of the y axis, 3 % within a few pixels of 3/10 of the way to 10 %.
+    double x0 = 1e9, x3 = 0, x10 = 0;
+    for (const auto& m : QRegularExpression(u"<circle cx=\"([0-9.]+)\""_s).globalMatch(svg)) {
+        const double x = m.captured(1).toDouble();
+        x0 = std::min(x0, x);
+        x10 = std::max(x10, x);
+    }
+    for (const auto& m : QRegularExpression(u"<circle cx=\"([0-9.]+)\"[^>]*fill=\"#ffffff\""_s).globalMatch(svg))
+        x3 = m.captured(1).toDouble();
+    EXPECT_GT(x0, 80);
+    EXPECT_NEAR((x3 - x0) / (x10 - x0), 0.3, 0.03);
+    EXPECT_EQ(svg.count(u"fill=\"#ffffff\" stroke"_s), 1);
+    EXPECT_TRUE(svg.contains(u">n=17</text>"_s));
+    EXPECT_TRUE(svg.contains(u"hollow points stand on fewer runs"_s));
+
+    const QString empty = plotSvg({PlotSeries{u"a"_s, 0, 0, {}}}, {u"t"_s, u"x"_s, u"partial: 0 of 4 runs"_s});
+    EXPECT_TRUE(empty.contains(u"no run completed: nothing to plot"_s));
+    EXPECT_TRUE(empty.contains(u"partial: 0 of 4 runs"_s));
 }
 
 // A trace and a real-number Gilbert setting over RTP with parameter sets
@@ -321,6 +381,32 @@ TEST_F(ExperimentTool, AKilledExperimentResumesToTheSameResults)
     EXPECT_TRUE(merged.out.contains(u"merged 24 of 24 runs"_s)) << merged.out.toStdString();
     for (const QString& name : {u"runs.csv"_s, u"summary.csv"_s, u"plot.svg"_s})
         EXPECT_EQ(readAll(path(u"shards/"_s + name)), readAll(path(u"whole/"_s + name))) << name.toStdString();
+}
+
+// A decoder that takes a while to stop after SIGTERM and writes into its run
+// folder meanwhile: the cancelled experiment ends only after every such
+// decoder has ended, and no run folder is left behind.
+TEST_F(ExperimentTool, ACancelWaitsForEveryProcessOfItsRuns)
+{
+    const QString marks = path(u"slow-stop-marks"_s);
+    ASSERT_TRUE(QDir().mkpath(marks));
+    const QDir tools = toolsWithDecoder(u"slow-stop-tools"_s,
+        "trap 'sleep 1; mkdir -p \"$PWD\"; echo late > \"$PWD/late.txt\"; touch '" + marks.toUtf8()
+            + "/ended.'$$; exit 1' TERM\n"
+        "touch '" + marks.toUtf8() + "/started.'$$\n"
+        "sleep 120\n");
+    QProcess p;
+    p.start(workbench().filePath(u"kestrune-experiment"_s),
+            experiment(path(u"slow-stop"_s), u"5"_s, u"10"_s) << u"--jobs"_s << u"2"_s << u"--tools"_s << tools.path());
+    ASSERT_TRUE(p.waitForStarted());
+    const auto marked = [&](const QString& pattern) { return QDir(marks).entryList({pattern}, QDir::Files).size(); };
+    for (int i = 0; i < 1200 && marked(u"started.*"_s) < 2; ++i) p.waitForFinished(100);
+    ASSERT_EQ(marked(u"started.*"_s), 2) << "both decoders running";
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 3);
+    EXPECT_EQ(marked(u"ended.*"_s), 2) << "the experiment ended before its decoders";
+    EXPECT_FALSE(QDir(path(u"slow-stop/work"_s)).exists());
 }
 
 } // namespace
