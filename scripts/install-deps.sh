@@ -11,7 +11,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential clang cmake ninja-build pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libjpeg62-turbo-dev
   libx264-dev libavcodec-dev libavutil-dev
   libopenh264-dev
