@@ -269,12 +269,13 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     const std::int64_t implied = holding_ ? heldBase + held_.back().offset + 1 : lastIndex_ + 1;
     const std::int64_t byNumber = placeOfNumber(implied, p.idrPicId);
     if (numbering_ == Numbering::Unknown) {
-        // idr_pic_id is a number only by our convention: trusted once it
-        // matched a place, or, since a loss right before an IDR picture leaves
-        // no other trace, in a stream whose frame_num cannot wrap (ours). The
-        // first picture of a stream proves nothing either way.
+        // idr_pic_id is a number only by our convention, which goes with a
+        // frame_num that cannot wrap: trusted in such a stream once it matched
+        // a place or, since a loss right before an IDR picture leaves no other
+        // trace, lies a little ahead. Other encoders count IDR pictures or
+        // alternate 0 and 1, which matches a place now and then by chance.
+        // The first picture of a stream proves nothing either way.
         if (implied == 0) {}
-        else if (byNumber == implied) numbering_ = Numbering::Present;
         else if (frameNumBits_ >= 16 && byNumber - implied < kIdrNumbers / 2) numbering_ = Numbering::Present;
         else numbering_ = Numbering::Absent;
     }

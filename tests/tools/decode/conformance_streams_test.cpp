@@ -4,12 +4,14 @@
 // nor the analyzer count a lost picture. A `_LOST` stream is a complete one
 // less one picture: one frame per coded picture, and that one counted lost.
 // Reads the manifest, so streams added to the folder are tested too.
+#include "tests/support/openh264_stream.h"
 #include "tests/tools/encode/tool_process.h"
 #include "tools/analyze/analyzer.h"
 #include "tools/bitstream/bitstream.h"
 #include "tools/decode/run.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 #include <libavutil/md5.h>
 }
@@ -18,6 +20,7 @@ extern "C" {
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 using namespace kestrune;
@@ -118,4 +121,275 @@ TEST(ConformanceStreams, BothDecodersWriteLibavcodecsFramesAndNothingCountsALoss
         }
     }
     EXPECT_GE(decodes, int(streams.size())) << "at least one decoder per stream";
+}
+
+// Complete streams from two other encoders in many settings, and the
+// conformance streams rewritten into other complete, valid streams (slices of
+// each picture in reverse order, which Baseline allows; parameter sets, access
+// unit delimiters, SEI, filler and end of sequence NAL units added). Oracle:
+// libavcodec's own decode of the stream before any rewriting, through its
+// own parser; both decoders must write exactly those frames, and no tool may
+// infer a loss.
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Nal = Bytes;                         // without start code
+using AccessUnit = std::vector<Nal>;
+
+Bytes annexB(const std::vector<AccessUnit>& units)
+{
+    Bytes out;
+    for (const AccessUnit& unit : units)
+        for (const Nal& nal : unit) {
+            out.insert(out.end(), {0, 0, 0, 1});
+            out.insert(out.end(), nal.begin(), nal.end());
+        }
+    return out;
+}
+
+// libavcodec alone: its parser splits the stream, its decoder decodes it.
+struct OracleDecode {
+    int frames = 0;
+    Bytes yuv;
+};
+
+OracleDecode decodeWithLibavcodecParser(const Bytes& stream)
+{
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    context->thread_count = 1;
+    avcodec_open2(context, codec, nullptr);
+    AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_H264);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    OracleDecode out;
+    auto drain = [&] {
+        while (avcodec_receive_frame(context, frame) == 0) {
+            const int w = frame->width, h = frame->height;
+            for (int plane = 0; plane < 3; ++plane) {
+                const int pw = plane ? (w + 1) / 2 : w, ph = plane ? (h + 1) / 2 : h;
+                for (int y = 0; y < ph; ++y) {
+                    const std::uint8_t* row = frame->data[plane] + std::ptrdiff_t(y) * frame->linesize[plane];
+                    out.yuv.insert(out.yuv.end(), row, row + pw);
+                }
+            }
+            ++out.frames;
+        }
+    };
+    Bytes padded(stream);
+    padded.resize(stream.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    const std::uint8_t* data = padded.data();
+    int left = int(stream.size());
+    for (bool flushing = false;;) {
+        std::uint8_t* chunk = nullptr;
+        int chunkSize = 0;
+        const int used = av_parser_parse2(parser, context, &chunk, &chunkSize, flushing ? nullptr : data,
+                                          flushing ? 0 : left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        data += used;
+        left -= used;
+        if (chunkSize > 0) {
+            packet->data = chunk;
+            packet->size = chunkSize;
+            avcodec_send_packet(context, packet);
+            drain();
+        }
+        if (flushing && chunkSize == 0) break;
+        if (left == 0) flushing = true;
+    }
+    avcodec_send_packet(context, nullptr);
+    drain();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    av_parser_close(parser);
+    avcodec_free_context(&context);
+    return out;
+}
+
+// The access units of a complete stream that arrives in slice order: our
+// reader's grouping, which the stream's unrewritten decode proves.
+std::vector<AccessUnit> accessUnits(const Bytes& stream)
+{
+    h264::AnnexBReader reader{std::span<const std::uint8_t>(stream)};
+    h264::NalParser parser;
+    h264::AccessUnitDetector detector;
+    std::vector<AccessUnit> units;
+    h264::NalUnit nal;
+    while (reader.next(nal)) {
+        const h264::ParsedNal parsed = parser.parse(nal.bytes);
+        if (detector.startsAccessUnit(parsed.header, parsed.slice ? &*parsed.slice : nullptr, parser.parameterSets())
+            || units.empty())
+            units.emplace_back();
+        units.back().emplace_back(nal.bytes.begin(), nal.bytes.end());
+    }
+    return units;
+}
+
+int nalType(const Nal& nal) { return nal.empty() ? 0 : nal[0] & 0x1f; }
+bool isSlice(const Nal& nal) { return nalType(nal) == 1 || nalType(nal) == 5; }
+
+// Arbitrary slice order: each picture's primary slices in reverse order (the
+// redundant ones, which follow them, stay behind them). Empty when no picture
+// has two primary slices or the stream is not Baseline (the only profile that
+// allows it).
+Bytes slicesReversed(const Bytes& stream)
+{
+    std::vector<AccessUnit> units = accessUnits(stream);
+    h264::NalParser parser;
+    bool changed = false;
+    for (AccessUnit& unit : units) {
+        std::vector<std::size_t> primary;
+        for (std::size_t i = 0; i < unit.size(); ++i) {
+            const h264::ParsedNal parsed = parser.parse(unit[i]);
+            if (parsed.sps && parsed.sps->profile_idc != 66) return {};
+            if (isSlice(unit[i]) && parsed.slice && parsed.slice->complete && parsed.slice->redundant_pic_cnt == 0)
+                primary.push_back(i);
+        }
+        for (std::size_t a = 0, b = primary.size(); a + 1 < b; ++a, --b) std::swap(unit[primary[a]], unit[primary[b - 1]]);
+        changed |= primary.size() > 1;
+    }
+    return changed ? annexB(units) : Bytes{};
+}
+
+// The same pictures with what a muxer, a camera or a repeater adds: an
+// access unit delimiter, every parameter set seen so far and an SEI message
+// before each picture, filler data after its first slice, and an end of
+// sequence before each IDR picture after the first.
+Bytes withAddedNalUnits(const Bytes& stream)
+{
+    const Nal delimiter{0x09, 0xf0};
+    const Nal userData{0x06, 0x05, 0x14, 0x6b, 0x65, 0x73, 0x74, 0x72, 0x75, 0x6e, 0x65, 0x11, 0x22, 0x33,
+                       0x44, 0x55, 0x66, 0x77, 0x88, 0x74, 0x65, 0x73, 0x74, 0x80};
+    const Nal filler{0x0c, 0xff, 0xff, 0xff, 0x80};
+    const Nal endOfSequence{0x0a};
+    std::map<int, Nal> sps, pps;  // the latest of each id, by nal bytes' order of arrival
+    h264::NalParser parser;
+    std::vector<AccessUnit> out;
+    bool anyPicture = false;
+    for (const AccessUnit& unit : accessUnits(stream)) {
+        AccessUnit added{delimiter};
+        for (const auto& [id, nal] : sps) added.push_back(nal);
+        for (const auto& [id, nal] : pps) added.push_back(nal);
+        bool sliceSeen = false, idr = false;
+        for (const Nal& nal : unit) {
+            const h264::ParsedNal parsed = parser.parse(nal);
+            if (nalType(nal) == 9) continue;
+            if (parsed.sps) sps[int(parsed.sps->seq_parameter_set_id)] = nal;
+            if (parsed.pps) pps[int(parsed.pps->pic_parameter_set_id)] = nal;
+            if (isSlice(nal) && !sliceSeen) added.push_back(userData);
+            added.push_back(nal);
+            if (isSlice(nal) && !sliceSeen) added.push_back(filler);
+            idr |= nalType(nal) == 5;
+            sliceSeen |= isSlice(nal);
+        }
+        if (idr && anyPicture) out.back().push_back(endOfSequence);
+        anyPicture |= sliceSeen;
+        out.push_back(std::move(added));
+    }
+    return annexB(out);
+}
+
+struct Candidate {
+    std::string name;
+    Bytes stream;
+    Bytes original;  // what the oracle decodes: the stream before rewriting
+};
+
+void addWithRewrites(std::vector<Candidate>& candidates, const std::string& name, const Bytes& stream)
+{
+    candidates.push_back({name, stream, stream});
+    if (Bytes reversed = slicesReversed(stream); !reversed.empty())
+        candidates.push_back({name + " slices reversed", std::move(reversed), stream});
+    candidates.push_back({name + " NAL units added", withAddedNalUnits(stream), stream});
+}
+
+Bytes x264(kestrune::testing::X264StreamOptions o)
+{
+    o.weightedPrediction = false;
+    return kestrune::testing::encodeX264Stream(o).bytes();
+}
+
+} // namespace
+
+TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInferred)
+{
+    av_log_set_level(AV_LOG_QUIET);
+    std::vector<Candidate> candidates;
+    addWithRewrites(candidates, "x264 baseline 4 refs 3 slices keyint 8",
+                    x264({.frames = 30, .profile = "baseline", .slices = 3, .keyint = 8, .keyintMin = 8, .refs = 4}));
+    addWithRewrites(candidates, "x264 baseline scene cuts", x264({.frames = 40, .picture = kestrune::testing::renderSample,
+                                                                  .profile = "baseline", .keyintMin = 2, .scenecut = 40}));
+    addWithRewrites(candidates, "x264 baseline every picture IDR",
+                    x264({.frames = 12, .profile = "baseline", .slices = 2, .keyint = 1}));
+    addWithRewrites(candidates, "x264 baseline intra refresh AUD HRD",
+                    x264({.frames = 40, .profile = "baseline", .keyint = 10, .aud = true, .hrd = true, .intraRefresh = true}));
+    addWithRewrites(candidates, "x264 main 3 B pyramid 4 refs",
+                    x264({.frames = 40, .profile = "main", .bframes = 3, .keyint = 16, .refs = 4, .bPyramid = 2}));
+    addWithRewrites(candidates, "x264 main 2 B non-reference", x264({.frames = 30, .picture = kestrune::testing::renderSample,
+                                                                      .profile = "main", .bframes = 2, .slices = 2,
+                                                                      .keyintMin = 4, .scenecut = 40, .bPyramid = 0}));
+    addWithRewrites(candidates, "OpenH264 3 temporal layers 4 slices",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 30, .slices = 4, .temporalLayers = 3, .intraPeriod = 16}));
+    addWithRewrites(candidates, "OpenH264 4 temporal layers 4 refs",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 40, .temporalLayers = 4, .referenceFrames = 4}));
+    addWithRewrites(candidates, "OpenH264 long-term references",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 40, .slices = 2, .temporalLayers = 2, .referenceFrames = 4,
+                                                   .intraPeriod = 12, .longTermReferences = true}));
+    addWithRewrites(candidates, "OpenH264 parameter set ids increasing",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 30, .slices = 3, .intraPeriod = 5, .parameterSetIds = 1}));
+    addWithRewrites(candidates, "OpenH264 parameter set listing", kestrune::testing::encodeOpenH264Stream(
+        {.frames = 30, .picture = kestrune::testing::renderSample, .temporalLayers = 2, .intraPeriod = 4, .parameterSetIds = 3}));
+    addWithRewrites(candidates, "OpenH264 every picture IDR",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 10, .slices = 2, .intraPeriod = 1}));
+    addWithRewrites(candidates, "OpenH264 prefix NAL units",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 24, .slices = 3, .temporalLayers = 3, .prefixNal = true}));
+    const std::filesystem::path folder = conformanceFolder();
+    for (const Listed& listed : manifest(folder))
+        if (listed.file.find("_LOST") == std::string::npos)
+            addWithRewrites(candidates, listed.file, kestrune::testing::readBytes(folder / listed.file));
+
+    ScratchDirectory dir;
+    std::vector<std::string> wrong;
+    int decodes = 0;
+    for (const Candidate& c : candidates) {
+        const OracleDecode oracle = decodeWithLibavcodecParser(c.original);
+        kestrune::testing::writeBytes(dir / "in.264", c.stream);
+        h264::AnnexBReader reader{c.stream};
+        analyze::StreamSummary summary;
+        std::string error;
+        if (!analyze::summarizeStream(reader, summary, [](int, std::uint64_t) {}, error) || summary.lostPictures != 0
+            || summary.guessedPlaces != 0)
+            wrong.push_back(c.name + ": analyzer " + std::to_string(summary.codedPictures) + " coded, "
+                            + std::to_string(summary.lostPictures) + " lost, "
+                            + std::to_string(summary.guessedPlaces) + " guessed " + error);
+        for (decode::DecoderSelection choice : {decode::DecoderSelection::Libavcodec, decode::DecoderSelection::Ours}) {
+            const std::string who = c.name + (choice == decode::DecoderSelection::Ours ? " -decoder ours" : " -decoder libavcodec");
+            decode::DecodeOptions options;
+            options.input = (dir / "in.264").string();
+            options.output = (dir / "out.yuv").string();
+            options.decoder = choice;
+            decode::RunResult result;
+            try {
+                result = decode::runDecode(options);
+            } catch (const std::exception& e) {
+                const std::string what = e.what();
+                if (what.find("outside the Baseline profile") == std::string::npos
+                    && what.find("cannot decode slice groups") == std::string::npos)
+                    wrong.push_back(who + ": " + what);
+                continue;
+            }
+            ++decodes;
+            const decode::DecodeReport& r = result.report;
+            if (r.framesWritten != oracle.frames || r.picturesLost != 0 || r.guessedPlaces != 0
+                || kestrune::testing::readBytes(dir / "out.yuv") != oracle.yuv)
+                wrong.push_back(who + ": " + std::to_string(r.framesWritten) + " frames of "
+                                + std::to_string(oracle.frames) + ", " + std::to_string(r.picturesLost) + " lost, "
+                                + std::to_string(r.guessedPlaces) + " guessed, frames "
+                                + (kestrune::testing::readBytes(dir / "out.yuv") == oracle.yuv ? "equal" : "differ")
+                                + "; " + decode::placementNotes(r));
+        }
+    }
+    std::string list;
+    for (const std::string& w : wrong) list += w + "\n";
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << candidates.size() << " streams misfired:\n" << list;
+    EXPECT_GE(decodes, int(candidates.size())) << "at least one decoder per stream";
 }
