@@ -5,6 +5,7 @@
 #include "tools/decode/damage_map.h"
 #include "tools/decode/display_order.h"
 #include "tools/decode/loss_map.h"
+#include "tools/decode/slice_order.h"
 #include "tools/quality/frame_loss_file.h"
 
 extern "C" {
@@ -62,15 +63,18 @@ void openCodec(AVCodecContext* context)
     if (avcodec_open2(context, context->codec, nullptr) < 0) throw std::runtime_error("cannot open the H.264 decoder");
 }
 
-// The access unit as one packet, numbered so its frame can be recognised on output.
-int sendUnit(AVCodecContext* context, const ReceivedPicture& unit, std::int64_t number)
+// The access unit as one packet, numbered so its frame can be recognised on
+// output; its slices in macroblock order, the only order libavcodec reads.
+int sendUnit(AVCodecContext* context, const ReceivedPicture& unit, std::int64_t number, h264::NalParser& parser)
 {
+    std::vector<std::uint8_t> reordered;
+    const std::vector<std::uint8_t>& bytes = primarySlicesInMacroblockOrder(unit.bytes, parser, reordered) ? reordered : unit.bytes;
     AVPacket* packet = av_packet_alloc();
-    if (!packet || av_new_packet(packet, int(unit.bytes.size())) < 0) {
+    if (!packet || av_new_packet(packet, int(bytes.size())) < 0) {
         av_packet_free(&packet);
         throw std::runtime_error("out of memory");
     }
-    std::memcpy(packet->data, unit.bytes.data(), unit.bytes.size());
+    std::memcpy(packet->data, bytes.data(), bytes.size());
     packet->pts = packet->dts = number;
     const int result = avcodec_send_packet(context, packet);
     av_packet_free(&packet);
@@ -155,6 +159,7 @@ struct ConcealingDecoder::State {
     ConcealmentSettings settings;
     FrameWriter writer;
     CodecPtr codec;
+    h264::NalParser sliceOrder;    // reads the slice starts libavcodec needs in order
     std::uint64_t seedState = 0x6B657374ull;
     std::vector<Buffer> allocated; // buffers handed out while decoding the current access unit
     FramePtr previous;             // the last decoded picture, reference for boundary matching
@@ -464,7 +469,7 @@ struct ConcealingDecoder::State {
         ++report.accessUnits;
         allocated.clear();
         const std::int64_t number = unit.hasSlices ? placer.received() : -1;
-        sendUnit(codec.get(), unit, number); // errors in damaged slices are expected; the loss map tells
+        sendUnit(codec.get(), unit, number, sliceOrder); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
         if (unit.hasSlices) {
             if (unit.withoutParameterSets) ++report.picturesWithoutParameterSets;
@@ -564,6 +569,7 @@ const MbGrid& ConcealingDecoder::lastLossMap() const { return state_->lastLossMa
 
 struct ReferenceDecoder::State {
     CodecPtr codec;
+    h264::NalParser sliceOrder;
     FrameWriter writer;
     std::vector<std::uint8_t> packed;
     int written = 0;
@@ -590,7 +596,7 @@ ReferenceDecoder::~ReferenceDecoder() = default;
 
 void ReferenceDecoder::decode(const ReceivedPicture& unit)
 {
-    sendUnit(state_->codec.get(), unit, state_->written);
+    sendUnit(state_->codec.get(), unit, state_->written, state_->sliceOrder);
     std::vector<FramePtr> frames = receiveAll(state_->codec.get());
     state_->write(frames);
 }
