@@ -168,7 +168,6 @@ struct ConcealingDecoder::State {
     std::deque<h264::Placement> placements;   // places known, frames not yet written
     h264::PicturePlacer placer;
     // Streams with picture order counts go out in display order, one IDR period at a time.
-    PocCounter pocCounter;
     bool displayOrdering = false;
     std::int64_t pocStepSeen = 0;
     std::vector<Slot> period;
@@ -305,10 +304,11 @@ struct ConcealingDecoder::State {
     // Called in decode order for every picture received.
     void notePictureOrder(const ReceivedPicture& unit, Pending& entry)
     {
-        entry.idr = unit.numbers.idr;
-        if (unit.pocLsbBits == 0) return;
+        // After memory_management_control_operation 5 every earlier picture is shown first, as after an IDR.
+        entry.idr = unit.numbers.idr || unit.numbers.resetsFrameNum;
+        if (!unit.poc) return;
         displayOrdering = true;
-        entry.poc = pocCounter.next(unit.pocLsb, unit.pocLsbBits, unit.numbers.idr, unit.numbers.reference);
+        entry.poc = unit.poc;
     }
 
     void place(const std::vector<h264::Placement>& placed)
