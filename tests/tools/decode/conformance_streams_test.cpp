@@ -7,6 +7,7 @@
 #include "tests/support/openh264_stream.h"
 #include "tests/tools/encode/tool_process.h"
 #include "tools/analyze/analyzer.h"
+#include "tools/baseline_decoder/picture_order_count.h"
 #include "tools/bitstream/bitstream.h"
 #include "tools/decode/run.h"
 
@@ -18,8 +19,11 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 
@@ -288,6 +292,132 @@ Bytes withAddedNalUnits(const Bytes& stream)
     return annexB(out);
 }
 
+// Parameter sets and slice headers changed, slice data as it was. `slice`
+// gets each slice's header as read and the new parameter sets, and changes
+// the header; `first` marks a picture's first slice.
+struct HeaderRewrite {
+    std::function<void(h264::Sps&)> sps = [](h264::Sps&) {};
+    std::function<void(h264::Pps&)> pps = [](h264::Pps&) {};
+    std::function<void(const h264::ParsedNal& read, const h264::Sps& readSps, const h264::Sps& sps, bool first,
+                       h264::SliceHeader& header)> slice;
+    bool redundantCopies = false;  // each picture's slices again after it, as its redundant picture
+};
+
+Bytes rewriteHeaders(const Bytes& stream, const HeaderRewrite& rewrite)
+{
+    h264::NalParser parser;
+    std::map<std::uint32_t, h264::Sps> spsById;
+    std::map<std::uint32_t, h264::Pps> ppsById;
+    std::vector<AccessUnit> out;
+    for (const AccessUnit& unit : accessUnits(stream)) {
+        AccessUnit written, redundant;
+        bool first = true;
+        for (const Nal& nal : unit) {
+            const h264::ParsedNal parsed = parser.parse(nal);
+            if (parsed.sps) {
+                h264::Sps sps = *parsed.sps;
+                rewrite.sps(sps);
+                spsById[sps.seq_parameter_set_id] = sps;
+                written.push_back(h264::spsNalUnit(sps, parsed.header.nal_ref_idc));
+            } else if (parsed.pps) {
+                h264::Pps pps = *parsed.pps;
+                rewrite.pps(pps);
+                ppsById[pps.pic_parameter_set_id] = pps;
+                written.push_back(h264::ppsNalUnit(pps, &spsById.at(pps.seq_parameter_set_id), parsed.header.nal_ref_idc));
+            } else if (isSlice(nal) && parsed.slice && parsed.slice->complete) {
+                const h264::Pps& pps = ppsById.at(parsed.slice->pic_parameter_set_id);
+                const h264::Sps& sps = spsById.at(pps.seq_parameter_set_id);
+                const h264::Sps& readSps = *parser.parameterSets().findSps(
+                    parser.parameterSets().findPps(parsed.slice->pic_parameter_set_id)->seq_parameter_set_id);
+                h264::SliceHeader header = *parsed.slice;
+                rewrite.slice(parsed, readSps, sps, first, header);
+                first = false;
+                written.push_back(h264::rewriteSliceHeader(nal, *parsed.slice, header, sps, pps));
+                if (!rewrite.redundantCopies) continue;
+                header.redundant_pic_cnt = 1;
+                redundant.push_back(h264::rewriteSliceHeader(nal, *parsed.slice, header, sps, pps));
+            } else {
+                written.push_back(nal);
+            }
+        }
+        written.insert(written.end(), redundant.begin(), redundant.end());
+        out.push_back(std::move(written));
+    }
+    return annexB(out);
+}
+
+bool hasMemoryReset(const h264::SliceHeader& header)
+{
+    return std::any_of(header.mmcos.begin(), header.mmcos.end(),
+                       [](const h264::MemoryManagementOperation& op) { return op.memory_management_control_operation == 5; });
+}
+
+// The same pictures in the same order with picture order count type 1, the
+// smallest MaxFrameNum the references allow (frame_num wraps every 16 or 32
+// pictures) and frame_num gaps allowed.
+Bytes pocType1SmallFrameNum(const Bytes& stream)
+{
+    codec::PictureOrderCount read, written;
+    std::int32_t delta = 0;
+    HeaderRewrite rewrite;
+    rewrite.sps = [](h264::Sps& sps) {
+        sps.log2_max_frame_num_minus4 = sps.max_num_ref_frames > 7 ? 1 : 0;
+        sps.gaps_in_frame_num_value_allowed_flag = true;
+        sps.pic_order_cnt_type = 1;
+        sps.delta_pic_order_always_zero_flag = false;
+        sps.offset_for_non_ref_pic = 0;
+        sps.offset_for_top_to_bottom_field = 0;
+        sps.num_ref_frames_in_pic_order_cnt_cycle = 1;
+        sps.offset_for_ref_frame = {2};
+    };
+    rewrite.slice = [&](const h264::ParsedNal& parsed, const h264::Sps& readSps, const h264::Sps& sps, bool first,
+                        h264::SliceHeader& header) {
+        header.frame_num %= 1u << sps.maxFrameNumBits();
+        header.delta_pic_order_cnt[0] = header.delta_pic_order_cnt[1] = 0;
+        if (first) {
+            // delta_pic_order_cnt[0] carries what the new expected count lacks.
+            const bool idr = parsed.header.nal_unit_type == 5, reference = parsed.header.nal_ref_idc != 0;
+            const int count = read.next(readSps, *parsed.slice, parsed.header.nal_ref_idc, idr).value_or(0);
+            const int expected = written.next(sps, header, parsed.header.nal_ref_idc, idr).value_or(0);
+            read.pictureDone(reference, hasMemoryReset(*parsed.slice));
+            written.pictureDone(reference, hasMemoryReset(*parsed.slice));
+            delta = count - expected;
+        }
+        header.delta_pic_order_cnt[0] = delta;
+    };
+    return rewriteHeaders(stream, rewrite);
+}
+
+// Every picture followed by a redundant picture: its own slices again with
+// redundant_pic_cnt 1, which decoders use only when a primary slice is lost.
+Bytes withRedundantPictures(const Bytes& stream)
+{
+    HeaderRewrite rewrite;
+    rewrite.pps = [](h264::Pps& pps) { pps.redundant_pic_cnt_present_flag = true; };
+    rewrite.slice = [](const h264::ParsedNal&, const h264::Sps&, const h264::Sps&, bool, h264::SliceHeader&) {};
+    rewrite.redundantCopies = true;
+    return rewriteHeaders(stream, rewrite);
+}
+
+// The base temporal layer of a stream with three layers: the IDR pictures and
+// the reference pictures of even frame_num. What a receiver of the base layer
+// alone gets: frame_num gaps, which the SPS of such a stream allows.
+Bytes baseTemporalLayer(const Bytes& stream)
+{
+    h264::NalParser parser;
+    std::vector<AccessUnit> kept;
+    for (const AccessUnit& unit : accessUnits(stream)) {
+        bool keep = true;
+        for (const Nal& nal : unit) {
+            const h264::ParsedNal parsed = parser.parse(nal);
+            if (isSlice(nal) && parsed.slice)
+                keep = nalType(nal) == 5 || (parsed.header.nal_ref_idc != 0 && parsed.slice->frame_num % 2 == 0);
+        }
+        if (keep) kept.push_back(unit);
+    }
+    return annexB(kept);
+}
+
 struct Candidate {
     std::string name;
     Bytes stream;
@@ -300,6 +430,14 @@ void addWithRewrites(std::vector<Candidate>& candidates, const std::string& name
     if (Bytes reversed = slicesReversed(stream); !reversed.empty())
         candidates.push_back({name + " slices reversed", std::move(reversed), stream});
     candidates.push_back({name + " NAL units added", withAddedNalUnits(stream), stream});
+    candidates.push_back({name + " redundant pictures", withRedundantPictures(stream), stream});
+    // Kept only where libavcodec decodes it as the original: the rewrite holds
+    // for the stream's references.
+    Bytes type1 = pocType1SmallFrameNum(stream);
+    if (decodeWithLibavcodecParser(type1).yuv == decodeWithLibavcodecParser(stream).yuv)
+        candidates.push_back({name + " POC type 1 small MaxFrameNum", std::move(type1), stream});
+    else
+        candidates.push_back({name + " POC type 1 small MaxFrameNum", {}, {}});  // left out, and said so
 }
 
 Bytes x264(kestrune::testing::X264StreamOptions o)
@@ -342,6 +480,21 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
                     kestrune::testing::encodeOpenH264Stream({.frames = 10, .slices = 2, .intraPeriod = 1}));
     addWithRewrites(candidates, "OpenH264 prefix NAL units",
                     kestrune::testing::encodeOpenH264Stream({.frames = 24, .slices = 3, .temporalLayers = 3, .prefixNal = true}));
+    {
+        // Its pictures decode as in the whole stream (checked below), and
+        // libavcodec writes one frame for each.
+        const Bytes layered = kestrune::testing::encodeOpenH264Stream({.frames = 32, .temporalLayers = 3, .intraPeriod = 16});
+        const Bytes base = baseTemporalLayer(layered);
+        const OracleDecode whole = decodeWithLibavcodecParser(layered), reduced = decodeWithLibavcodecParser(base);
+        const std::size_t frameBytes = whole.yuv.size() / std::size_t(std::max(whole.frames, 1));
+        Bytes everyFourth;
+        for (int i = 0; i < whole.frames; i += 4)
+            everyFourth.insert(everyFourth.end(), whole.yuv.begin() + std::ptrdiff_t(i * frameBytes),
+                               whole.yuv.begin() + std::ptrdiff_t((i + 1) * frameBytes));
+        EXPECT_EQ(reduced.frames, whole.frames / 4);
+        EXPECT_TRUE(reduced.yuv == everyFourth) << "the base layer decodes to the whole stream's frames";
+        addWithRewrites(candidates, "OpenH264 base temporal layer (frame_num gaps)", base);
+    }
     const std::filesystem::path folder = conformanceFolder();
     for (const Listed& listed : manifest(folder))
         if (listed.file.find("_LOST") == std::string::npos)
@@ -349,8 +502,14 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
 
     ScratchDirectory dir;
     std::vector<std::string> wrong;
-    int decodes = 0;
+    std::string leftOut;
+    int decodes = 0, tried = 0;
     for (const Candidate& c : candidates) {
+        if (c.stream.empty()) {
+            leftOut += " [" + c.name + "]";
+            continue;
+        }
+        ++tried;
         const OracleDecode oracle = decodeWithLibavcodecParser(c.original);
         kestrune::testing::writeBytes(dir / "in.264", c.stream);
         h264::AnnexBReader reader{c.stream};
@@ -390,6 +549,7 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
     }
     std::string list;
     for (const std::string& w : wrong) list += w + "\n";
-    EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << candidates.size() << " streams misfired:\n" << list;
-    EXPECT_GE(decodes, int(candidates.size())) << "at least one decoder per stream";
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << tried << " streams misfired:\n" << list;
+    EXPECT_GE(decodes, tried) << "at least one decoder per stream";
+    std::cout << tried << " streams tried; rewrites libavcodec itself decodes differently, left out:" << leftOut << "\n";
 }
