@@ -282,8 +282,11 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     std::int64_t place = implied;
     bool guessed = false;
     if (numbering_ == Numbering::Present) {
-        // A number behind the places already given means an earlier reading was wrong.
+        // A number behind the places already given means an earlier reading
+        // was wrong; where none was a guess, that the number was never a
+        // picture number (an encoder alternating 0 and 1 matched by chance).
         if (byNumber - implied <= jumpLimit()) place = byNumber;
+        else if (guessed_ == 0 && byNumber - implied >= kIdrNumbers / 2) numbering_ = Numbering::Absent;
         else guessed = true;
     }
     if (holding_) out = releaseHeldBefore(place);

@@ -388,6 +388,31 @@ Bytes pocType1SmallFrameNum(const Bytes& stream)
     return rewriteHeaders(stream, rewrite);
 }
 
+// The same pictures with MaxFrameNum 65,536 (frame_num counted on where it
+// wrapped before) and idr_pic_id alternating between 0 and 1, as many
+// encoders write it: numbers our own streams' convention must not mistake for
+// its own.
+Bytes wideFrameNumAlternatingIdrIds(const Bytes& stream)
+{
+    std::int64_t offset = 0, previous = 0;
+    std::uint32_t idrPictures = 0, current = 0;
+    HeaderRewrite rewrite;
+    rewrite.sps = [](h264::Sps& sps) { sps.log2_max_frame_num_minus4 = 12; };
+    rewrite.slice = [&](const h264::ParsedNal& parsed, const h264::Sps& readSps, const h264::Sps&, bool first,
+                        h264::SliceHeader& header) {
+        const bool idr = parsed.header.nal_unit_type == 5;
+        if (first) {
+            if (idr) offset = 0, current = idrPictures++ % 2;
+            else if (previous > std::int64_t(header.frame_num)) offset += std::int64_t{1} << readSps.maxFrameNumBits();
+            previous = hasMemoryReset(header) ? 0 : header.frame_num;
+            if (hasMemoryReset(header)) offset = 0;
+        }
+        header.frame_num = std::uint32_t((offset + header.frame_num) % 65536);
+        header.idr_pic_id = current;
+    };
+    return rewriteHeaders(stream, rewrite);
+}
+
 // Every picture followed by a redundant picture: its own slices again with
 // redundant_pic_cnt 1, which decoders use only when a primary slice is lost.
 Bytes withRedundantPictures(const Bytes& stream)
@@ -431,13 +456,14 @@ void addWithRewrites(std::vector<Candidate>& candidates, const std::string& name
         candidates.push_back({name + " slices reversed", std::move(reversed), stream});
     candidates.push_back({name + " NAL units added", withAddedNalUnits(stream), stream});
     candidates.push_back({name + " redundant pictures", withRedundantPictures(stream), stream});
-    // Kept only where libavcodec decodes it as the original: the rewrite holds
-    // for the stream's references.
-    Bytes type1 = pocType1SmallFrameNum(stream);
-    if (decodeWithLibavcodecParser(type1).yuv == decodeWithLibavcodecParser(stream).yuv)
-        candidates.push_back({name + " POC type 1 small MaxFrameNum", std::move(type1), stream});
-    else
-        candidates.push_back({name + " POC type 1 small MaxFrameNum", {}, {}});  // left out, and said so
+    // Kept only where libavcodec decodes them as the original: the rewrite
+    // holds for the stream's references.
+    const Bytes frames = decodeWithLibavcodecParser(stream).yuv;
+    for (auto [rewritten, what] : {std::pair{pocType1SmallFrameNum(stream), " POC type 1 small MaxFrameNum"},
+                                   std::pair{wideFrameNumAlternatingIdrIds(stream), " wide frame_num idr_pic_id 0 1"}}) {
+        const bool holds = decodeWithLibavcodecParser(rewritten).yuv == frames;
+        candidates.push_back({name + what, holds ? rewritten : Bytes{}, stream});  // left out, and said so
+    }
 }
 
 Bytes x264(kestrune::testing::X264StreamOptions o)
@@ -494,6 +520,16 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
         EXPECT_EQ(reduced.frames, whole.frames / 4);
         EXPECT_TRUE(reduced.yuv == everyFourth) << "the base layer decodes to the whole stream's frames";
         addWithRewrites(candidates, "OpenH264 base temporal layer (frame_num gaps)", base);
+    }
+    {
+        // Recordings spliced back to back: each part begins with its own parameter sets and IDR picture.
+        Bytes spliced = x264({.frames = 13, .profile = "baseline", .slices = 2, .keyint = 6});
+        const Bytes other = kestrune::testing::encodeOpenH264Stream({.frames = 17, .temporalLayers = 2, .intraPeriod = 8});
+        spliced.insert(spliced.end(), other.begin(), other.end());
+        addWithRewrites(candidates, "x264 and OpenH264 spliced", spliced);
+        const Bytes larger = x264({.width = 352, .height = 288, .frames = 7, .profile = "baseline", .keyint = 4});
+        spliced.insert(spliced.end(), larger.begin(), larger.end());
+        addWithRewrites(candidates, "spliced with a larger picture size", spliced);
     }
     const std::filesystem::path folder = conformanceFolder();
     for (const Listed& listed : manifest(folder))
