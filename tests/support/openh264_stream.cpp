@@ -32,16 +32,19 @@ std::vector<std::uint8_t> encodeOpenH264Stream(const OpenH264StreamOptions& o)
     p.bPrefixNalAddingCtrl = o.prefixNal;
     p.iMultipleThreadIdc = 1;
     p.iEntropyCodingModeFlag = 0;
-    p.iSpatialLayerNum = 1;
-    SSpatialLayerConfig& layer = p.sSpatialLayers[0];
-    layer.iVideoWidth = o.width;
-    layer.iVideoHeight = o.height;
-    layer.fFrameRate = 25;
-    layer.iSpatialBitrate = p.iTargetBitrate;
-    layer.iMaxSpatialBitrate = p.iTargetBitrate * 2;
-    layer.uiProfileIdc = PRO_BASELINE;
-    layer.sSliceArgument.uiSliceMode = o.slices > 1 ? SM_FIXEDSLCNUM_SLICE : SM_SINGLE_SLICE;
-    layer.sSliceArgument.uiSliceNum = static_cast<unsigned>(o.slices);
+    p.iSpatialLayerNum = o.twoSpatialLayers ? 2 : 1;
+    for (int l = 0; l < p.iSpatialLayerNum; ++l) {
+        SSpatialLayerConfig& layer = p.sSpatialLayers[l];
+        const int scale = p.iSpatialLayerNum - l;  // the last layer has the full size
+        layer.iVideoWidth = o.width / scale;
+        layer.iVideoHeight = o.height / scale;
+        layer.fFrameRate = 25;
+        layer.iSpatialBitrate = p.iTargetBitrate / p.iSpatialLayerNum;
+        layer.iMaxSpatialBitrate = p.iTargetBitrate * 2;
+        layer.uiProfileIdc = l == 0 ? PRO_BASELINE : PRO_SCALABLE_BASELINE;
+        layer.sSliceArgument.uiSliceMode = o.slices > 1 ? SM_FIXEDSLCNUM_SLICE : SM_SINGLE_SLICE;
+        layer.sSliceArgument.uiSliceNum = static_cast<unsigned>(o.slices);
+    }
     if (encoder->InitializeExt(&p) != cmResultSuccess) throw std::runtime_error("OpenH264 refused the test settings");
 
     const std::size_t lumaBytes = std::size_t(o.width) * std::size_t(o.height);

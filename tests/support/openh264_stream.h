@@ -22,6 +22,7 @@ struct OpenH264StreamOptions {
     bool longTermReferences = false;
     int parameterSetIds = 0;     // OpenH264's id strategy: 0 constant, 1 increasing at each IDR, 2/3 listing
     bool prefixNal = false;      // a prefix NAL unit (type 14) before each slice
+    bool twoSpatialLayers = false; // a base layer of half the size and the full size as an SVC enhancement layer
 };
 
 // The Annex B stream. Throws std::runtime_error when OpenH264 refuses the options.

@@ -508,6 +508,8 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
         {.frames = 30, .picture = kestrune::testing::renderSample, .temporalLayers = 2, .intraPeriod = 4, .parameterSetIds = 3}));
     addWithRewrites(candidates, "OpenH264 every picture IDR",
                     kestrune::testing::encodeOpenH264Stream({.frames = 10, .slices = 2, .intraPeriod = 1}));
+    addWithRewrites(candidates, "OpenH264 two spatial layers (SVC)",
+                    kestrune::testing::encodeOpenH264Stream({.frames = 20, .slices = 2, .temporalLayers = 2, .twoSpatialLayers = true}));
     addWithRewrites(candidates, "OpenH264 prefix NAL units",
                     kestrune::testing::encodeOpenH264Stream({.frames = 24, .slices = 3, .temporalLayers = 3, .prefixNal = true}));
     {
