@@ -446,6 +446,24 @@ Bytes baseTemporalLayer(const Bytes& stream)
     return annexB(kept);
 }
 
+// Where two decodes part: the first frame that differs, and which of the
+// oracle's frames it is instead (a frame written out of order), if any.
+std::string firstDifference(const Bytes& written, const OracleDecode& oracle)
+{
+    const std::size_t size = oracle.yuv.size() / std::size_t(std::max(oracle.frames, 1));
+    const auto frame = [&](const Bytes& yuv, std::size_t i) {
+        return Bytes(yuv.begin() + std::ptrdiff_t(i * size), yuv.begin() + std::ptrdiff_t((i + 1) * size));
+    };
+    for (std::size_t i = 0; size > 0 && (i + 1) * size <= std::min(written.size(), oracle.yuv.size()); ++i) {
+        const Bytes ours = frame(written, i);
+        if (ours == frame(oracle.yuv, i)) continue;
+        for (std::size_t j = 0; j < std::size_t(oracle.frames); ++j)
+            if (ours == frame(oracle.yuv, j)) return std::to_string(i) + " (libavcodec's frame " + std::to_string(j) + ")";
+        return std::to_string(i);
+    }
+    return "? (sizes " + std::to_string(written.size()) + ", " + std::to_string(oracle.yuv.size()) + ")";
+}
+
 struct Candidate {
     std::string name;
     Bytes stream;
@@ -470,11 +488,7 @@ void addWithRewrites(std::vector<Candidate>& candidates, const std::string& name
     }
 }
 
-Bytes x264(kestrune::testing::X264StreamOptions o)
-{
-    o.weightedPrediction = false;
-    return kestrune::testing::encodeX264Stream(o).bytes();
-}
+Bytes x264(const kestrune::testing::X264StreamOptions& o) { return kestrune::testing::encodeX264Stream(o).bytes(); }
 
 } // namespace
 
@@ -491,10 +505,13 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
     addWithRewrites(candidates, "x264 baseline intra refresh AUD HRD",
                     x264({.frames = 40, .profile = "baseline", .keyint = 10, .aud = true, .hrd = true, .intraRefresh = true}));
     addWithRewrites(candidates, "x264 main 3 B pyramid 4 refs",
-                    x264({.frames = 40, .profile = "main", .bframes = 3, .keyint = 16, .refs = 4, .bPyramid = 2}));
+                    x264({.frames = 40, .profile = "main", .bframes = 3, .keyint = 16, .refs = 4, .weightedPrediction = false, .bPyramid = 2}));
     addWithRewrites(candidates, "x264 main 2 B non-reference", x264({.frames = 30, .picture = kestrune::testing::renderSample,
                                                                       .profile = "main", .bframes = 2, .slices = 2,
                                                                       .keyintMin = 4, .scenecut = 40, .bPyramid = 0}));
+    addWithRewrites(candidates, "x264 high open GOP weighted prediction",
+                    x264({.frames = 40, .picture = kestrune::testing::renderSample, .profile = "high", .bframes = 3,
+                          .keyint = 12, .scenecut = 40, .refs = 3, .weightedPrediction = true, .openGop = true}));
     addWithRewrites(candidates, "OpenH264 3 temporal layers 4 slices",
                     kestrune::testing::encodeOpenH264Stream({.frames = 30, .slices = 4, .temporalLayers = 3, .intraPeriod = 16}));
     addWithRewrites(candidates, "OpenH264 4 temporal layers 4 refs",
@@ -602,12 +619,14 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
             }
             ++decodes;
             const decode::DecodeReport& r = result.report;
+            const Bytes written = kestrune::testing::readBytes(dir / "out.yuv");
             if (r.framesWritten != oracle.frames || r.picturesLost != 0 || r.guessedPlaces != 0
-                || (!countOnly && kestrune::testing::readBytes(dir / "out.yuv") != oracle.yuv))
+                || (!countOnly && written != oracle.yuv))
                 wrong.push_back(who + ": " + std::to_string(r.framesWritten) + " frames of "
                                 + std::to_string(oracle.frames) + ", " + std::to_string(r.picturesLost) + " lost, "
-                                + std::to_string(r.guessedPlaces) + " guessed, frames "
-                                + (kestrune::testing::readBytes(dir / "out.yuv") == oracle.yuv ? "equal" : "differ")
+                                + std::to_string(r.guessedPlaces) + " guessed, "
+                                + std::to_string(r.intra.lost + r.inter.lost + r.bidir.lost) + " macroblocks lost, frames "
+                                + (written == oracle.yuv ? "equal" : "differ from frame " + firstDifference(written, oracle))
                                 + "; " + decode::placementNotes(r));
         }
     }
