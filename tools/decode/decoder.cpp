@@ -327,14 +327,45 @@ struct ConcealingDecoder::State {
         entry.decodedBuffer.reset();  // may be `frame` itself
     }
 
+    // The window of the decoded buffer that libavcodec's output frames show:
+    // it crops them (the left edge only in whole multiples of 64 samples).
+    struct Window {
+        int left = 0, top = 0, width = 0, height = 0;
+    };
+    Window window;  // learned from an output frame; until then the decoder's picture size
+
+    void learnWindow(const AVFrame* decoded, const AVFrame* output)
+    {
+        const std::ptrdiff_t offset = output->data[0] - decoded->data[0];
+        if (decoded->linesize[0] <= 0 || offset < 0 || offset >= std::ptrdiff_t(decoded->linesize[0]) * decoded->height) return;
+        window = {int(offset % decoded->linesize[0]), int(offset / decoded->linesize[0]), output->width, output->height};
+    }
+
+    // A picture that goes out from its decoded buffer, cropped as libavcodec would have.
+    void settleDecoded(Pending& entry)
+    {
+        AVFrame* d = entry.decodedBuffer.get();
+        const Window w = window.width > 0 ? window : Window{0, 0, codec->width, codec->height};
+        if (w.width > 0 && w.height > 0 && w.left + w.width <= d->width && w.top + w.height <= d->height) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const int shift = plane ? 1 : 0;
+                d->data[plane] += std::ptrdiff_t(w.top >> shift) * d->linesize[plane] + (w.left >> shift);
+            }
+            d->width = w.width;
+            d->height = w.height;
+        }
+        settle(entry, d);
+    }
+
     void outputReady(std::vector<FramePtr>& frames)
     {
         for (FramePtr& frame : frames) {
             auto it = pending.find(frame->pts);
             if (it == pending.end()) continue; // not one of ours (never expected)
+            if (it->second.decodedBuffer) learnWindow(it->second.decodedBuffer.get(), frame.get());
             // Pictures decoded earlier that libavcodec skipped go out as we decoded them.
             for (auto earlier = pending.begin(); earlier != it; ++earlier)
-                if (earlier->second.decodedBuffer && !earlier->second.frame) settle(earlier->second, earlier->second.decodedBuffer.get());
+                if (earlier->second.decodedBuffer && !earlier->second.frame) settleDecoded(earlier->second);
             settle(it->second, frame.get());
         }
         writePlaced(false);
@@ -515,7 +546,7 @@ struct ConcealingDecoder::State {
             outputReady(ready);
         }
         for (auto& [number, entry] : pending)
-            if (entry.decodedBuffer && !entry.frame) settle(entry, entry.decodedBuffer.get());
+            if (entry.decodedBuffer && !entry.frame) settleDecoded(entry);
         place(placer.finish());
         writePlaced(true);
         if (greyOwed > 0 && fallbackWidth > 0) {

@@ -509,6 +509,9 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
     addWithRewrites(candidates, "x264 main 2 B non-reference", x264({.frames = 30, .picture = kestrune::testing::renderSample,
                                                                       .profile = "main", .bframes = 2, .slices = 2,
                                                                       .keyintMin = 4, .scenecut = 40, .bPyramid = 0}));
+    addWithRewrites(candidates, "x264 main interlaced", x264({.frames = 16, .profile = "main", .bframes = 1, .interlaced = true}));
+    addWithRewrites(candidates, "x264 main cropped 172x138 B pictures",
+                    x264({.width = 172, .height = 138, .frames = 20, .profile = "main", .bframes = 2, .keyint = 10}));
     addWithRewrites(candidates, "x264 high open GOP weighted prediction",
                     x264({.frames = 40, .picture = kestrune::testing::renderSample, .profile = "high", .bframes = 3,
                           .keyint = 12, .scenecut = 40, .refs = 3, .weightedPrediction = true, .openGop = true}));
