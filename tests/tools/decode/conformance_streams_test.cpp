@@ -392,10 +392,10 @@ Bytes pocType1SmallFrameNum(const Bytes& stream)
 }
 
 // The same pictures with MaxFrameNum 65,536 (frame_num counted on where it
-// wrapped before) and idr_pic_id alternating between 0 and 1, as many
-// encoders write it: numbers our own streams' convention must not mistake for
-// its own.
-Bytes wideFrameNumAlternatingIdrIds(const Bytes& stream)
+// wrapped before) and idr_pic_id idOf(k) for the k-th IDR picture: numbers
+// our own streams' convention (idr_pic_id the picture's place) must not be
+// mistaken for.
+Bytes wideFrameNumWithIdrIds(const Bytes& stream, std::uint32_t (*idOf)(std::uint32_t))
 {
     std::int64_t offset = 0, previous = 0;
     std::uint32_t idrPictures = 0, current = 0;
@@ -405,7 +405,7 @@ Bytes wideFrameNumAlternatingIdrIds(const Bytes& stream)
                         h264::SliceHeader& header) {
         const bool idr = parsed.header.nal_unit_type == 5;
         if (first) {
-            if (idr) offset = 0, current = idrPictures++ % 2;
+            if (idr) offset = 0, current = idOf(idrPictures++) % 65536;
             else if (previous > std::int64_t(header.frame_num)) offset += std::int64_t{1} << readSps.maxFrameNumBits();
             previous = hasMemoryReset(header) ? 0 : header.frame_num;
             if (hasMemoryReset(header)) offset = 0;
@@ -481,8 +481,11 @@ void addWithRewrites(std::vector<Candidate>& candidates, const std::string& name
     // Kept only where libavcodec decodes them as the original: the rewrite
     // holds for the stream's references.
     const Bytes frames = decodeWithLibavcodecParser(stream).yuv;
+    const auto alternating = [](std::uint32_t k) { return k % 2; };
+    const auto scattered = [](std::uint32_t k) { return k * 12345u + 7u; };
     for (auto [rewritten, what] : {std::pair{pocType1SmallFrameNum(stream), " POC type 1 small MaxFrameNum"},
-                                   std::pair{wideFrameNumAlternatingIdrIds(stream), " wide frame_num idr_pic_id 0 1"}}) {
+                                   std::pair{wideFrameNumWithIdrIds(stream, alternating), " wide frame_num idr_pic_id 0 1"},
+                                   std::pair{wideFrameNumWithIdrIds(stream, scattered), " wide frame_num idr_pic_id scattered"}}) {
         const bool holds = decodeWithLibavcodecParser(rewritten).yuv == frames;
         candidates.push_back({name + what, holds ? rewritten : Bytes{}, stream});  // left out, and said so
     }
