@@ -259,14 +259,16 @@ Bytes slicesReversed(const Bytes& stream)
 
 // The same pictures with what a muxer, a camera or a repeater adds: an
 // access unit delimiter, every parameter set seen so far and an SEI message
-// before each picture, filler data after its first slice, and an end of
-// sequence before each IDR picture after the first.
+// before each picture, filler data and a NAL unit of an unspecified type
+// after its first slice, an end of sequence before each IDR picture after
+// the first, and an end of stream.
 Bytes withAddedNalUnits(const Bytes& stream)
 {
     const Nal delimiter{0x09, 0xf0};
     const Nal userData{0x06, 0x05, 0x14, 0x6b, 0x65, 0x73, 0x74, 0x72, 0x75, 0x6e, 0x65, 0x11, 0x22, 0x33,
                        0x44, 0x55, 0x66, 0x77, 0x88, 0x74, 0x65, 0x73, 0x74, 0x80};
     const Nal filler{0x0c, 0xff, 0xff, 0xff, 0x80};
+    const Nal unspecified{0x1e, 0x42, 0x80};
     const Nal endOfSequence{0x0a};
     std::map<int, Nal> sps, pps;  // the latest of each id, by nal bytes' order of arrival
     h264::NalParser parser;
@@ -284,7 +286,7 @@ Bytes withAddedNalUnits(const Bytes& stream)
             if (parsed.pps) pps[int(parsed.pps->pic_parameter_set_id)] = nal;
             if (isSlice(nal) && !sliceSeen) added.push_back(userData);
             added.push_back(nal);
-            if (isSlice(nal) && !sliceSeen) added.push_back(filler);
+            if (isSlice(nal) && !sliceSeen) added.insert(added.end(), {filler, unspecified});
             idr |= nalType(nal) == 5;
             sliceSeen |= isSlice(nal);
         }
@@ -292,6 +294,7 @@ Bytes withAddedNalUnits(const Bytes& stream)
         anyPicture |= sliceSeen;
         out.push_back(std::move(added));
     }
+    if (!out.empty()) out.back().push_back({0x0b});
     return annexB(out);
 }
 
