@@ -284,11 +284,11 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     bool guessed = false;
     if (numbering_ == Numbering::Present) {
         // A number behind the places already given, or further ahead than
-        // any loss run, means an earlier reading was wrong; where none was a
-        // guess, that the numbers were never picture numbers and matched by
-        // chance (an encoder alternating 0 and 1).
+        // any loss run, means an earlier reading was wrong; where no loss
+        // was read at all, that the numbers were never picture numbers and
+        // matched by chance (an encoder alternating 0 and 1).
         if (byNumber - implied <= jumpLimit()) place = byNumber;
-        else if (guessed_ == 0) numbering_ = Numbering::Absent;
+        else if (guessed_ == 0 && !holding_ && lastIndex_ + 1 == r) numbering_ = Numbering::Absent;
         else guessed = true;
     }
     if (holding_) out = releaseHeldBefore(place);
