@@ -158,7 +158,7 @@ RunResult executeRun(const Settings& s, const PlannedRun& planned)
 
     const QString scratch = QString::fromUtf16(kDecoderScratchFile);
     QFile::remove(scratch);
-    if (!run(u"fbatch.bat"_s, decodeCommand(planned.pair.iItem, planned.pair.pItem, channel), u"fbatch.txt"_s, &exitCode)
+    if (!run(u"fbatch.bat"_s, decodeCommand(planned.pair.iItem, planned.pair.pItem, channel, s.stream), u"fbatch.txt"_s, &exitCode)
         || !QFile::exists(scratch))
         return failed(u"decode"_s, lastLine(u"fbatch.txt"_s));
 

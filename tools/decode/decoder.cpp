@@ -159,6 +159,8 @@ struct ConcealingDecoder::State {
     std::map<std::int64_t, Pending> pending;  // by received picture number
     std::deque<h264::Placement> placements;   // places known, frames not yet written
     h264::PicturePlacer placer;
+    std::int64_t receivedPictures = 0;
+    std::int64_t sentPictures = 0;  // coded pictures in the sent stream, when it is known
     // Streams with picture order counts go out in display order, one IDR period at a time.
     PocCounter pocCounter;
     bool displayOrdering = false;
@@ -241,7 +243,10 @@ struct ConcealingDecoder::State {
             ++nextPlace;
             placements.pop_front();
         }
-        if (final) flushPeriod();
+        if (!final) return;
+        // Pictures lost at the end leave a trace only in the sent stream.
+        for (; nextPlace < sentPictures; ++nextPlace) emit({});
+        flushPeriod();
     }
 
     void emit(Slot slot)
@@ -268,7 +273,7 @@ struct ConcealingDecoder::State {
         // Only pictures that nothing refers to leave no trace in frame_num, and
         // only B pictures are left out that way by the encoders we meet;
         // elsewhere a count left free is a count the encoder skipped.
-        for (std::size_t index : displayOrder(pocs, pocStepSeen, report.bidir.pictures > 0)) {
+        for (std::size_t index : displayOrder(pocs, pocStepSeen, report.bidir.pictures > 0 && sentPictures == 0)) {
             if (index < period.size()) write(period[index]);
             else writeRepeat();
         }
@@ -288,6 +293,13 @@ struct ConcealingDecoder::State {
     {
         placements.insert(placements.end(), placed.begin(), placed.end());
         writePlaced(false);
+    }
+
+    // From the sent stream when it is known, otherwise from the picture's numbers.
+    void placeUnit(const ReceivedPicture& unit, std::int64_t number)
+    {
+        if (unit.sentPicture >= 0) place({{number, unit.sentPicture, false}});
+        else place(placer.add(unit.numbers));
     }
 
     void settle(Pending& entry, const AVFrame* frame)
@@ -397,7 +409,7 @@ struct ConcealingDecoder::State {
     void decodeUnitOurs(const ReceivedPicture& unit)
     {
         ++report.accessUnits;
-        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
+        const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
         ourUnitType = unit.type;
         ourFrame.reset();
         h264::AnnexBReader nals{std::span<const std::uint8_t>(unit.bytes)};
@@ -416,7 +428,7 @@ struct ConcealingDecoder::State {
                 entry.frame = std::move(*ourFrame);
                 entry.loss = ourLoss;
             }
-            place(placer.add(unit.numbers));
+            placeUnit(unit, number);
         }
         const codec::BaselineDecoderCounts& c = ours->counts();
         report.slicesBroken = c.slicesBroken;
@@ -432,7 +444,7 @@ struct ConcealingDecoder::State {
         }
         ++report.accessUnits;
         allocated.clear();
-        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
+        const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
         sendUnit(codec.get(), unit, number); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
         if (unit.hasSlices) {
@@ -469,7 +481,7 @@ struct ConcealingDecoder::State {
         allocated.clear();
         outputReady(ready);
         // Placed after decoding, so a picture placed at once goes out as soon as its frame does.
-        if (unit.hasSlices) place(placer.add(unit.numbers));
+        if (unit.hasSlices) placeUnit(unit, number);
     }
 
     void drain()
@@ -524,6 +536,11 @@ ConcealingDecoder::~ConcealingDecoder() = default;
 
 void ConcealingDecoder::decode(const ReceivedPicture& unit) { state_->decodeUnit(unit); }
 void ConcealingDecoder::finish() { state_->drain(); }
+void ConcealingDecoder::setSentPictures(std::int64_t pictures)
+{
+    state_->sentPictures = pictures;
+    state_->report.placementFromSent = true;
+}
 void ConcealingDecoder::setSizeForGrey(int width, int height)
 {
     state_->fallbackWidth = width;

@@ -18,6 +18,7 @@ struct ReceivedPicture {
     PictureType type = PictureType::I; // P if any slice is P, B if any is B
     int pocLsbBits = 0;              // pic_order_cnt_lsb and its width, when the first slice was read whole
     std::uint32_t pocLsb = 0;        //   with pic_order_cnt_type 0; 0 bits otherwise
+    std::int64_t sentPicture = -1;   // its place in the sent stream, when that is known
 };
 
 } // namespace kestrune::decode

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 namespace kestrune::decode {
@@ -57,6 +58,12 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
                               },
                               ours ? DecoderChoice::Ours : DecoderChoice::Libavcodec);
+    std::optional<SentStream> sent;
+    if (!options.sent.empty()) {
+        sent.emplace(std::filesystem::path(options.sent));
+        reader.useSentStream(&*sent);
+        decoder.setSentPictures(sent->pictures());
+    }
     ReceivedPicture unit;
     int units = 0;
     while (reader.next(unit)) {
@@ -110,6 +117,7 @@ std::string placementNotes(const DecodeReport& r)
                       r.hiddenLossWrap, r.hiddenLossWrap, r.framesWritten);
         text += line;
     }
+    if (r.placementFromSent) text += "placement: from the sent stream\n";
     if (r.guessedPlaces > 0) {
         std::snprintf(line, sizeof line,
                       "%lld pictures were written at a guessed place: a loss before them may have taken an IDR picture, "
