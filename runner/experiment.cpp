@@ -55,7 +55,7 @@ QString settingKey(const QString& lossRate, const QString& burst, ConcealmentPai
     return lossRate + u'|' + burst + u'|' + concealmentPairText(pair);
 }
 
-constexpr int kColumns = 20;
+constexpr int kColumns = 21;
 
 // The first value given twice, or the empty text.
 QString repeated(const QStringList& values)
@@ -220,7 +220,15 @@ QString runsHeader()
 {
     return u"run,loss_rate,burst_length,i_concealment,p_concealment,concealment,repetition,seed,status,nal_units,"
            u"nal_units_dropped,realised_loss_rate,realised_burst_length,frames,frames_with_loss,psnr_y,psnr_u,psnr_v,"
-           u"ssim_y,error"_s;
+           u"ssim_y,error,alignment"_s;
+}
+
+QString alignmentText(const RunResult& r)
+{
+    if (!r.ok) return {};
+    if (r.placementGuessed && r.frameCountDiffers) return u"guessed+frame-count"_s;
+    if (r.placementGuessed) return u"guessed"_s;
+    return r.frameCountDiffers ? u"frame-count"_s : u"exact"_s;
 }
 
 QString runRow(const PlannedRun& planned, const RunResult& r)
@@ -237,6 +245,7 @@ QString runRow(const PlannedRun& planned, const RunResult& r)
         for (int i = 0; i < 10; ++i) f << QString();
         f << csvField(r.error);
     }
+    f << alignmentText(r);
     return f.join(u',');
 }
 
@@ -254,6 +263,7 @@ std::optional<ParsedRow> parseRunRow(const QString& line)
     row.repetition = f[6].toInt();
     row.ok = f[8] == u"ok"_s;
     row.error = f[19];
+    row.misaligned = row.ok && f[20] != u"exact"_s;
     if (row.ok) {
         bool okY = false, okS = false;
         row.psnrY = f[15].toDouble(&okY);
@@ -290,6 +300,7 @@ namespace {
 struct SettingValues {
     QList<double> psnrY, ssimY;
     int failed = 0;
+    int misaligned = 0;
 };
 
 QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
@@ -305,6 +316,7 @@ QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
         }
         v.psnrY << row->psnrY;
         v.ssimY << row->ssimY;
+        v.misaligned += row->misaligned;
     }
     return values;
 }
@@ -320,7 +332,8 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
 {
     const auto values = valuesBySetting(rows);
     QString text = u"loss_rate,burst_length,i_concealment,p_concealment,concealment,runs,failed,psnr_y_mean,psnr_y_sd,"
-                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high\r\n"_s;
+                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high,"
+                   u"runs_not_exactly_aligned\r\n"_s;
     for (const QString& rate : s.lossRates)
         for (const QString& burst : s.burstLengths)
             for (const ConcealmentPair& pair : s.pairs) {
@@ -335,6 +348,7 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
                       << optionalFixed(q.low, 6) << optionalFixed(q.high, 6);
                 else
                     for (int i = 0; i < 8; ++i) f << QString();
+                f << QString::number(v.misaligned);
                 text += f.join(u',') + u"\r\n"_s;
             }
     return text;

@@ -167,6 +167,8 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     const double values[] = {30, 32, 34, 36, 20, 20, 20, 0};
     for (int i = 0; i < runCount(s); ++i) {
         RunResult r = goodResult(values[i]);
+        r.placementGuessed = i == 1;
+        r.frameCountDiffers = i == 1 || i == 4;
         if (i == 7) r = RunResult{false, u"boom"_s};
         rows << runRow(plannedRun(s, i), r);
     }
@@ -180,6 +182,11 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     EXPECT_EQ(second[5], u"3"_s);
     EXPECT_EQ(second[6], u"1"_s);
     EXPECT_EQ(second[8], u"0.0000"_s);
+    // Runs whose frames may not line up with their originals are counted, never averaged silently.
+    EXPECT_EQ(first.last(), u"1"_s);
+    EXPECT_EQ(second.last(), u"1"_s);
+    EXPECT_TRUE(rows[1].endsWith(u",guessed+frame-count"_s)) << rows[1].toStdString();
+    EXPECT_TRUE(rows[0].endsWith(u",exact"_s)) << rows[0].toStdString();
 
     const auto series = plotSeries(s, rows);
     ASSERT_EQ(series.size(), 2);

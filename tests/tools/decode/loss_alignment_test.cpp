@@ -66,12 +66,13 @@ struct Decoded {
     Bytes yuv;
 };
 
-Decoded decodeFile(const ScratchDirectory& dir, const Bytes& stream)
+Decoded decodeFile(const ScratchDirectory& dir, const Bytes& stream, const std::string& sent = {})
 {
     kestrune::testing::writeBytes(dir / "lossy.264", stream);
     decode::DecodeOptions options;
     options.input = (dir / "lossy.264").string();
     options.output = (dir / "out.yuv").string();
+    options.sent = sent;
     const decode::RunResult result = decode::runDecode(options);
     return {result.report, decode::placementNotes(result.report), kestrune::testing::readBytes(dir / "out.yuv")};
 }
@@ -211,6 +212,44 @@ TEST_F(LossAlignment, ParameterSetsLostAtTheStartLeaveGreyFramesUntilTheNextOnes
     EXPECT_EQ(grey.report.framesWritten, kFrames) << grey.text;
     EXPECT_EQ(grey.report.picturesLost, kFrames);
     EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
+}
+
+// Given the sent stream, every picture has its place, also where the numbers
+// cannot tell: an IDR picture lost with its parameter sets and the pictures
+// after it, a lost end of the stream, long bursts. Every picture that arrived
+// with all it is predicted from comes out as without loss.
+TEST_F(LossAlignment, WithTheSentStreamEveryPictureHasItsExactPlace)
+{
+    std::set<int> idrAndAfter, end;
+    for (int k = 254; k <= 262; ++k) idrAndAfter.insert(k);
+    for (int k = 280; k <= 305; ++k) end.insert(k);
+    const std::string sent = (*dir / "enc.264").string();
+    for (const std::set<int>& lost : {idrAndAfter, end, gilbertLosses(30, 8, 305, 4), gilbertLosses(20, 16, 305, 9)}) {
+        const Decoded out = decodeFile(*dir, without(*encoded, lost), sent);
+        EXPECT_EQ(out.report.framesWritten, kFrames) << out.text;
+        EXPECT_TRUE(out.report.placementFromSent);
+        EXPECT_EQ(out.report.guessedPlaces, 0);
+        EXPECT_NE(out.text.find("placement: from the sent stream"), std::string::npos) << out.text;
+        // One slice per picture, one reference picture: a picture is as without
+        // loss when it and every picture back to a whole IDR picture arrived.
+        int picture = -1, clean = 0;
+        bool unbroken = false, sps = false, pps = false;
+        for (std::size_t k = 0; k < encoded->size(); ++k) {
+            const Nal& nal = (*encoded)[k];
+            const bool arrived = !lost.count(int(k) + 1);
+            sps |= nal.type == 7 && arrived;
+            pps |= nal.type == 8 && arrived;
+            if (nal.type != 1 && nal.type != 5) continue;
+            ++picture;
+            unbroken = arrived && (nal.type == 5 ? sps && pps : unbroken);
+            if (!unbroken) continue;
+            ++clean;
+            EXPECT_TRUE(frame(out.yuv, picture) == frame(*undamaged, picture)) << "picture " << picture;
+        }
+        EXPECT_GT(clean, 5);
+    }
+    // Another stream than the one sent is refused, not placed at random.
+    EXPECT_THROW(decodeFile(*dir, kestrune::testing::readBytes(*dir / "enc4.264"), sent), std::runtime_error);
 }
 
 // A channel that duplicates packets: slices arriving twice within their
