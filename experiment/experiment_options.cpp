@@ -4,6 +4,7 @@
 #include "runner/quality_report.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -13,6 +14,8 @@ const char* toolUsage()
 {
     return "usage: kestrune-experiment --stream FILE.264 --original FILE.yuv [--size WxH]\n"
            "           --loss-rates R,... [--bursts B,...] [--pairs I:P,...] [--runs N] [--seed S]\n"
+           "           [--channel gilbert|ge:P,R,K,H|trace:FILE ...] [--packets nal|rtp:MTU]\n"
+           "           [--parameter-sets in-band|out-of-band]\n"
            "           --output DIR [--jobs N] [--tools DIR] [--shard K/N]\n"
            "       kestrune-experiment --settings DIR/experiment.txt --output DIR ...\n"
            "       kestrune-experiment --resume DIR [--jobs N] [--tools DIR] [--shard K/N | --slurm N ...]\n"
@@ -29,10 +32,22 @@ const char* toolUsage()
            "the stream's NAL units are counted for every run.\n"
            "\n"
            "  --size WxH        picture size of the original (default: WIDTHxHEIGHT in its name)\n"
-           "  --loss-rates      channel loss rates in percent, integers 0..100, each once; a\n"
-           "                    rate must be reachable with every burst length B: at most\n"
-           "                    100*B/(B+1) (or 100)\n"
-           "  --bursts          mean burst lengths in NAL units (default 2)\n"
+           "  --loss-rates      Gilbert loss rates in percent, real numbers 0..100 (0.5 is half a\n"
+           "                    percent), each once; a rate must be reachable with every burst\n"
+           "                    length B: at most 100*B/(B+1) (or 100)\n"
+           "  --bursts          mean burst lengths in packets, real numbers of at least 1 (default 2)\n"
+           "  --channel C       the loss channel, repeated for several (default gilbert): gilbert\n"
+           "                    runs every loss rate x burst length; ge:P,R,K,H is the\n"
+           "                    Gilbert-Elliott model (P good->bad, R bad->good, K and H the\n"
+           "                    probabilities of delivery in the good and the bad state, as\n"
+           "                    netem's letters); trace:FILE a loss trace of 1 (received) and 0\n"
+           "                    (lost), each run from an offset drawn from its seed\n"
+           "  --packets         nal: one NAL unit per packet (default); rtp:MTU: RTP packets of\n"
+           "                    at most MTU bytes, larger NAL units as FU-A fragments\n"
+           "  --parameter-sets  in-band (default) or out-of-band: SPS and PPS never lost\n"
+           "                    Other channels than gilbert, packets or parameter sets, and real\n"
+           "                    rates or bursts run through kestrune-channel; the plot's x axis is\n"
+           "                    each channel's nominal loss rate\n"
            "  --pairs I:P       concealment pairs: I 0 none, 1 average DC, 2 average MB,\n"
            "                    3 bilinear; P 0 none, 1 boundary matching (default 3:1)\n"
            "  --runs N          runs per setting (default 10)\n"
@@ -85,6 +100,7 @@ QString parseToolOptions(const QStringList& arguments, ToolOptions& o)
     o.settings.burstLengths = {u"2"_s};
     o.settings.pairs = {ConcealmentPair{3, 1}};
     QString size;
+    bool channelGiven = false;
     qsizetype i = 0;
     if (!arguments.isEmpty() && arguments[0] == u"merge"_s) {
         if (arguments.size() != 2) return u"merge takes one folder"_s;
@@ -114,6 +130,14 @@ QString parseToolOptions(const QStringList& arguments, ToolOptions& o)
         else if (a == u"--size"_s) size = v;
         else if (a == u"--loss-rates"_s) o.settings.lossRates = listValue(v);
         else if (a == u"--bursts"_s) o.settings.burstLengths = listValue(v);
+        else if (a == u"--channel"_s) {
+            if (!channelGiven) o.settings.channels.clear();
+            channelGiven = true;
+            // A trace is read by every run, each in a folder of its own.
+            o.settings.channels << (v.startsWith(u"trace:"_s) && v.size() > 6
+                                        ? u"trace:"_s + QFileInfo(v.mid(6)).absoluteFilePath() : v);
+        } else if (a == u"--packets"_s) o.settings.packets = v;
+        else if (a == u"--parameter-sets"_s) o.settings.parameterSets = v;
         else if (a == u"--pairs"_s) {
             o.settings.pairs.clear();
             for (const QString& p : listValue(v)) {

@@ -241,9 +241,12 @@ int main(int argc, char** argv)
 
     const QString tools = QFileInfo(o.toolsDirectory.isEmpty() ? QCoreApplication::applicationDirPath()
                                                                : o.toolsDirectory).absoluteFilePath();
-    for (const char16_t* tool : {u"gilbert.exe", u"h264_analyze.exe", u"ffmpeg.exe"})
-        if (!kestrune::findProgram(QString::fromUtf16(tool), tools, {}))
-            return fail(QString::fromUtf16(tool) + u" is not in "_s + tools + u" (give the workbench folder with --tools)"_s);
+    QStringList needed{u"gilbert.exe"_s, u"h264_analyze.exe"_s, u"ffmpeg.exe"_s};
+    for (const ChannelSetting& c : channelSettings(*settings))
+        if (needsChannelTool(*settings, c)) needed << u"kestrune-channel"_s;
+    for (const QString& tool : needed)
+        if (!kestrune::findProgram(tool, tools, {}))
+            return fail(tool + u" is not in "_s + tools + u" (give the workbench folder with --tools)"_s);
     qputenv("PATH", (tools + u':' + qEnvironmentVariable("PATH")).toLocal8Bit());
     if (!checkInputsOnce(*settings, dir, &error)) return fail(error);
     if (readText(settingsPath) != settingsText(*settings) && !writeFile(settingsPath, settingsText(*settings).toUtf8()))

@@ -3,6 +3,7 @@
 #include "runner/handler_guard.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -42,6 +43,18 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     shards_ = new QSpinBox(this);
     shards_->setRange(1, 10000);
     shards_->setValue(4);
+    channels_ = edit(u"gilbert"_s);
+    channels_->setToolTip(u"Separated by ';': gilbert (every loss rate x burst length), ge:P,R,K,H "
+                          u"(Gilbert-Elliott: P good->bad, R bad->good, K and H the delivery probabilities in the "
+                          u"good and the bad state), trace:FILE (1 received, 0 lost)"_s);
+    packets_ = new QComboBox(this);
+    packets_->addItems({u"One NAL unit per packet"_s, u"RTP, FU-A above the MTU"_s});
+    mtu_ = new QSpinBox(this);
+    mtu_->setRange(15, 65535);
+    mtu_->setValue(1400);
+    mtu_->setPrefix(u"MTU "_s);
+    parameterSets_ = new QComboBox(this);
+    parameterSets_->addItems({u"In band"_s, u"Out of band (never lost)"_s});
 
     auto* form = new QFormLayout;
     form->addRow(u"Encoded stream:"_s, stream_);
@@ -53,6 +66,12 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     form->addRow(u"Picture size:"_s, size);
     form->addRow(u"Loss rates (%):"_s, lossRates_);
     form->addRow(u"Burst lengths:"_s, bursts_);
+    form->addRow(u"Channels:"_s, channels_);
+    auto* packets = new QHBoxLayout;
+    packets->addWidget(packets_, 1);
+    packets->addWidget(mtu_);
+    form->addRow(u"Packets:"_s, packets);
+    form->addRow(u"Parameter sets:"_s, parameterSets_);
     auto* pairGrid = new QGridLayout;
     for (const kestrune::ConcealmentPair& pair : kestrune::allConcealmentPairs()) {
         auto* box = new QCheckBox(kestrune::concealmentPairLabel(pair), this);
@@ -111,6 +130,10 @@ void ExperimentDialog::prefill(const Settings& s, const QString& output)
     for (int i = 0; i < pairs_.size(); ++i) pairs_[i]->setChecked(s.pairs.contains(kestrune::allConcealmentPairs()[i]));
     runs_->setValue(s.runs);
     seed_->setText(QString::number(s.firstSeed));
+    channels_->setText(s.channels.join(u"; "_s));
+    packets_->setCurrentIndex(s.packets.startsWith(u"rtp:"_s) ? 1 : 0);
+    if (s.packets.startsWith(u"rtp:"_s)) mtu_->setValue(s.packets.mid(4).toInt());
+    parameterSets_->setCurrentIndex(s.parameterSets == u"out-of-band"_s ? 1 : 0);
     output_->setText(output);
 }
 
@@ -127,6 +150,12 @@ Settings ExperimentDialog::settings() const
         if (pairs_[i]->isChecked()) s.pairs << kestrune::allConcealmentPairs()[i];
     s.runs = runs_->value();
     s.firstSeed = seed_->text().trimmed().toUInt();
+    s.channels.clear();
+    for (const QString& c : channels_->text().split(u';', Qt::SkipEmptyParts))
+        s.channels << (c.trimmed().startsWith(u"trace:"_s) ? u"trace:"_s + QFileInfo(c.trimmed().mid(6)).absoluteFilePath()
+                                                            : QString(c).remove(u' '));
+    s.packets = packets_->currentIndex() == 1 ? u"rtp:"_s + QString::number(mtu_->value()) : u"nal"_s;
+    s.parameterSets = parameterSets_->currentIndex() == 1 ? u"out-of-band"_s : u"in-band"_s;
     return s;
 }
 
@@ -147,7 +176,8 @@ void ExperimentDialog::setFieldsEnabled(bool enabled)
 {
     // While a run goes on the fields show what it runs.
     for (QWidget* field : std::initializer_list<QWidget*>{stream_, original_, width_, height_, lossRates_, bursts_, seed_,
-                                                          output_, timeLimit_, runs_, shards_})
+                                                          output_, timeLimit_, runs_, shards_, channels_, packets_, mtu_,
+                                                          parameterSets_})
         field->setEnabled(enabled);
     for (QCheckBox* box : pairs_) box->setEnabled(enabled);
     runHere_->setEnabled(enabled);

@@ -8,6 +8,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProcess;
@@ -48,7 +49,9 @@ private:
     QString program_;
     kestrune::Prompts& prompts_;
     QLineEdit *stream_, *original_, *width_, *height_, *lossRates_, *bursts_, *seed_, *output_, *timeLimit_;
-    QSpinBox *runs_, *shards_;
+    QSpinBox *runs_, *shards_, *mtu_;
+    QLineEdit* channels_;
+    QComboBox *packets_, *parameterSets_;
     QList<QCheckBox*> pairs_;
     QPushButton *runHere_, *writeSlurm_, *cancel_;
     QProgressBar* progress_;

@@ -50,12 +50,49 @@ QStringList splitCsvLine(const QString& line)
 
 QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
 
-QString settingKey(const QString& lossRate, const QString& burst, ConcealmentPair pair)
+QString settingKey(const QString& channel, const QString& lossRate, const QString& burst, ConcealmentPair pair)
 {
-    return lossRate + u'|' + burst + u'|' + concealmentPairText(pair);
+    return channel + u'|' + lossRate + u'|' + burst + u'|' + concealmentPairText(pair);
 }
 
-constexpr int kColumns = 21;
+// The columns of runs.csv: the first ones, those of the packet channels
+// after them, and the alignment (older files end before either).
+constexpr int kFirstColumns = 20;
+constexpr int kChannelColumns = 25;
+constexpr int kColumns = 26;
+
+std::optional<double> realNumber(const QString& text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+// Why a channel of the plan cannot run, or the empty text.
+QString channelProblem(const QString& channel)
+{
+    if (channel == u"gilbert"_s) return {};
+    if (channel.startsWith(u"trace:"_s) && channel.size() > 6)
+        return channel.contains(u';') ? u"a trace file name may not hold ';'"_s : QString();
+    if (channel.startsWith(u"ge:"_s)) {
+        const QStringList values = channel.mid(3).split(u',');
+        if (values.size() != 4) return u"'"_s + channel + u"' is not ge:P,R,K,H"_s;
+        for (const QString& v : values)
+            if (const auto x = realNumber(v); !x || *x < 0 || *x > 1)
+                return u"Gilbert-Elliott parameter '"_s + v + u"' is not a number in [0,1]"_s;
+        return {};
+    }
+    return u"channel '"_s + channel + u"' is not gilbert, ge:P,R,K,H or trace:FILE"_s;
+}
+
+QString packetsProblem(const QString& packets)
+{
+    if (packets == u"nal"_s) return {};
+    bool ok = false;
+    if (packets.startsWith(u"rtp:"_s) && packets.mid(4).toInt(&ok) >= 15 && ok) return {};
+    return u"packets '"_s + packets + u"' is neither nal nor rtp:MTU with an MTU of at least 15"_s;
+}
 
 // The first value given twice, or the empty text.
 QString repeated(const QStringList& values)
@@ -75,27 +112,40 @@ QString validate(const Settings& s)
     if (s.original.isEmpty()) return u"no original YUV file given"_s;
     if (s.width <= 0 || s.height <= 0) return u"the picture size of the original is missing"_s;
     if (s.width % 2 || s.height % 2) return u"the picture size %1x%2 is not even (4:2:0 needs it)"_s.arg(s.width).arg(s.height);
-    if (s.lossRates.isEmpty()) return u"no loss rate given"_s;
-    if (s.burstLengths.isEmpty()) return u"no burst length given"_s;
-    for (const QString& r : s.lossRates)
-        if (!IsInteger(r) || StrToInt(r) < 0 || StrToInt(r) > 100) return u"loss rate '"_s + r + u"' is not 0..100"_s;
-    for (const QString& b : s.burstLengths)
-        if (!IsInteger(b) || StrToInt(b) < 1) return u"burst length '"_s + b + u"' is not a positive integer"_s;
+    if (s.channels.isEmpty()) return u"no channel given"_s;
+    for (const QString& c : s.channels)
+        if (const QString problem = channelProblem(c); !problem.isEmpty()) return problem;
     // A value given twice would pool its runs with the other's under one setting.
-    if (const QString r = repeated(s.lossRates); !r.isEmpty()) return u"loss rate "_s + r + u" is given twice"_s;
-    if (const QString b = repeated(s.burstLengths); !b.isEmpty()) return u"burst length "_s + b + u" is given twice"_s;
+    if (const QString c = repeated(s.channels); !c.isEmpty()) return u"channel "_s + c + u" is given twice"_s;
+    if (const QString problem = packetsProblem(s.packets); !problem.isEmpty()) return problem;
+    if (s.parameterSets != u"in-band"_s && s.parameterSets != u"out-of-band"_s)
+        return u"parameter sets '"_s + s.parameterSets + u"' are neither in-band nor out-of-band"_s;
+    if (s.channels.contains(u"gilbert"_s)) {
+        if (s.lossRates.isEmpty()) return u"no loss rate given"_s;
+        if (s.burstLengths.isEmpty()) return u"no burst length given"_s;
+        for (const QString& r : s.lossRates)
+            if (const auto x = realNumber(r); !x || *x < 0 || *x > 100) return u"loss rate '"_s + r + u"' is not 0..100"_s;
+        for (const QString& b : s.burstLengths)
+            if (const auto x = realNumber(b); !x || *x < 1) return u"burst length '"_s + b + u"' is not a number of at least 1"_s;
+        if (const QString r = repeated(s.lossRates); !r.isEmpty()) return u"loss rate "_s + r + u" is given twice"_s;
+        if (const QString b = repeated(s.burstLengths); !b.isEmpty()) return u"burst length "_s + b + u" is given twice"_s;
+        for (const QString& r : s.lossRates)
+            for (const QString& b : s.burstLengths) {
+                std::string why;
+                // In integers the message names a whole percentage, as gilbert.exe's does.
+                const bool integers = IsInteger(r) && IsInteger(b);
+                if (integers ? !gilbert::makeModel(StrToInt(r), StrToInt(b), why)
+                             : !gilbert::makeRealModel(r.toDouble(), b.toDouble(), why))
+                    return QString::fromStdString(why);
+            }
+    }
     QStringList pairs;
     for (const ConcealmentPair& p : s.pairs) pairs << concealmentPairText(p);
     if (const QString p = repeated(pairs); !p.isEmpty()) return u"concealment pair "_s + p + u" is given twice"_s;
-    for (const QString& r : s.lossRates)
-        for (const QString& b : s.burstLengths) {
-            std::string why;
-            if (!gilbert::makeModel(StrToInt(r), StrToInt(b), why)) return QString::fromStdString(why);
-        }
     if (s.pairs.isEmpty()) return u"no concealment pair given"_s;
     if (s.runs < 1) return u"runs per setting must be at least 1"_s;
-    if (qint64(s.lossRates.size()) * s.burstLengths.size() * s.pairs.size() * s.runs > 10'000'000)
-        return u"too many runs"_s;
+    const qint64 settings = s.channels.contains(u"gilbert"_s) ? qint64(s.lossRates.size()) * s.burstLengths.size() : 0;
+    if ((settings + s.channels.size()) * s.pairs.size() * s.runs > 10'000'000) return u"too many runs"_s;
     if (quint64(s.firstSeed) + quint64(s.runs) - 1 >= kSeedLimit)
         return u"the seeds %1..%2 reach %3: gilbert.exe takes seeds below %3"_s.arg(s.firstSeed)
             .arg(quint64(s.firstSeed) + quint64(s.runs) - 1)
@@ -118,7 +168,8 @@ QString settingsText(const Settings& s)
         + u"\nheight="_s + QString::number(s.height) + u"\nloss_rates="_s + s.lossRates.join(u',')
         + u"\nburst_lengths="_s + s.burstLengths.join(u',') + u"\npairs="_s + pairs.join(u',') + u"\nruns="_s
         + QString::number(s.runs) + u"\nfirst_seed="_s + QString::number(s.firstSeed) + u'\n'
-        + (s.nalUnits > 0 ? u"nal_units="_s + QString::number(s.nalUnits) + u'\n' : QString());
+        + (s.nalUnits > 0 ? u"nal_units="_s + QString::number(s.nalUnits) + u'\n' : QString()) + u"channels="_s
+        + s.channels.join(u';') + u"\npackets="_s + s.packets + u"\nparameter_sets="_s + s.parameterSets + u'\n';
 }
 
 std::optional<Settings> parseSettingsText(const QString& text, QString* error)
@@ -170,6 +221,10 @@ std::optional<Settings> parseSettingsText(const QString& text, QString* error)
             return std::nullopt;
         }
     }
+    // Files of experiments from before the packet channels lack these.
+    if (values.contains(u"channels"_s)) s.channels = values[u"channels"_s].split(u';', Qt::SkipEmptyParts);
+    if (values.contains(u"packets"_s)) s.packets = values[u"packets"_s];
+    if (values.contains(u"parameter_sets"_s)) s.parameterSets = values[u"parameter_sets"_s];
     if (const QString reason = validate(s); !reason.isEmpty()) {
         *error = reason;
         return std::nullopt;
@@ -177,7 +232,27 @@ std::optional<Settings> parseSettingsText(const QString& text, QString* error)
     return s;
 }
 
-int runCount(const Settings& s) { return int(s.lossRates.size() * s.burstLengths.size() * s.pairs.size()) * s.runs; }
+QList<ChannelSetting> channelSettings(const Settings& s)
+{
+    QList<ChannelSetting> settings;
+    for (const QString& channel : s.channels) {
+        if (channel != u"gilbert"_s) {
+            settings << ChannelSetting{channel, {}, {}};
+            continue;
+        }
+        for (const QString& rate : s.lossRates)
+            for (const QString& burst : s.burstLengths) settings << ChannelSetting{channel, rate, burst};
+    }
+    return settings;
+}
+
+bool needsChannelTool(const Settings& s, const ChannelSetting& c)
+{
+    return c.channel != u"gilbert"_s || s.packets != u"nal"_s || s.parameterSets != u"in-band"_s
+        || !IsInteger(c.lossRate) || !IsInteger(c.burstLength);
+}
+
+int runCount(const Settings& s) { return int(channelSettings(s).size() * s.pairs.size()) * s.runs; }
 
 PlannedRun plannedRun(const Settings& s, int index)
 {
@@ -187,9 +262,10 @@ PlannedRun plannedRun(const Settings& s, int index)
     int rest = index / s.runs;
     planned.pair = s.pairs[rest % s.pairs.size()];
     rest /= int(s.pairs.size());
-    planned.burstLength = s.burstLengths[rest % s.burstLengths.size()];
-    rest /= int(s.burstLengths.size());
-    planned.lossRate = s.lossRates[rest];
+    const ChannelSetting setting = channelSettings(s)[rest];
+    planned.channel = setting.channel;
+    planned.lossRate = setting.lossRate;
+    planned.burstLength = setting.burstLength;
     planned.seed = s.firstSeed + quint32(planned.repetition);
     return planned;
 }
@@ -220,7 +296,8 @@ QString runsHeader()
 {
     return u"run,loss_rate,burst_length,i_concealment,p_concealment,concealment,repetition,seed,status,nal_units,"
            u"nal_units_dropped,realised_loss_rate,realised_burst_length,frames,frames_with_loss,psnr_y,psnr_u,psnr_v,"
-           u"ssim_y,error,alignment"_s;
+           u"ssim_y,error,channel,nominal_loss_rate,packets,realised_packet_loss_rate,realised_packet_burst_length,"
+           u"alignment"_s;
 }
 
 QString alignmentText(const RunResult& r)
@@ -240,10 +317,13 @@ QString runRow(const PlannedRun& planned, const RunResult& r)
     if (r.ok) {
         f << QString::number(r.nalUnits) << QString::number(r.dropped) << fixed(r.realisedLossRate, 3)
           << fixed(r.realisedBurstLength, 3) << QString::number(r.frames) << QString::number(r.framesWithLoss)
-          << fixed(r.psnrY, 4) << fixed(r.psnrU, 4) << fixed(r.psnrV, 4) << fixed(r.ssimY, 6) << QString();
+          << fixed(r.psnrY, 4) << fixed(r.psnrU, 4) << fixed(r.psnrV, 4) << fixed(r.ssimY, 6) << QString()
+          << csvField(planned.channel) << fixed(r.nominalLossRate, 4) << QString::number(r.packets)
+          << fixed(r.packetLossRate, 3) << fixed(r.packetBurstLength, 3);
     } else {
         for (int i = 0; i < 10; ++i) f << QString();
-        f << csvField(r.error);
+        f << csvField(r.error) << csvField(planned.channel);
+        for (int i = 0; i < 4; ++i) f << QString();
     }
     f << alignmentText(r);
     return f.join(u',');
@@ -252,18 +332,21 @@ QString runRow(const PlannedRun& planned, const RunResult& r)
 std::optional<ParsedRow> parseRunRow(const QString& line)
 {
     const QStringList f = splitCsvLine(line);
-    if (f.size() != kColumns) return std::nullopt;
+    if (f.size() != kColumns && f.size() != kChannelColumns && f.size() != kFirstColumns) return std::nullopt;
+    const bool channelColumns = f.size() >= kChannelColumns;
+    const QString channel = channelColumns ? f[20] : u"gilbert"_s;
     ParsedRow row;
     bool ok = false;
     row.index = f[0].toInt(&ok);
     if (!ok || row.index < 0) return std::nullopt;
     const auto pair = parseConcealmentPair(f[3] + u':' + f[4]);
     if (!pair || (f[8] != u"ok"_s && f[8] != u"failed"_s)) return std::nullopt;
-    row.settingKey = settingKey(f[1], f[2], *pair);
+    row.settingKey = settingKey(channel, f[1], f[2], *pair);
     row.repetition = f[6].toInt();
     row.ok = f[8] == u"ok"_s;
     row.error = f[19];
-    row.misaligned = row.ok && f[20] != u"exact"_s;
+    row.nominalLossRate = (channelColumns && !f[21].isEmpty() ? f[21] : f[1]).toDouble();
+    row.misaligned = row.ok && f.size() == kColumns && f[25] != u"exact"_s;
     if (row.ok) {
         bool okY = false, okS = false;
         row.psnrY = f[15].toDouble(&okY);
@@ -301,6 +384,7 @@ struct SettingValues {
     QList<double> psnrY, ssimY;
     int failed = 0;
     int misaligned = 0;
+    std::optional<double> nominalLossRate;  // from the first good run
 };
 
 QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
@@ -317,6 +401,7 @@ QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
         v.psnrY << row->psnrY;
         v.ssimY << row->ssimY;
         v.misaligned += row->misaligned;
+        if (!v.nominalLossRate) v.nominalLossRate = row->nominalLossRate;
     }
     return values;
 }
@@ -332,25 +417,24 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
 {
     const auto values = valuesBySetting(rows);
     QString text = u"loss_rate,burst_length,i_concealment,p_concealment,concealment,runs,failed,psnr_y_mean,psnr_y_sd,"
-                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high,"
+                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high,channel,"
                    u"runs_not_exactly_aligned\r\n"_s;
-    for (const QString& rate : s.lossRates)
-        for (const QString& burst : s.burstLengths)
-            for (const ConcealmentPair& pair : s.pairs) {
-                const SettingValues v = values.value(settingKey(rate, burst, pair));
-                const Statistics p = statistics(v.psnrY, kPsnrLowest, kPsnrHighest);
-                const Statistics q = statistics(v.ssimY, kSsimLowest, kSsimHighest);
-                QStringList f{rate, burst, QString::number(pair.iItem), QString::number(pair.pItem),
-                              concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
-                if (p.count > 0)
-                    f << fixed(p.mean, 4) << optionalFixed(p.sd, 4) << optionalFixed(p.low, 4)
-                      << optionalFixed(p.high, 4) << fixed(q.mean, 6) << optionalFixed(q.sd, 6)
-                      << optionalFixed(q.low, 6) << optionalFixed(q.high, 6);
-                else
-                    for (int i = 0; i < 8; ++i) f << QString();
-                f << QString::number(v.misaligned);
-                text += f.join(u',') + u"\r\n"_s;
-            }
+    for (const ChannelSetting& c : channelSettings(s))
+        for (const ConcealmentPair& pair : s.pairs) {
+            const SettingValues v = values.value(settingKey(c.channel, c.lossRate, c.burstLength, pair));
+            const Statistics p = statistics(v.psnrY, kPsnrLowest, kPsnrHighest);
+            const Statistics q = statistics(v.ssimY, kSsimLowest, kSsimHighest);
+            // Another channel's rate is its nominal one, as its runs measured it.
+            const QString rate = c.channel == u"gilbert"_s || !v.nominalLossRate ? c.lossRate : fixed(*v.nominalLossRate, 4);
+            QStringList f{rate, c.burstLength, QString::number(pair.iItem), QString::number(pair.pItem),
+                          concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
+            if (p.count > 0)
+                f << fixed(p.mean, 4) << optionalFixed(p.sd, 4) << optionalFixed(p.low, 4) << optionalFixed(p.high, 4)
+                  << fixed(q.mean, 6) << optionalFixed(q.sd, 6) << optionalFixed(q.low, 6) << optionalFixed(q.high, 6);
+            else
+                for (int i = 0; i < 8; ++i) f << QString();
+            text += f.join(u',') + u',' + csvField(c.channel) + u',' + QString::number(v.misaligned) + u"\r\n"_s;
+        }
     return text;
 }
 
@@ -436,23 +520,34 @@ QString runsCsv(const QStringList& rows)
 QList<PlotSeries> plotSeries(const Settings& s, const QStringList& rows)
 {
     const auto values = valuesBySetting(rows);
+    const bool onlyGilbert = s.channels == QStringList{u"gilbert"_s};
+    // One series per pair and Gilbert burst length, and per pair and kind of
+    // the other channels; each point at its channel's nominal loss rate.
     QList<PlotSeries> series;
-    for (const ConcealmentPair& pair : s.pairs)
-        for (const QString& burst : s.burstLengths) {
-            PlotSeries line;
-            line.label = concealmentPairLabel(pair);
-            if (s.burstLengths.size() > 1) line.label += u", burst "_s + burst;
-            for (const QString& rate : s.lossRates) {
-                const Statistics st =
-                    statistics(values.value(settingKey(rate, burst, pair)).psnrY, kPsnrLowest, kPsnrHighest);
-                if (st.count == 0) continue;
-                line.points << PlotPoint{double(StrToInt(rate)), st.mean, st.low.value_or(st.mean),
-                                         st.high.value_or(st.mean)};
-            }
+    for (const ConcealmentPair& pair : s.pairs) {
+        QMap<QString, PlotSeries> lines;
+        QStringList order;
+        for (const ChannelSetting& c : channelSettings(s)) {
+            const QString kind = c.channel.section(u':', 0, 0);
+            QString label = concealmentPairLabel(pair);
+            if (!onlyGilbert) label += kind == u"ge"_s ? u", Gilbert-Elliott"_s : kind == u"trace"_s ? u", traces"_s : u", Gilbert"_s;
+            if (kind == u"gilbert"_s && s.burstLengths.size() > 1) label += u", burst "_s + c.burstLength;
+            if (!lines.contains(label)) order << label;
+            PlotSeries& line = lines[label];
+            line.label = label;
+            const SettingValues v = values.value(settingKey(c.channel, c.lossRate, c.burstLength, pair));
+            const Statistics st = statistics(v.psnrY, kPsnrLowest, kPsnrHighest);
+            if (st.count == 0) continue;
+            const double x = kind == u"gilbert"_s ? c.lossRate.toDouble() : v.nominalLossRate.value_or(0);
+            line.points << PlotPoint{x, st.mean, st.low.value_or(st.mean), st.high.value_or(st.mean)};
+        }
+        for (const QString& label : order) {
+            PlotSeries line = lines[label];
             std::sort(line.points.begin(), line.points.end(),
                       [](const PlotPoint& a, const PlotPoint& b) { return a.lossRate < b.lossRate; });
             series << line;
         }
+    }
     return series;
 }
 
@@ -548,10 +643,16 @@ QStringList toolArguments(const Settings& s, const QString& output)
 {
     QStringList pairs;
     for (const ConcealmentPair& p : s.pairs) pairs << concealmentPairText(p);
-    return {u"--stream"_s, s.stream, u"--original"_s, s.original, u"--size"_s,
-            QString::number(s.width) + u'x' + QString::number(s.height), u"--loss-rates"_s, s.lossRates.join(u','),
-            u"--bursts"_s, s.burstLengths.join(u','), u"--pairs"_s, pairs.join(u','), u"--runs"_s,
-            QString::number(s.runs), u"--seed"_s, QString::number(s.firstSeed), u"--output"_s, output};
+    QStringList arguments{u"--stream"_s, s.stream, u"--original"_s, s.original, u"--size"_s,
+                          QString::number(s.width) + u'x' + QString::number(s.height), u"--loss-rates"_s,
+                          s.lossRates.join(u','), u"--bursts"_s, s.burstLengths.join(u','), u"--pairs"_s,
+                          pairs.join(u','), u"--runs"_s, QString::number(s.runs), u"--seed"_s,
+                          QString::number(s.firstSeed), u"--output"_s, output};
+    if (s.channels != QStringList{u"gilbert"_s})
+        for (const QString& c : s.channels) arguments << u"--channel"_s << c;
+    if (s.packets != u"nal"_s) arguments << u"--packets"_s << s.packets;
+    if (s.parameterSets != u"in-band"_s) arguments << u"--parameter-sets"_s << s.parameterSets;
+    return arguments;
 }
 
 } // namespace kestrune::experiment

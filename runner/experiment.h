@@ -18,8 +18,13 @@ struct Settings {
     QString original;        // the original YUV (absolute path)
     int width = 0;
     int height = 0;
-    QStringList lossRates;   // percent, integers as the window's loss rate field takes them
+    QStringList lossRates;   // percent, real numbers (the Gilbert channel's)
     QStringList burstLengths;
+    // "gilbert" (every loss rate x burst length), "ge:P,R,K,H" or
+    // "trace:FILE" (one setting each), as kestrune-channel takes them.
+    QStringList channels{QStringLiteral("gilbert")};
+    QString packets = QStringLiteral("nal");            // or "rtp:MTU"
+    QString parameterSets = QStringLiteral("in-band");  // or "out-of-band"
     QList<ConcealmentPair> pairs;
     int runs = 10;           // repetitions per setting
     quint32 firstSeed = 1;
@@ -41,10 +46,24 @@ bool sameExperiment(Settings a, Settings b);
 QString settingsText(const Settings& settings);
 std::optional<Settings> parseSettingsText(const QString& text, QString* error);
 
+// The channel settings of the plan: each Gilbert rate x burst, then each
+// other channel (its rate and burst empty), in the order of `channels`.
+struct ChannelSetting {
+    QString channel;
+    QString lossRate;
+    QString burstLength;
+};
+QList<ChannelSetting> channelSettings(const Settings& settings);
+// True when the runs go through kestrune-channel rather than gilbert.exe:
+// another channel, packets or parameter sets, or a rate or burst that is
+// not an integer.
+bool needsChannelTool(const Settings& settings, const ChannelSetting& setting);
+
 // One run of the plan. Repetition r of every setting uses seed firstSeed + r,
 // so the concealment pairs and burst lengths compare on the same draws.
 struct PlannedRun {
     int index = 0;
+    QString channel = QStringLiteral("gilbert");
     QString lossRate;
     QString burstLength;
     ConcealmentPair pair;
@@ -53,7 +72,8 @@ struct PlannedRun {
 };
 
 int runCount(const Settings& settings);
-// Index order: loss rate, then burst length, then pair, then repetition.
+// Index order: channel setting (loss rate, then burst length), then pair,
+// then repetition.
 PlannedRun plannedRun(const Settings& settings, int index);
 
 // Shard K of N holds the runs whose index is K modulo N.
@@ -72,6 +92,10 @@ struct RunResult {
     int dropped = 0;
     double realisedLossRate = 0;    // percent of the stream's NAL units dropped
     double realisedBurstLength = 0; // mean length of the runs of dropped NAL units
+    double nominalLossRate = 0;     // percent: the channel's own rate
+    int packets = 0;                // packets sent
+    double packetLossRate = 0;      // percent of the packets lost
+    double packetBurstLength = 0;   // mean length of the runs of lost packets
     int frames = 0;
     int framesWithLoss = 0;
     double psnrY = 0, psnrU = 0, psnrV = 0, ssimY = 0;
@@ -92,7 +116,8 @@ QString runRow(const PlannedRun& planned, const RunResult& result);
 struct ParsedRow {
     int index = -1;
     bool ok = false;
-    QString settingKey;  // loss rate, burst length and pair
+    QString settingKey;  // channel, loss rate, burst length and pair
+    double nominalLossRate = 0;
     int repetition = 0;
     double psnrY = 0, ssimY = 0;
     QString error;
@@ -144,8 +169,10 @@ QString runList(const QList<int>& runs, int shown = 20);
 // The whole runs.csv text (header, rows, CR LF lines).
 QString runsCsv(const QStringList& rows);
 
-// The points of the plot: per (pair, burst length) series, mean Y-PSNR with
-// its interval at each loss rate that has at least one good run.
+// The points of the plot: per (pair, burst length) series of the Gilbert
+// channel and per (pair, kind) series of the other channels, mean Y-PSNR
+// with its interval at each channel's nominal loss rate that has at least
+// one good run.
 struct PlotPoint {
     double lossRate = 0;
     double mean = 0;

@@ -13,6 +13,10 @@ inline constexpr char16_t kRunChannelOutput[] = u"channel.264";
 // Uses settings.nalUnits when it is known, else counts the NAL units itself.
 RunResult executeRun(const Settings& settings, const PlannedRun& planned);
 
+// kestrune-channel's command line for a run: the pattern into gilbert.txt
+// (where the window's apply-loss reads it), the packet log into packets.csv.
+QString packetChannelCommand(const Settings& settings, const ChannelSetting& setting, quint32 seed);
+
 // The inputs checked once before any run, in the current directory (a scratch
 // folder): the stream is H.264 and decodes without loss to pictures of the
 // original's size, and the original holds every frame of it. The NAL unit

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cmath>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -179,6 +180,55 @@ TEST_F(ExperimentTool, AFailingDecoderIsRecordedAndTheOtherRunsGoOn)
     EXPECT_EQ(runs.count(u"decode: decoder exploded"_s), 4) << runs.toStdString();
     const QStringList summary = QString::fromUtf8(readAll(path(u"failing/summary.csv"_s))).split(u"\r\n"_s);
     EXPECT_TRUE(summary[1].startsWith(u"5,2,3,1,Bilinear + BMA,0,2,"_s)) << summary[1].toStdString();
+}
+
+// A trace and a real-number Gilbert setting over RTP with parameter sets
+// out of band: the rows name the channel, its nominal rate (the trace's own
+// count) and the realised packet and NAL-unit loss.
+TEST_F(ExperimentTool, PacketChannelsRecordTheirChannelAndRealisedLoss)
+{
+    QByteArray trace;
+    int lost = 0;
+    for (int i = 0; i < 400; ++i) {
+        const bool l = (i / 10) % 7 == 3 && i % 10 < 6;  // bursts of 6 in every 70 packets
+        lost += l;
+        trace += l ? '0' : '1';
+        if (i % 37 == 36) trace += "\r\n";
+    }
+    {
+        QFile file(path(u"trace.txt"_s));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(trace);
+    }
+    const Finished f = runTool(experiment(path(u"packets"_s), u"2"_s, u"2.5"_s)
+                               << u"--bursts"_s << u"1.5"_s << u"--channel"_s << u"trace:"_s + path(u"trace.txt"_s)
+                               << u"--channel"_s << u"gilbert"_s << u"--packets"_s << u"rtp:300"_s
+                               << u"--parameter-sets"_s << u"out-of-band"_s << u"--jobs"_s << u"2"_s);
+    ASSERT_EQ(f.exitCode, 0) << f.err.toStdString();
+    const QStringList rows = QString::fromUtf8(readAll(path(u"packets/runs.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 1 + 8);
+    const QStringList header = rows[0].split(u',');
+    auto column = [&](const QString& row, const QString& name) { return row.split(u',')[header.indexOf(name)]; };
+    for (int i = 1; i < rows.size(); ++i) {
+        const QString& row = rows[i];
+        SCOPED_TRACE(row.toStdString());
+        ASSERT_EQ(column(row, u"status"_s), u"ok"_s);
+        const bool isTrace = i <= 4;
+        EXPECT_EQ(column(row, u"channel"_s), isTrace ? u"trace:"_s + path(u"trace.txt"_s) : u"gilbert"_s);
+        EXPECT_EQ(column(row, u"nominal_loss_rate"_s).toDouble(), isTrace ? std::round(1e6 * lost / 400.0) / 1e4 : 2.5);
+        // FU-A fragments make more packets than NAL units are sent.
+        EXPECT_GT(column(row, u"packets"_s).toInt(), column(row, u"nal_units"_s).toInt() - 2);
+        const double packetLoss = column(row, u"realised_packet_loss_rate"_s).toDouble();
+        if (isTrace) {
+            EXPECT_GT(packetLoss, 0);
+        }
+        if (packetLoss > 0) {
+            EXPECT_GT(column(row, u"nal_units_dropped"_s).toInt(), 0);
+        }
+    }
+    const QStringList summary = QString::fromUtf8(readAll(path(u"packets/summary.csv"_s))).split(u"\r\n"_s);
+    EXPECT_TRUE(summary[1].startsWith(QString::number(100.0 * lost / 400, 'f', 4) + u",,3,1,"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(summary[3].startsWith(u"2.5,1.5,3,1,"_s)) << summary[3].toStdString();
 }
 
 // Inputs that cannot give a result are refused before any run, with the

@@ -70,6 +70,29 @@ TEST(ExperimentPlan, SettingsFileRoundTripsAndBadSettingsAreNamed)
     const Settings s = sampleSettings();
     QString error;
     EXPECT_EQ(parseSettingsText(settingsText(s), &error), s) << error.toStdString();
+    Settings real = s;
+    real.lossRates << u"0.5"_s;
+    real.burstLengths << u"1.5"_s;
+    EXPECT_EQ(validate(real), QString());
+    for (const auto& [field, value] : {std::pair{&Settings::lossRates, u"5%"_s}, {&Settings::lossRates, u"100.5"_s},
+                                       {&Settings::burstLengths, u"0.9"_s}, {&Settings::channels, u"ge:0.1,0.2,1"_s},
+                                       {&Settings::channels, u"ge:0.1,0.2,1,1.5"_s}, {&Settings::channels, u"trace:"_s}}) {
+        Settings bad = s;
+        (bad.*field) << value;
+        EXPECT_TRUE(validate(bad).contains(value.section(u',', -1))) << validate(bad).toStdString();
+    }
+    Settings packets = s;
+    packets.packets = u"rtp:14"_s;
+    EXPECT_TRUE(validate(packets).contains(u"rtp:14"_s));
+    // Experiments written before the packet channels read as Gilbert over NAL units.
+    QString old = settingsText(s);
+    old.truncate(old.indexOf(u"channels="_s));
+    EXPECT_EQ(parseSettingsText(old, &error), s) << error.toStdString();
+    Settings channels = s;
+    channels.channels = {u"ge:0.01,0.3,1,0.2"_s, u"trace:/x/a b.txt"_s};
+    channels.packets = u"rtp:1400"_s;
+    channels.parameterSets = u"out-of-band"_s;
+    EXPECT_EQ(parseSettingsText(settingsText(channels), &error), channels) << error.toStdString();
     Settings counted = s;
     counted.nalUnits = 310;
     EXPECT_EQ(parseSettingsText(settingsText(counted), &error), counted) << error.toStdString();
@@ -78,7 +101,7 @@ TEST(ExperimentPlan, SettingsFileRoundTripsAndBadSettingsAreNamed)
 
     // Each setting that cannot run as asked is refused before any run, by name.
     const QList<std::pair<std::function<void(Settings&)>, QString>> refused = {
-        {[](Settings& b) { b.lossRates << u"5.5"_s; }, u"5.5"_s},
+        {[](Settings& b) { b.lossRates = {u"66.7"_s}; }, u"the largest is 66.6667%"_s},
         {[](Settings& b) { b.lossRates = {u"5"_s, u"10"_s, u"5"_s}; }, u"loss rate 5 is given twice"_s},
         {[](Settings& b) { b.burstLengths = {u"2"_s, u"2"_s}; }, u"burst length 2 is given twice"_s},
         {[](Settings& b) { b.pairs << ConcealmentPair{3, 1}; }, u"pair 3:1 is given twice"_s},
@@ -127,6 +150,57 @@ TEST(ExperimentRows, RowsParseBackAndFailuresKeepTheirError)
     EXPECT_FALSE(bad->ok);
     EXPECT_TRUE(row.contains(u"\"\"quoted\"\""_s));
     EXPECT_EQ(runsHeader().count(u',') , row.count(u',') - 2); // two commas inside the quoted error
+}
+
+TEST(ExperimentPlan, OtherChannelsAreOneSettingEachAndPlotAtTheirNominalRate)
+{
+    Settings s = sampleSettings();
+    s.lossRates = {u"1"_s, u"2.5"_s};
+    s.burstLengths = {u"2"_s};
+    s.pairs = {{3, 1}};
+    s.runs = 2;
+    s.channels = {u"trace:/t/five.txt"_s, u"gilbert"_s, u"trace:/t/one.txt"_s, u"ge:0.01,0.3,1,0"_s};
+    ASSERT_EQ(runCount(s), (2 + 3) * 2);
+    QStringList channels;
+    for (int i = 0; i < runCount(s); i += s.runs) channels << plannedRun(s, i).channel + plannedRun(s, i).lossRate;
+    EXPECT_EQ(channels, (QStringList{u"trace:/t/five.txt"_s, u"gilbert1"_s, u"gilbert2.5"_s, u"trace:/t/one.txt"_s,
+                                     u"ge:0.01,0.3,1,0"_s}));
+    // Only a default Gilbert setting in integers keeps to gilbert.exe.
+    EXPECT_FALSE(needsChannelTool(s, {u"gilbert"_s, u"1"_s, u"2"_s}));
+    EXPECT_TRUE(needsChannelTool(s, {u"gilbert"_s, u"2.5"_s, u"2"_s}));
+    Settings rtp = s;
+    rtp.packets = u"rtp:1400"_s;
+    EXPECT_TRUE(needsChannelTool(rtp, {u"gilbert"_s, u"1"_s, u"2"_s}));
+
+    const double nominal[] = {5.2, 1.0, 2.5, 0.8, 3.2};
+    QStringList rows;
+    for (int i = 0; i < runCount(s); ++i) {
+        RunResult r = goodResult(30 + i);
+        r.nominalLossRate = nominal[i / s.runs];
+        rows << runRow(plannedRun(s, i), r);
+    }
+    const auto series = plotSeries(s, rows);
+    ASSERT_EQ(series.size(), 3);
+    EXPECT_TRUE(series[0].label.endsWith(u", traces"_s)) << series[0].label.toStdString();
+    ASSERT_EQ(series[0].points.size(), 2);
+    EXPECT_DOUBLE_EQ(series[0].points[0].lossRate, 0.8);
+    EXPECT_DOUBLE_EQ(series[0].points[0].mean, 36.5);
+    EXPECT_DOUBLE_EQ(series[0].points[1].lossRate, 5.2);
+    ASSERT_EQ(series[1].points.size(), 2);
+    EXPECT_DOUBLE_EQ(series[1].points[1].lossRate, 2.5);
+    EXPECT_DOUBLE_EQ(series[2].points[0].lossRate, 3.2);
+    const QStringList summary = summaryCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(summary.size(), 6);
+    EXPECT_TRUE(summary[1].startsWith(u"5.2000,,3,1,"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(summary[1].endsWith(u",trace:/t/five.txt"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(summary[5].endsWith(u",\"ge:0.01,0.3,1,0\""_s)) << summary[5].toStdString();
+
+    // A row of runs.csv from before the packet channels is a Gilbert row.
+    const QString row = runRow(plannedRun(sampleSettings(), 3), goodResult(31));
+    const auto old = parseRunRow(row.section(u',', 0, 19));
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->settingKey, parseRunRow(row)->settingKey);
+    EXPECT_DOUBLE_EQ(old->nominalLossRate, 1);
 }
 
 TEST(ExperimentStatistics, StudentTQuantilesMatchThePublishedTable)

@@ -39,6 +39,9 @@ std::string outsideBaseline(const h264::Sps& sps, const h264::Pps& pps)
     if (pps.entropy_coding_mode_flag) return "CABAC entropy coding";
     if (pps.transform_8x8_mode_flag) return "the 8x8 transform";
     if (pps.weighted_pred_flag) return "weighted prediction";
+    if (pps.second_chroma_qp_index_offset != pps.chroma_qp_index_offset)
+        return "a second_chroma_qp_index_offset (" + std::to_string(pps.second_chroma_qp_index_offset)
+               + ") other than chroma_qp_index_offset (" + std::to_string(pps.chroma_qp_index_offset) + ")";
     return "";
 }
 
@@ -234,16 +237,18 @@ void BaselineDecoder::State::decodeSlice(const h264::NalHeader& nal, std::span<c
         return;
     }
     std::string error;
+    // One value per picture (clause 7.4.3): the first slice's, whatever a
+    // damaged later slice says.
+    const std::uint32_t changeCycle = firstHeader.slice_group_change_cycle;
     if (pps->num_slice_groups_minus1 > 0 && pps->slice_group_map_type >= 3 && pps->slice_group_map_type <= 5) {
         const std::uint64_t rate = std::uint64_t{pps->slice_group_change_rate_minus1} + 1;
         const std::uint64_t maxCycle = (static_cast<std::uint64_t>(mbCount) + rate - 1) / rate;
-        if (h.slice_group_change_cycle > maxCycle) {
-            fail("slice_group_change_cycle " + std::to_string(h.slice_group_change_cycle) + " exceeds " +
-                 std::to_string(maxCycle));
+        if (changeCycle > maxCycle) {
+            fail("slice_group_change_cycle " + std::to_string(changeCycle) + " exceeds " + std::to_string(maxCycle));
             return;
         }
     }
-    if (!buildNextMb(*pps, h.slice_group_change_cycle, error)) {
+    if (!buildNextMb(*pps, changeCycle, error)) {
         fail("slice group map: " + error);
         return;
     }
@@ -322,6 +327,12 @@ bool BaselineDecoder::State::startPicture(const h264::NalHeader& nal, const h264
         prevRefFrameNum = (frameNum + maxFrameNum - 1) % maxFrameNum;
     }
 
+    const std::optional<int> count = poc.next(*sps, h, nal.nal_ref_idc, idr);
+    if (!count) {
+        fail("picture order count outside 32 bits");
+        return false;
+    }
+    picOrderCnt = *count;
     current = newPicture();
     currentId = h264::AccessUnitDetector::pictureIdOf(nal, h, sps.get());
     firstHeader = h;
@@ -330,7 +341,6 @@ bool BaselineDecoder::State::startPicture(const h264::NalHeader& nal, const h264
     sliceParams.clear();
     redundant.clear();
     intraOnly = true;
-    picOrderCnt = poc.next(*sps, h, nal.nal_ref_idc, idr);
     inPicture = true;
     return true;
 }

@@ -378,7 +378,7 @@ private:
             const Part& p = parts[i];
             const Picture& ref = reference(p.refIdx);
             const MotionVector mvp = predictMotionVector(states_, n, mbAddr, p.x4, p.y4, p.w4, p.h4, p.refIdx);
-            const MotionVector mv{static_cast<std::int16_t>(mvp.x + p.mvd.x), static_cast<std::int16_t>(mvp.y + p.mvd.y)};
+            const MotionVector mv = motionVector(mvp, p.mvd);
             setMotion(mb, p.x4, p.y4, p.w4, p.h4, p.refIdx, mv);
             predictPartition(ref, x0 + p.x4 * 4, y0 + p.y4 * 4, p.w4 * 4, p.h4 * 4, mv, pic_);
         }
@@ -393,6 +393,21 @@ private:
             reconstructLuma4x4(r.luma[blk], qp_, dst, stride, dst, stride);
         }
         reconstructChroma(mbAddr, cbpChroma, r);
+    }
+
+    // mvp + mvd, within what every level allows (Table A-1: horizontal
+    // -2048..2047.75, vertical at most -512..511.75 luma samples), so a
+    // damaged mvd never wraps the 16-bit vector. The tighter vertical range
+    // of the lower levels is not enforced: streams that state too low a
+    // level still decode as they always did.
+    static MotionVector motionVector(MotionVector mvp, MotionVector mvd)
+    {
+        const int x = mvp.x + mvd.x;
+        const int y = mvp.y + mvd.y;
+        if (x < -8192 || x > 8191 || y < -2048 || y > 2047) [[unlikely]]
+            broken("motion vector (" + std::to_string(x) + ", " + std::to_string(y)
+                   + ") in quarter samples outside -8192..8191, -2048..2047");
+        return {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)};
     }
 
     void readMvd(MotionVector& mvd)

@@ -9,6 +9,7 @@
 #include "tools/codec/slice_group_map.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -66,9 +67,10 @@ BaselineEncoder::BaselineEncoder(const EncoderSettings& settings)
 
 BaselineEncoder::~BaselineEncoder() = default;
 
-std::vector<std::uint8_t> BaselineEncoder::encodeSlice(const SliceCodingContext& context, int firstMb,
+std::vector<std::uint8_t> BaselineEncoder::encodeSlice(const SliceCodingContext& context, int firstMb, int maxMbs,
                                                        const std::vector<std::uint8_t>& map,
-                                                       const h264::SliceHeader& header, int nalType, int nalRefIdc)
+                                                       const h264::SliceHeader& header, int nalType, int nalRefIdc,
+                                                       int* next, int* coded)
 {
     h264::BitWriter w;
     h264::NalHeader nal;
@@ -81,25 +83,43 @@ std::vector<std::uint8_t> BaselineEncoder::encodeSlice(const SliceCodingContext&
     place.numRefIdxActive = static_cast<int>(context.references.size());
     int skipRun = 0;
     const int size = static_cast<int>(map.size());
-    for (int mb = firstMb; mb < size; mb = nextMbAddress(map, mb)) {
+    const bool limited = settings_.maxSliceBytes > 0;
+    auto finished = [&](h264::BitWriter bits, int run) {
+        if (run > 0) bits.ue(static_cast<std::uint64_t>(run));
+        bits.trailing();
+        return h264::makeNalUnit(nalRefIdc, nalType, bits.bytes());
+    };
+    int mb = firstMb;
+    for (*coded = 0; mb < size && *coded < maxMbs; mb = nextMbAddress(map, mb), ++*coded) {
+        // A macroblock that overflows the size limit is taken back and coded
+        // again as the first of the next slice, with that slice's neighbours.
+        std::optional<h264::BitWriter> before;
+        const int runBefore = skipRun;
+        const MacroblockStatistics statisticsBefore = statistics;
+        if (limited && *coded > 0) before = w;
         states_[mb].sliceNum = context.sliceNum;
         const MbNeighbours n = macroblockNeighbours(states_, mb);
         const MacroblockCode code = encodeMacroblock(context, mb, n, statistics);
         if (code.type == MbType::PSkip) {
             ++skipRun;
-            continue;
+        } else {
+            if (context.pSlice) {
+                w.ue(static_cast<std::uint64_t>(skipRun));
+                skipRun = 0;
+            }
+            place.mbAddr = mb;
+            place.neighbours = n;
+            writeMacroblockLayer(w, code, states_, place);
         }
-        if (context.pSlice) {
-            w.ue(static_cast<std::uint64_t>(skipRun));
-            skipRun = 0;
+        if (before && finished(w, skipRun).size() > static_cast<std::size_t>(settings_.maxSliceBytes)) {
+            w = std::move(*before);
+            skipRun = runBefore;
+            statistics = statisticsBefore;
+            break;
         }
-        place.mbAddr = mb;
-        place.neighbours = n;
-        writeMacroblockLayer(w, code, states_, place);
     }
-    if (skipRun > 0) w.ue(static_cast<std::uint64_t>(skipRun));
-    w.trailing();
-    return h264::makeNalUnit(nalRefIdc, nalType, w.bytes());
+    *next = mb < size ? mb : -1;
+    return finished(std::move(w), skipRun);
 }
 
 EncodedPicture BaselineEncoder::encode(std::span<const std::uint8_t> frame)
@@ -176,13 +196,25 @@ EncodedPicture BaselineEncoder::encode(std::span<const std::uint8_t> frame)
     for (int group = 0; group < groups; ++group) {
         const auto first = std::find(map.begin(), map.end(), static_cast<std::uint8_t>(group));
         if (first == map.end()) continue;  // an evolving map can leave a group empty
-        context.sliceNum = static_cast<int>(deblocking.size());
-        deblocking.push_back({settings_.deblocking ? 0 : 1, 0, 0, 0});
-        header.first_mb_in_slice = static_cast<std::uint32_t>(first - map.begin());
-        const std::vector<std::uint8_t> nal = encodeSlice(context, static_cast<int>(header.first_mb_in_slice), map, header, nalType, nalRefIdc);
-        appendNal(out.bytes, nal);
-        out.sliceBytes += static_cast<std::int64_t>(nal.size());
-        ++out.slices;
+        // The group's macroblocks in equal shares, slice k from k * count / slices.
+        const int count = static_cast<int>(std::count(map.begin(), map.end(), static_cast<std::uint8_t>(group)));
+        int mb = static_cast<int>(first - map.begin());
+        for (int k = 0, done = 0; k < settings_.slices && mb >= 0; ++k) {
+            const int end = static_cast<int>(static_cast<std::int64_t>(count) * (k + 1) / settings_.slices);
+            while (done < end && mb >= 0) {
+                context.sliceNum = static_cast<int>(deblocking.size());
+                deblocking.push_back({settings_.deblocking ? 0 : 1, 0, 0, 0});
+                header.first_mb_in_slice = static_cast<std::uint32_t>(mb);
+                int next = -1, coded = 0;
+                const std::vector<std::uint8_t> nal =
+                    encodeSlice(context, mb, end - done, map, header, nalType, nalRefIdc, &next, &coded);
+                appendNal(out.bytes, nal);
+                out.sliceBytes += static_cast<std::int64_t>(nal.size());
+                ++out.slices;
+                done += coded;
+                mb = next;
+            }
+        }
     }
     if (settings_.deblocking) deblockPicture(*reconstruction_, states_, deblocking);
 

@@ -1,6 +1,7 @@
 #pragma once
-// Our H.264 Baseline encoder: I and P pictures, CAVLC, slice groups (one
-// slice, one NAL unit, per slice group per picture), multiple reference
+// Our H.264 Baseline encoder: I and P pictures, CAVLC, slice groups, a given
+// number of slices per slice group and picture and slices limited in bytes,
+// multiple reference
 // pictures in a sliding window, deblocking. Feed it pictures in display
 // order; each call returns one access unit in Annex B form.
 #include "tools/baseline_encoder/encoder_settings.h"
@@ -21,7 +22,7 @@
 namespace kestrune::codec {
 
 struct EncodedPicture {
-    std::vector<std::uint8_t> bytes;  // Annex B: [SPS, PPS,] one slice NAL unit per non-empty slice group
+    std::vector<std::uint8_t> bytes;  // Annex B: [SPS, PPS,] the slice NAL units
     PictureType type = PictureType::Idr;
     int qp = 0;
     int slices = 0;
@@ -49,8 +50,13 @@ public:
 
 private:
     struct Reference;
-    std::vector<std::uint8_t> encodeSlice(const SliceCodingContext& context, int firstMb, const std::vector<std::uint8_t>& map,
-                                          const h264::SliceHeader& header, int nalType, int nalRefIdc);
+    // Codes at most maxMbs macroblocks from firstMb in map order, fewer when
+    // settings.maxSliceBytes would be exceeded (the first always goes in);
+    // *next is the first macroblock left out (-1 at the group's end), *coded
+    // the number coded.
+    std::vector<std::uint8_t> encodeSlice(const SliceCodingContext& context, int firstMb, int maxMbs,
+                                          const std::vector<std::uint8_t>& map, const h264::SliceHeader& header,
+                                          int nalType, int nalRefIdc, int* next, int* coded);
 
     EncoderSettings settings_;
     h264::Sps sps_;

@@ -13,6 +13,8 @@ struct EncoderSettings {
 
     int sliceGroups = 1;  // 1..8
     int mapType = 1;      // slice_group_map_type 0..6 (used when sliceGroups > 1)
+    int slices = 1;       // slices per slice group and picture, equal in macroblocks
+    int maxSliceBytes = 0; // > 0: a slice ends before a macroblock that would make its NAL unit larger
 
     RateMode rateMode = RateMode::ConstantQuality;
     int qp = 26;            // ConstantQp

@@ -82,6 +82,9 @@ std::string sliceGroupError(const EncoderSettings& settings)
         return "--slice-groups must be 1..8 (1: no slice groups), not " + std::to_string(settings.sliceGroups);
     if (settings.mapType < 0 || settings.mapType > 6)
         return "--slice-group-map-type must be 0..6, not " + std::to_string(settings.mapType);
+    if (settings.slices < 1) return "--slices must be at least 1, not " + std::to_string(settings.slices);
+    if (settings.maxSliceBytes < 0)
+        return "--max-slicesize must be at least 1, not " + std::to_string(settings.maxSliceBytes);
     if (settings.sliceGroups > 1 && settings.mapType >= 3 && settings.mapType <= 5 && settings.sliceGroups != 2)
         return "slice group map type " + std::to_string(settings.mapType)
                + " (evolving) has exactly 2 slice groups, not " + std::to_string(settings.sliceGroups);

@@ -20,6 +20,10 @@ int changeCycleBits(std::uint64_t mapUnits, std::uint64_t rate)
     return bits;
 }
 
+// LongTermPicNum is at most 2 * MaxLongTermFrameIdx + 1 (fields), and
+// MaxLongTermFrameIdx at most max_num_ref_frames - 1 = 15.
+constexpr std::uint32_t kMaxLongTermPicNum = 31;
+
 std::vector<RefPicListModification> readModifications(SyntaxReader& r, int list)
 {
     std::vector<RefPicListModification> mods;
@@ -38,7 +42,7 @@ std::vector<RefPicListModification> readModifications(SyntaxReader& r, int list)
         if (m.modification_of_pic_nums_idc < 2)
             m.value = r.ue("abs_diff_pic_num_minus1", i, 131071);
         else
-            m.value = r.ue("long_term_pic_num", i, 0xFFFFFFFEu);
+            m.value = r.ue("long_term_pic_num", i, kMaxLongTermPicNum);
         mods.push_back(m);
     }
     return mods;
@@ -190,6 +194,7 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
             h.long_term_reference_flag = r.flag("long_term_reference_flag");
         } else {
             h.adaptive_ref_pic_marking_mode_flag = r.flag("adaptive_ref_pic_marking_mode_flag");
+            const std::uint32_t maxPicNum = (1u << sps->maxFrameNumBits()) * (1u + h.field_pic_flag);
             while (h.adaptive_ref_pic_marking_mode_flag && r.ok()) {
                 if (h.mmcos.size() >= kMaxMmcos) {
                     r.fail(Result::BrokenData, "dec_ref_pic_marking never ends");
@@ -200,8 +205,11 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
                 op.memory_management_control_operation = r.ue("memory_management_control_operation", i, 6);
                 if (op.memory_management_control_operation == 0 || !r.ok()) break;
                 const std::uint32_t mmco = op.memory_management_control_operation;
-                if (mmco == 1 || mmco == 3) op.difference_of_pic_nums_minus1 = r.ue("difference_of_pic_nums_minus1", i, 0xFFFFFFFEu);
-                if (mmco == 2) op.long_term_pic_num = r.ue("long_term_pic_num", i, 0xFFFFFFFEu);
+                // picNumX = CurrPicNum - (difference_of_pic_nums_minus1 + 1) must be a PicNum,
+                // and PicNums lie within MaxPicNum of CurrPicNum (clause 8.2.4.1).
+                if (mmco == 1 || mmco == 3)
+                    op.difference_of_pic_nums_minus1 = r.ue("difference_of_pic_nums_minus1", i, maxPicNum - 1);
+                if (mmco == 2) op.long_term_pic_num = r.ue("long_term_pic_num", i, kMaxLongTermPicNum);
                 if (mmco == 3 || mmco == 6) op.long_term_frame_idx = r.ue("long_term_frame_idx", i, 31);
                 if (mmco == 4) op.max_long_term_frame_idx_plus1 = r.ue("max_long_term_frame_idx_plus1", i, 32);
                 h.mmcos.push_back(op);

@@ -119,7 +119,8 @@ bool DecodedPictureBuffer::markCurrent(int id, int currFrameNum, bool idr, const
             return frames_.size() != before;
         };
         for (const h264::MemoryManagementOperation& op : header.mmcos) {
-            const int picNumX = currFrameNum - static_cast<int>(op.difference_of_pic_nums_minus1) - 1;
+            // Wide: a header from elsewhere may carry any 32-bit difference.
+            const long long picNumX = currFrameNum - static_cast<long long>(op.difference_of_pic_nums_minus1) - 1;
             switch (op.memory_management_control_operation) {
                 case 1:
                     ok &= erase([&](const ReferenceFrame& f) { return !f.longTerm && picNum(f, currFrameNum) == picNumX; });

@@ -370,7 +370,8 @@ int concealByBoundaryMatching(const Picture& picture, const Picture& reference, 
     constexpr int n = kMatchArea;
     std::uint8_t area[n * n], chroma[64], block[256];
     int concealed = 0;
-    for (auto [x, y] : concealmentOrder(grid)) {
+    for (const auto& at : concealmentOrder(grid)) {
+        const int x = at.first, y = at.second;
         const Sides sides = usableNeighbours(grid, x, y);
         int bestCost = -1;
         MotionVector bestVector;

@@ -86,7 +86,10 @@ codec::EncoderSettings baselineSettings(const EncodeOptions& o, std::vector<std:
     s.intra4x4 = o.partitions.i4x4;
     s.p8x8 = o.partitions.p8x8;
     s.p4x4 = o.partitions.p4x4;
-    if (o.partitions.i8x8) warnings.push_back("--partitions i8x8 has no place in Baseline; encoding without it");
+    s.slices = std::max(o.slices, 1);
+    s.maxSliceBytes = o.maxSliceSize;
+    // i8x8 is not warned about: the window's default partitions name it, and
+    // Baseline has no 8x8 transform to use it with (--help says so).
     if (s.meRange > 256) {
         warnings.push_back("--merange " + std::to_string(s.meRange) + " is more than this encoder searches; using 256");
         s.meRange = 256;

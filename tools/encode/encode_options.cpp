@@ -254,8 +254,9 @@ EncodeOptions parseEncodeCommandLine(const std::vector<std::string>& args)
         throw OptionError("no picture size given: write WIDTHxHEIGHT after the input file name");
     if (const std::string error = frameSizeError(*options.size); !error.empty()) throw OptionError(error);
     if (options.output.empty()) throw OptionError("no output file given (-o FILE)");
-    if (options.sliceGroups > 0 && (options.slices > 0 || options.maxSliceSize > 0))
-        throw OptionError("--slices and --max-slicesize cannot be combined with --slice-groups (one slice per slice group)");
+    if (options.sliceGroups > 1 && (options.slices > 0 || options.maxSliceSize > 0))
+        throw OptionError("--slices and --max-slicesize cannot be combined with --slice-groups 2..8 (one slice per "
+                          "slice group); with --slice-groups 1 they are our encoder's slices");
     if (options.sliceGroups > 0 && options.motionEstimation != "dia" && options.motionEstimation != "hex"
         && options.motionEstimation != "umh")
         throw OptionError("--me must be dia, hex or umh with --slice-groups, not " + quoted(options.motionEstimation));
@@ -288,7 +289,11 @@ Slices:
   --max-slicesize N    at most N bytes per slice NAL unit
   --slice-groups N     FMO: N = 2..8 slice groups, one slice (one NAL unit)
                        each per picture, coded by our own Baseline encoder;
-                       1 = that encoder without slice groups
+                       1 = that encoder without slice groups, where --slices
+                       and --max-slicesize also apply (raster slices of equal
+                       macroblock counts, slices cut before the macroblock
+                       that would exceed the size), so slices and slice
+                       groups compare on one encoder
   --slice-group-map-type T    with --slice-groups: 0 interleaved runs of one
                        macroblock row, 1 dispersed (default), 2 nested boxes
                        around the centre, 3 box-out, 4 raster, 5 wipe (3-5:

@@ -23,7 +23,7 @@ std::vector<int> counts(const Sps& sps, const std::vector<Coded>& pictures)
         SliceHeader h;
         h.frame_num = static_cast<std::uint32_t>(c.frameNum);
         h.pic_order_cnt_lsb = static_cast<std::uint32_t>(c.lsb);
-        out.push_back(poc.next(sps, h, c.reference ? 2 : 0, first));
+        out.push_back(poc.next(sps, h, c.reference ? 2 : 0, first).value());
         poc.pictureDone(c.reference, false);
         first = false;
     }
@@ -58,4 +58,39 @@ TEST(PictureOrderCount, TypesZeroOneAndTwo)
     two.log2_max_frame_num_minus4 = 0;
     EXPECT_EQ(counts(two, {{0, true}, {1, true}, {2, false}, {2, true}, {15, true}, {0, true}}),
               (std::vector<int>{0, 2, 3, 4, 30, 32}));
+}
+
+// Sums of 32-bit stream values are exact where the result fits in 32 bits
+// (the standard's range), and refused where it does not.
+TEST(PictureOrderCount, SumsBeyond32BitsAreExactOrRefused)
+{
+    Sps one;
+    one.pic_order_cnt_type = 1;
+    one.num_ref_frames_in_pic_order_cnt_cycle = 1;
+    one.offset_for_ref_frame = {2147483647};
+    one.offset_for_non_ref_pic = 10;
+    one.log2_max_frame_num_minus4 = 0;
+    PictureOrderCount poc;
+    SliceHeader h;
+    EXPECT_EQ(poc.next(one, h, 2, true), 0);
+    poc.pictureDone(true, false);
+    // expectedPicOrderCnt 2^31 - 1 plus offset_for_non_ref_pic 10 passes
+    // 32 bits; delta_pic_order_cnt[0] brings it back.
+    h.frame_num = 2;
+    h.delta_pic_order_cnt[0] = -20;
+    EXPECT_EQ(poc.next(one, h, 0, false), 2147483637);
+    poc.pictureDone(false, false);
+    // Two whole cycles: 2 * (2^31 - 1).
+    h.delta_pic_order_cnt[0] = 0;
+    EXPECT_EQ(poc.next(one, h, 2, false), std::nullopt);
+
+    Sps zero;
+    zero.pic_order_cnt_type = 0;
+    h = SliceHeader{};
+    h.pic_order_cnt_lsb = 4;
+    h.delta_pic_order_cnt_bottom = 2147483647;  // bottom 2^31 + 3
+    PictureOrderCount poc0;
+    EXPECT_EQ(poc0.next(zero, h, 2, true), std::nullopt);
+    h.delta_pic_order_cnt_bottom = -2147483647;
+    EXPECT_EQ(poc0.next(zero, h, 2, true), -2147483643);
 }

@@ -4,6 +4,9 @@
 // for slice group map types 0 and 1.
 #include "tests/tools/baseline_encoder/oracle_decoders.h"
 #include "tools/baseline_encoder/baseline_encoder.h"
+#include "tools/bitstream/annexb_reader.h"
+#include "tools/bitstream/bit_reader.h"
+#include "tools/bitstream/nal_unit.h"
 #include "tools/sample/sample_sequence.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +144,28 @@ std::vector<OptionSet> optionSets()
             s.qp = 40;
             s.deblocking = false;
         }),
+        // Slices: intra prediction, motion vector prediction and CAVLC
+        // contexts stop at slice edges; deblocking crosses them.
+        with("FourRasterSlicesTwoRefs", 20, [](EncoderSettings& s) {
+            s.slices = 4;
+            s.references = 2;
+            s.p4x4 = true;
+        }),
+        with("SevenSlicesMidRowCropped", 15, [](EncoderSettings& s) {
+            s.slices = 7;
+            s.qp = 22;
+        }, base(200, 120)),
+        with("SlicesOf300BytesAtMost", 15, [](EncoderSettings& s) {
+            s.maxSliceBytes = 300;
+            s.qp = 24;
+            s.p4x4 = true;
+        }),
+        with("ThreeSlicesCutAt900BytesCif", 6, [](EncoderSettings& s) {
+            s.slices = 3;
+            s.maxSliceBytes = 900;
+            s.rateMode = RateMode::Bitrate;
+            s.bitrateKbps = 900;
+        }, base(352, 288)),
     };
 }
 
@@ -158,6 +183,60 @@ TEST_P(LibavcodecOracleTest, DecodesToTheEncodersReconstruction)
 
 INSTANTIATE_TEST_SUITE_P(OptionSets, LibavcodecOracleTest, ::testing::ValuesIn(optionSets()),
                          [](const ::testing::TestParamInfo<OptionSet>& info) { return std::string(info.param.name); });
+
+// Where the slices of a picture start, and how large their NAL units are.
+struct SliceShape {
+    std::uint32_t firstMb = 0;
+    std::size_t bytes = 0;
+};
+
+std::vector<std::vector<SliceShape>> sliceShapes(const testing::AccessUnits& units)
+{
+    std::vector<std::vector<SliceShape>> pictures;
+    for (const auto& unit : units) {
+        auto& slices = pictures.emplace_back();
+        h264::AnnexBReader reader(unit);
+        h264::NalUnit nal;
+        while (reader.next(nal)) {
+            const int type = nal.bytes[0] & 31;
+            if (type != 1 && type != 5) continue;
+            const auto rbsp = h264::removeEmulationPrevention(std::span(nal.bytes).subspan(1));
+            h264::BitReader bits(rbsp);
+            slices.push_back({bits.ue(), nal.bytes.size()});
+        }
+    }
+    return pictures;
+}
+
+TEST(SliceLayout, EqualRasterSlicesAndSlicesWithinTheSizeLimit)
+{
+    EncoderSettings s = base(200, 120);  // 104 macroblocks
+    s.slices = 5;
+    for (const auto& picture : sliceShapes(encode(s, 4).units)) {
+        ASSERT_EQ(picture.size(), 5u);
+        for (std::uint32_t k = 0; k < 5; ++k) EXPECT_EQ(picture[k].firstMb, k * 104 / 5);
+    }
+    s = base(352, 288);
+    s.qp = 20;
+    s.maxSliceBytes = 700;
+    int cut = 0;
+    for (const auto& picture : sliceShapes(encode(s, 4).units)) {
+        for (std::size_t k = 0; k < picture.size(); ++k) {
+            const std::uint32_t end = k + 1 < picture.size() ? picture[k + 1].firstMb : 396;
+            ASSERT_GT(end, picture[k].firstMb);
+            // Only a slice of one macroblock may exceed the limit.
+            if (end - picture[k].firstMb > 1) {
+                EXPECT_LE(picture[k].bytes, 700u) << "slice at " << picture[k].firstMb;
+            }
+            // A slice ends only where the next macroblock would not fit.
+            if (k + 1 < picture.size()) {
+                EXPECT_GT(picture[k].bytes, 500u) << "slice at " << picture[k].firstMb;
+            }
+        }
+        cut += int(picture.size()) - 1;
+    }
+    EXPECT_GT(cut, 8);
+}
 
 TEST(LibavcodecOracleTest, SceneCutsGiveIdrAndIntraPicturesThatDecode)
 {

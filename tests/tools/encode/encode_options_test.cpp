@@ -98,7 +98,12 @@ TEST(EncodeOptionsTest, BadOptionsNameTheOptionAndTheValue)
                   std::string("--slice-groups must be 2..8 (or 1 for no slice groups), not '") + groups + "'");
     EXPECT_EQ(errorOf("--slice-group-map-type 7 a.yuv -o b 16x16"), "--slice-group-map-type must be 0..6, not '7'");
     EXPECT_EQ(errorOf("--slice-groups 4 --slices 2 a.yuv -o b 16x16"),
-              "--slices and --max-slicesize cannot be combined with --slice-groups (one slice per slice group)");
+              "--slices and --max-slicesize cannot be combined with --slice-groups 2..8 (one slice per slice group); "
+              "with --slice-groups 1 they are our encoder's slices");
+    const auto slices = parseEncodeCommandLine({"--slice-groups", "1", "--slices", "3", "--max-slicesize", "900", "a.yuv",
+                                                "-o", "b", "16x16"});
+    EXPECT_EQ(slices.slices, 3);
+    EXPECT_EQ(slices.maxSliceSize, 900);
     EXPECT_EQ(errorOf("--slice-groups 4 --me esa a.yuv -o b 16x16"), "--me must be dia, hex or umh with --slice-groups, not 'esa'");
     EXPECT_EQ(errorOf("--slice-groups"), "option --slice-groups needs a value");
 }
