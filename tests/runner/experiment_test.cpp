@@ -192,8 +192,8 @@ TEST(ExperimentPlan, OtherChannelsAreOneSettingEachAndPlotAtTheirNominalRate)
     const QStringList summary = summaryCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
     ASSERT_EQ(summary.size(), 6);
     EXPECT_TRUE(summary[1].startsWith(u"5.2000,,3,1,"_s)) << summary[1].toStdString();
-    EXPECT_TRUE(summary[1].endsWith(u",trace:/t/five.txt"_s)) << summary[1].toStdString();
-    EXPECT_TRUE(summary[5].endsWith(u",\"ge:0.01,0.3,1,0\""_s)) << summary[5].toStdString();
+    EXPECT_TRUE(summary[1].endsWith(u",trace:/t/five.txt,0"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(summary[5].endsWith(u",\"ge:0.01,0.3,1,0\",0"_s)) << summary[5].toStdString();
 
     // A row of runs.csv from before the packet channels is a Gilbert row.
     const QString row = runRow(plannedRun(sampleSettings(), 3), goodResult(31));
