@@ -1,5 +1,7 @@
 #include "experiment/local_runs.h"
 
+#include "experiment/process_group.h"
+
 #include <QDir>
 #include <QProcess>
 #include <csignal>
@@ -19,6 +21,7 @@ LocalRuns::LocalRuns(QString program, QString settingsFile, QString workDirector
 
 void LocalRuns::start()
 {
+    adoptOrphanedDescendants();
     if (queue_.isEmpty()) return emit finished();
     while (!queue_.isEmpty() && running_.size() < jobs_) launchNext();
 }
@@ -36,14 +39,18 @@ void LocalRuns::launchNext()
     process->setProcessEnvironment(environment);
     // A group of its own, so a cancel reaches the tool the run is waiting for too.
     process->setChildProcessModifier([] { ::setpgid(0, 0); });
-    connect(process, &QProcess::finished, this, [this, process, index] { collect(process, index); });
-    running_.insert(process, index);
+    connect(process, &QProcess::finished, this, [this, process] { collect(process); });
     process->start(program_, {u"run-one"_s, u"--settings"_s, settingsFile_, u"--index"_s, QString::number(index)});
+    const auto pid = pid_t(process->processId());
+    // Also from this side, so a cancel right after the start finds the group.
+    if (pid > 0) ::setpgid(pid, pid);
+    running_.insert(process, {index, pid});
 }
 
-void LocalRuns::collect(QProcess* process, int index)
+void LocalRuns::collect(QProcess* process)
 {
-    running_.remove(process);
+    const Run run = running_.take(process);
+    const int index = run.index;
     const QString out = QString::fromUtf8(process->readAllStandardOutput()).trimmed();
     const QString row = out.section(u'\n', -1).trimmed();
     const auto parsed = parseRunRow(row);
@@ -61,6 +68,8 @@ void LocalRuns::collect(QProcess* process, int index)
         emit rowReady(index, rows_.value(index));
         emit progress(int(rows_.size()), total_);
     }
+    // Tools of the run that are still stopping would write into the folder.
+    endProcessGroup(run.group, cancelled_, 5000);
     QDir(process->workingDirectory()).removeRecursively();
     process->deleteLater();
     if (!cancelled_ && !queue_.isEmpty()) launchNext();
@@ -75,8 +84,8 @@ void LocalRuns::cancel()
     if (cancelled_) return;
     cancelled_ = true;
     queue_.clear();
-    for (QProcess* process : running_.keys())
-        if (process->processId() > 0) ::kill(-pid_t(process->processId()), SIGTERM);
+    for (const Run& run : running_)
+        if (run.group > 0) ::kill(-run.group, SIGTERM);
     if (running_.isEmpty()) emit finished();
 }
 

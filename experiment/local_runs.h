@@ -2,11 +2,13 @@
 // Runs a list of an experiment's runs on this machine: one child process
 // ("kestrune-experiment run-one") per run, in a folder of its own, up to
 // `jobs` at a time. Cancel stops the children and keeps the complete rows.
+// A run's folder is removed once every process of its group has ended.
 #include "runner/experiment.h"
 
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <sys/types.h>
 
 class QProcess;
 
@@ -33,14 +35,19 @@ signals:
 
 private:
     void launchNext();
-    void collect(QProcess* process, int index);
+    void collect(QProcess* process);
+
+    struct Run {
+        int index = -1;
+        pid_t group = 0;  // the child's process group, 0 where it never started
+    };
 
     QString program_, settingsFile_, workDirectory_, toolsDirectory_;
     Settings settings_;
     QList<int> queue_;
     int jobs_;
     int total_;
-    QMap<QProcess*, int> running_;
+    QMap<QProcess*, Run> running_;
     QMap<int, QString> rows_;
     bool cancelled_ = false;
 };

@@ -40,10 +40,12 @@ void TForm1::Button10Click()
     // A scratch file left by an earlier failed run must not pass for this
     // run's result when the decoder writes nothing.
     const QString scratch = QDir(state.startDirectory).filePath(QString::fromUtf16(kestrune::kDecoderScratchFile));
-    if (QFileInfo(scratch) != QFileInfo(QDir(state.startDirectory), output)) QFile::remove(scratch);
+    const bool outputIsScratch = QFileInfo(scratch) == QFileInfo(QDir(state.startDirectory), output);
+    if (!outputIsScratch) QFile::remove(scratch);
     kestrune::writeCommandFile(u"fbatch.bat"_s, command);
     FbatchRun();
-    QFile::remove(QString::fromStdString(kestrune::quality::frameLossPath(scratch.toStdString())));
+    // The loss file now lies beside the output; one left at the scratch path belongs to no output.
+    if (!outputIsScratch) QFile::remove(QString::fromStdString(kestrune::quality::frameLossPath(scratch.toStdString())));
 }
 
 void TForm1::moveDecodedOutput()

@@ -10,6 +10,10 @@ struct DecodedQuality {
     QString lossRate;       // channel loss rate in percent as typed; empty when unknown
     std::vector<double> psnrY;
     std::vector<bool> lost; // frame held lost macroblocks (empty when unknown)
+    QString decodedPath;    // absolute paths and the original's size, for the frame viewer
+    QString originalPath;
+    int width = 0;
+    int height = 0;
 
     // "lossy_176x144.yuv, Bilinear + BMA, 5 % loss"
     QString label() const;

@@ -95,6 +95,10 @@ void QualityPlotWindow::refresh()
         }
         frames = std::max(frames, decode.psnrY.size());
         const QString name = decode.label();
+        const int decodeIndex = index - 1;
+        for (QXYSeries* series : {static_cast<QXYSeries*>(line), static_cast<QXYSeries*>(marks)})
+            connect(series, &QXYSeries::doubleClicked, this,
+                    [this, decodeIndex](QPointF point) { emit frameActivated(decodeIndex, qRound(point.x())); });
         connect(line, &QLineSeries::hovered, this,
                 [this, name](QPointF point, bool state) { showHover(name, point, state); });
         connect(marks, &QScatterSeries::hovered, this,

@@ -25,6 +25,12 @@ public:
     bool exportCsv(const QString& path);
 
     QChartView* chartView() const { return view_; }
+
+signals:
+    // A double-click on a point: decode `decode` of the history at `frame`.
+    void frameActivated(int decode, int frame);
+
+public:
     QLabel* hoverLabel() const { return hover_; }
 
 private:

@@ -59,6 +59,7 @@ struct TForm1Parts {
     QMenu* View1;               // "View": results beyond the designed window
     QAction* QualityPlot1;      // View > Quality Plot...
     QAction* Experiment1;       // View > Experiment...
+    QAction* FrameViewer1;      // View > Frame Viewer...
     QMenu* Help1;               // "Help"
     QAction* About2;            // Help > About
     QMenu* PopupMenu1;          // the NAL unit map's popup
@@ -270,6 +271,8 @@ public:
     // --- results: quality after Decode, plot, experiments (results_handlers.cpp)
     void QualityPlot1Click();   // View > Quality Plot...: the plot of the last decodes
     void Experiment1Click();    // View > Experiment...: repeated channel runs
+    void FrameViewer1Click();   // View > Frame Viewer...: the last decode, frame by frame
+    void openFrameViewer(int decode, int frame);  // a decode of the plot's history at a frame
     void reportDecodeQuality(const QString& output);  // after a decode placed its output
     void noteChannelRun(const QString& output, const QString& lossRate);  // after Apply wrote its output
 

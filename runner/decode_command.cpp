@@ -1,6 +1,7 @@
 #include "runner/decode_command.h"
 
 #include "runner/command_path.h"
+#include "tools/quality/frame_loss_file.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -85,6 +86,19 @@ DecodedOutputResult placeDecodedOutput(const QString& scratchPath, const QString
     if (!ec) return {};
     if (ec == std::errc::cross_device_link && copyAcross(scratch, target, ec)) return {};
     return moveFailed(scratchPath, ec);
+}
+
+QString placeFrameLossFile(const QString& scratchPath, const QString& destination)
+{
+    const QString from = QString::fromStdString(quality::frameLossPath(scratchPath.toStdString()));
+    const QString to = QString::fromStdString(quality::frameLossPath(destination.toStdString()));
+    if (QFileInfo(from) != QFileInfo(to)) QFile::remove(to);
+    switch (placeDecodedOutput(from, to).kind) {
+    case DecodedOutputResult::Placed: return QFile::exists(to) ? to : QString();
+    case DecodedOutputResult::NoNewOutput: return {};
+    case DecodedOutputResult::MoveFailed: return from;
+    }
+    return {};
 }
 
 QString decodedOutputMessage(const DecodedOutputResult& result, const QString& destination)

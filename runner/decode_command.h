@@ -34,6 +34,12 @@ struct DecodedOutputResult {
 // and then deletes; if the move fails, the scratch file is kept.
 DecodedOutputResult placeDecodedOutput(const QString& scratchPath, const QString& destination);
 
+// Moves the decoder's per-frame loss file beside the placed output
+// (destination.mbloss, kept for the frame viewer); one an earlier decode left
+// there goes even when the decoder wrote none. Returns where the loss file now
+// is (the scratch path when the move failed), empty when there is none.
+QString placeFrameLossFile(const QString& scratchPath, const QString& destination);
+
 // The plain message for an outcome other than Placed (empty for Placed).
 QString decodedOutputMessage(const DecodedOutputResult& result, const QString& destination);
 

@@ -1,6 +1,7 @@
 // kestrune-experiment with the real tools of the workbench folder: shards
 // merged equal the local run row for row, a cancel keeps complete rows only,
-// and a failing tool becomes a recorded failure while the other runs go on.
+// a failing tool becomes a recorded failure while the other runs go on, and a
+// cancel waits for the tools of its runs.
 #include "experiment/runtime_directory_notice.h"
 #include "runner/experiment.h"
 
@@ -72,6 +73,23 @@ protected:
         return {u"--stream"_s, stream(), u"--original"_s, workbench().filePath(u"sample_176x144.yuv"_s),
                 u"--loss-rates"_s, lossRates, u"--pairs"_s, u"3:1,0:0"_s, u"--runs"_s, runs,
                 u"--seed"_s, u"11"_s, u"--output"_s, output};
+    }
+    // A tools folder with the real channel and analyzer and a decoder that
+    // runs this shell script on a channel output; the stream as it is (the
+    // check before the runs) goes to the real decoder.
+    static QDir toolsWithDecoder(const QString& name, const QByteArray& script)
+    {
+        QDir tools(path(name));
+        tools.mkpath(u"."_s);
+        for (const QString& tool : {u"gilbert.exe"_s, u"h264_analyze.exe"_s})
+            QFile::link(workbench().filePath(tool), tools.filePath(tool));
+        QFile fake(tools.filePath(u"ffmpeg.exe"_s));
+        if (fake.open(QIODevice::WriteOnly))
+            fake.write("#!/bin/sh\ncase \"$*\" in *channel.264*) ;; *) exec '" + workbench().filePath(u"ffmpeg.exe"_s).toUtf8()
+                       + "' \"$@\";; esac\n" + script);
+        fake.close();
+        fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return tools;
     }
     static QTemporaryDir* dir;
 };
@@ -159,18 +177,7 @@ TEST_F(ExperimentTool, CancelKeepsOnlyCompleteRows)
 
 TEST_F(ExperimentTool, AFailingDecoderIsRecordedAndTheOtherRunsGoOn)
 {
-    QDir tools(path(u"tools"_s));
-    ASSERT_TRUE(tools.mkpath(u"."_s));
-    for (const QString& name : {u"gilbert.exe"_s, u"h264_analyze.exe"_s})
-        ASSERT_TRUE(QFile::link(workbench().filePath(name), tools.filePath(name)));
-    {
-        // Decodes the stream as it is (the check before the runs), not a channel output.
-        QFile fake(tools.filePath(u"ffmpeg.exe"_s));
-        ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
-        fake.write("#!/bin/sh\ncase \"$*\" in *channel.264*) echo 'decoder exploded' >&2; exit 1;; esac\nexec '"
-                   + workbench().filePath(u"ffmpeg.exe"_s).toUtf8() + "' \"$@\"\n");
-    }
-    QFile::setPermissions(tools.filePath(u"ffmpeg.exe"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QDir tools = toolsWithDecoder(u"tools"_s, "echo 'decoder exploded' >&2\nexit 1\n");
     const Finished f = runTool(experiment(path(u"failing"_s), u"2"_s, u"5"_s) << u"--tools"_s << tools.path());
     EXPECT_EQ(f.exitCode, 4) << f.err.toStdString();
     EXPECT_TRUE(f.out.trimmed().endsWith(u"4 of 4 runs complete, 4 failed (decode: decoder exploded x4); results in "_s
@@ -323,6 +330,32 @@ TEST_F(ExperimentTool, AKilledExperimentResumesToTheSameResults)
     EXPECT_TRUE(merged.out.contains(u"merged 24 of 24 runs"_s)) << merged.out.toStdString();
     for (const QString& name : {u"runs.csv"_s, u"summary.csv"_s, u"plot.svg"_s})
         EXPECT_EQ(readAll(path(u"shards/"_s + name)), readAll(path(u"whole/"_s + name))) << name.toStdString();
+}
+
+// A decoder that takes a while to stop after SIGTERM and writes into its run
+// folder meanwhile: the cancelled experiment ends only after every such
+// decoder has ended, and no run folder is left behind.
+TEST_F(ExperimentTool, ACancelWaitsForEveryProcessOfItsRuns)
+{
+    const QString marks = path(u"slow-stop-marks"_s);
+    ASSERT_TRUE(QDir().mkpath(marks));
+    const QDir tools = toolsWithDecoder(u"slow-stop-tools"_s,
+        "trap 'sleep 1; mkdir -p \"$PWD\"; echo late > \"$PWD/late.txt\"; touch '" + marks.toUtf8()
+            + "/ended.'$$; exit 1' TERM\n"
+        "touch '" + marks.toUtf8() + "/started.'$$\n"
+        "sleep 120\n");
+    QProcess p;
+    p.start(workbench().filePath(u"kestrune-experiment"_s),
+            experiment(path(u"slow-stop"_s), u"5"_s, u"10"_s) << u"--jobs"_s << u"2"_s << u"--tools"_s << tools.path());
+    ASSERT_TRUE(p.waitForStarted());
+    const auto marked = [&](const QString& pattern) { return QDir(marks).entryList({pattern}, QDir::Files).size(); };
+    for (int i = 0; i < 1200 && marked(u"started.*"_s) < 2; ++i) p.waitForFinished(100);
+    ASSERT_EQ(marked(u"started.*"_s), 2) << "both decoders running";
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 3);
+    EXPECT_EQ(marked(u"ended.*"_s), 2) << "the experiment ended before its decoders";
+    EXPECT_FALSE(QDir(path(u"slow-stop/work"_s)).exists());
 }
 
 } // namespace

@@ -2,10 +2,12 @@
 // through the window give the numbers of the experiment's run with the same
 // seed; the quality block, its CSV and the plot window follow each decode.
 #include "main_window/experiment_dialog.h"
+#include "main_window/frame_viewer_window.h"
 #include "main_window/quality_plot_window.h"
 #include "main_window/radio_group.h"
 #include "tests/main_window/window_fixture.h"
 #include "tests/main_window/window_parts.h"
+#include "tools/quality/frame_loss_file.h"
 #include "tools/quality/quality.h"
 
 #include <QAction>
@@ -104,7 +106,15 @@ TEST_F(ResultsWindow, TheExperimentsRunWithTheSameSeedGivesTheWindowsNumbers)
     int framesWithLoss = 0;
     for (const QString& line : csv.mid(1)) framesWithLoss += line.split(u',')[5].toInt() > 0;
     EXPECT_EQ(QString::number(framesWithLoss), withLoss.captured(1));
+    // The loss file stays beside the output, its lost macroblocks those of the CSV.
     EXPECT_FALSE(QFile::exists(at(u"tmp.yuv.mbloss"_s)));
+    const auto loss = kestrune::quality::parseFrameLoss(readFile(at(u"dec_176x144.yuv.mbloss"_s)).toStdString());
+    ASSERT_TRUE(loss);
+    ASSERT_EQ(loss->frames.size(), 24u);
+    for (std::size_t i = 0; i < 24; ++i) {
+        EXPECT_EQ(loss->frames[i].lost, csv[qsizetype(i) + 1].split(u',')[5].toInt()) << i;
+        EXPECT_EQ(loss->frames[i].macroblocks.size(), 99u) << i;
+    }
 }
 
 TEST_F(ResultsWindow, ThePlotWindowOverlaysTheLastDecodesAndExportsThem)
@@ -132,6 +142,58 @@ TEST_F(ResultsWindow, ThePlotWindowOverlaysTheLastDecodesAndExportsThem)
     EXPECT_EQ(plot->hoverLabel()->text(), u"Frame 6: 24.50 dB (a_176x144.yuv, Bilinear + BMA, 5 % loss)"_s);
     EXPECT_TRUE(plot->exportPng(at(u"plot.png"_s)));
     EXPECT_GT(QFileInfo(at(u"plot.png"_s)).size(), 1000);
+}
+
+TEST_F(ResultsWindow, ADoubleClickOnThePlotOpensTheFrameViewerAtThatFrame)
+{
+    channelAndDecode(u"10"_s, u"a_176x144.yuv"_s);
+    ASSERT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
+    ui(form).QualityPlot1->trigger();
+    auto* plot = form->findChild<QualityPlotWindow*>();
+    ASSERT_NE(plot, nullptr);
+    const auto series = plot->chartView()->chart()->series();
+    ASSERT_FALSE(series.empty());
+    emit static_cast<QLineSeries*>(series[0])->doubleClicked(QPointF(7.2, 30));
+    auto* viewer = form->findChild<FrameViewerWindow*>();
+    ASSERT_NE(viewer, nullptr);
+    ASSERT_NE(viewer->decode(), nullptr) << prompts.messages().join(u'|').toStdString();
+    EXPECT_EQ(viewer->decode()->frames().path(), at(u"a_176x144.yuv"_s));
+    EXPECT_EQ(viewer->currentFrame(), 7);
+    EXPECT_TRUE(viewer->decode()->hasLossMap());
+    EXPECT_EQ(viewer->decode()->psnrY().size(), 24u);
+    EXPECT_TRUE(viewer->notesText().isEmpty()) << viewer->notesText().toStdString();
+
+    // The overlays change the decoded panel only where a frame had loss.
+    viewer->setZoom(FrameViewerWindow::Zoom1);
+    const qint64 lossy = kestrune::frameview::nextFrameWithLoss(*viewer->decode(), -1);
+    ASSERT_GE(lossy, 0);
+    viewer->showFrame(lossy);
+    viewer->setOverlays(0);
+    const QImage plain = viewer->panel(1);
+    viewer->setOverlays(kestrune::frameview::LostOverlay | kestrune::frameview::ConcealedOverlay);
+    EXPECT_NE(viewer->panel(1), plain);
+    EXPECT_EQ(plain.size(), QSize(176, 144));
+
+    // The same decode compared with itself: a black difference.
+    ASSERT_TRUE(viewer->compareWith(at(u"a_176x144.yuv"_s)));
+    const QImage difference = viewer->panel(2);
+    int lit = 0;
+    for (int y = 0; y < difference.height(); ++y)
+        for (int x = 0; x < difference.width(); ++x) lit += qGray(difference.pixel(x, y)) != 0;
+    EXPECT_EQ(lit, 0);
+    viewer->stopComparing();  // back to the original, which the coded frame differs from
+    const QImage toOriginal = viewer->panel(2);
+    lit = 0;
+    for (int y = 0; y < toOriginal.height(); ++y)
+        for (int x = 0; x < toOriginal.width(); ++x) lit += qGray(toOriginal.pixel(x, y)) != 0;
+    EXPECT_GT(lit, 0);
+
+    ASSERT_TRUE(viewer->exportView(at(u"view.png"_s)));
+    EXPECT_GT(QImage(at(u"view.png"_s)).width(), 3 * 176);
+    const auto series2 = viewer->exportFrames(at(u"s.png"_s), 2, 4);
+    EXPECT_EQ(series2.written, (QStringList{at(u"s_0002.png"_s), at(u"s_0003.png"_s), at(u"s_0004.png"_s)}));
+    for (const QString& path : series2.written) EXPECT_FALSE(QImage(path).isNull()) << path.toStdString();
+    EXPECT_EQ(viewer->currentFrame(), lossy) << "the export returns to the frame shown";
 }
 
 TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)

@@ -156,6 +156,17 @@ TEST(FrameLossFile, RoundTripAndRejects)
     EXPECT_EQ(quality::parseFrameLoss("176x144 3\n1 1\n2 2\n"), std::nullopt);       // a frame short
     EXPECT_EQ(quality::parseFrameLoss("176x144 1\n1 1\n9 9\n"), std::nullopt);       // one too many
     EXPECT_EQ(quality::parseFrameLoss("176*144 1\n1 1\n"), std::nullopt);
+
+    // Lines with macroblock detail (a 32x16 picture: two macroblocks) mix with plain ones.
+    const quality::FrameLossFile detailed{32, 16, {{1, 1, 'P', "Vp", ""}, {0, 0}, {2, 2, 'R', "RR", "01"}}};
+    EXPECT_EQ(quality::parseFrameLoss(quality::formatFrameLoss(detailed)), detailed);
+    for (const char* bad : {"32x16 1\n1 1 P V.p\n",     // three codes for two macroblocks
+                            "32x16 1\n1 1 P Vq\n",      // unknown code
+                            "32x16 1\n1 1 Q V.\n",      // unknown picture type
+                            "32x16 1\n1 1 P V. 012\n",  // three groups for two macroblocks
+                            "32x16 1\n1 1 P V. 0 1\n",  // a field too many
+                            "32x16 1\n1 1 P\n"})         // type without codes
+        EXPECT_EQ(quality::parseFrameLoss(bad), std::nullopt) << bad;
 }
 
 } // namespace

@@ -81,6 +81,7 @@ struct BaselineDecoder::State {
     const h264::Pps* mapPps = nullptr;
     std::uint32_t mapCycle = 0;
     std::vector<int> nextMb;
+    std::vector<std::uint8_t> sliceGroupOfMb;  // the map nextMb was built from
 
     std::vector<std::uint8_t> rbsp;
     // Redundant slices are decoded while a primary slice waits in rbsp.
@@ -139,6 +140,7 @@ bool BaselineDecoder::State::buildNextMb(const h264::Pps& pps, std::uint32_t cyc
     }
     mapPps = &pps;
     mapCycle = cycle;
+    sliceGroupOfMb = std::move(map);
     return true;
 }
 
@@ -416,6 +418,7 @@ void BaselineDecoder::State::finishPicture()
     out.frameNum = static_cast<int>(firstHeader.frame_num);
     out.picOrderCnt = picOrderCnt;
     for (int i = 0; i < cur.states.size(); ++i) out.macroblocksWritten += cur.states[i].available();
+    if (!sliceGroupOfMb.empty()) out.sliceGroupMap = &sliceGroupOfMb;
     ++counts.pictures;
     if (onPicture) onPicture(out);
 

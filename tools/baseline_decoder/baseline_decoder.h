@@ -22,6 +22,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace kestrune::codec {
 
@@ -40,6 +41,9 @@ struct DecodedPicture {
     int frameNum = 0;
     int picOrderCnt = 0;
     int macroblocksWritten = 0;
+    // Slice group of each macroblock in raster order (the map of the picture's
+    // parameter set); null when no slice arrived to name one.
+    const std::vector<std::uint8_t>* sliceGroupMap = nullptr;
 };
 
 struct BaselineDecoderCounts {

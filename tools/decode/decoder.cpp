@@ -2,8 +2,10 @@
 
 #include "tools/bitstream/annexb_reader.h"
 #include "tools/decode/baseline_path.h"
+#include "tools/decode/damage_map.h"
 #include "tools/decode/display_order.h"
 #include "tools/decode/loss_map.h"
+#include "tools/quality/frame_loss_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,6 +13,7 @@ extern "C" {
 #include <libavutil/motion_vector.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -177,6 +180,7 @@ struct ConcealingDecoder::State {
     FrameLoss ourLoss;             // and its macroblocks lost and concealed
     std::vector<std::uint8_t> lastOutput;
     MbGrid lastLossMap;
+    std::vector<bool> previousDamage;  // per macroblock of the last decoded picture
     DecodeReport report;
 
     static int getBuffer(AVCodecContext* context, AVFrame* frame, int flags)
@@ -193,6 +197,24 @@ struct ConcealingDecoder::State {
     }
 
     int wholeFrameMacroblocks() const { return ((report.width + 15) / 16) * ((report.height + 15) / 16); }
+    FrameLoss repeatLoss() const
+    {
+        const int all = wholeFrameMacroblocks();
+        return {all, all, quality::kMbRepeated, std::string(std::size_t(all), quality::kMbRepeated), {}};
+    }
+
+    // The counts and codes of a decoded picture, concealed in place; the
+    // damage it carries becomes the reference damage for the next picture.
+    FrameLoss lossDetail(PictureType type, const MbGrid& decoded, const MbGrid& concealed, const MotionField& field,
+                         char concealedCode)
+    {
+        const std::vector<bool> fromDamage = predictedFromDamage(field, decoded, previousDamage);
+        FrameLoss loss{decoded.count(MbState::Lost), concealed.count(MbState::Concealed),
+                       type == PictureType::I ? 'I' : type == PictureType::P ? 'P' : 'B',
+                       macroblockCodes(concealed, concealedCode, fromDamage), {}};
+        previousDamage = damageOfCodes(loss.macroblocks);
+        return loss;
+    }
 
     void writeFrame(const std::vector<std::uint8_t>& frame, FrameLoss loss)
     {
@@ -202,7 +224,7 @@ struct ConcealingDecoder::State {
             for (; greyOwed > 0; --greyOwed) {
                 writer(grey);
                 ++report.framesWritten;
-                report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+                report.frameLoss.push_back(repeatLoss());
             }
         }
         lastOutput = frame;
@@ -221,7 +243,7 @@ struct ConcealingDecoder::State {
         }
         writer(lastOutput);
         ++report.framesWritten;
-        report.frameLoss.push_back({wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+        report.frameLoss.push_back(repeatLoss());
     }
 
     // Writes every placed picture whose frame is settled, in place order;
@@ -342,30 +364,33 @@ struct ConcealingDecoder::State {
 
     // One implementation for both decoders: previousPicture is the last
     // decoded picture (nullptr when there is none of the same size).
-    void concealPicture(const Picture& picture, PictureType type, MbGrid& grid, MotionField& field,
+    // Returns the loss file's code of the method used.
+    char concealPicture(const Picture& picture, PictureType type, MbGrid& grid, MotionField& field,
                         const Picture* previousPicture)
     {
         if (type == PictureType::I || settings.inter == InterMethod::None) {
             const IntraMethod method = type == PictureType::I ? settings.intra : IntraMethod::None;
             concealSpatially(picture, grid, method);
-            return;
+            return methodCode(method);
         }
         if (!previousPicture) {
             // Nothing to predict from: the best a P picture can do is the spatial method.
-            concealSpatially(picture, grid, settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra);
-            return;
+            const IntraMethod method = settings.intra == IntraMethod::None ? IntraMethod::Bilinear : settings.intra;
+            concealSpatially(picture, grid, method);
+            return methodCode(method);
         }
         const bool usableField =
             previousField.blocksWide() == field.blocksWide() && previousField.blocksHigh() == field.blocksHigh();
         concealByBoundaryMatching(picture, *previousPicture, grid, field, usableField ? &previousField : nullptr);
+        return methodCode(InterMethod::BoundaryMatching);
     }
 
-    void conceal(AVFrame* frame, const ReceivedPicture& unit, MbGrid& grid, MotionField& field)
+    char conceal(AVFrame* frame, const ReceivedPicture& unit, MbGrid& grid, MotionField& field)
     {
         const bool usablePrevious = previous && previous->width == frame->width && previous->height == frame->height;
         const Picture previousPicture = usablePrevious ? pictureOf(previous.get(), grid.width, grid.height) : Picture{};
-        concealPicture(pictureOf(frame, grid.width, grid.height), unit.type, grid, field,
-                       usablePrevious ? &previousPicture : nullptr);
+        return concealPicture(pictureOf(frame, grid.width, grid.height), unit.type, grid, field,
+                              usablePrevious ? &previousPicture : nullptr);
     }
 
     // Our decoder hands out each picture as soon as its access unit is
@@ -382,15 +407,21 @@ struct ConcealingDecoder::State {
         const int lost = grid.count(MbState::Lost);
         counts.lost += lost;
         MotionField field = motionFieldOf(*decoded.states);
-        ourLoss = {lost, 0};
+        const MbGrid decodedGrid = grid;
+        const MotionField decodedField = field;
+        char method = quality::kMbLost;
         if (lost > 0) {
             const bool usablePrevious = previousOurs.widthInMbs() == decoded.picture->widthInMbs() &&
                                         previousOurs.heightInMbs() == decoded.picture->heightInMbs();
             const Picture previousPicture = usablePrevious ? pictureView(previousOurs) : Picture{};
-            concealPicture(picture, ourUnitType, grid, field, usablePrevious ? &previousPicture : nullptr);
-            ourLoss.concealed = grid.count(MbState::Concealed);
-            counts.concealed += ourLoss.concealed;
+            method = concealPicture(picture, ourUnitType, grid, field, usablePrevious ? &previousPicture : nullptr);
         }
+        ourLoss = lossDetail(ourUnitType, decodedGrid, grid, decodedField, method);
+        counts.concealed += ourLoss.concealed;
+        const std::vector<std::uint8_t>* groups = decoded.sliceGroupMap;
+        if (groups && groups->size() == grid.states.size()
+            && std::any_of(groups->begin(), groups->end(), [](std::uint8_t g) { return g > 0; }))
+            for (std::uint8_t g : *groups) ourLoss.sliceGroups += char('0' + std::min<int>(g, 7));
         previousField = std::move(field);
         ++report.picturesDecoded;
         // libavcodec keeps its planes aligned: it crops the left edge only in
@@ -465,12 +496,11 @@ struct ConcealingDecoder::State {
                 const int lost = grid.count(MbState::Lost);
                 counts.lost += lost;
                 MotionField field = exportedField(ready, number, grid);
-                entry.loss = {lost, 0};
-                if (lost > 0) {
-                    conceal(current.get(), unit, grid, field);
-                    entry.loss.concealed = grid.count(MbState::Concealed);
-                    counts.concealed += entry.loss.concealed;
-                }
+                const MbGrid decodedGrid = grid;
+                const MotionField decodedField = field;
+                const char method = lost > 0 ? conceal(current.get(), unit, grid, field) : quality::kMbLost;
+                entry.loss = lossDetail(unit.type, decodedGrid, grid, decodedField, method);
+                counts.concealed += entry.loss.concealed;
                 previousField = std::move(field);
                 ++report.picturesDecoded;
                 entry.decodedBuffer = newFrame();
@@ -501,8 +531,7 @@ struct ConcealingDecoder::State {
             report.width = fallbackWidth;
             report.height = fallbackHeight;
             --greyOwed;  // the frame written here is one of them
-            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128),
-                       {wholeFrameMacroblocks(), wholeFrameMacroblocks()});
+            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128), repeatLoss());
         }
         pending.clear();
         report.guessedPlaces = placer.guessedPictures();
@@ -510,6 +539,7 @@ struct ConcealingDecoder::State {
         report.numberedStream = placer.numberedStream();
         previous.reset();
         previousField = {};
+        previousDamage.clear();
     }
 };
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace kestrune::decode {
 
@@ -28,6 +29,9 @@ struct MacroblockCounts {
 struct FrameLoss {
     int lost = 0;
     int concealed = 0;
+    char type = 0;            // 'I', 'P', 'B', or 'R' for a repeat
+    std::string macroblocks;  // the loss file's code per macroblock
+    std::string sliceGroups;  // slice group digit per macroblock; empty with one group
 };
 
 struct DecodeReport {

@@ -36,7 +36,9 @@ const char* decodeUsage()
            "A picture lost completely is output as a copy of the previous output picture.\n"
            "The report on standard output lists pictures decoded, lost and repeated, and\n"
            "macroblocks lost and concealed per picture type. Beside OUTPUT, OUTPUT.mbloss\n"
-           "holds \"WIDTHxHEIGHT FRAMES\" and then \"LOST CONCEALED\" macroblocks per frame.\n";
+           "holds \"WIDTHxHEIGHT FRAMES\" and then per frame \"LOST CONCEALED TYPE CODES [GROUPS]\":\n"
+           "macroblocks lost and concealed, the picture type, a code per macroblock and,\n"
+           "with slice groups, each macroblock's group (the workbench's README explains them).\n";
 }
 
 ParsedOptions parseDecodeOptions(const std::vector<std::string_view>& arguments)

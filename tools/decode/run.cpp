@@ -19,7 +19,8 @@ namespace {
 void writeFrameLoss(const std::string& path, const DecodeReport& report)
 {
     quality::FrameLossFile file{report.width, report.height, {}};
-    for (const FrameLoss& f : report.frameLoss) file.frames.push_back({f.lost, f.concealed});
+    for (const FrameLoss& f : report.frameLoss)
+        file.frames.push_back({f.lost, f.concealed, f.type, f.macroblocks, f.sliceGroups});
     const std::string text = quality::formatFrameLoss(file);
     AtomicOutput out{std::filesystem::path(path)};
     if (!out.ok() || !out.write(text.data(), text.size()) || !out.commit())

@@ -3,6 +3,7 @@
 #include "tools/bitstream/nal_parser.h"
 #include "tools/decode/access_unit_reader.h"
 #include "tools/decode/decoder.h"
+#include "tools/quality/frame_loss_file.h"
 #include "tools/quality/quality.h"
 
 extern "C" {
@@ -98,6 +99,7 @@ TEST_F(DecodeStream, UndamagedStreamsDecodeBitIdenticallyToLibavcodec)
     EXPECT_EQ(ours.report.intra.pictures, 2);
     EXPECT_TRUE(ours.yuv == decodeWithLibavcodec(whole, 3)) << "decoded pictures differ from libavcodec's";
     EXPECT_GT(meanLumaPsnr(*sliced, ours.yuv), 30);
+    for (const FrameLoss& f : ours.report.frameLoss) EXPECT_EQ(f.macroblocks, std::string(99, '.'));
 }
 
 TEST_F(DecodeStream, PicturesOfAnyEvenSizeComeOutCropped)
@@ -157,6 +159,38 @@ TEST_F(DecodeStream, LossMapEqualsTheDroppedSlices)
         EXPECT_EQ(out.report.intra.lost + out.report.inter.lost, lostTotal) << rate;
         EXPECT_EQ(out.report.intra.concealed + out.report.inter.concealed, lostTotal) << rate;
         EXPECT_EQ(out.frames, 40) << rate;
+    }
+}
+
+TEST_F(DecodeStream, LossFileCodesMarkExactlyTheDroppedSlices)
+{
+    namespace q = kestrune::quality;
+    for (const auto& [rate, settings] : {std::pair{0.1, ConcealmentSettings{}},
+                                         std::pair{0.3, ConcealmentSettings{IntraMethod::AverageDc, InterMethod::None}}}) {
+        const DamagedStream damaged = dropSlicesAtRandom(*sliced, rate, 11);
+        const Decoded out = decodeStream(damaged.bytes, settings);
+        ASSERT_EQ(out.report.frameLoss.size(), damaged.lostMbs.size()) << rate;  // IPPP: output order is coding order
+        int fromDamage = 0;
+        for (std::size_t p = 0; p < damaged.lostMbs.size(); ++p) {
+            const FrameLoss& f = out.report.frameLoss[p];
+            ASSERT_EQ(f.macroblocks.size(), 99u) << p;
+            if (damaged.pictureGone[p]) {
+                EXPECT_EQ(f.type, q::kMbRepeated) << p;
+                EXPECT_EQ(f.macroblocks, std::string(99, q::kMbRepeated)) << p;
+                continue;
+            }
+            const bool idr = p % 20 == 0;
+            EXPECT_EQ(f.type, idr ? 'I' : 'P') << p;
+            const char concealed = idr ? (settings.intra == IntraMethod::Bilinear ? q::kMbBilinear : q::kMbAverageDc)
+                                       : (settings.inter == InterMethod::None ? q::kMbLost : q::kMbBoundaryMatching);
+            for (std::size_t mb = 0; mb < 99; ++mb) {
+                const char code = f.macroblocks[mb];
+                if (damaged.lostMbs[p][mb]) EXPECT_EQ(code, concealed) << "picture " << p << " macroblock " << mb;
+                else EXPECT_TRUE(code == q::kMbDecoded || (!idr && code == q::kMbFromDamage)) << p << ' ' << mb;
+                fromDamage += code == q::kMbFromDamage;
+            }
+        }
+        EXPECT_GT(fromDamage, 0) << "motion carries damage into later pictures at " << rate;
     }
 }
 

@@ -153,6 +153,20 @@ TEST(DecodeToolSliceGroups, OurDecoderTakesSliceGroupStreamsAndRefusesWhatItCann
     EXPECT_EQ(std::filesystem::file_size(dir / "out.yuv"), 8 * frame);
     EXPECT_NE(ours.out.find("decoder: ours (slice groups"), std::string::npos) << ours.out;
     EXPECT_NE(ours.out.find("pictures decoded: 7, lost and repeated: 1"), std::string::npos) << ours.out;
+    // The loss file: the dispersed map of every picture, and in picture 3 the
+    // concealed macroblocks are exactly those of one slice group.
+    const auto loss = kestrune::quality::parseFrameLoss(readFile(dir / "out.yuv.mbloss"));
+    ASSERT_TRUE(loss);
+    ASSERT_EQ(loss->frames.size(), 8u);
+    std::string dispersed;
+    for (int i = 0; i < 99; ++i) dispersed += char('0' + (i % 11 + (i / 11) * 4 / 2) % 4);
+    EXPECT_EQ(loss->frames[5].macroblocks, std::string(99, 'R'));
+    for (int p : {0, 3, 7}) EXPECT_EQ(loss->frames[std::size_t(p)].sliceGroups, dispersed) << p;
+    const std::string& codes = loss->frames[3].macroblocks;
+    const std::size_t first = codes.find_first_not_of(".p");
+    ASSERT_NE(first, std::string::npos);
+    for (std::size_t mb = 0; mb < 99; ++mb)
+        EXPECT_EQ(codes[mb] == 'V', dispersed[mb] == dispersed[first]) << mb << ' ' << codes;
 
     auto refused = runTool(decoder, {"-decoder", "libavcodec", "-i", "groups.264", "-y", "refused.yuv"}, dir.path());
     EXPECT_NE(refused.exitCode, 0);
