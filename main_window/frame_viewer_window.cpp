@@ -323,7 +323,7 @@ void FrameViewerWindow::showFrame(qint64 frame)
         frame_ = frame;
         aBytes_ = a_->frames().read(frame);
         bBytes_ = b_ && frame < b_->frames().frames() ? b_->frames().read(frame) : QByteArray();
-        originalBytes_ = b_ ? QByteArray() : originalFrame(frame);
+        originalBytes_ = originalFrame(frame);
     }
     const QSignalBlocker block(slider_);
     slider_->setValue(int(frame));
@@ -404,8 +404,8 @@ void FrameViewerWindow::render()
         return prefix + fv::readout(frame_, frameCount(), d.loss(frame_), quality ? &*quality : nullptr);
     };
     if (b_) {
-        const QByteArray original = originalFrame(frame_);
-        readout_->setText(line(u"A: "_s, *a_, aBytes_, original) + u'\n' + line(u"B: "_s, *b_, bBytes_, original));
+        readout_->setText(line(u"A: "_s, *a_, aBytes_, originalBytes_) + u'\n'
+                          + line(u"B: "_s, *b_, bBytes_, originalBytes_));
     } else {
         readout_->setText(line(QString(), *a_, aBytes_, originalBytes_));
     }

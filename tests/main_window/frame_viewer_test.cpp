@@ -53,6 +53,12 @@ TEST(FrameViewer, ALongCifFileOpensAtOnceAndTheKeysReadOnlyTheFramesShown)
     EXPECT_EQ(viewer.decode()->frames().reads(), shown) << "one read per frame shown, none for a key at the end";
     EXPECT_EQ(viewer.originalReads(), shown);
     EXPECT_TRUE(viewer.readoutText().startsWith(u"Frame 0 of 3000"_s)) << viewer.readoutText().toStdString();
+    // Comparing reads the second decode's frame once; zoom and overlays re-read nothing.
+    ASSERT_TRUE(viewer.compareWith(original));
+    viewer.setZoom(FrameViewerWindow::Zoom4);
+    viewer.setOverlays(fv::LostOverlay);
+    EXPECT_EQ(viewer.comparison()->frames().reads(), 1);
+    EXPECT_EQ(viewer.decode()->frames().reads() + viewer.originalReads(), 2 * shown + 2);
     EXPECT_TRUE(prompts.events.empty());
 }
 

@@ -6,6 +6,18 @@
 
 namespace kestrune::decode {
 
+namespace {
+
+// Luma samples read beyond a block for one vector component (quarter
+// samples): the six-tap filter reaches two before and three after at
+// fractional luma positions; chroma's bilinear filter, at fractional eighth
+// chroma positions, one chroma sample (two luma samples) after. A whole-sample
+// vector reads only the block, so still areas do not spread the marks.
+int reachBefore(int component) { return (component & 3) ? 2 : 0; }
+int reachAfter(int component) { return (component & 3) ? 3 : (component & 7) ? 2 : 0; }
+
+} // namespace
+
 std::vector<bool> predictedFromDamage(const MotionField& field, const MbGrid& grid,
                                       const std::vector<bool>& referenceDamage)
 {
@@ -22,11 +34,10 @@ std::vector<bool> predictedFromDamage(const MotionField& field, const MbGrid& gr
                 const int bx = mbX * 4 + b % 4, by = mbY * 4 + b / 4;
                 const MotionVector* mv = field.get(bx, by);
                 if (!mv) continue;
-                // Quarter-sample positions read two samples before and three after the block.
-                const int x0 = std::clamp(bx * 4 + (mv->x >> 2) - 2, 0, width - 1);
-                const int y0 = std::clamp(by * 4 + (mv->y >> 2) - 2, 0, height - 1);
-                const int x1 = std::clamp(bx * 4 + (mv->x >> 2) + 4 + 3, 0, width - 1);
-                const int y1 = std::clamp(by * 4 + (mv->y >> 2) + 4 + 3, 0, height - 1);
+                const int x0 = std::clamp(bx * 4 + (mv->x >> 2) - reachBefore(mv->x), 0, width - 1);
+                const int y0 = std::clamp(by * 4 + (mv->y >> 2) - reachBefore(mv->y), 0, height - 1);
+                const int x1 = std::clamp(bx * 4 + (mv->x >> 2) + 3 + reachAfter(mv->x), 0, width - 1);
+                const int y1 = std::clamp(by * 4 + (mv->y >> 2) + 3 + reachAfter(mv->y), 0, height - 1);
                 for (int ry = y0 / 16; ry <= y1 / 16 && !damaged; ++ry)
                     for (int rx = x0 / 16; rx <= x1 / 16 && !damaged; ++rx)
                         damaged = referenceDamage[std::size_t(ry) * std::size_t(grid.width) + std::size_t(rx)];
