@@ -27,6 +27,7 @@ public:
     bool askYesNoWarning(const QString&, const QString&) override { return false; }
     std::optional<QString> openFile(const QString&) override { return std::nullopt; }
     std::optional<QString> saveFile(const QString&) override { return std::nullopt; }
+    std::optional<QString> chooseFolder() override { return std::nullopt; }
 };
 
 class CountingLog : public kestrune::LogSink {

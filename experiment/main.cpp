@@ -135,19 +135,34 @@ bool checkInputsOnce(Settings& s, const QDir& dir, QString* error)
     return true;
 }
 
+bool writePlot(const QDir& out, const QString& name, const QList<PlotSeries>& series, const PlotText& text)
+{
+    bool ok = writeFile(out.filePath(name + u".svg"_s), plotSvg(series, text).toUtf8());
+    const QString png = out.filePath(name + u".png"_s);
+    const QString temporary = png + u".part.png"_s;
+    ok = plotImage(series, text).save(temporary, "PNG") && ok;
+    QFile::remove(png);
+    return QFile::rename(temporary, png) && ok;
+}
+
+// runs.csv, summary.csv, differences.csv and the plots from the rows there are.
 bool writeResults(const QString& dir, const Settings& s, const QStringList& rows)
 {
     const QDir out(dir);
-    const QString title = QFileInfo(s.stream).fileName() + u": mean Y-PSNR against loss rate"_s;
-    const QList<PlotSeries> series = plotSeries(s, rows);
+    const QString stream = QFileInfo(s.stream).fileName();
+    const QString note = rows.size() < runCount(s) ? u"partial: %1 of %2 runs"_s.arg(rows.size()).arg(runCount(s))
+                                                   : QString();
     bool ok = writeFile(out.filePath(u"runs.csv"_s), runsCsv(rows).toUtf8());
     ok = writeFile(out.filePath(u"summary.csv"_s), summaryCsv(s, rows).toUtf8()) && ok;
-    ok = writeFile(out.filePath(u"plot.svg"_s), plotSvg(series, title).toUtf8()) && ok;
-    const QString png = out.filePath(u"plot.png"_s);
-    const QString temporary = png + u".part.png"_s;
-    ok = plotImage(series, title).save(temporary, "PNG") && ok;
-    QFile::remove(png);
-    ok = QFile::rename(temporary, png) && ok;
+    ok = writeFile(out.filePath(u"differences.csv"_s), differencesCsv(s, rows).toUtf8()) && ok;
+    ok = writePlot(out, u"plot"_s, plotSeries(s, rows),
+                   {stream + u": mean Y-PSNR against loss rate"_s, u"channel loss rate (%)"_s, note})
+        && ok;
+    if (s.burstLengths.size() > 1)
+        ok = writePlot(out, u"plot-burst"_s, burstPlotSeries(s, rows),
+                       {stream + u": mean Y-PSNR against mean burst length"_s,
+                        u"mean burst length (NAL units)"_s, note})
+            && ok;
     return ok;
 }
 

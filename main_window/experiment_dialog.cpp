@@ -5,64 +5,115 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTabWidget>
+#include <QThread>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 using namespace kestrune::experiment;
 
+namespace {
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// "2.33 [-1.46, 6.13]", or the mean alone when there is no interval.
+QString withInterval(const Statistics& s, int decimals)
+{
+    if (s.count == 0) return u"-"_s;
+    QString text = QString::number(s.mean, 'f', decimals);
+    if (s.low && s.high)
+        text += u" ["_s + QString::number(*s.low, 'f', decimals) + u", "_s + QString::number(*s.high, 'f', decimals)
+            + u']';
+    return text;
+}
+
+} // namespace
+
 ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, QWidget* parent)
     : QDialog(parent), program_(std::move(program)), prompts_(prompts)
 {
     setWindowTitle(u"Experiment"_s);
-    auto edit = [this](const QString& text) { return new QLineEdit(text, this); };
-    stream_ = edit({});
-    original_ = edit({});
-    width_ = edit({});
-    height_ = edit({});
-    lossRates_ = edit(u"1,5,10"_s);
-    bursts_ = edit(u"2"_s);
-    seed_ = edit(u"1"_s);
-    output_ = edit({});
-    timeLimit_ = edit(u"01:00:00"_s);
+    auto edit = [this](const QString& text, const QString& tip) {
+        auto* field = new QLineEdit(text, this);
+        field->setToolTip(tip);
+        return field;
+    };
+    stream_ = edit({}, u"The encoded H.264 stream every run sends through the channel"_s);
+    original_ = edit({}, u"The raw YUV 4:2:0 file the stream was encoded from; it must hold every frame of the stream"_s);
+    width_ = edit({}, u"Picture width of the original in samples"_s);
+    height_ = edit({}, u"Picture height of the original in samples"_s);
+    lossRates_ = edit(u"1,5,10"_s, u"Channel loss rates in percent, comma-separated, each once"_s);
+    bursts_ = edit(u"2"_s, u"Mean burst lengths in NAL units, comma-separated; with several, a second plot shows "
+                           u"Y-PSNR against burst length"_s);
+    seed_ = edit(u"1"_s, u"Seed of repetition 0; repetition r uses seed + r, the same for every setting and pair, "
+                         u"so the pairs compare on the same losses (0 to 2147483647)"_s);
+    output_ = edit({}, u"The folder for experiment.txt, runs.csv, summary.csv, differences.csv and the plots"_s);
+    timeLimit_ = edit(u"01:00:00"_s, u"Time limit of each shard: MM, MM:SS, HH:MM:SS, D-HH, D-HH:MM or D-HH:MM:SS"_s);
     seed_->setObjectName(u"firstSeed"_s);
+    seed_->setMaximumWidth(140);
     timeLimit_->setObjectName(u"timeLimit"_s);
-    runs_ = new QSpinBox(this);
-    runs_->setRange(1, 100000);
-    runs_->setValue(20);
-    shards_ = new QSpinBox(this);
-    shards_->setRange(1, 10000);
-    shards_->setValue(4);
-    channels_ = edit(u"gilbert"_s);
-    channels_->setToolTip(u"Separated by ';': gilbert (every loss rate x burst length), ge:P,R,K,H "
-                          u"(Gilbert-Elliott: P good->bad, R bad->good, K and H the delivery probabilities in the "
-                          u"good and the bad state), trace:FILE (1 received, 0 lost)"_s);
+    output_->setObjectName(u"outputFolder"_s);
+    auto spin = [this](int low, int high, int value, const QString& tip) {
+        auto* box = new QSpinBox(this);
+        box->setRange(low, high);
+        box->setValue(value);
+        box->setToolTip(tip);
+        return box;
+    };
+    runs_ = spin(1, 100000, 20, u"Repetitions of every loss rate, burst length and pair"_s);
+    jobs_ = spin(1, 1024, std::max(1, QThread::idealThreadCount()), u"Runs at the same time on this machine"_s);
+    jobs_->setObjectName(u"jobs"_s);
+    shards_ = spin(1, 10000, 4, u"Slurm array tasks; a merge job joins them after they all ended"_s);
+    channels_ = edit(u"gilbert"_s, u"Separated by ';': gilbert (every loss rate x burst length), ge:P,R,K,H "
+                                   u"(Gilbert-Elliott: P good->bad, R bad->good, K and H the delivery probabilities in "
+                                   u"the good and the bad state), trace:FILE (1 received, 0 lost)"_s);
     packets_ = new QComboBox(this);
     packets_->addItems({u"One NAL unit per packet"_s, u"RTP, FU-A above the MTU"_s});
-    mtu_ = new QSpinBox(this);
-    mtu_->setRange(15, 65535);
-    mtu_->setValue(1400);
+    packets_->setToolTip(u"How NAL units become packets: a lost packet loses what it carries"_s);
+    mtu_ = spin(15, 65535, 1400, u"Largest RTP packet in bytes"_s);
     mtu_->setPrefix(u"MTU "_s);
     parameterSets_ = new QComboBox(this);
     parameterSets_->addItems({u"In band"_s, u"Out of band (never lost)"_s});
+    parameterSets_->setToolTip(u"Out of band: the sequence and picture parameter sets reach the decoder whatever the "
+                               u"channel does"_s);
 
+    auto withBrowse = [this](QLineEdit* field, auto onClick) {
+        auto* row = new QHBoxLayout;
+        auto* button = new QPushButton(u"Browse..."_s, this);
+        button->setToolTip(u"Choose with a file dialog"_s);
+        connect(button, &QPushButton::clicked, this, [this, onClick] { kestrune::runGuarded(prompts_, onClick); });
+        browseButtons_ << button;
+        row->addWidget(field, 1);
+        row->addWidget(button);
+        return row;
+    };
     auto* form = new QFormLayout;
-    form->addRow(u"Encoded stream:"_s, stream_);
-    form->addRow(u"Original YUV:"_s, original_);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->addRow(u"Encoded stream:"_s, withBrowse(stream_, [this] { browse(stream_, u"H.264 File (*.264)|*.264"_s); }));
+    form->addRow(u"Original YUV:"_s, withBrowse(original_, [this] { browse(original_, u"YUV File (*.yuv)|*.yuv"_s); }));
     auto* size = new QHBoxLayout;
     size->addWidget(width_);
     size->addWidget(new QLabel(u"x"_s, this));
     size->addWidget(height_);
+    size->addStretch(1);
     form->addRow(u"Picture size:"_s, size);
     form->addRow(u"Loss rates (%):"_s, lossRates_);
     form->addRow(u"Burst lengths:"_s, bursts_);
@@ -73,24 +124,36 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     form->addRow(u"Packets:"_s, packets);
     form->addRow(u"Parameter sets:"_s, parameterSets_);
     auto* pairGrid = new QGridLayout;
+    pairGrid->setHorizontalSpacing(16);
     for (const kestrune::ConcealmentPair& pair : kestrune::allConcealmentPairs()) {
         auto* box = new QCheckBox(kestrune::concealmentPairLabel(pair), this);
+        box->setToolTip(u"I-frame method %1, P-frame method %2"_s.arg(pair.iItem).arg(pair.pItem));
         pairGrid->addWidget(box, pair.iItem, pair.pItem);
         pairs_ << box;
     }
     form->addRow(u"Concealment pairs:"_s, pairGrid);
-    form->addRow(u"Runs per setting:"_s, runs_);
-    form->addRow(u"First seed:"_s, seed_);
-    form->addRow(u"Output folder:"_s, output_);
+    auto* counts = new QHBoxLayout;
+    counts->addWidget(runs_);
+    counts->addWidget(new QLabel(u"first seed"_s, this));
+    counts->addWidget(seed_);
+    counts->addWidget(new QLabel(u"jobs"_s, this));
+    counts->addWidget(jobs_);
+    counts->addStretch(1);
+    form->addRow(u"Runs per setting:"_s, counts);
+    form->addRow(u"Output folder:"_s, withBrowse(output_, [this] { browseFolder(); }));
     auto* slurm = new QHBoxLayout;
     slurm->addWidget(shards_);
     slurm->addWidget(new QLabel(u"shards, time limit"_s, this));
     slurm->addWidget(timeLimit_);
+    slurm->addStretch(1);
     form->addRow(u"Slurm job:"_s, slurm);
 
     runHere_ = new QPushButton(u"Run here"_s, this);
+    runHere_->setToolTip(u"Check the inputs, then run every run on this machine"_s);
     writeSlurm_ = new QPushButton(u"Write a Slurm job"_s, this);
+    writeSlurm_->setToolTip(u"Write the job array, the merge job and submit.sh into the output folder"_s);
     cancel_ = new QPushButton(u"Cancel"_s, this);
+    cancel_->setToolTip(u"Stop the runs; the complete rows are kept (continue with --resume)"_s);
     cancel_->setEnabled(false);
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 1);
@@ -98,8 +161,33 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     status_ = new QLabel(this);
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    plot_ = new QLabel(this);
-    plot_->setAlignment(Qt::AlignCenter);
+
+    // The plots scale to the space they have, so a run never resizes the dialog.
+    auto plotLabel = [this] {
+        auto* label = new QLabel(this);
+        label->setAlignment(Qt::AlignCenter);
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        label->setMinimumSize(300, 180);
+        return label;
+    };
+    plot_ = plotLabel();
+    burstPlot_ = plotLabel();
+    plots_ = new QTabWidget(this);
+    plots_->addTab(plot_, u"Against loss rate"_s);
+    plots_->addTab(burstPlot_, u"Against burst length"_s);
+    differences_ = new QTableWidget(0, 6, this);
+    differences_->setHorizontalHeaderLabels(
+        {u"Loss %"_s, u"Burst"_s, u"A"_s, u"B"_s, u"Y-PSNR A - B (dB) [95 % CI]"_s, u"SSIM A - B [95 % CI]"_s});
+    differences_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    differences_->verticalHeader()->hide();
+    differences_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    differences_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    differences_->setToolTip(u"Paired differences between concealment pairs over the repetitions both completed "
+                             u"(same seeds, so the same losses); n pairs of runs in differences.csv"_s);
+    auto* results = new QSplitter(Qt::Horizontal, this);
+    results->addWidget(plots_);
+    results->addWidget(differences_);
+    results->setSizes({520, 580});
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(runHere_);
@@ -111,7 +199,16 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     layout->addLayout(buttons);
     layout->addWidget(progress_);
     layout->addWidget(status_);
-    layout->addWidget(plot_, 1);
+    layout->addWidget(results, 1);
+    resize(1100, 820);
+
+    // Tab goes through the fields as they are laid out.
+    QList<QWidget*> order{stream_, browseButtons_[0], original_, browseButtons_[1], width_,  height_,
+                          lossRates_, bursts_, channels_, packets_, mtu_, parameterSets_};
+    for (QCheckBox* box : pairs_) order << box;
+    order << runs_ << seed_ << jobs_ << output_ << browseButtons_[2] << shards_ << timeLimit_ << runHere_ << writeSlurm_
+          << cancel_;
+    for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(runHere_, &QPushButton::clicked, this, [this] { kestrune::runGuarded(prompts_, [this] { runHere(); }); });
     connect(writeSlurm_, &QPushButton::clicked, this,
@@ -176,13 +273,24 @@ void ExperimentDialog::setFieldsEnabled(bool enabled)
 {
     // While a run goes on the fields show what it runs.
     for (QWidget* field : std::initializer_list<QWidget*>{stream_, original_, width_, height_, lossRates_, bursts_, seed_,
-                                                          output_, timeLimit_, runs_, shards_, channels_, packets_, mtu_,
-                                                          parameterSets_})
+                                                          output_, timeLimit_, runs_, jobs_, shards_, channels_, packets_,
+                                                          mtu_, parameterSets_})
         field->setEnabled(enabled);
     for (QCheckBox* box : pairs_) box->setEnabled(enabled);
+    for (QPushButton* button : browseButtons_) button->setEnabled(enabled);
     runHere_->setEnabled(enabled);
     writeSlurm_->setEnabled(enabled);
     cancel_->setEnabled(!enabled);
+}
+
+void ExperimentDialog::browse(QLineEdit* field, const QString& filter)
+{
+    if (const auto path = prompts_.openFile(filter)) field->setText(*path);
+}
+
+void ExperimentDialog::browseFolder()
+{
+    if (const auto path = prompts_.chooseFolder()) output_->setText(*path);
 }
 
 bool ExperimentDialog::running() const { return process_ && process_->state() != QProcess::NotRunning; }
@@ -199,10 +307,13 @@ void ExperimentDialog::runHere()
     connect(process_, &QProcess::finished, this, &ExperimentDialog::finishRun);
     progress_->setRange(0, runCount(s));
     progress_->setValue(0);
+    plotImage_ = burstPlotImage_ = QPixmap();
     plot_->clear();
-    status_->setText(u"Checking the inputs, then %1 runs...."_s.arg(runCount(s)));
+    burstPlot_->clear();
+    differences_->setRowCount(0);
+    status_->setText(u"Checking the inputs, then %1 runs..."_s.arg(runCount(s)));
     setFieldsEnabled(false);
-    process_->start(program_, toolArguments(s, runOutput_));
+    process_->start(program_, toolArguments(s, runOutput_) << u"--jobs"_s << QString::number(jobs_->value()));
 }
 
 void ExperimentDialog::readProgress()
@@ -225,17 +336,58 @@ void ExperimentDialog::finishRun()
     const int code = process_->exitCode();
     const bool ok = process_->exitStatus() == QProcess::NormalExit && (code == 0 || code == 3 || code == 4);
     if (!ok) status_->setText(u"The experiment failed: "_s + (errors.isEmpty() ? process_->errorString() : errors));
-    const QDir out(runOutput_);
-    if (ok) {
-        status_->setText(status_->text() + u"\nResults: "_s + out.filePath(u"runs.csv"_s) + u", "_s
-                         + out.filePath(u"summary.csv"_s) + u", "_s + out.filePath(u"plot.png"_s));
-        const QPixmap plot(out.filePath(u"plot.png"_s));
-        if (!plot.isNull()) plot_->setPixmap(plot.scaledToWidth(std::min(plot.width(), 720), Qt::SmoothTransformation));
-    }
+    if (ok) showResults(runOutput_);
     process_->deleteLater();
     process_ = nullptr;
     setFieldsEnabled(true);
     emit runFinished();
+}
+
+void ExperimentDialog::showResults(const QString& folder)
+{
+    const QDir out(folder);
+    status_->setText(status_->text() + u"\nResults: "_s + out.filePath(u"runs.csv"_s) + u", "_s
+                     + out.filePath(u"summary.csv"_s) + u", "_s + out.filePath(u"differences.csv"_s) + u", "_s
+                     + out.filePath(u"plot.png"_s));
+    plotImage_ = QPixmap(out.filePath(u"plot.png"_s));
+    burstPlotImage_ = QPixmap(out.filePath(u"plot-burst.png"_s));
+    plots_->setTabEnabled(1, !burstPlotImage_.isNull());
+    if (burstPlotImage_.isNull()) burstPlot_->setText(u"Give several burst lengths for this plot"_s);
+    scalePlots();
+
+    QString error;
+    const auto s = parseSettingsText(readText(out.filePath(u"experiment.txt"_s)), &error);
+    differences_->setRowCount(0);
+    if (!s) return;
+    QStringList rows = readText(out.filePath(u"runs.csv"_s)).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    if (!rows.isEmpty()) rows.removeFirst();
+    const QList<PairedDifference> differences = pairedDifferences(*s, rows);
+    differences_->setRowCount(int(differences.size()));
+    for (int r = 0; r < differences.size(); ++r) {
+        const PairedDifference& d = differences[r];
+        const QStringList cells{d.lossRate, d.burstLength, kestrune::concealmentPairLabel(d.a),
+                                kestrune::concealmentPairLabel(d.b),
+                                withInterval(d.psnrY, 2) + u"  n="_s + QString::number(d.psnrY.count),
+                                withInterval(d.ssimY, 4)};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            if (c != 2 && c != 3) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            differences_->setItem(r, c, item);
+        }
+    }
+}
+
+void ExperimentDialog::scalePlots()
+{
+    for (auto [label, image] : {std::pair{plot_, &plotImage_}, std::pair{burstPlot_, &burstPlotImage_}})
+        if (!image->isNull())
+            label->setPixmap(image->scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void ExperimentDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    scalePlots();
 }
 
 void ExperimentDialog::cancelRun()

@@ -1,11 +1,13 @@
 #pragma once
 // "Experiment": repeated channel runs of the current stream through
 // kestrune-experiment, here with a progress bar and Cancel, or written as a
-// Slurm job for a cluster.
+// Slurm job for a cluster; afterwards the plots and the paired differences
+// between the concealment pairs.
 #include "runner/experiment.h"
 #include "runner/prompts.h"
 
 #include <QDialog>
+#include <QPixmap>
 
 class QCheckBox;
 class QComboBox;
@@ -15,6 +17,8 @@ class QProcess;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QTableWidget;
+class QTabWidget;
 
 class ExperimentDialog : public QDialog {
     Q_OBJECT
@@ -34,30 +38,42 @@ public:
     void writeSlurmJob();    // "Write a Slurm job"
     void cancelRun();        // "Cancel" while running
     bool running() const;
+    // Shows the plots and paired differences of an experiment folder.
+    void showResults(const QString& folder);
 
     QProgressBar* progressBar() const { return progress_; }
     QLabel* statusLabel() const { return status_; }
     QLabel* plotLabel() const { return plot_; }
+    QTableWidget* differencesTable() const { return differences_; }
 
 signals:
     void runFinished();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void readProgress();
     void finishRun();
+    void setFieldsEnabled(bool enabled);
+    void browse(QLineEdit* field, const QString& filter);
+    void browseFolder();
+    void scalePlots();
 
     QString program_;
     kestrune::Prompts& prompts_;
     QLineEdit *stream_, *original_, *width_, *height_, *lossRates_, *bursts_, *seed_, *output_, *timeLimit_;
-    QSpinBox *runs_, *shards_, *mtu_;
+    QSpinBox *runs_, *jobs_, *shards_, *mtu_;
     QLineEdit* channels_;
     QComboBox *packets_, *parameterSets_;
     QList<QCheckBox*> pairs_;
+    QList<QPushButton*> browseButtons_;
     QPushButton *runHere_, *writeSlurm_, *cancel_;
     QProgressBar* progress_;
-    QLabel *status_, *plot_;
-    void setFieldsEnabled(bool enabled);
-
+    QLabel *status_, *plot_, *burstPlot_;
+    QTabWidget* plots_;
+    QTableWidget* differences_;
+    QPixmap plotImage_, burstPlotImage_;
     QProcess* process_ = nullptr;
     QByteArray pending_;
     QString runOutput_;       // the output folder of the run under way, fixed at Run

@@ -267,6 +267,12 @@ bool FrameViewerWindow::openDecode(const FrameViewerSource& source, qint64 frame
     return true;
 }
 
+void FrameViewerWindow::setOriginal(const QString& path, fv::FrameSize size)
+{
+    source_.original = path;
+    source_.originalSize = size;
+}
+
 bool FrameViewerWindow::compareWith(const QString& decodedB)
 {
     if (!a_) {

@@ -34,6 +34,8 @@ public:
     // Opens a decode against its original at a frame; false, with the message
     // shown, when it cannot be shown (what was open stays).
     bool openDecode(const FrameViewerSource& source, qint64 frame = 0);
+    // The original that "Open Decode..." compares with, before any decode is open.
+    void setOriginal(const QString& path, kestrune::frameview::FrameSize size);
     // Decode B of the same channel output beside the open decode; false with the message shown.
     bool compareWith(const QString& decodedB);
     void stopComparing();

@@ -87,4 +87,11 @@ std::optional<QString> QtPrompts::saveFile(const QString& filter)
     return path;
 }
 
+std::optional<QString> QtPrompts::chooseFolder()
+{
+    const QString path = QFileDialog::getExistingDirectory(nullptr);
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
 } // namespace kestrune

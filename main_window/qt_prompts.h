@@ -20,6 +20,7 @@ public:
     bool askYesNoWarning(const QString& caption, const QString& text) override;
     std::optional<QString> openFile(const QString& filter) override;
     std::optional<QString> saveFile(const QString& filter) override;
+    std::optional<QString> chooseFolder() override;
 
 private:
     QString caption_;

@@ -5,6 +5,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
@@ -47,13 +48,15 @@ QualityPlotWindow::QualityPlotWindow(const QualityHistory& history, kestrune::Pr
 
     connect(exportPngButton_, &QPushButton::clicked, this, [this] {
         kestrune::runGuarded(prompts_, [this] {
-            if (const auto path = prompts_.saveFile(u"PNG Image (*.png)|*.png"_s); path && !exportPng(*path))
+            const auto path = prompts_.saveFile(u"PNG Image (*.png)|*.png"_s);
+            if (path && !exportPng(withSuffix(*path, u"png"_s)))
                 prompts_.message(u"The plot could not be written to "_s + *path);
         });
     });
     connect(exportCsvButton_, &QPushButton::clicked, this, [this] {
         kestrune::runGuarded(prompts_, [this] {
-            if (const auto path = prompts_.saveFile(u"CSV File (*.csv)|*.csv"_s); path && !exportCsv(*path))
+            const auto path = prompts_.saveFile(u"CSV File (*.csv)|*.csv"_s);
+            if (path && !exportCsv(withSuffix(*path, u"csv"_s)))
                 prompts_.message(u"The values could not be written to "_s + *path);
         });
     });
@@ -112,10 +115,13 @@ void QualityPlotWindow::refresh()
         for (QLegendMarker* marker : chart_->legend()->markers(marks)) marker->setVisible(false);
     }
     if (low > high) low = 0, high = 50;
-    x->setRange(0, double(std::max<std::size_t>(frames, 2) - 1));
+    const double lastFrame = double(std::max<std::size_t>(frames, 2) - 1);
+    x->setRange(0, lastFrame);
     y->setRange(std::floor(low / 5) * 5 - (low == high ? 5 : 0), std::ceil(high / 5) * 5 + (low == high ? 5 : 0));
-    // Round tick values: frame numbers and whole decibels read at a glance.
-    x->applyNiceNumbers();
+    // Round tick values: frame numbers and whole decibels read at a glance;
+    // a short range has one tick per frame, not repeated whole numbers.
+    if (lastFrame < 10) x->setTickCount(int(lastFrame) + 1);
+    else x->applyNiceNumbers();
     y->applyNiceNumbers();
     // One decode per legend line: the labels are long.
     chart_->legend()->setAlignment(Qt::AlignRight);
@@ -125,6 +131,11 @@ void QualityPlotWindow::showHover(const QString& series, QPointF point, bool ent
 {
     if (!entered) return;
     hover_->setText(u"Frame %1: %2 dB (%3)"_s.arg(qRound(point.x())).arg(point.y(), 0, 'f', 2).arg(series));
+}
+
+QString withSuffix(const QString& path, const QString& suffix)
+{
+    return QFileInfo(path).suffix().isEmpty() ? path + u'.' + suffix : path;
 }
 
 bool QualityPlotWindow::exportPng(const QString& path) { return view_->grab().save(path, "PNG"); }

@@ -12,6 +12,10 @@ class QChartView;
 class QLabel;
 class QPushButton;
 
+// The path with ".SUFFIX" added when it has no suffix (what a save dialog
+// returns for a name typed without one).
+QString withSuffix(const QString& path, const QString& suffix);
+
 class QualityPlotWindow : public QWidget {
     Q_OBJECT
 public:

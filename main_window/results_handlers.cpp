@@ -1,5 +1,5 @@
-// Results: the quality block after Decode, the quality plot window, the frame viewer and the
-// experiment dialog ("View" menu).
+// Results: the quality block after Decode, the quality plot window, the frame
+// viewer and the experiment dialog ("View" menu).
 #include "main_window/tform1.h"
 
 #include "main_window/experiment_dialog.h"
@@ -35,10 +35,10 @@ struct ResultsState {
 void TForm1::buildViewMenu()
 {
     results_ = std::make_shared<ResultsState>();
-    View1 = menuBar()->addMenu(u"View"_s);
-    QualityPlot1 = View1->addAction(u"Quality Plot..."_s);
-    Experiment1 = View1->addAction(u"Experiment..."_s);
-    FrameViewer1 = View1->addAction(u"Frame Viewer..."_s);
+    View1 = menuBar()->addMenu(u"&View"_s);
+    QualityPlot1 = View1->addAction(u"&Quality Plot..."_s);
+    Experiment1 = View1->addAction(u"&Experiment..."_s);
+    FrameViewer1 = View1->addAction(u"&Frame Viewer..."_s);
     connect(QualityPlot1, &QAction::triggered, this, [this] { guard([this] { QualityPlot1Click(); }); });
     connect(Experiment1, &QAction::triggered, this, [this] { guard([this] { Experiment1Click(); }); });
     connect(FrameViewer1, &QAction::triggered, this, [this] { guard([this] { FrameViewer1Click(); }); });
@@ -138,13 +138,12 @@ void TForm1::FrameViewer1Click()
     if (!results_->history.decodes().empty()) return openFrameViewer(int(results_->history.decodes().size()) - 1, 0);
     // No decode measured yet: the decode and original the fields name, when the output exists.
     const QDir start(state.startDirectory);
-    const QString decoded = LabeledEdit4->text().isEmpty() ? QString() : start.absoluteFilePath(LabeledEdit4->text());
-    if (decoded.isEmpty() || !QFileInfo(decoded).isFile()) return;
     FrameViewerSource source{LabeledEdit1->text().isEmpty() ? QString() : start.absoluteFilePath(LabeledEdit1->text()),
-                             {}, decoded};
+                             {}, LabeledEdit4->text().isEmpty() ? QString() : start.absoluteFilePath(LabeledEdit4->text())};
     if (const auto size = kestrune::originalPictureSize(LabeledEdit1->text(), LabeledEdit5->text(), LabeledEdit7->text()))
         source.originalSize = {size->width, size->height};
-    viewer->openDecode(source);
+    viewer->setOriginal(source.original, source.originalSize);  // for Open Decode... when nothing is decoded yet
+    if (!source.decoded.isEmpty() && QFileInfo(source.decoded).isFile()) viewer->openDecode(source);
 }
 
 void TForm1::openFrameViewer(int decode, int frame)

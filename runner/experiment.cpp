@@ -411,7 +411,66 @@ QString optionalFixed(const std::optional<double>& value, int decimals)
     return value ? fixed(*value, decimals) : QString();
 }
 
+// The loss rate a setting is shown at: a Gilbert channel's as given, another
+// channel's nominal one as its runs measured it.
+QString settingRate(const ChannelSetting& c, const SettingValues& v)
+{
+    return c.channel == u"gilbert"_s || !v.nominalLossRate ? c.lossRate : fixed(*v.nominalLossRate, 4);
+}
+
+// mean, sd, ci95_low, ci95_high; empty fields where there is no value.
+QStringList statisticsFields(const Statistics& st, int decimals)
+{
+    if (st.count == 0) return {QString(), QString(), QString(), QString()};
+    return {fixed(st.mean, decimals), optionalFixed(st.sd, decimals), optionalFixed(st.low, decimals),
+            optionalFixed(st.high, decimals)};
+}
+
 } // namespace
+
+QList<PairedDifference> pairedDifferences(const Settings& s, const QStringList& rows)
+{
+    // Good runs by setting and repetition.
+    QMap<QString, QMap<int, ParsedRow>> good;
+    for (const QString& line : rows)
+        if (const auto row = parseRunRow(line); row && row->ok) good[row->settingKey].insert(row->repetition, *row);
+    const auto values = valuesBySetting(rows);
+    QList<PairedDifference> differences;
+    for (const ChannelSetting& c : channelSettings(s))
+        for (qsizetype i = 0; i < s.pairs.size(); ++i)
+            for (qsizetype j = i + 1; j < s.pairs.size(); ++j) {
+                const QString keyA = settingKey(c.channel, c.lossRate, c.burstLength, s.pairs[i]);
+                const auto a = good.value(keyA);
+                const auto b = good.value(settingKey(c.channel, c.lossRate, c.burstLength, s.pairs[j]));
+                QList<double> psnr, ssim;
+                for (auto it = a.cbegin(); it != a.cend(); ++it)
+                    if (const auto other = b.find(it.key()); other != b.cend()) {
+                        psnr << it->psnrY - other->psnrY;
+                        ssim << it->ssimY - other->ssimY;
+                    }
+                differences << PairedDifference{c.channel, settingRate(c, values.value(keyA)), c.burstLength,
+                                                s.pairs[i], s.pairs[j],
+                                                statistics(psnr, kPsnrLowest - kPsnrHighest, kPsnrHighest - kPsnrLowest),
+                                                statistics(ssim, kSsimLowest - kSsimHighest, kSsimHighest - kSsimLowest)};
+            }
+    return differences;
+}
+
+QString differencesCsv(const Settings& s, const QStringList& rows)
+{
+    QString text = u"loss_rate,burst_length,a_i_concealment,a_p_concealment,a_concealment,b_i_concealment,"
+                   u"b_p_concealment,b_concealment,pairs_of_runs,psnr_y_diff_mean,psnr_y_diff_sd,psnr_y_diff_ci95_low,"
+                   u"psnr_y_diff_ci95_high,ssim_y_diff_mean,ssim_y_diff_sd,ssim_y_diff_ci95_low,ssim_y_diff_ci95_high,"
+                   u"channel\r\n"_s;
+    for (const PairedDifference& d : pairedDifferences(s, rows)) {
+        const QStringList f{d.lossRate, d.burstLength, QString::number(d.a.iItem), QString::number(d.a.pItem),
+                      concealmentPairLabel(d.a), QString::number(d.b.iItem), QString::number(d.b.pItem),
+                      concealmentPairLabel(d.b), QString::number(d.psnrY.count)};
+        text += (f + statisticsFields(d.psnrY, 4) + statisticsFields(d.ssimY, 6)).join(u',') + u',' + csvField(d.channel)
+            + u"\r\n"_s;
+    }
+    return text;
+}
 
 QString summaryCsv(const Settings& s, const QStringList& rows)
 {
@@ -424,16 +483,10 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
             const SettingValues v = values.value(settingKey(c.channel, c.lossRate, c.burstLength, pair));
             const Statistics p = statistics(v.psnrY, kPsnrLowest, kPsnrHighest);
             const Statistics q = statistics(v.ssimY, kSsimLowest, kSsimHighest);
-            // Another channel's rate is its nominal one, as its runs measured it.
-            const QString rate = c.channel == u"gilbert"_s || !v.nominalLossRate ? c.lossRate : fixed(*v.nominalLossRate, 4);
-            QStringList f{rate, c.burstLength, QString::number(pair.iItem), QString::number(pair.pItem),
-                          concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
-            if (p.count > 0)
-                f << fixed(p.mean, 4) << optionalFixed(p.sd, 4) << optionalFixed(p.low, 4) << optionalFixed(p.high, 4)
-                  << fixed(q.mean, 6) << optionalFixed(q.sd, 6) << optionalFixed(q.low, 6) << optionalFixed(q.high, 6);
-            else
-                for (int i = 0; i < 8; ++i) f << QString();
-            text += f.join(u',') + u',' + csvField(c.channel) + u',' + QString::number(v.misaligned) + u"\r\n"_s;
+            const QStringList f{settingRate(c, v), c.burstLength, QString::number(pair.iItem), QString::number(pair.pItem),
+                                concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
+            text += (f + statisticsFields(p, 4) + statisticsFields(q, 6)).join(u',') + u',' + csvField(c.channel)
+                + u',' + QString::number(v.misaligned) + u"\r\n"_s;
         }
     return text;
 }
@@ -517,6 +570,16 @@ QString runsCsv(const QStringList& rows)
     return text;
 }
 
+namespace {
+
+PlotPoint plotPoint(double x, const QList<double>& psnr, int asked)
+{
+    const Statistics st = statistics(psnr, kPsnrLowest, kPsnrHighest);
+    return {x, st.mean, st.low.value_or(st.mean), st.high.value_or(st.mean), st.count, asked};
+}
+
+} // namespace
+
 QList<PlotSeries> plotSeries(const Settings& s, const QStringList& rows)
 {
     const auto values = valuesBySetting(rows);
@@ -524,7 +587,8 @@ QList<PlotSeries> plotSeries(const Settings& s, const QStringList& rows)
     // One series per pair and Gilbert burst length, and per pair and kind of
     // the other channels; each point at its channel's nominal loss rate.
     QList<PlotSeries> series;
-    for (const ConcealmentPair& pair : s.pairs) {
+    for (qsizetype p = 0; p < s.pairs.size(); ++p) {
+        const ConcealmentPair& pair = s.pairs[p];
         QMap<QString, PlotSeries> lines;
         QStringList order;
         for (const ChannelSetting& c : channelSettings(s)) {
@@ -535,19 +599,40 @@ QList<PlotSeries> plotSeries(const Settings& s, const QStringList& rows)
             if (!lines.contains(label)) order << label;
             PlotSeries& line = lines[label];
             line.label = label;
+            line.colour = int(p);
+            line.dash = int(order.indexOf(label));
             const SettingValues v = values.value(settingKey(c.channel, c.lossRate, c.burstLength, pair));
-            const Statistics st = statistics(v.psnrY, kPsnrLowest, kPsnrHighest);
-            if (st.count == 0) continue;
+            if (v.psnrY.isEmpty()) continue;
             const double x = kind == u"gilbert"_s ? c.lossRate.toDouble() : v.nominalLossRate.value_or(0);
-            line.points << PlotPoint{x, st.mean, st.low.value_or(st.mean), st.high.value_or(st.mean)};
+            line.points << plotPoint(x, v.psnrY, s.runs);
         }
         for (const QString& label : order) {
             PlotSeries line = lines[label];
             std::sort(line.points.begin(), line.points.end(),
-                      [](const PlotPoint& a, const PlotPoint& b) { return a.lossRate < b.lossRate; });
+                      [](const PlotPoint& x, const PlotPoint& y) { return x.x < y.x; });
             series << line;
         }
     }
+    return series;
+}
+
+QList<PlotSeries> burstPlotSeries(const Settings& s, const QStringList& rows)
+{
+    if (s.burstLengths.size() < 2 || !s.channels.contains(u"gilbert"_s)) return {};
+    const auto values = valuesBySetting(rows);
+    QList<PlotSeries> series;
+    for (qsizetype p = 0; p < s.pairs.size(); ++p)
+        for (qsizetype r = 0; r < s.lossRates.size(); ++r) {
+            PlotSeries line{concealmentPairLabel(s.pairs[p]), int(p), int(r), {}};
+            if (s.lossRates.size() > 1) line.label += u", "_s + s.lossRates[r] + u" %"_s;
+            for (const QString& burst : s.burstLengths)
+                if (const auto& v = values.value(settingKey(u"gilbert"_s, s.lossRates[r], burst, s.pairs[p]));
+                    !v.psnrY.isEmpty())
+                    line.points << plotPoint(burst.toDouble(), v.psnrY, s.runs);
+            std::sort(line.points.begin(), line.points.end(),
+                      [](const PlotPoint& x, const PlotPoint& y) { return x.x < y.x; });
+            series << line;
+        }
     return series;
 }
 

@@ -152,6 +152,20 @@ Failures failures(const QStringList& rows, int reasons = 3);
 // summary.csv from the rows of runs.csv (in plan order).
 QString summaryCsv(const Settings& settings, const QStringList& rows);
 
+// Paired comparison of two concealment pairs A and B at one setting: the
+// difference A - B of Y-PSNR and of SSIM over the repetitions (same seed, so
+// the same loss pattern) that both completed.
+struct PairedDifference {
+    QString channel;               // "gilbert", "ge:..." or "trace:..."
+    QString lossRate, burstLength; // another channel's rate is its nominal one, its burst empty
+    ConcealmentPair a, b;
+    Statistics psnrY, ssimY;   // count: the pairs of runs it stands on
+};
+// Every channel setting, every two pairs in the order given (A before B).
+QList<PairedDifference> pairedDifferences(const Settings& settings, const QStringList& rows);
+// differences.csv: one line per PairedDifference.
+QString differencesCsv(const Settings& settings, const QStringList& rows);
+
 // The complete rows of runs.csv or shard file texts by run index; lines that
 // are not complete rows (a header, a line cut short by a kill) are skipped and
 // counted in *skipped. A run given twice with different rows, or one outside
@@ -169,20 +183,26 @@ QString runList(const QList<int>& runs, int shown = 20);
 // The whole runs.csv text (header, rows, CR LF lines).
 QString runsCsv(const QStringList& rows);
 
-// The points of the plot: per (pair, burst length) series of the Gilbert
-// channel and per (pair, kind) series of the other channels, mean Y-PSNR
-// with its interval at each channel's nominal loss rate that has at least
-// one good run.
+// The points of a plot: mean Y-PSNR with its interval at each x (a channel's
+// nominal loss rate, or a burst length) that has at least one good run, and
+// how many runs it stands on of those asked.
 struct PlotPoint {
-    double lossRate = 0;
+    double x = 0;
     double mean = 0;
     double low = 0, high = 0; // equal to mean when no interval exists
+    int runs = 0, asked = 0;
 };
 struct PlotSeries {
     QString label;
+    int colour = 0;  // index of the concealment pair: one colour per pair
+    int dash = 0;    // index of the burst length (or loss rate): one line style each
     QList<PlotPoint> points;
 };
+// Against loss rate: one series per (pair, burst length).
 QList<PlotSeries> plotSeries(const Settings& settings, const QStringList& rows);
+// Against mean burst length: one series per (pair, loss rate); empty with
+// one burst length.
+QList<PlotSeries> burstPlotSeries(const Settings& settings, const QStringList& rows);
 
 } // namespace kestrune::experiment
 

@@ -20,6 +20,8 @@ public:
     // nothing when the user cancels.
     virtual std::optional<QString> openFile(const QString& filter) = 0;
     virtual std::optional<QString> saveFile(const QString& filter) = 0;
+    // A folder, existing or made in the dialog; nothing when cancelled.
+    virtual std::optional<QString> chooseFolder() = 0;
 };
 
 } // namespace kestrune

@@ -2,12 +2,15 @@
 // merged equal the local run row for row, a cancel keeps complete rows only,
 // a failing tool becomes a recorded failure while the other runs go on, and a
 // cancel waits for the tools of its runs.
+#include "experiment/experiment_plot.h"
 #include "experiment/runtime_directory_notice.h"
 #include "runner/experiment.h"
 
 #include <QDir>
+#include <QSet>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
 #include <csignal>
@@ -187,6 +190,56 @@ TEST_F(ExperimentTool, AFailingDecoderIsRecordedAndTheOtherRunsGoOn)
     EXPECT_EQ(runs.count(u"decode: decoder exploded"_s), 4) << runs.toStdString();
     const QStringList summary = QString::fromUtf8(readAll(path(u"failing/summary.csv"_s))).split(u"\r\n"_s);
     EXPECT_TRUE(summary[1].startsWith(u"5,2,3,1,Bilinear + BMA,0,2,"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(readAll(path(u"failing/plot.svg"_s)).contains("no run completed: nothing to plot"));
+}
+
+// 8 pairs x 3 burst lengths stay legible: every series has its legend line
+// inside the picture, one colour per pair and one line style per burst, points
+// at their true loss rates within the axes; a point on fewer runs than asked
+// is hollow and says n; a plot with nothing to show says so.
+TEST(ExperimentPlot, ManySeriesFitAndPointsOnFewerRunsAreMarked)
+{
+    QList<PlotSeries> series;
+    for (int pair = 0; pair < 8; ++pair)
+        for (int burst = 0; burst < 3; ++burst) {
+            PlotSeries s{u"pair %1, burst %2"_s.arg(pair).arg(burst), pair, burst, {}};
+            for (double rate : {0.0, 3.0, 10.0})
+                s.points << PlotPoint{rate, 30 - rate + pair, 28 - rate + pair, 32 - rate + pair, 20, 20};
+            series << s;
+        }
+    series[5].points[1].runs = 17;
+    const QString svg = plotSvg(series, {u"s.264: mean Y-PSNR against loss rate"_s, u"channel loss rate (%)"_s, {}});
+    for (const PlotSeries& s : series) {
+        const auto label = QRegularExpression(u"<text x=\"([0-9.]+)\" y=\"([0-9.]+)\"[^>]*>"_s
+                                              + QRegularExpression::escape(s.label) + u"</text>"_s)
+                               .match(svg);
+        ASSERT_TRUE(label.hasMatch()) << s.label.toStdString();
+        EXPECT_LT(label.captured(2).toDouble(), kPlotHeight - 60) << s.label.toStdString();
+    }
+    QSet<QString> strokes;
+    for (const auto& m : QRegularExpression(u"<polyline points=\"[^\"]*\" fill=\"none\" stroke=\"(#[0-9a-f]+)\""_s)
+                             .globalMatch(svg))
+        strokes << m.captured(1);
+    EXPECT_EQ(strokes.size(), 8);
+    EXPECT_EQ(svg.count(u"stroke-dasharray=\"8,4\""_s), 2 * 8); // burst 1's line and legend key per pair
+    // The points' x: 0 % right of the y axis, 3 % within a few pixels of 3/10 of the way to 10 %.
+    double x0 = 1e9, x3 = 0, x10 = 0;
+    for (const auto& m : QRegularExpression(u"<circle cx=\"([0-9.]+)\""_s).globalMatch(svg)) {
+        const double x = m.captured(1).toDouble();
+        x0 = std::min(x0, x);
+        x10 = std::max(x10, x);
+    }
+    for (const auto& m : QRegularExpression(u"<circle cx=\"([0-9.]+)\"[^>]*fill=\"#ffffff\""_s).globalMatch(svg))
+        x3 = m.captured(1).toDouble();
+    EXPECT_GT(x0, 80);
+    EXPECT_NEAR((x3 - x0) / (x10 - x0), 0.3, 0.03);
+    EXPECT_EQ(svg.count(u"fill=\"#ffffff\" stroke"_s), 1);
+    EXPECT_TRUE(svg.contains(u">n=17</text>"_s));
+    EXPECT_TRUE(svg.contains(u"hollow points stand on fewer runs"_s));
+
+    const QString empty = plotSvg({PlotSeries{u"a"_s, 0, 0, {}}}, {u"t"_s, u"x"_s, u"partial: 0 of 4 runs"_s});
+    EXPECT_TRUE(empty.contains(u"no run completed: nothing to plot"_s));
+    EXPECT_TRUE(empty.contains(u"partial: 0 of 4 runs"_s));
 }
 
 // A trace and a real-number Gilbert setting over RTP with parameter sets

@@ -1,7 +1,13 @@
 // The frame viewer window on files of its own: a long CIF file opens at once
 // and the keys read only the frames they show; bad sizes are refused by name.
 #include "main_window/frame_viewer_window.h"
+#include "tests/main_window/window_fixture.h"
+#include "tests/main_window/window_parts.h"
 #include "tests/support/recording_prompts.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -83,4 +89,26 @@ TEST(FrameViewer, ADecodeOfAnotherSizeThanTheOriginalIsRefusedByName)
     QFile::remove(decoded + u".mbloss"_s);
     EXPECT_FALSE(viewer.openDecode({QString(), {}, decoded}));
     EXPECT_TRUE(prompts.messages().last().contains(u"picture size of"_s)) << prompts.messages().last().toStdString();
+}
+
+// Before any decode, View > Frame Viewer... opens an empty viewer that
+// compares what "Open Decode..." picks with the encoder's input file.
+using MenuViewer = kestrune::testing::WindowInStartDirectory;
+
+TEST_F(MenuViewer, WithoutADecodeItOpensOneAgainstTheOriginal)
+{
+    const qint64 frame = fv::FrameSize{176, 144}.frameBytes();
+    sparseFile(dir, u"orig_176x144.yuv"_s, 3 * frame);
+    sparseFile(dir, u"picked.yuv"_s, 3 * frame);
+    kestrune::testing::ui(form).LabeledEdit1->setText(u"orig_176x144.yuv"_s);
+    kestrune::testing::ui(form).FrameViewer1->trigger();
+    auto* viewer = form->findChild<FrameViewerWindow*>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->decode(), nullptr);
+    prompts.files = {at(u"picked.yuv"_s)};
+    for (QPushButton* button : viewer->findChildren<QPushButton*>())
+        if (button->text() == u"Open Decode..."_s) button->click();
+    ASSERT_NE(viewer->decode(), nullptr) << prompts.messages().join(u'|').toStdString();
+    EXPECT_EQ(viewer->frameCount(), 3);
+    EXPECT_EQ(viewer->originalReads(), 1) << "the original is shown beside it";
 }

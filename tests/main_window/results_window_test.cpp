@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTableWidget>
+#include <QValueAxis>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -119,13 +121,28 @@ TEST_F(ResultsWindow, TheExperimentsRunWithTheSameSeedGivesTheWindowsNumbers)
 
 TEST_F(ResultsWindow, ThePlotWindowOverlaysTheLastDecodesAndExportsThem)
 {
+    // Empty, the frame axis reads 0 and 1, not whole numbers repeated.
+    ui(form).QualityPlot1->trigger();
+    auto* empty = form->findChild<QualityPlotWindow*>();
+    ASSERT_NE(empty, nullptr);
+    const auto axes = empty->chartView()->chart()->axes(Qt::Horizontal);
+    ASSERT_EQ(axes.size(), 1);
+    EXPECT_EQ(static_cast<QValueAxis*>(axes[0])->tickCount(), 2);
+
     channelAndDecode(u"5"_s, u"a_176x144.yuv"_s);
     channelAndDecode(u"10"_s, u"b_176x144.yuv"_s);
     ASSERT_TRUE(prompts.events.empty()) << prompts.messages().join(u'|').toStdString();
     ui(form).QualityPlot1->trigger();
     auto* plot = form->findChild<QualityPlotWindow*>();
     ASSERT_NE(plot, nullptr);
-    ASSERT_TRUE(plot->exportCsv(at(u"plot.csv"_s)));
+    // A name typed without a suffix gets the file type's.
+    QPushButton* exportCsv = nullptr;
+    for (auto* button : plot->findChildren<QPushButton*>())
+        if (button->text() == u"Export CSV..."_s) exportCsv = button;
+    ASSERT_NE(exportCsv, nullptr);
+    prompts.files = {at(u"plot"_s)};
+    exportCsv->click();
+    prompts.clear();
     const QStringList lines = QString::fromUtf8(readFile(at(u"plot.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 25);
     EXPECT_EQ(lines[0].toStdString(), u"frame,a_176x144.yuv, Bilinear + BMA, 5 % loss,b_176x144.yuv, Bilinear + BMA, 10 % loss"_s
@@ -247,6 +264,23 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
     EXPECT_EQ(dialog->progressBar()->maximum(), 2 * 2 * 2);
     EXPECT_FALSE(dialog->plotLabel()->pixmap().isNull());
     EXPECT_TRUE(QFile::exists(at(u"dialog-out/summary.csv"_s)));
+    // The paired differences beside the plot: one row per loss rate for the
+    // one couple of pairs, the numbers of differences.csv.
+    const QStringList lines = QString::fromUtf8(readFile(at(u"dialog-out/differences.csv"_s))).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1 + 2);
+    QTableWidget* table = dialog->differencesTable();
+    ASSERT_EQ(table->rowCount(), 2);
+    for (int r = 0; r < 2; ++r) {
+        const QStringList f = lines[1 + r].split(u',');
+        EXPECT_EQ(table->item(r, 0)->text(), f[0]);
+        EXPECT_EQ(table->item(r, 2)->text(), f[4]);
+        EXPECT_EQ(table->item(r, 3)->text(), f[7]);
+        const QString psnr = table->item(r, 4)->text();
+        EXPECT_TRUE(psnr.endsWith(u"n="_s + f[8])) << psnr.toStdString();
+        if (!f[9].isEmpty()) {
+            EXPECT_TRUE(psnr.startsWith(QString::number(f[9].toDouble(), 'f', 2))) << psnr.toStdString();
+        }
+    }
 
     // Cancel while running: the tool stops and keeps its complete rows.
     s.runs = 200;

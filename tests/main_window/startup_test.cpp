@@ -204,10 +204,11 @@ TEST_F(StartupTest, MenusAndThePopupMenu)
 {
     QStringList titles;
     for (const QAction* action : form.menuBar()->actions()) titles << action->text();
-    EXPECT_EQ(titles, QStringList({u"File"_s, u"Options"_s, u"View"_s, u"Help"_s}));
+    EXPECT_EQ(titles, QStringList({u"File"_s, u"Options"_s, u"&View"_s, u"Help"_s})); // Alt+V opens View
     EXPECT_EQ(actionTexts(ui(form).File1), QStringList({u"Exit"_s}));
     EXPECT_EQ(actionTexts(ui(form).Options1), QStringList({u"H.264 Video Player..."_s, u"YUV Sequence Player..."_s}));
-    EXPECT_EQ(actionTexts(ui(form).View1), QStringList({u"Quality Plot..."_s, u"Experiment..."_s, u"Frame Viewer..."_s}));
+    EXPECT_EQ(actionTexts(ui(form).View1),
+              QStringList({u"&Quality Plot..."_s, u"&Experiment..."_s, u"&Frame Viewer..."_s}));
     EXPECT_EQ(actionTexts(ui(form).Help1), QStringList({u"About..."_s}));
     EXPECT_EQ(actionTexts(ui(form).PopupMenu1), QStringList({u"Properties..."_s, u"Remove this NALU..."_s}));
     EXPECT_EQ(ui(form).StringGrid1->contextMenuPolicy(), Qt::CustomContextMenu);

@@ -183,12 +183,12 @@ TEST(ExperimentPlan, OtherChannelsAreOneSettingEachAndPlotAtTheirNominalRate)
     ASSERT_EQ(series.size(), 3);
     EXPECT_TRUE(series[0].label.endsWith(u", traces"_s)) << series[0].label.toStdString();
     ASSERT_EQ(series[0].points.size(), 2);
-    EXPECT_DOUBLE_EQ(series[0].points[0].lossRate, 0.8);
+    EXPECT_DOUBLE_EQ(series[0].points[0].x, 0.8);
     EXPECT_DOUBLE_EQ(series[0].points[0].mean, 36.5);
-    EXPECT_DOUBLE_EQ(series[0].points[1].lossRate, 5.2);
+    EXPECT_DOUBLE_EQ(series[0].points[1].x, 5.2);
     ASSERT_EQ(series[1].points.size(), 2);
-    EXPECT_DOUBLE_EQ(series[1].points[1].lossRate, 2.5);
-    EXPECT_DOUBLE_EQ(series[2].points[0].lossRate, 3.2);
+    EXPECT_DOUBLE_EQ(series[1].points[1].x, 2.5);
+    EXPECT_DOUBLE_EQ(series[2].points[0].x, 3.2);
     const QStringList summary = summaryCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
     ASSERT_EQ(summary.size(), 6);
     EXPECT_TRUE(summary[1].startsWith(u"5.2000,,3,1,"_s)) << summary[1].toStdString();
@@ -266,6 +266,36 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     ASSERT_EQ(series.size(), 2);
     EXPECT_DOUBLE_EQ(series[0].points[0].mean, 33);
     EXPECT_DOUBLE_EQ(series[1].points[0].low, 20);
+    // The point of the pair with a failed run says it stands on fewer runs.
+    EXPECT_EQ(series[0].points[0].runs, 4);
+    EXPECT_EQ(series[1].points[0].runs, 3);
+    EXPECT_EQ(series[1].points[0].asked, 4);
+}
+
+TEST(ExperimentStatistics, PairedDifferencesOfAHandSetStandOnTheRepetitionsBothCompleted)
+{
+    Settings s = sampleSettings();
+    s.lossRates = {u"10"_s};
+    s.burstLengths = {u"2"_s};
+    s.pairs = {{3, 1}, {0, 0}, {1, 1}};
+    // Pair 3:1 30, 32, 34, 36; pair 0:0 28, 31, 30 and a failure; pair 1:1 only failures.
+    const double values[] = {30, 32, 34, 36, 28, 31, 30, 0};
+    QStringList rows;
+    for (int i = 0; i < runCount(s); ++i)
+        rows << runRow(plannedRun(s, i), i < 7 ? goodResult(values[i]) : RunResult{false, u"boom"_s});
+    std::reverse(rows.begin(), rows.end()); // the order rows arrive in does not matter
+    const QStringList lines = differencesCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1 + 3);
+    EXPECT_TRUE(lines[0].startsWith(u"loss_rate,burst_length,a_i_concealment,"_s));
+    // Differences 2, 1, 4: mean 7/3, sd sqrt(7/3), t(2) = 4.302653.
+    EXPECT_EQ(lines[1], u"10,2,3,1,Bilinear + BMA,0,0,None + None,3,2.3333,1.5275,-1.4612,6.1279,"
+                        u"0.023333,0.015275,-0.014612,0.061279,gilbert"_s);
+    EXPECT_EQ(lines[2], u"10,2,3,1,Bilinear + BMA,1,1,"_s + concealmentPairLabel({1, 1}) + u",0,,,,,,,,,gilbert"_s);
+    EXPECT_TRUE(lines[3].startsWith(u"10,2,0,0,None + None,1,1,"_s));
+    const auto d = pairedDifferences(s, rows);
+    ASSERT_EQ(d.size(), 3);
+    EXPECT_EQ(d[0].psnrY.count, 3);
+    EXPECT_NEAR(d[0].psnrY.mean, 7.0 / 3, 1e-12);
 }
 
 TEST(ExperimentMerge, MergeRestoresPlanOrderAndNamesMissingAndDuplicatedRuns)

@@ -13,7 +13,7 @@ namespace kestrune::testing {
 class RecordingPrompts : public Prompts {
 public:
     struct Event {
-        enum Kind { Message, ErrorBox, Question, OpenDialog, SaveDialog } kind;
+        enum Kind { Message, ErrorBox, Question, OpenDialog, SaveDialog, FolderDialog } kind;
         QString text;     // message text, question text or dialog filter
         QString caption;  // question caption
     };
@@ -30,6 +30,7 @@ public:
     }
     std::optional<QString> openFile(const QString& filter) override { return nextFile(Event::OpenDialog, filter); }
     std::optional<QString> saveFile(const QString& filter) override { return nextFile(Event::SaveDialog, filter); }
+    std::optional<QString> chooseFolder() override { return nextFile(Event::FolderDialog, {}); }
 
     // Texts of the plain messages, in order.
     QStringList messages() const { return textsOf(Event::Message); }
