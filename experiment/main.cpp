@@ -200,27 +200,20 @@ int merge(const ToolOptions& o)
 int sigintPipe[2] = {-1, -1};
 void onSignal(int) { [[maybe_unused]] auto n = ::write(sigintPipe[1], "x", 1); }
 
+// --submit runs the submit.sh just written, so that the tool and a user who
+// runs the script submit alike; its messages go straight to ours.
 int submitSlurm(const QDir& dir)
 {
-    QProcess shards;
-    shards.start(u"sbatch"_s, {u"--parsable"_s, dir.filePath(u"experiment.sbatch"_s)});
-    if (!shards.waitForFinished(60000) || shards.exitCode() != 0)
-        return fail(u"sbatch failed: "_s + QString::fromLocal8Bit(shards.readAllStandardError()).trimmed()
-                    + shards.errorString().prepend(u" "_s));
-    const QString shardsId = QString::fromLatin1(shards.readAllStandardOutput()).trimmed().section(u';', 0, 0);
-    QProcess merge;
-    // afterany: a shard killed at its time limit must not leave the merge pending for ever.
-    merge.start(u"sbatch"_s, {u"--parsable"_s, u"--dependency=afterany:"_s + shardsId, dir.filePath(u"merge.sbatch"_s)});
-    if (!merge.waitForFinished(60000) || merge.exitCode() != 0) {
-        // Shards without their merge would spend the cluster's time on rows
-        // nobody joins: take them back.
-        const QString why = QString::fromLocal8Bit(merge.readAllStandardError()).trimmed();
-        const bool cancelled = QProcess::execute(u"scancel"_s, {shardsId}) == 0;
-        return fail(u"sbatch of the merge failed: "_s + why + u"; the shards job "_s + shardsId
-                    + (cancelled ? u" was cancelled"_s : u" is still queued: scancel it"_s));
+    QProcess submit;
+    submit.setProcessChannelMode(QProcess::ForwardedChannels);
+    submit.start(u"sh"_s, {dir.filePath(u"submit.sh"_s)});
+    if (!submit.waitForFinished(180000)) {
+        submit.kill();
+        submit.waitForFinished();
+        return fail(u"submit.sh did not finish within 3 minutes: "_s + submit.errorString());
     }
-    const QString mergeId = QString::fromLatin1(merge.readAllStandardOutput()).trimmed().section(u';', 0, 0);
-    std::printf("shards job: %s\nmerge job: %s\n", shardsId.toLatin1().constData(), mergeId.toLatin1().constData());
+    if (submit.exitStatus() != QProcess::NormalExit || submit.exitCode() != 0)
+        return fail(u"submitting with "_s + dir.filePath(u"submit.sh"_s) + u" failed"_s);
     return 0;
 }
 

@@ -715,7 +715,11 @@ QString slurmSubmitScript(const SlurmJob& job)
            u"# whose merge cannot be submitted are cancelled.\nset -e\n"
            u"shards=$(sbatch --parsable "_s + dir + u"/experiment.sbatch)\nshards=${shards%%;*}\n"
            u"if ! merge=$(sbatch --parsable --dependency=afterany:$shards "_s + dir + u"/merge.sbatch); then\n"
-           u"  scancel \"$shards\" && echo \"the merge job could not be submitted: shards job $shards cancelled\" >&2\n"
+           u"  if scancel \"$shards\"; then\n"
+           u"    echo \"the merge job could not be submitted: shards job $shards cancelled\" >&2\n"
+           u"  else\n"
+           u"    echo \"the merge job could not be submitted, and shards job $shards is still queued: scancel it\" >&2\n"
+           u"  fi\n"
            u"  exit 1\nfi\n"
            u"echo \"shards job: $shards\"\necho \"merge job: ${merge%%;*}\"\n"_s;
 }

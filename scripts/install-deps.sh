@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package the workbench, its tools and its tests need.
-# Usage: scripts/install-deps.sh [--players] [--slurm]
+# Usage: scripts/install-deps.sh [--players] [--slurm] [--fuzz]
 #   --players also installs the stream and YUV players the workbench launches.
+#   --fuzz    also installs clang and its sanitizer and libFuzzer runtimes
+#             (libclang-rt-14-dev, which clang only recommends) for scripts/fuzz.sh.
 #   --slurm   also installs a one-node Slurm (controller, node daemon, client,
 #             munge) for the cluster test. Where those packages cannot be
 #             installed (no network, no root) it says so and carries on: the
@@ -9,7 +11,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential clang cmake ninja-build pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libjpeg62-turbo-dev
   libx264-dev libavcodec-dev libavutil-dev
   libopenh264-dev
@@ -23,6 +25,7 @@ slurm=0
 for arg in "$@"; do
   case "$arg" in
     --players) packages+=(mpv yuview) ;;
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     --slurm) slurm=1 ;;
     *) echo "install-deps.sh: unknown option $arg" >&2; exit 2 ;;
   esac

@@ -51,6 +51,9 @@ struct X264StreamOptions {
     bool aud = false;
     bool weightedPrediction = true; // false: no weighted P prediction, like the workbench's encoder
     bool hrd = false;               // NAL HRD parameters, buffering period and picture timing SEI
+    bool intraRefresh = false;      // a moving intra column instead of IDR pictures after the first
+    std::optional<int> bPyramid;    // 0 none, 1 strict, 2 normal (B pictures as references)
+    bool openGop = false;           // keyframes after the first are I pictures, not IDR pictures
 };
 
 struct X264Nal {

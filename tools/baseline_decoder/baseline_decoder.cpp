@@ -242,9 +242,8 @@ void BaselineDecoder::State::decodeSlice(const h264::NalHeader& nal, std::span<c
     // One value per picture (clause 7.4.3): the first slice's, whatever a
     // damaged later slice says.
     const std::uint32_t changeCycle = firstHeader.slice_group_change_cycle;
-    if (pps->num_slice_groups_minus1 > 0 && pps->slice_group_map_type >= 3 && pps->slice_group_map_type <= 5) {
-        const std::uint64_t rate = std::uint64_t{pps->slice_group_change_rate_minus1} + 1;
-        const std::uint64_t maxCycle = (static_cast<std::uint64_t>(mbCount) + rate - 1) / rate;
+    if (h264::hasSliceGroupChangeCycle(*pps)) {
+        const std::uint64_t maxCycle = h264::maxSliceGroupChangeCycle(*sps, *pps);
         if (changeCycle > maxCycle) {
             fail("slice_group_change_cycle " + std::to_string(changeCycle) + " exceeds " + std::to_string(maxCycle));
             return;

@@ -27,15 +27,6 @@ struct BrokenSlice {
     throw BrokenSlice{std::move(what)};
 }
 
-// Position of the rbsp_stop_one_bit; more_rbsp_data() is "before it".
-std::size_t stopBitPosition(std::span<const std::uint8_t> rbsp)
-{
-    std::size_t last = rbsp.size();
-    while (last > 0 && rbsp[last - 1] == 0) --last;
-    if (last == 0) return 0;
-    return (last - 1) * 8 + static_cast<std::size_t>(7 - __builtin_ctz(rbsp[last - 1]));
-}
-
 // The levels of one macroblock, raster order per 4x4 block.
 struct Residual {
     std::int32_t luma[16][16];
@@ -47,7 +38,7 @@ struct Residual {
 class MacroblockDecoder {
 public:
     MacroblockDecoder(const SliceContext& c, Picture& picture, MacroblockStates& states)
-        : c_(c), pic_(picture), states_(states), bits_(c.rbsp), stopBit_(stopBitPosition(c.rbsp))
+        : c_(c), pic_(picture), states_(states), bits_(c.rbsp), stopBit_(h264::rbspStopBitPosition(c.rbsp).value_or(0))
     {
         const int qp = 26 + c.pps->pic_init_qp_minus26 + c.header->slice_qp_delta;
         if (qp < 0 || qp > 51) broken("SliceQPY " + std::to_string(qp) + " outside 0..51");
@@ -424,7 +415,7 @@ private:
     Picture& pic_;
     MacroblockStates& states_;
     h264::BitReader bits_;
-    std::size_t stopBit_;
+    std::size_t stopBit_;  // of the rbsp_stop_one_bit (0 when none): more_rbsp_data() is "before it"
     int qp_ = 26;
     bool constrained_ = false;
 };

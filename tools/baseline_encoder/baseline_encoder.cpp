@@ -150,12 +150,8 @@ EncodedPicture BaselineEncoder::encode(std::span<const std::uint8_t> frame)
 
     // Slice group map of this picture (types 3-5 evolve with the cycle).
     std::uint32_t cycle = 0;
-    if (pps_.num_slice_groups_minus1 > 0 && pps_.slice_group_map_type >= 3 && pps_.slice_group_map_type <= 5) {
-        const std::uint32_t rate = pps_.slice_group_change_rate_minus1 + 1;
-        const std::uint32_t size = static_cast<std::uint32_t>(sps_.picSizeInMapUnits());
-        const std::uint32_t cycles = (size + rate - 1) / rate;
-        cycle = 1 + static_cast<std::uint32_t>(sinceIdr_) % cycles;
-    }
+    if (h264::hasSliceGroupChangeCycle(pps_))
+        cycle = static_cast<std::uint32_t>(1 + static_cast<std::uint64_t>(sinceIdr_) % h264::maxSliceGroupChangeCycle(sps_, pps_));
     std::vector<std::uint8_t> map;
     if (pps_.num_slice_groups_minus1 > 0) {
         if (!sliceGroupMap(pps_, sps_.widthInMbs(), sps_.heightInMapUnits(), cycle, map).ok())

@@ -82,11 +82,9 @@ bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
     return a.idr && b.idr && a.idr_pic_id != b.idr_pic_id;
 }
 
-bool AccessUnitDetector::alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb, bool oneSliceGroup)
+bool AccessUnitDetector::alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb)
 {
-    for (std::uint32_t start : starts)
-        if (start == firstMb) return true;
-    return oneSliceGroup && !starts.empty() && firstMb < starts.back();
+    return std::find(starts.begin(), starts.end(), firstMb) != starts.end();
 }
 
 bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets)
@@ -99,7 +97,7 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
         sliceInCurrent_ = false;
         return true;
     }
-    if (type == NalSei || type == NalSps || type == NalPps || (type >= NalPrefix && type <= 18)) {
+    if (type == NalSei || type == NalSps || type == NalPps || (type > NalPrefix && type <= 18)) {
         const bool starts = sliceInCurrent_ || wasFirst;
         if (sliceInCurrent_) sliceInCurrent_ = false;
         return starts;
@@ -114,8 +112,7 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
 
     const Pps* pps = sets.findPps(slice->pic_parameter_set_id);
     const PictureId id = pictureIdOf(header, *slice, pps ? sets.findSps(pps->seq_parameter_set_id) : nullptr);
-    const bool oneSliceGroup = pps && pps->num_slice_groups_minus1 == 0;
-    const bool newPicture = !last_ || isNewPicture(*last_, id) || alreadyCovered(starts_, id.first_mb_in_slice, oneSliceGroup);
+    const bool newPicture = !last_ || isNewPicture(*last_, id) || alreadyCovered(starts_, id.first_mb_in_slice);
     const bool starts = wasFirst || (newPicture && sliceInCurrent_);
     if (newPicture) starts_.clear();
     starts_.push_back(id.first_mb_in_slice);

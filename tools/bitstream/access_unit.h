@@ -20,16 +20,20 @@ public:
     // Returns true when this NAL unit begins a new access unit:
     // - the first NAL unit of the stream;
     // - an access unit delimiter;
-    // - SEI, SPS, PPS or types 14..18 after a slice of the current access unit;
+    // - SEI, SPS, PPS or types 15..18 after a slice of the current access unit;
     // - the first slice of a new primary coded picture, unless the access
     //   unit was already begun by one of the NAL units above.
+    // A prefix NAL unit (type 14) belongs to the slice after it, which may be
+    // any slice of a picture, so it never begins an access unit by itself.
     // A slice whose header could not be read past pic_parameter_set_id (its
     // PPS is missing) starts a new picture when first_mb_in_slice is 0 or its
     // pic_parameter_set_id differs. Redundant slices never start one.
-    // Whatever the header fields say, a slice whose first_mb_in_slice names a
-    // macroblock the current picture already covers starts a new picture:
+    // Whatever the header fields say, a slice whose first_mb_in_slice equals
+    // that of an earlier slice of the current picture starts a new picture:
     // after losses, two pictures can carry the same frame_num (a small
     // MaxFrameNum wrapped within the loss) and nothing else tells them apart.
+    // A smaller first_mb_in_slice says nothing: Baseline streams may send a
+    // picture's slices in any order.
     bool startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets);
 
     // True once a slice of the current access unit has been seen.
@@ -57,11 +61,9 @@ public:
     // The comparison of clause 7.4.1.2.4 between the previous primary slice
     // and this one.
     static bool isNewPicture(const PictureId& previous, const PictureId& current);
-    // Whether a slice starting at firstMb lies in what the current picture
-    // already covers: the same start as an earlier slice, or, with one slice
-    // group, a start before the last one (slices then come in macroblock
-    // order; arbitrary slice order, which we never write, is not told apart).
-    static bool alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb, bool oneSliceGroup);
+    // Whether a slice starting at firstMb starts where an earlier slice of the
+    // current picture did (no two slices of one picture do).
+    static bool alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb);
 
 private:
     bool first_ = true;

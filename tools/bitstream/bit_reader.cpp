@@ -76,17 +76,21 @@ void BitReader::skip(std::size_t bits)
     pos_ += bits;
 }
 
-bool BitReader::moreRbspData() const
+std::optional<std::size_t> rbspStopBitPosition(std::span<const std::uint8_t> rbsp)
 {
-    // Find the last set bit of the buffer: the rbsp_stop_one_bit.
-    std::size_t last = data_.size();
-    while (last > 0 && data_[last - 1] == 0) --last;
-    if (last == 0) return false;
-    const std::uint8_t byte = data_[last - 1];
+    std::size_t last = rbsp.size();
+    while (last > 0 && rbsp[last - 1] == 0) --last;
+    if (last == 0) return std::nullopt;
+    const std::uint8_t byte = rbsp[last - 1];
     int trailing = 0;
     while (!((byte >> trailing) & 1)) ++trailing;
-    const std::size_t stopBit = (last - 1) * 8 + static_cast<std::size_t>(7 - trailing);
-    return pos_ < stopBit;
+    return (last - 1) * 8 + static_cast<std::size_t>(7 - trailing);
+}
+
+bool BitReader::moreRbspData() const
+{
+    const std::optional<std::size_t> stopBit = rbspStopBitPosition(data_);
+    return stopBit && pos_ < *stopBit;
 }
 
 } // namespace kestrune::h264

@@ -6,9 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 
 namespace kestrune::h264 {
+
+// Bit position of the rbsp_stop_one_bit, the last 1 bit of rbsp; none when
+// every byte is 0.
+std::optional<std::size_t> rbspStopBitPosition(std::span<const std::uint8_t> rbsp);
 
 class BitReader {
 public:

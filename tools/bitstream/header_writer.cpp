@@ -1,5 +1,7 @@
 #include "tools/bitstream/header_writer.h"
 
+#include "tools/bitstream/bit_reader.h"
+
 namespace kestrune::h264 {
 namespace {
 
@@ -108,27 +110,6 @@ void writeWeights(const std::vector<PredWeight>& weights, std::uint32_t count, b
             }
         }
     }
-}
-
-// Ceil(Log2(mapUnits / rate + 1)), as in the parser.
-int changeCycleBits(std::uint64_t mapUnits, std::uint64_t rate)
-{
-    int bits = 0;
-    while ((rate << bits) < mapUnits + rate) ++bits;
-    return bits;
-}
-
-// Position just after the rbsp_stop_one_bit's predecessor: the stop bit is the
-// last 1 bit before any trailing zero bytes. npos when there is none.
-std::size_t stopBitPosition(std::span<const std::uint8_t> rbsp)
-{
-    std::size_t end = rbsp.size();
-    while (end > 0 && rbsp[end - 1] == 0) --end;
-    if (end == 0) return std::size_t(-1);
-    const std::uint8_t last = rbsp[end - 1];
-    int trailingZeros = 0;
-    while (!((last >> trailingZeros) & 1)) ++trailingZeros;
-    return end * 8 - 1 - static_cast<std::size_t>(trailingZeros);
 }
 
 } // namespace
@@ -316,10 +297,7 @@ void writeSliceHeader(const NalHeader& nal, const SliceHeader& h, const Sps& sps
             out.se(h.slice_beta_offset_div2);
         }
     }
-    if (pps.num_slice_groups_minus1 > 0 && pps.slice_group_map_type >= 3 && pps.slice_group_map_type <= 5) {
-        const std::uint64_t rate = std::uint64_t{pps.slice_group_change_rate_minus1} + 1;
-        out.u(changeCycleBits(static_cast<std::uint64_t>(sps.picSizeInMapUnits()), rate), h.slice_group_change_cycle);
-    }
+    if (hasSliceGroupChangeCycle(pps)) out.u(sliceGroupChangeCycleBits(sps, pps), h.slice_group_change_cycle);
     if (nal.nal_unit_type == NalPartitionA) out.ue(h.slice_id);
 }
 
@@ -354,9 +332,9 @@ std::vector<std::uint8_t> rewriteSliceHeader(std::span<const std::uint8_t> nal, 
         out.alignWith(true);
         out.copyBits(rbsp, dataByte * 8, (rbsp.size() - dataByte) * 8);
     } else {
-        const std::size_t stop = stopBitPosition(rbsp);
-        if (stop == std::size_t(-1) || stop < parsed.headerBits) return {};
-        out.copyBits(rbsp, parsed.headerBits, stop - parsed.headerBits);
+        const std::optional<std::size_t> stop = rbspStopBitPosition(rbsp);
+        if (!stop || *stop < parsed.headerBits) return {};
+        out.copyBits(rbsp, parsed.headerBits, *stop - parsed.headerBits);
         out.trailing();
     }
     std::vector<std::uint8_t> result(nal.begin(), nal.begin() + static_cast<std::ptrdiff_t>(headerBytes));

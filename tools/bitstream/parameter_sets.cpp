@@ -150,6 +150,27 @@ int Sps::height() const
     return codedHeight() - cropUnitY() * static_cast<int>(frame_crop_top_offset + frame_crop_bottom_offset);
 }
 
+bool hasSliceGroupChangeCycle(const Pps& pps)
+{
+    return pps.num_slice_groups_minus1 > 0 && pps.slice_group_map_type >= 3 && pps.slice_group_map_type <= 5;
+}
+
+int sliceGroupChangeCycleBits(const Sps& sps, const Pps& pps)
+{
+    // Exact in integers: the smallest bits with rate * 2^bits >= mapUnits + rate.
+    const std::uint64_t rate = std::uint64_t{pps.slice_group_change_rate_minus1} + 1;
+    const auto mapUnits = static_cast<std::uint64_t>(sps.picSizeInMapUnits());
+    int bits = 0;
+    while ((rate << bits) < mapUnits + rate) ++bits;
+    return bits;
+}
+
+std::uint64_t maxSliceGroupChangeCycle(const Sps& sps, const Pps& pps)
+{
+    const std::uint64_t rate = std::uint64_t{pps.slice_group_change_rate_minus1} + 1;
+    return (static_cast<std::uint64_t>(sps.picSizeInMapUnits()) + rate - 1) / rate;
+}
+
 double Sps::frameRate() const
 {
     if (!vui_parameters_present_flag || !vui.timing_info_present_flag || vui.num_units_in_tick == 0) return 0;

@@ -153,6 +153,14 @@ struct Pps {
     std::int32_t second_chroma_qp_index_offset = 0;
 };
 
+// Whether slice headers under this PPS carry slice_group_change_cycle (slice
+// group map types 3 to 5), and its bit count (clause 7.4.3):
+// Ceil(Log2(PicSizeInMapUnits / SliceGroupChangeRate + 1)).
+// Its values go up to Ceil(PicSizeInMapUnits / SliceGroupChangeRate).
+bool hasSliceGroupChangeCycle(const Pps& pps);
+int sliceGroupChangeCycleBits(const Sps& sps, const Pps& pps);
+std::uint64_t maxSliceGroupChangeCycle(const Sps& sps, const Pps& pps);
+
 // rbsp: the NAL unit payload after its header, emulation prevention removed.
 // Returns Ok with every field filled, or the first failure naming the field.
 // A failure inside the VUI leaves the fields before it usable: spsCoreParsed

@@ -288,20 +288,26 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     const std::int64_t implied = holding_ ? heldBase + held_.back().offset + 1 : lastIndex_ + 1;
     const std::int64_t byNumber = placeOfNumber(implied, p.idrPicId);
     if (numbering_ == Numbering::Unknown) {
-        // idr_pic_id is a number only by our convention: trusted once it
-        // matched a place, or, since a loss right before an IDR picture leaves
-        // no other trace, in a stream whose frame_num cannot wrap (ours). The
-        // first picture of a stream proves nothing either way.
+        // idr_pic_id is a number only by our convention, which goes with a
+        // frame_num that cannot wrap: trusted in such a stream once it matched
+        // a place or, since a loss right before an IDR picture leaves no other
+        // trace, lies no further ahead than a loss run. Other encoders count
+        // IDR pictures, alternate 0 and 1 or scatter the numbers, which
+        // matches a place now and then by chance. The first picture of a
+        // stream proves nothing either way.
         if (implied == 0) {}
-        else if (byNumber == implied) numbering_ = Numbering::Present;
-        else if (frameNumBits_ >= 16 && byNumber - implied < kIdrNumbers / 2) numbering_ = Numbering::Present;
+        else if (frameNumBits_ >= 16 && byNumber - implied <= jumpLimit()) numbering_ = Numbering::Present;
         else numbering_ = Numbering::Absent;
     }
     std::int64_t place = implied;
     bool guessed = false;
     if (numbering_ == Numbering::Present) {
-        // A number behind the places already given means an earlier reading was wrong.
+        // A number behind the places already given, or further ahead than
+        // any loss run, means an earlier reading was wrong; where none was a
+        // guess, that the numbers were never picture numbers and matched by
+        // chance (an encoder alternating 0 and 1).
         if (byNumber - implied <= jumpLimit()) place = byNumber;
+        else if (guessed_ == 0) numbering_ = Numbering::Absent;
         else guessed = true;
     }
     if (holding_) out = releaseHeldBefore(place);

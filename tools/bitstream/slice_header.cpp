@@ -12,14 +12,6 @@ constexpr std::size_t kMaxModifications = 33;
 // Enough for every operation that can make sense on a 16-frame buffer.
 constexpr std::size_t kMaxMmcos = 66;
 
-// Ceil(Log2(mapUnits / rate + 1)) with exact division, in integers.
-int changeCycleBits(std::uint64_t mapUnits, std::uint64_t rate)
-{
-    int bits = 0;
-    while ((rate << bits) < mapUnits + rate) ++bits;
-    return bits;
-}
-
 // LongTermPicNum is at most 2 * MaxLongTermFrameIdx + 1 (fields), and
 // MaxLongTermFrameIdx at most max_num_ref_frames - 1 = 15.
 constexpr std::uint32_t kMaxLongTermPicNum = 31;
@@ -235,11 +227,8 @@ Status parseSliceHeader(const NalHeader& nal, std::span<const std::uint8_t> rbsp
             h.slice_beta_offset_div2 = r.se("slice_beta_offset_div2", -6, 6);
         }
     }
-    if (pps->num_slice_groups_minus1 > 0 && pps->slice_group_map_type >= 3 && pps->slice_group_map_type <= 5) {
-        const std::uint64_t rate = std::uint64_t{pps->slice_group_change_rate_minus1} + 1;
-        const std::uint64_t mapUnits = static_cast<std::uint64_t>(sps->picSizeInMapUnits());
-        h.slice_group_change_cycle = r.u("slice_group_change_cycle", changeCycleBits(mapUnits, rate));
-    }
+    if (hasSliceGroupChangeCycle(*pps))
+        h.slice_group_change_cycle = r.u("slice_group_change_cycle", sliceGroupChangeCycleBits(*sps, *pps));
     if (nal.nal_unit_type == NalPartitionA) h.slice_id = r.ue("slice_id");
     h.headerBits = r.bits().bitPosition();
     h.complete = r.ok();

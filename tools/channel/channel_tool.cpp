@@ -49,7 +49,7 @@ std::string usage(const std::string& program)
 
 struct Options {
     std::string stream, pattern, log;
-    ChannelSpec channel;
+    ChannelSetting channel;
     bool channelGiven = false;
     std::optional<std::uint64_t> offset;
     std::optional<std::uint32_t> seed;
@@ -84,9 +84,9 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
         const std::string& v = args[++i];
         std::string error;
         if (a == "--channel") {
-            const auto spec = parseChannelSpec(v, error);
-            if (!spec) return "--channel: " + error;
-            o.channel = *spec;
+            const auto setting = parseChannelSetting(v, error);
+            if (!setting) return "--channel: " + error;
+            o.channel = *setting;
             o.channelGiven = true;
         } else if (a == "--offset") {
             if (!(o.offset = parseCount(v))) return "--offset: \"" + v + "\" is not a count of packets";
@@ -121,7 +121,7 @@ std::string parseOptions(const std::vector<std::string>& args, Options& o)
     if (!o.channelGiven) return "no --channel given (--help explains)";
     if (const std::string problem = packetisationProblem(o.packets); !problem.empty()) return "--packets: " + problem;
     if (o.packets.stapA && !o.packets.rtp) return "--stap-a needs --packets rtp:MTU";
-    if (o.offset && o.channel.kind != ChannelSpec::TraceFile) return "--offset belongs to a trace channel";
+    if (o.offset && o.channel.kind != ChannelSetting::TraceFile) return "--offset belongs to a trace channel";
     return {};
 }
 
@@ -191,7 +191,7 @@ int runChannel(const std::vector<std::string>& args, std::ostream& out, std::ost
     std::unique_ptr<LossProcess> process;
     std::ostringstream description;
     double nominalRate = 0;
-    if (o.channel.kind == ChannelSpec::Gilbert) {
+    if (o.channel.kind == ChannelSetting::Gilbert) {
         std::string error;
         const auto model = gilbert::makeRealModel(o.channel.lossPercent, o.channel.burstLength, error);
         process = gilbertProcess(*model, seed);
@@ -199,7 +199,7 @@ int runChannel(const std::vector<std::string>& args, std::ostream& out, std::ost
         description << "channel: Gilbert, loss rate " << number(o.channel.lossPercent) << "%, mean burst length "
                     << number(o.channel.burstLength) << " packets (p = " << number(model->p) << ", q = "
                     << number(model->q) << ")\n";
-    } else if (o.channel.kind == ChannelSpec::Elliott) {
+    } else if (o.channel.kind == ChannelSetting::Elliott) {
         const GilbertElliott& m = o.channel.elliott;
         process = elliottProcess(m, seed);
         nominalRate = m.lossRate();

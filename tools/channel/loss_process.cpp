@@ -151,16 +151,16 @@ private:
 
 } // namespace
 
-std::optional<ChannelSpec> parseChannelSpec(std::string_view text, std::string& error)
+std::optional<ChannelSetting> parseChannelSetting(std::string_view text, std::string& error)
 {
-    ChannelSpec spec;
+    ChannelSetting setting;
     const std::size_t colon = text.find(':');
     const std::string_view kind = text.substr(0, colon);
     const std::string_view rest = colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
     if (kind == "trace" && !rest.empty()) {
-        spec.kind = ChannelSpec::TraceFile;
-        spec.traceFile = std::string(rest);
-        return spec;
+        setting.kind = ChannelSetting::TraceFile;
+        setting.traceFile = std::string(rest);
+        return setting;
     }
     if (kind == "gilbert") {
         static const char* const names[] = {"the loss rate", "the mean burst length"};
@@ -168,9 +168,9 @@ std::optional<ChannelSpec> parseChannelSpec(std::string_view text, std::string& 
         if (!parseNumbers(rest, names, 2, values, error)) return std::nullopt;
         const auto model = gilbert::makeRealModel(values[0], values[1], error);
         if (!model) return std::nullopt;
-        spec.lossPercent = values[0];
-        spec.burstLength = values[1];
-        return spec;
+        setting.lossPercent = values[0];
+        setting.burstLength = values[1];
+        return setting;
     }
     if (kind == "ge") {
         static const char* const names[] = {"p", "r", "k", "h"};
@@ -182,9 +182,9 @@ std::optional<ChannelSpec> parseChannelSpec(std::string_view text, std::string& 
                     + std::string(splitCommas(rest)[i]);
                 return std::nullopt;
             }
-        spec.kind = ChannelSpec::Elliott;
-        spec.elliott = {values[0], values[1], values[2], values[3]};
-        return spec;
+        setting.kind = ChannelSetting::Elliott;
+        setting.elliott = {values[0], values[1], values[2], values[3]};
+        return setting;
     }
     error = "\"" + std::string(text) + "\" is not gilbert:RATE,BURST, ge:P,R,K,H or trace:FILE";
     return std::nullopt;

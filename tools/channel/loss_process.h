@@ -37,7 +37,7 @@ struct Trace {
 // else, or no value at all, is refused with the place of the fault.
 std::optional<Trace> parseTrace(std::string_view text, std::string& error);
 
-struct ChannelSpec {
+struct ChannelSetting {
     enum Kind { Gilbert, Elliott, TraceFile } kind = Gilbert;
     double lossPercent = 0, burstLength = 1;  // Gilbert
     GilbertElliott elliott;
@@ -45,7 +45,7 @@ struct ChannelSpec {
 };
 // "gilbert:RATE,BURST" (percent, packets), "ge:P,R,K,H" (probabilities) or
 // "trace:FILE"; real numbers throughout.
-std::optional<ChannelSpec> parseChannelSpec(std::string_view text, std::string& error);
+std::optional<ChannelSetting> parseChannelSetting(std::string_view text, std::string& error);
 // A real number and nothing else ("0.5", "1e-3"); nullopt for anything else.
 std::optional<double> parseReal(std::string_view text);
 

@@ -293,17 +293,9 @@ void adaptSuffixLength(int& suffixLength, int level)
 
 } // namespace
 
-bool cavlcTablesArePrefixFree()
+bool cavlcTablesArePrefixFreeForTests()
 {
     return decoders().prefixFree();
-}
-
-int coeffTokenContext(bool availableA, int totalCoeffA, bool availableB, int totalCoeffB)
-{
-    if (availableA && availableB) return (totalCoeffA + totalCoeffB + 1) >> 1;
-    if (availableA) return totalCoeffA;
-    if (availableB) return totalCoeffB;
-    return 0;
 }
 
 bool readCoeffToken(h264::BitReader& bits, int nC, int& totalCoeff, int& trailingOnes)
@@ -327,7 +319,7 @@ void writeCoeffToken(h264::BitWriter& bits, int nC, int totalCoeff, int trailing
     }
 }
 
-bool readTotalZeros(h264::BitReader& bits, int maxNumCoeff, int totalCoeff, int& totalZeros)
+bool readTotalZerosForTests(h264::BitReader& bits, int maxNumCoeff, int totalCoeff, int& totalZeros)
 {
     const VlcTable& table = maxNumCoeff == 4 ? decoders().chromaDcTotalZeros[totalCoeff - 1]
                                              : decoders().totalZeros[totalCoeff - 1];
@@ -343,7 +335,7 @@ void writeTotalZeros(h264::BitWriter& bits, int maxNumCoeff, int totalCoeff, int
         bits.u(kTotalZerosLength[totalCoeff - 1][totalZeros], kTotalZerosCode[totalCoeff - 1][totalZeros]);
 }
 
-bool readRunBefore(h264::BitReader& bits, int zerosLeft, int& runBefore)
+bool readRunBeforeForTests(h264::BitReader& bits, int zerosLeft, int& runBefore)
 {
     runBefore = decoders().runBefore[std::min(zerosLeft, 7) - 1].read(bits);
     return runBefore >= 0 && runBefore <= zerosLeft;
@@ -389,7 +381,7 @@ bool readLevelFrom(Bits& bits, int& suffixLength, bool firstAfterFewTrailingOnes
 
 } // namespace
 
-bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level)
+bool readLevelForTests(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level)
 {
     return readLevelFrom(bits, suffixLength, firstAfterFewTrailingOnes, level);
 }

@@ -16,19 +16,28 @@ inline constexpr int kChromaDcNc = -1;
 
 // nC of clause 9.2.1 from the total_coeff of the neighbouring 4x4 blocks A
 // (left) and B (above); an unavailable neighbour passes available = false.
-int coeffTokenContext(bool availableA, int totalCoeffA, bool availableB, int totalCoeffB);
+// Inline: the decoder asks for up to 25 blocks per macroblock.
+constexpr int coeffTokenContext(bool availableA, int totalCoeffA, bool availableB, int totalCoeffB)
+{
+    if (availableA && availableB) return (totalCoeffA + totalCoeffB + 1) >> 1;
+    if (availableA) return totalCoeffA;
+    if (availableB) return totalCoeffB;
+    return 0;
+}
 
 // coeff_token (Table 9-5). nC -1 (chroma DC 4:2:0) or >= 0.
 // readCoeffToken returns false on a code that is not in the table.
 bool readCoeffToken(h264::BitReader& bits, int nC, int& totalCoeff, int& trailingOnes);
 void writeCoeffToken(h264::BitWriter& bits, int nC, int totalCoeff, int trailingOnes);
 
+// The readers of single syntax elements below are for the round-trip tests:
+// readResidualBlock reads a whole block its own faster way.
 // total_zeros (Tables 9-7, 9-8, 9-9a); maxNumCoeff 4 selects the chroma DC table.
-bool readTotalZeros(h264::BitReader& bits, int maxNumCoeff, int totalCoeff, int& totalZeros);
+bool readTotalZerosForTests(h264::BitReader& bits, int maxNumCoeff, int totalCoeff, int& totalZeros);
 void writeTotalZeros(h264::BitWriter& bits, int maxNumCoeff, int totalCoeff, int totalZeros);
 
 // run_before (Table 9-10), zerosLeft >= 1.
-bool readRunBefore(h264::BitReader& bits, int zerosLeft, int& runBefore);
+bool readRunBeforeForTests(h264::BitReader& bits, int zerosLeft, int& runBefore);
 void writeRunBefore(h264::BitWriter& bits, int zerosLeft, int runBefore);
 
 // One non-trailing-one level (level_prefix and level_suffix, clause 9.2.2.1),
@@ -37,7 +46,7 @@ void writeRunBefore(h264::BitWriter& bits, int zerosLeft, int runBefore);
 // three trailing ones (it cannot be +-1, so it is coded one step smaller).
 // Levels whose level_prefix would exceed 15 use the escape of clause 9.2.2.1
 // (not allowed in Baseline; levelFitsBaseline tells the encoder).
-bool readLevel(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level);
+bool readLevelForTests(h264::BitReader& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int& level);
 void writeLevel(h264::BitWriter& bits, int& suffixLength, bool firstAfterFewTrailingOnes, int level);
 bool levelFitsBaseline(int suffixLength, bool firstAfterFewTrailingOnes, int level);
 
@@ -62,6 +71,6 @@ std::uint32_t codeNumFromCbp(int cbp, bool intra);
 
 // True when no code of any table begins another code of the same table: a
 // check of the tables' transcription that a round trip alone cannot make.
-bool cavlcTablesArePrefixFree();
+bool cavlcTablesArePrefixFreeForTests();
 
 } // namespace kestrune::codec

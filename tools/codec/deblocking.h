@@ -21,8 +21,9 @@ struct DeblockingParams {
 
 // Boundary strength bS (clause 8.7.2.1) of the edge between 4x4 luma blocks
 // p (blkP of mbP) and q (blkQ of mbQ); mbEdge when the edge is a macroblock
-// edge. 0..4.
-int boundaryStrength(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge);
+// edge. 0..4. One pair at a time, for tests; the filter takes
+// macroblockEdgeStrengths.
+int boundaryStrengthForTests(const MacroblockState& mbP, int blkP, const MacroblockState& mbQ, int blkQ, bool mbEdge);
 
 // bS of every 4x4 edge segment of macroblock q (clause 8.7.2.1): [e][k] is
 // vertical edge x = 4e at rows 4k..4k+3, or horizontal edge y = 4e at
@@ -41,10 +42,10 @@ MacroblockEdgeStrengths macroblockEdgeStrengths(const MacroblockState* left, con
 void deblockPicture(Picture& picture, const MacroblockStates& states, std::span<const DeblockingParams> slices);
 
 // The sample filters of clauses 8.7.2.3/8.7.2.4 along one whole macroblock
-// edge, exposed for tests: 16 lines for luma, 8 for chroma. q0 points at q0
+// edge, for tests: 16 lines for luma, 8 for chroma. q0 points at q0
 // of the first line; p0 is at q0 - sampleStep, line i at q0 + i * lineStep.
 // bS[k] (0..4) holds for lines 4k..4k+3 (luma) or 2k..2k+1 (chroma);
 // indexA/indexB are qPav + filterOffsetA/B clipped to 0..51 (clause 8.7.2.2).
-void filterEdge(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma);
+void filterEdgeForTests(std::uint8_t* q0, int sampleStep, int lineStep, const int bS[4], int indexA, int indexB, bool chroma);
 
 } // namespace kestrune::codec

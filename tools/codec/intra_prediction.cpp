@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/codec/picture.h"
+
 namespace kestrune::codec {
 
 namespace {
@@ -9,11 +11,6 @@ namespace {
 bool usable(const MacroblockStates& states, int mbAddr, bool constrained)
 {
     return mbAddr >= 0 && (!constrained || states[mbAddr].intra());
-}
-
-std::uint8_t clip1(int v)
-{
-    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
 }
 
 void fillBlock(std::uint8_t* pred, int predStride, int size, std::uint8_t value)

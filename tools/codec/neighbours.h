@@ -4,6 +4,7 @@
 // inside the picture and belongs to the same slice as the current macroblock
 // (equal MacroblockState::sliceNum). Constrained intra prediction is not
 // applied here; intra_prediction.h does that.
+#include "tools/codec/cavlc.h"
 #include "tools/codec/macroblock_state.h"
 
 #include <array>
@@ -23,23 +24,10 @@ struct MbNeighbours {
 // Expects states[mbAddr].sliceNum already set to the current slice.
 MbNeighbours macroblockNeighbours(const MacroblockStates& states, int mbAddr);
 
-// A neighbouring location of clause 6.4.12: the macroblock holding it (-1 =
-// not available) and the location (xW, yW) inside that macroblock.
-struct NeighbourLocation {
-    int mbAddr = -1;
-    int xW = 0;
-    int yW = 0;
-};
-
-// Location (xN, yN) relative to the current macroblock's top-left sample,
-// xN and yN in -1..maxW / -1..maxH, maxW = maxH = 16 for luma, 8 for chroma.
-// Locations right of the macroblock below row -1 are not available (Table
-// 6-3). mbAddr is the current macroblock (returned for locations inside it).
-NeighbourLocation neighbourLocation(const MbNeighbours& n, int mbAddr, int xN, int yN, bool luma);
-
-// The same at the granularity of 4x4 luma blocks: the macroblock holding the
-// block at (x4, y4) in block units relative to the current macroblock, x4 in
-// -1..4, y4 in -1..3 (-1 = not available); the block inside it is
+// Clause 6.4.12 at the granularity of 4x4 luma blocks: the macroblock
+// holding the block at (x4, y4) in block units relative to the current
+// macroblock mbAddr, x4 in -1..4, y4 in -1..3 (-1 = not available; right of
+// the macroblock only row -1 is, Table 6-3); the block inside it is
 // blockIndexAt(x4 & 3, y4 & 3). Motion vector and intra 4x4 neighbours ask
 // this for every partition, so it stays inline.
 inline int macroblockOfBlock(const MbNeighbours& n, int mbAddr, int x4, int y4)
@@ -59,9 +47,6 @@ struct NeighbourBlock {
 // Clause 6.4.11.4: the 4x4 luma block left of (A) / above (B) block blkIdx.
 NeighbourBlock leftLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
 NeighbourBlock aboveLumaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
-// Clause 6.4.11.5 for 4:2:0: the same for chroma4x4BlkIdx 0..3.
-NeighbourBlock leftChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
-NeighbourBlock aboveChromaBlock(const MbNeighbours& n, int mbAddr, int blkIdx);
 
 // Which residual block a CAVLC coeff_token belongs to, for nC.
 enum class ResidualBlockKind { Luma, Intra16x16Dc, ChromaDc, CbAc, CrAc };
@@ -70,7 +55,8 @@ enum class ResidualBlockKind { Luma, Intra16x16Dc, ChromaDc, CbAc, CrAc };
 // chroma4x4BlkIdx for CbAc/CrAc; ignored for the DC kinds: Intra16x16Dc uses
 // block 0, ChromaDc is always -1). Reads totalCoeff of the available
 // neighbours, including blocks of the current macroblock coded earlier, so
-// states[mbAddr].totalCoeff must hold the blocks coded so far.
+// states[mbAddr].totalCoeff must hold the blocks coded so far. One block's
+// worth of MacroblockCoeffTokenContexts, for the encoder.
 int coeffTokenNc(const MacroblockStates& states, const MbNeighbours& n, int mbAddr, ResidualBlockKind kind, int blkIdx);
 
 // The same nC for every block of one macroblock, with the totals of the
@@ -96,8 +82,8 @@ public:
     }
 
 private:
-    // Clause 9.2.1 with -1 for a neighbour that is not available.
-    static int nc(int a, int b) { return a >= 0 && b >= 0 ? (a + b + 1) >> 1 : a >= 0 ? a : b >= 0 ? b : 0; }
+    // -1 for a neighbour that is not available.
+    static int nc(int a, int b) { return coeffTokenContext(a >= 0, a, b >= 0, b); }
     // The block left of / above each luma block when it lies in the same macroblock.
     static constexpr std::array<std::array<std::uint8_t, 16>, 2> kInside = [] {
         std::array<std::array<std::uint8_t, 16>, 2> t{};

@@ -3,6 +3,7 @@
 // (PicWidthInMbs x PicHeightInMapUnits of a frame). Cropping is applied only
 // when a picture is written out; every process of the codec works on the
 // full macroblock grid. Rows are contiguous with the given stride.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -10,6 +11,12 @@
 namespace kestrune::codec {
 
 enum Plane : int { kLuma = 0, kCb = 1, kCr = 2 };
+
+// Clip1Y / Clip1C of clause 5.7 for 8-bit samples.
+inline std::uint8_t clip1(int v)
+{
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
 
 // A writable view of one plane.
 struct PlaneView {

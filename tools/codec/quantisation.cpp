@@ -4,9 +4,7 @@
 #include <array>
 #include <cstdlib>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "tools/codec/kernels.h"
 
 namespace kestrune::codec {
 
@@ -28,9 +26,10 @@ constexpr int positionClass(int idx)
 
 // normAdjust per raster position for each qP % 6.
 constexpr auto kLevelScale = [] {
-    std::array<std::array<std::int32_t, 16>, 6> t{};
+    std::array<std::array<std::int16_t, 16>, 6> t{};
     for (int m = 0; m < 6; ++m)
-        for (int k = 0; k < 16; ++k) t[static_cast<std::size_t>(m)][static_cast<std::size_t>(k)] = kNormAdjust[m][positionClass(k)];
+        for (int k = 0; k < 16; ++k)
+            t[static_cast<std::size_t>(m)][static_cast<std::size_t>(k)] = static_cast<std::int16_t>(kNormAdjust[m][positionClass(k)]);
     return t;
 }();
 
@@ -57,41 +56,23 @@ int chromaQp(int qpY, int chroma_qp_index_offset)
     return qpi < 30 ? qpi : kChromaQpAbove29[qpi - 30];
 }
 
+namespace plain {
+
+void scaleLevels4x4(std::int32_t block[16], const std::int16_t normAdjust[16], int shift)
+{
+    for (int k = 0; k < 16; ++k)
+        if (block[k] != 0)  // most levels are zero
+            block[k] = clamp16((static_cast<std::int64_t>(block[k]) * normAdjust[k]) << shift);
+}
+
+} // namespace plain
+
 void dequantise4x4(std::int32_t block[16], int qp, bool separateDc)
 {
     // With flat LevelScale4x4 = 16 * normAdjust both branches of clause
     // 8.5.12.1 reduce to c * normAdjust << (qP / 6).
     const std::int32_t dc = block[0];
-    const int shift = qp / 6;
-#if defined(__SSE2__)
-    // Levels saturate to 16 bits first: one beyond that scales past 16 bits
-    // whatever normAdjust is (>= 10), so the clamped result is the same.
-    static constexpr auto kLevelScale16 = [] {
-        std::array<std::array<std::int16_t, 16>, 6> t{};
-        for (std::size_t m = 0; m < 6; ++m)
-            for (std::size_t k = 0; k < 16; ++k) t[m][k] = static_cast<std::int16_t>(kLevelScale[m][k]);
-        return t;
-    }();
-    const std::int16_t* v = kLevelScale16[static_cast<std::size_t>(qp % 6)].data();
-    __m128i* rows = reinterpret_cast<__m128i*>(block);
-    const __m128i count = _mm_cvtsi32_si128(shift);
-    for (int half = 0; half < 2; ++half) {
-        const __m128i c = _mm_packs_epi32(_mm_loadu_si128(rows + 2 * half), _mm_loadu_si128(rows + 2 * half + 1));
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 8 * half));
-        const __m128i lo = _mm_mullo_epi16(c, s);
-        const __m128i hi = _mm_mulhi_epi16(c, s);
-        const __m128i p0 = _mm_sll_epi32(_mm_unpacklo_epi16(lo, hi), count);
-        const __m128i p1 = _mm_sll_epi32(_mm_unpackhi_epi16(lo, hi), count);
-        const __m128i d = _mm_packs_epi32(p0, p1);  // the clamp to 16 bits
-        _mm_storeu_si128(rows + 2 * half, _mm_srai_epi32(_mm_unpacklo_epi16(d, d), 16));
-        _mm_storeu_si128(rows + 2 * half + 1, _mm_srai_epi32(_mm_unpackhi_epi16(d, d), 16));
-    }
-#else
-    const auto& v = kLevelScale[static_cast<std::size_t>(qp % 6)];
-    for (int k = 0; k < 16; ++k)
-        if (block[k] != 0)  // most levels are zero
-            block[k] = clamp16((static_cast<std::int64_t>(block[k]) * v[static_cast<std::size_t>(k)]) << shift);
-#endif
+    codecKernels().scaleLevels4x4(block, kLevelScale[static_cast<std::size_t>(qp % 6)].data(), qp / 6);
     if (separateDc) block[0] = dc;
 }
 

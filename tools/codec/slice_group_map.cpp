@@ -161,15 +161,6 @@ Status sliceGroupMap(const h264::Pps& pps, int widthInMbs, int heightInMbs, std:
     }
 }
 
-int sliceGroupChangeCycleBits(int picSizeInMapUnits, std::uint32_t sliceGroupChangeRate)
-{
-    const std::uint64_t units = static_cast<std::uint64_t>(std::max(picSizeInMapUnits, 0));
-    const std::uint64_t rate = std::max<std::uint64_t>(sliceGroupChangeRate, 1);
-    int bits = 0;
-    while ((rate << bits) < units + rate) ++bits;
-    return bits;
-}
-
 int nextMbAddress(const std::vector<std::uint8_t>& map, int n)
 {
     const int size = static_cast<int>(map.size());

@@ -18,10 +18,6 @@ namespace kestrune::codec {
 h264::Status sliceGroupMap(const h264::Pps& pps, int widthInMbs, int heightInMbs, std::uint32_t sliceGroupChangeCycle,
                            std::vector<std::uint8_t>& map);
 
-// The number of bits of slice_group_change_cycle (clause 7.4.3):
-// Ceil(Log2(PicSizeInMapUnits / SliceGroupChangeRate + 1)).
-int sliceGroupChangeCycleBits(int picSizeInMapUnits, std::uint32_t sliceGroupChangeRate);
-
 // The macroblock after n in n's slice group, or map.size() when none follows.
 int nextMbAddress(const std::vector<std::uint8_t>& map, int n);
 

@@ -25,15 +25,23 @@ void AccessUnitReader::append(const h264::NalUnit& nal, const h264::ParsedNal& p
         unit.numbers.afterParameterSets = afterParameterSets;
         unit.withoutParameterSets = !slice.complete && parsed.status.result == h264::Result::BrokenLink;
         unit.type = PictureType::I;
-        if (slice.complete) {
-            unit.pocLsbBits = slice.pocLsbBits;
-            unit.pocLsb = slice.pic_order_cnt_lsb;
-        }
+        notePictureOrder(parsed.header, slice, unit);
     }
     const h264::SliceKind kind = slice.kind();
     if (kind == h264::SliceKind::B) unit.type = PictureType::B;
     else if ((kind == h264::SliceKind::P || kind == h264::SliceKind::SP) && unit.type == PictureType::I)
         unit.type = PictureType::P;
+}
+
+void AccessUnitReader::notePictureOrder(const h264::NalHeader& header, const h264::SliceHeader& slice, ReceivedPicture& unit)
+{
+    const h264::Pps* pps = slice.complete ? parser_.parameterSets().findPps(slice.pic_parameter_set_id) : nullptr;
+    const h264::Sps* sps = pps ? parser_.parameterSets().findSps(pps->seq_parameter_set_id) : nullptr;
+    if (!sps) return;
+    const std::optional<int> count = poc_.next(*sps, slice, header.nal_ref_idc, unit.numbers.idr);
+    poc_.pictureDone(unit.numbers.reference, unit.numbers.resetsFrameNum);
+    // Type 2 counts follow decode order.
+    if (count && sps->pic_order_cnt_type != 2) unit.poc = unit.numbers.resetsFrameNum ? 0 : *count;
 }
 
 bool AccessUnitReader::next(ReceivedPicture& unit)

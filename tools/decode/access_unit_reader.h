@@ -2,6 +2,7 @@
 // Groups an Annex B stream into access units with our bitstream library
 // (clause 7.4.1.2.4), so a picture whose first slice was lost still arrives
 // on its own instead of merged into its neighbour.
+#include "tools/baseline_decoder/picture_order_count.h"
 #include "tools/decode/received_picture.h"
 #include "tools/decode/sent_stream.h"
 #include "tools/bitstream/bitstream.h"
@@ -35,11 +36,13 @@ public:
 
 private:
     void append(const h264::NalUnit& nal, const h264::ParsedNal& parsed, ReceivedPicture& unit);
+    void notePictureOrder(const h264::NalHeader& header, const h264::SliceHeader& slice, ReceivedPicture& unit);
 
     h264::AnnexBReader reader_;
     h264::NalParser parser_;
     h264::AccessUnitDetector detector_;
     h264::RepeatedSliceFilter repeats_;
+    codec::PictureOrderCount poc_;
     std::optional<h264::NalUnit> held_; // first NAL unit of the next access unit
     std::optional<h264::ParsedNal> heldParsed_;
     SentStream* sent_ = nullptr;

@@ -5,6 +5,7 @@
 #include "tools/decode/damage_map.h"
 #include "tools/decode/display_order.h"
 #include "tools/decode/loss_map.h"
+#include "tools/decode/slice_order.h"
 #include "tools/quality/frame_loss_file.h"
 
 extern "C" {
@@ -62,15 +63,18 @@ void openCodec(AVCodecContext* context)
     if (avcodec_open2(context, context->codec, nullptr) < 0) throw std::runtime_error("cannot open the H.264 decoder");
 }
 
-// The access unit as one packet, numbered so its frame can be recognised on output.
-int sendUnit(AVCodecContext* context, const ReceivedPicture& unit, std::int64_t number)
+// The access unit as one packet, numbered so its frame can be recognised on
+// output; its slices in macroblock order, the only order libavcodec reads.
+int sendUnit(AVCodecContext* context, const ReceivedPicture& unit, std::int64_t number, h264::NalParser& parser)
 {
+    std::vector<std::uint8_t> reordered;
+    const std::vector<std::uint8_t>& bytes = primarySlicesInMacroblockOrder(unit.bytes, parser, reordered) ? reordered : unit.bytes;
     AVPacket* packet = av_packet_alloc();
-    if (!packet || av_new_packet(packet, int(unit.bytes.size())) < 0) {
+    if (!packet || av_new_packet(packet, int(bytes.size())) < 0) {
         av_packet_free(&packet);
         throw std::runtime_error("out of memory");
     }
-    std::memcpy(packet->data, unit.bytes.data(), unit.bytes.size());
+    std::memcpy(packet->data, bytes.data(), bytes.size());
     packet->pts = packet->dts = number;
     const int result = avcodec_send_packet(context, packet);
     av_packet_free(&packet);
@@ -155,6 +159,7 @@ struct ConcealingDecoder::State {
     ConcealmentSettings settings;
     FrameWriter writer;
     CodecPtr codec;
+    h264::NalParser sliceOrder;    // reads the slice starts libavcodec needs in order
     std::uint64_t seedState = 0x6B657374ull;
     std::vector<Buffer> allocated; // buffers handed out while decoding the current access unit
     FramePtr previous;             // the last decoded picture, reference for boundary matching
@@ -165,7 +170,6 @@ struct ConcealingDecoder::State {
     std::int64_t receivedPictures = 0;
     std::int64_t sentPictures = 0;  // coded pictures in the sent stream, when it is known
     // Streams with picture order counts go out in display order, one IDR period at a time.
-    PocCounter pocCounter;
     bool displayOrdering = false;
     std::int64_t pocStepSeen = 0;
     std::vector<Slot> period;
@@ -305,10 +309,11 @@ struct ConcealingDecoder::State {
     // Called in decode order for every picture received.
     void notePictureOrder(const ReceivedPicture& unit, Pending& entry)
     {
-        entry.idr = unit.numbers.idr;
-        if (unit.pocLsbBits == 0) return;
+        // After memory_management_control_operation 5 every earlier picture is shown first, as after an IDR.
+        entry.idr = unit.numbers.idr || unit.numbers.resetsFrameNum;
+        if (!unit.poc) return;
         displayOrdering = true;
-        entry.poc = pocCounter.next(unit.pocLsb, unit.pocLsbBits, unit.numbers.idr, unit.numbers.reference);
+        entry.poc = unit.poc;
     }
 
     void place(const std::vector<h264::Placement>& placed)
@@ -334,14 +339,45 @@ struct ConcealingDecoder::State {
         entry.decodedBuffer.reset();  // may be `frame` itself
     }
 
+    // The window of the decoded buffer that libavcodec's output frames show:
+    // it crops them (the left edge only in whole multiples of 64 samples).
+    struct Window {
+        int left = 0, top = 0, width = 0, height = 0;
+    };
+    Window window;  // learned from an output frame; until then the decoder's picture size
+
+    void learnWindow(const AVFrame* decoded, const AVFrame* output)
+    {
+        const std::ptrdiff_t offset = output->data[0] - decoded->data[0];
+        if (decoded->linesize[0] <= 0 || offset < 0 || offset >= std::ptrdiff_t(decoded->linesize[0]) * decoded->height) return;
+        window = {int(offset % decoded->linesize[0]), int(offset / decoded->linesize[0]), output->width, output->height};
+    }
+
+    // A picture that goes out from its decoded buffer, cropped as libavcodec would have.
+    void settleDecoded(Pending& entry)
+    {
+        AVFrame* d = entry.decodedBuffer.get();
+        const Window w = window.width > 0 ? window : Window{0, 0, codec->width, codec->height};
+        if (w.width > 0 && w.height > 0 && w.left + w.width <= d->width && w.top + w.height <= d->height) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const int shift = plane ? 1 : 0;
+                d->data[plane] += std::ptrdiff_t(w.top >> shift) * d->linesize[plane] + (w.left >> shift);
+            }
+            d->width = w.width;
+            d->height = w.height;
+        }
+        settle(entry, d);
+    }
+
     void outputReady(std::vector<FramePtr>& frames)
     {
         for (FramePtr& frame : frames) {
             auto it = pending.find(frame->pts);
             if (it == pending.end()) continue; // not one of ours (never expected)
+            if (it->second.decodedBuffer) learnWindow(it->second.decodedBuffer.get(), frame.get());
             // Pictures decoded earlier that libavcodec skipped go out as we decoded them.
             for (auto earlier = pending.begin(); earlier != it; ++earlier)
-                if (earlier->second.decodedBuffer && !earlier->second.frame) settle(earlier->second, earlier->second.decodedBuffer.get());
+                if (earlier->second.decodedBuffer && !earlier->second.frame) settleDecoded(earlier->second);
             settle(it->second, frame.get());
         }
         writePlaced(false);
@@ -476,7 +512,7 @@ struct ConcealingDecoder::State {
         ++report.accessUnits;
         allocated.clear();
         const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
-        sendUnit(codec.get(), unit, number); // errors in damaged slices are expected; the loss map tells
+        sendUnit(codec.get(), unit, number, sliceOrder); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
         if (unit.hasSlices) {
             if (unit.withoutParameterSets) ++report.picturesWithoutParameterSets;
@@ -522,7 +558,7 @@ struct ConcealingDecoder::State {
             outputReady(ready);
         }
         for (auto& [number, entry] : pending)
-            if (entry.decodedBuffer && !entry.frame) settle(entry, entry.decodedBuffer.get());
+            if (entry.decodedBuffer && !entry.frame) settleDecoded(entry);
         place(placer.finish());
         writePlaced(true);
         if (greyOwed > 0 && fallbackWidth > 0) {
@@ -581,6 +617,7 @@ const MbGrid& ConcealingDecoder::lastLossMap() const { return state_->lastLossMa
 
 struct ReferenceDecoder::State {
     CodecPtr codec;
+    h264::NalParser sliceOrder;
     FrameWriter writer;
     std::vector<std::uint8_t> packed;
     int written = 0;
@@ -607,7 +644,7 @@ ReferenceDecoder::~ReferenceDecoder() = default;
 
 void ReferenceDecoder::decode(const ReceivedPicture& unit)
 {
-    sendUnit(state_->codec.get(), unit, state_->written);
+    sendUnit(state_->codec.get(), unit, state_->written, state_->sliceOrder);
     std::vector<FramePtr> frames = receiveAll(state_->codec.get());
     state_->write(frames);
 }

@@ -5,17 +5,6 @@
 
 namespace kestrune::decode {
 
-std::int64_t PocCounter::next(std::uint32_t lsb, int lsbBits, bool idr, bool reference)
-{
-    if (idr) prevMsb_ = 0, prevLsb_ = 0;
-    const std::int64_t maxLsb = std::int64_t{1} << lsbBits;
-    std::int64_t msb = prevMsb_;
-    if (lsb < prevLsb_ && prevLsb_ - lsb >= maxLsb / 2) msb += maxLsb;
-    else if (lsb > prevLsb_ && lsb - prevLsb_ > maxLsb / 2) msb -= maxLsb;
-    if (reference) prevMsb_ = msb, prevLsb_ = lsb;
-    return msb + lsb;
-}
-
 std::int64_t pocStep(std::int64_t knownStep, std::span<const std::optional<std::int64_t>> pocs)
 {
     std::int64_t step = knownStep;

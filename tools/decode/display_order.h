@@ -12,18 +12,6 @@
 
 namespace kestrune::decode {
 
-// Frame POC from a slice header's pic_order_cnt_lsb, for pictures in decode
-// order (clause 8.2.1.1): the most significant part follows the last
-// reference picture's and is reset by every IDR picture.
-class PocCounter {
-public:
-    std::int64_t next(std::uint32_t lsb, int lsbBits, bool idr, bool reference);
-
-private:
-    std::int64_t prevMsb_ = 0;
-    std::uint32_t prevLsb_ = 0;
-};
-
 // The pictures of one IDR period, in decode order, the first being the IDR
 // picture: pocs[i] for those received, nullopt for those lost. step: the
 // POC distance between consecutive frames (2 in frame-coded streams), 0 while

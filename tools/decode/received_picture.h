@@ -4,6 +4,7 @@
 #include "tools/bitstream/picture_placement.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kestrune::decode {
@@ -16,8 +17,11 @@ struct ReceivedPicture {
     h264::PictureNumbers numbers;    // where it stands in the sequence
     bool withoutParameterSets = false; // the SPS or PPS its first slice names never arrived
     PictureType type = PictureType::I; // P if any slice is P, B if any is B
-    int pocLsbBits = 0;              // pic_order_cnt_lsb and its width, when the first slice was read whole
-    std::uint32_t pocLsb = 0;        //   with pic_order_cnt_type 0; 0 bits otherwise
+    // Picture order count (clause 8.2.1) where it may differ from decode
+    // order (pic_order_cnt_type 0 or 1) and the first slice was read whole;
+    // 0 for a picture with memory_management_control_operation 5, which
+    // restarts the count like an IDR picture.
+    std::optional<std::int64_t> poc;
     std::int64_t sentPicture = -1;   // its place in the sent stream, when that is known
 };
 

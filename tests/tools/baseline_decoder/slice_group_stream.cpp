@@ -117,7 +117,12 @@ SliceGroupStream makeSliceGroupStream(const SliceGroupStreamSettings& s)
 
     std::mt19937 rng(s.seed);
     std::vector<std::uint8_t> frame(yuv420FrameBytes(s.widthInMbs * 16, s.heightInMbs * 16));
-    const int changeCycleBits = sliceGroupChangeCycleBits(mbCount, s.changeRateMinus1 + 1);
+    h264::Sps size;
+    size.pic_width_in_mbs_minus1 = static_cast<std::uint32_t>(s.widthInMbs - 1);
+    size.pic_height_in_map_units_minus1 = static_cast<std::uint32_t>(s.heightInMbs - 1);
+    h264::Pps rate;
+    rate.slice_group_change_rate_minus1 = static_cast<std::uint32_t>(s.changeRateMinus1);
+    const int changeCycleBits = h264::sliceGroupChangeCycleBits(size, rate);
     // Which frames are references when, to choose valid commands and indices.
     DecodedPictureBuffer references;
     references.configure(s.refs, 1 << 16);

@@ -215,6 +215,27 @@ TEST(NalParser, SliceHeaderFieldsDependOnTheParameterSets)
     }
 }
 
+TEST(Pps, SliceGroupChangeCycleBitsAndRange)
+{
+    // Ceil(Log2(PicSizeInMapUnits / SliceGroupChangeRate + 1)) and
+    // Ceil(PicSizeInMapUnits / SliceGroupChangeRate), for map units w x h.
+    const struct { int width, height; std::uint32_t rate; int bits; std::uint64_t max; } cases[] = {
+        {12, 1, 1, 4, 12},  // log2(13) = 3.7
+        {15, 1, 1, 4, 15},  // log2(16) = 4
+        {16, 1, 1, 5, 16},  // log2(17)
+        {11, 9, 2, 6, 50},  // log2(50.5)
+        {22, 18, 396, 1, 1}};
+    for (const auto& c : cases) {
+        Sps sps;
+        sps.pic_width_in_mbs_minus1 = static_cast<std::uint32_t>(c.width - 1);
+        sps.pic_height_in_map_units_minus1 = static_cast<std::uint32_t>(c.height - 1);
+        Pps pps;
+        pps.slice_group_change_rate_minus1 = c.rate - 1;
+        EXPECT_EQ(sliceGroupChangeCycleBits(sps, pps), c.bits) << c.width * c.height << " / " << c.rate;
+        EXPECT_EQ(maxSliceGroupChangeCycle(sps, pps), c.max) << c.width * c.height << " / " << c.rate;
+    }
+}
+
 TEST(NalParser, SliceGroupChangeCycleTakesItsWidthFromMapUnitsAndChangeRate)
 {
     // Ratios of map units to change rate on both sides of a power of two,

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -115,40 +116,57 @@ std::vector<PayloadShape> ourPayloads(const std::vector<NalInfo>& nals, const st
     std::vector<PayloadShape> shapes;
     for (const Packet& p : packets) {
         const bool fu = p.kind == Packet::FuA;
-        shapes.push_back({fu ? 28 : nals[p.nalUnits[0]].type, fu && p.fragment == 1, fu && p.fragment == p.fragments,
-                          std::size_t(p.payloadBytes)});
+        const int type = fu ? 28 : p.kind == Packet::StapA ? 24 : nals[p.nalUnits[0]].type;
+        shapes.push_back({type, fu && p.fragment == 1, fu && p.fragment == p.fragments, std::size_t(p.payloadBytes)});
     }
     return shapes;
 }
 
 } // namespace
 
-TEST_F(ChannelTool, RtpPacketsAreCutWhereGStreamersPayloaderCutsThem)
+TEST_F(ChannelTool, RtpPacketsAreCutAndAggregatedWhereGStreamersPayloaderDoesIt)
 {
     ASSERT_EQ(std::system("command -v gst-launch-1.0 >/dev/null"), 0)
         << "gst-launch-1.0 is missing: scripts/install-deps.sh installs GStreamer for this test";
-    for (const int slices : {1, 3}) {
+    int fragmented = 0, aggregated = 0;
+    for (const int slices : {1, 3, 9}) {
         const fs::path stream = writeStream(cifStream(slices));
         std::string error;
         const auto nals = readNalUnits(stream, error);
         ASSERT_TRUE(nals) << error;
         // MTUs around one NAL unit's size catch an off-by-one at the limit.
         const int edge = int((*nals)[nals->size() / 2].size) + kRtpHeaderBytes;
-        int fragmented = 0;
-        for (const int mtu : {100, 600, 1400, edge, edge - 1}) {
-            SCOPED_TRACE("slices " + std::to_string(slices) + ", mtu " + std::to_string(mtu));
-            const fs::path framed = dir / "rtp.bin";
-            const std::string command = "gst-launch-1.0 -q filesrc location=" + stream.string()
-                + " ! h264parse ! rtph264pay mtu=" + std::to_string(mtu) + " ! rtpstreampay ! filesink location="
-                + framed.string();
-            ASSERT_EQ(std::system(command.c_str()), 0) << command;
-            const auto packets = packetise(*nals, Packetisation{true, mtu, false, false});
-            const auto expected = framedPayloads(readText(framed));
-            ASSERT_EQ(ourPayloads(*nals, packets), expected);
-            for (const Packet& p : packets) fragmented += p.kind == Packet::FuA;
-        }
-        EXPECT_GT(fragmented, 0);
+        // GStreamer 1.22 loses data at small MTUs in some streams: reassembled,
+        // a CIF IDR slice of the nine-slice stream came back one 65-byte
+        // fragment short at MTU 79, and with aggregation another CIF IDR slice
+        // 86 bytes short at MTU 100. Such MTUs are compared where it is sound.
+        std::vector<int> mtus{600, 1400};
+        if (slices < 9) mtus.insert(mtus.end(), {100, edge, edge - 1});
+        for (const int mtu : mtus)
+            for (const bool stapA : {false, true}) {
+                if (stapA && mtu < 600) continue;
+                SCOPED_TRACE("slices " + std::to_string(slices) + ", mtu " + std::to_string(mtu) + (stapA ? ", STAP-A" : ""));
+                // max-stap aggregates the NAL units of one access unit (one timestamp).
+                const fs::path framed = dir / "rtp.bin";
+                const std::string command = "gst-launch-1.0 -q filesrc location=" + stream.string()
+                    + " ! h264parse ! rtph264pay mtu=" + std::to_string(mtu) + " aggregate-mode="
+                    + (stapA ? "max-stap" : "none") + " ! rtpstreampay ! filesink location=" + framed.string();
+                ASSERT_EQ(std::system(command.c_str()), 0) << command;
+                const auto packets = packetise(*nals, Packetisation{true, mtu, stapA, false});
+                const auto expected = framedPayloads(readText(framed));
+                const auto ours = ourPayloads(*nals, packets);
+                const auto differ = std::mismatch(ours.begin(), ours.end(), expected.begin(), expected.end());
+                ASSERT_TRUE(differ.first == ours.end() && differ.second == expected.end())
+                    << "packet " << (differ.first - ours.begin()) + 1 << " of " << ours.size() << " (GStreamer "
+                    << expected.size() << "): ours "
+                    << (differ.first == ours.end() ? std::string("none") : (std::ostringstream() << *differ.first).str())
+                    << ", GStreamer's "
+                    << (differ.second == expected.end() ? std::string("none") : (std::ostringstream() << *differ.second).str());
+                for (const Packet& p : packets) fragmented += p.kind == Packet::FuA, aggregated += p.kind == Packet::StapA;
+            }
     }
+    EXPECT_GT(fragmented, 0);
+    EXPECT_GT(aggregated, 0);
 }
 
 TEST_F(ChannelTool, TraceStatisticsAreTheFilesOwnCounts)

@@ -23,7 +23,7 @@ std::string bitString(const BitWriter& w)
 
 TEST(Cavlc, TablesArePrefixFree)
 {
-    EXPECT_TRUE(cavlcTablesArePrefixFree());
+    EXPECT_TRUE(cavlcTablesArePrefixFreeForTests());
 }
 
 // Write then read every code of every table; each read must consume exactly
@@ -54,7 +54,7 @@ TEST(Cavlc, EveryCodeRoundTrips)
                 w.u(1, 1);
                 BitReader r(w.bytes());
                 int z = -1;
-                ASSERT_TRUE(readTotalZeros(r, maxNumCoeff, total, z));
+                ASSERT_TRUE(readTotalZerosForTests(r, maxNumCoeff, total, z));
                 EXPECT_EQ(z, zeros);
                 EXPECT_EQ(r.bitPosition() + 1, w.bitCount());
             }
@@ -67,7 +67,7 @@ TEST(Cavlc, EveryCodeRoundTrips)
             w.u(1, 1);
             BitReader r(w.bytes());
             int got = -1;
-            ASSERT_TRUE(readRunBefore(r, zerosLeft, got));
+            ASSERT_TRUE(readRunBeforeForTests(r, zerosLeft, got));
             EXPECT_EQ(got, run);
             EXPECT_EQ(r.bitPosition() + 1, w.bitCount());
         }
@@ -83,7 +83,7 @@ TEST(Cavlc, EveryCodeRoundTrips)
                 BitReader r(w.bytes());
                 int readLength = suffixLength;
                 int got = 0;
-                ASSERT_TRUE(readLevel(r, readLength, firstAfter, got));
+                ASSERT_TRUE(readLevelForTests(r, readLength, firstAfter, got));
                 ASSERT_EQ(got, level) << suffixLength << " " << firstAfter;
                 ASSERT_EQ(r.bitPosition() + 1, w.bitCount());
                 ASSERT_EQ(readLength, writeLength);

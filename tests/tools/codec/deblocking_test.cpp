@@ -24,7 +24,7 @@ std::array<int, 8> filterStep(int bS, int indexA, int indexB, bool chroma)
     for (int line = 0; line < 16; ++line)
         for (int x = 0; x < 8; ++x) s[static_cast<std::size_t>(line * 8 + x)] = x < 4 ? 60 : 70;
     const int bs[4] = {bS, bS, bS, bS};
-    filterEdge(s.data() + 4, 1, 8, bs, indexA, indexB, chroma);
+    filterEdgeForTests(s.data() + 4, 1, 8, bs, indexA, indexB, chroma);
     std::array<int, 8> line{};
     for (int x = 0; x < 8; ++x) line[static_cast<std::size_t>(x)] = s[static_cast<std::size_t>(x)];
     for (int l = 1; l < (chroma ? 8 : 16); ++l)
@@ -138,9 +138,9 @@ TEST(DeblockingTest, EdgeFilterMatchesTheStandardsEquationsOnRandomEdges)
             }
         }
         if (vertical)
-            filterEdge(area.data() + 4, 1, 8, bS, indexA, indexB, chroma);
+            filterEdgeForTests(area.data() + 4, 1, 8, bS, indexA, indexB, chroma);
         else
-            filterEdge(area.data() + 4 * 16, 16, 1, bS, indexA, indexB, chroma);
+            filterEdgeForTests(area.data() + 4 * 16, 16, 1, bS, indexA, indexB, chroma);
         ASSERT_EQ(area, expected) << "trial " << trial << " indexA " << indexA << " indexB " << indexB;
     }
 }
@@ -153,19 +153,19 @@ TEST(DeblockingTest, BoundaryStrength)
     p.mbType = q.mbType = MbType::P16x16;
     p.refIdx = q.refIdx = {0, 0, 0, 0};
     p.refPicId = q.refPicId = {7, 7, 7, 7};
-    EXPECT_EQ(boundaryStrength(intra, 5, q, 0, true), 4);
-    EXPECT_EQ(boundaryStrength(q, 5, intra, 0, false), 3);
-    EXPECT_EQ(boundaryStrength(p, 5, q, 0, true), 0);
+    EXPECT_EQ(boundaryStrengthForTests(intra, 5, q, 0, true), 4);
+    EXPECT_EQ(boundaryStrengthForTests(q, 5, intra, 0, false), 3);
+    EXPECT_EQ(boundaryStrengthForTests(p, 5, q, 0, true), 0);
     q.totalCoeff[0] = 1;
-    EXPECT_EQ(boundaryStrength(p, 5, q, 0, true), 2);
-    EXPECT_EQ(boundaryStrength(p, 5, q, 1, true), 0);
+    EXPECT_EQ(boundaryStrengthForTests(p, 5, q, 0, true), 2);
+    EXPECT_EQ(boundaryStrengthForTests(p, 5, q, 1, true), 0);
     q.mv[1] = {3, -3};
-    EXPECT_EQ(boundaryStrength(p, 5, q, 1, true), 0);
+    EXPECT_EQ(boundaryStrengthForTests(p, 5, q, 1, true), 0);
     q.mv[1] = {3, -4};
-    EXPECT_EQ(boundaryStrength(p, 5, q, 1, true), 1);
+    EXPECT_EQ(boundaryStrengthForTests(p, 5, q, 1, true), 1);
     q.mv[1] = {};
     q.refPicId[0] = 8;  // same refIdx, other picture
-    EXPECT_EQ(boundaryStrength(p, 5, q, 1, true), 1);
+    EXPECT_EQ(boundaryStrengthForTests(p, 5, q, 1, true), 1);
 }
 
 // Random neighbourhoods: vectors near the 4-quarter-sample threshold and at
@@ -209,8 +209,8 @@ TEST(DeblockingTest, MacroblockEdgeStrengthsMatchPerBlockDerivation)
             for (int k = 0; k < 4; ++k) {
                 const MacroblockState* pV = e == 0 ? leftOrNull : &q;
                 const MacroblockState* pH = e == 0 ? topOrNull : &q;
-                const int expectedV = pV ? boundaryStrength(*pV, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k), e == 0) : 0;
-                const int expectedH = pH ? boundaryStrength(*pH, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e), e == 0) : 0;
+                const int expectedV = pV ? boundaryStrengthForTests(*pV, blockIndexAt(e == 0 ? 3 : e - 1, k), q, blockIndexAt(e, k), e == 0) : 0;
+                const int expectedH = pH ? boundaryStrengthForTests(*pH, blockIndexAt(k, e == 0 ? 3 : e - 1), q, blockIndexAt(k, e), e == 0) : 0;
                 ASSERT_EQ(s.vertical[e][k], expectedV) << "trial " << trial << " vertical edge " << e << " segment " << k;
                 ASSERT_EQ(s.horizontal[e][k], expectedH) << "trial " << trial << " horizontal edge " << e << " segment " << k;
             }
@@ -255,7 +255,7 @@ void referenceDeblockPicture(Picture& pic, const MacroblockStates& states, const
                         const int k = line / (chroma ? 2 : 4);  // 4x4 luma block along the edge
                         const int blkQ = vertical ? blockIndexAt(e, k) : blockIndexAt(k, e);
                         const int blkP = vertical ? blockIndexAt(e == 0 ? 3 : e - 1, k) : blockIndexAt(k, e == 0 ? 3 : e - 1);
-                        const int bS = boundaryStrength(*p, blkP, q, blkQ, e == 0);
+                        const int bS = boundaryStrengthForTests(*p, blkP, q, blkQ, e == 0);
                         const int edge = (chroma ? 2 : 4) * e;
                         auto sample = [&](int i) -> std::uint8_t& {  // i = 0 is q0, -1 is p0
                             return vertical ? v.at(mbX * size + edge + i, mbY * size + line) : v.at(mbX * size + line, mbY * size + edge + i);

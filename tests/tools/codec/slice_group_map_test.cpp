@@ -110,12 +110,3 @@ TEST(SliceGroupMap, NextMacroblockStaysInTheGroup)
     EXPECT_EQ(nextMbAddress(map, 11), 12);
 }
 
-TEST(SliceGroupMap, ChangeCycleBits)
-{
-    // Ceil(Log2(PicSizeInMapUnits / SliceGroupChangeRate + 1)).
-    EXPECT_EQ(sliceGroupChangeCycleBits(12, 1), 4);   // log2(13) = 3.7
-    EXPECT_EQ(sliceGroupChangeCycleBits(15, 1), 4);   // log2(16) = 4
-    EXPECT_EQ(sliceGroupChangeCycleBits(16, 1), 5);   // log2(17)
-    EXPECT_EQ(sliceGroupChangeCycleBits(99, 2), 6);   // log2(50.5)
-    EXPECT_EQ(sliceGroupChangeCycleBits(396, 396), 1);
-}
