@@ -95,6 +95,7 @@ x264_param_t parameters(const X264StreamOptions& o)
         param.rc.i_qp_constant = *o.qp;
     }
     if (!o.weightedPrediction) param.analyse.i_weighted_pred = X264_WEIGHTP_NONE;
+    param.analyse.b_weighted_bipred = o.weightedBipred;
     param.b_intra_refresh = o.intraRefresh;
     if (o.bPyramid) param.i_bframe_pyramid = *o.bPyramid;
     param.b_open_gop = o.openGop;

@@ -50,6 +50,7 @@ struct X264StreamOptions {
     bool interlaced = false;
     bool aud = false;
     bool weightedPrediction = true; // false: no weighted P prediction, like the workbench's encoder
+    bool weightedBipred = true;     // false: B pictures average their references (no weights from the picture order)
     bool hrd = false;               // NAL HRD parameters, buffering period and picture timing SEI
     bool intraRefresh = false;      // a moving intra column instead of IDR pictures after the first
     std::optional<int> bPyramid;    // 0 none, 1 strict, 2 normal (B pictures as references)

@@ -297,9 +297,12 @@ struct ConcealingDecoder::State {
         for (const Slot& slot : period) pocs.push_back(slot.poc);
         pocStepSeen = pocStep(pocStepSeen, pocs);
         // Only pictures that nothing refers to leave no trace in frame_num, and
-        // only B pictures are left out that way by the encoders we meet;
-        // elsewhere a count left free is a count the encoder skipped.
-        for (std::size_t index : displayOrder(pocs, pocStepSeen, report.bidir.pictures > 0 && sentPictures == 0)) {
+        // only B pictures are left out that way. Encoders may skip counts (a
+        // variable frame rate does), so a count left free is a lost picture
+        // only in a stream we wrote, whose counts never skip (its IDR pictures
+        // carry our numbering).
+        const bool freeCountsAreLost = report.bidir.pictures > 0 && placer.numberedStream();  // never with the sent stream, which places every picture
+        for (std::size_t index : displayOrder(pocs, pocStepSeen, freeCountsAreLost)) {
             if (index < period.size()) write(period[index]);
             else writeRepeat();
         }

@@ -259,14 +259,16 @@ Bytes slicesReversed(const Bytes& stream)
 
 // The same pictures with what a muxer, a camera or a repeater adds: an
 // access unit delimiter, every parameter set seen so far and an SEI message
-// before each picture, filler data after its first slice, and an end of
-// sequence before each IDR picture after the first.
+// before each picture, filler data and a NAL unit of an unspecified type
+// after its first slice, an end of sequence before each IDR picture after
+// the first, and an end of stream.
 Bytes withAddedNalUnits(const Bytes& stream)
 {
     const Nal delimiter{0x09, 0xf0};
     const Nal userData{0x06, 0x05, 0x14, 0x6b, 0x65, 0x73, 0x74, 0x72, 0x75, 0x6e, 0x65, 0x11, 0x22, 0x33,
                        0x44, 0x55, 0x66, 0x77, 0x88, 0x74, 0x65, 0x73, 0x74, 0x80};
     const Nal filler{0x0c, 0xff, 0xff, 0xff, 0x80};
+    const Nal unspecified{0x1e, 0x42, 0x80};
     const Nal endOfSequence{0x0a};
     std::map<int, Nal> sps, pps;  // the latest of each id, by nal bytes' order of arrival
     h264::NalParser parser;
@@ -284,7 +286,7 @@ Bytes withAddedNalUnits(const Bytes& stream)
             if (parsed.pps) pps[int(parsed.pps->pic_parameter_set_id)] = nal;
             if (isSlice(nal) && !sliceSeen) added.push_back(userData);
             added.push_back(nal);
-            if (isSlice(nal) && !sliceSeen) added.push_back(filler);
+            if (isSlice(nal) && !sliceSeen) added.insert(added.end(), {filler, unspecified});
             idr |= nalType(nal) == 5;
             sliceSeen |= isSlice(nal);
         }
@@ -292,6 +294,7 @@ Bytes withAddedNalUnits(const Bytes& stream)
         anyPicture |= sliceSeen;
         out.push_back(std::move(added));
     }
+    if (!out.empty()) out.back().push_back({0x0b});
     return annexB(out);
 }
 
@@ -416,6 +419,32 @@ Bytes wideFrameNumWithIdrIds(const Bytes& stream, std::uint32_t (*idOf)(std::uin
     return rewriteHeaders(stream, rewrite);
 }
 
+// Picture order count type 0 with a hole after every fourth frame, as a
+// variable frame rate leaves (an encoder skipping source pictures): the same
+// pictures in the same order. Empty for other types.
+Bytes pocWithHoles(const Bytes& stream)
+{
+    codec::PictureOrderCount read;
+    std::int64_t count = 0;
+    bool type0 = true;
+    HeaderRewrite rewrite;
+    rewrite.sps = [&](h264::Sps& sps) {
+        type0 &= sps.pic_order_cnt_type == 0;
+        sps.log2_max_pic_order_cnt_lsb_minus4 = 12;
+    };
+    rewrite.slice = [&](const h264::ParsedNal& parsed, const h264::Sps& readSps, const h264::Sps&, bool first,
+                        h264::SliceHeader& header) {
+        if (first) {
+            const bool idr = parsed.header.nal_unit_type == 5;
+            count = read.next(readSps, *parsed.slice, parsed.header.nal_ref_idc, idr).value_or(0);
+            read.pictureDone(parsed.header.nal_ref_idc != 0, hasMemoryReset(*parsed.slice));
+        }
+        header.pic_order_cnt_lsb = std::uint32_t((count + 2 * (count / 8)) % 65536);
+    };
+    Bytes out = rewriteHeaders(stream, rewrite);
+    return type0 ? out : Bytes{};
+}
+
 // Every picture followed by a redundant picture: its own slices again with
 // redundant_pic_cnt 1, which decoders use only when a primary slice is lost.
 Bytes withRedundantPictures(const Bytes& stream)
@@ -485,7 +514,9 @@ void addWithRewrites(std::vector<Candidate>& candidates, const std::string& name
     const auto scattered = [](std::uint32_t k) { return k * 12345u + 7u; };
     for (auto [rewritten, what] : {std::pair{pocType1SmallFrameNum(stream), " POC type 1 small MaxFrameNum"},
                                    std::pair{wideFrameNumWithIdrIds(stream, alternating), " wide frame_num idr_pic_id 0 1"},
-                                   std::pair{wideFrameNumWithIdrIds(stream, scattered), " wide frame_num idr_pic_id scattered"}}) {
+                                   std::pair{wideFrameNumWithIdrIds(stream, scattered), " wide frame_num idr_pic_id scattered"},
+                                   std::pair{pocWithHoles(stream), " POC with holes"}}) {
+        if (rewritten.empty()) continue;
         const bool holds = decodeWithLibavcodecParser(rewritten).yuv == frames;
         candidates.push_back({name + what, holds ? rewritten : Bytes{}, stream});  // left out, and said so
     }
@@ -511,7 +542,8 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
                     x264({.frames = 40, .profile = "main", .bframes = 3, .keyint = 16, .refs = 4, .weightedPrediction = false, .bPyramid = 2}));
     addWithRewrites(candidates, "x264 main 2 B non-reference", x264({.frames = 30, .picture = kestrune::testing::renderSample,
                                                                       .profile = "main", .bframes = 2, .slices = 2,
-                                                                      .keyintMin = 4, .scenecut = 40, .bPyramid = 0}));
+                                                                      .keyintMin = 4, .scenecut = 40, .weightedBipred = false,
+                                                                      .bPyramid = 0}));
     addWithRewrites(candidates, "x264 main interlaced", x264({.frames = 16, .profile = "main", .bframes = 1, .interlaced = true}));
     addWithRewrites(candidates, "x264 main cropped 172x138 B pictures",
                     x264({.width = 172, .height = 138, .frames = 20, .profile = "main", .bframes = 2, .keyint = 10}));
