@@ -45,6 +45,7 @@ struct DecodeReport {
     std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
     bool numberedStream = false;   // idr_pic_id carries picture numbers
     bool placementFromSent = false;  // every picture placed by matching its slices to the sent stream
+    long long sentTwinPlaces = 0;      // of those, pictures whose slices fit two places there (the first taken)
     int width = 0;
     int height = 0;
     MacroblockCounts intra;   // I pictures

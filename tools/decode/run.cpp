@@ -81,6 +81,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     RunResult result;
     result.report = decoder.report();
     result.report.repeatedSlices = reader.repeatedSlices();
+    if (sent) result.report.sentTwinPlaces = sent->ambiguousPictures();
     result.inputBytes = reader.bytesRead();
     if (result.report.framesWritten == 0)
         throw std::runtime_error("no picture could be decoded from " + options.input
@@ -119,6 +120,13 @@ std::string placementNotes(const DecodeReport& r)
         text += line;
     }
     if (r.placementFromSent) text += "placement: from the sent stream\n";
+    if (r.sentTwinPlaces > 0) {
+        std::snprintf(line, sizeof line,
+                      "%lld pictures were written at a guessed place: their slices are byte for byte those of another "
+                      "picture of the sent stream, with losses between the two; the first place was taken\n",
+                      r.sentTwinPlaces);
+        text += line;
+    }
     if (r.guessedPlaces > 0) {
         std::snprintf(line, sizeof line,
                       "%lld pictures were written at a guessed place: a loss before them may have taken an IDR picture, "

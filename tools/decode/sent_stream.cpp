@@ -2,6 +2,7 @@
 
 #include "tools/bitstream/bitstream.h"
 
+#include <set>
 #include <stdexcept>
 
 namespace kestrune::decode {
@@ -33,7 +34,7 @@ SentStream::SentStream(const std::filesystem::path& file)
         }
         if (h264::isPrimarySliceNalType(parsed.header.nal_unit_type) && pictureOfUnit_.back() < 0)
             pictureOfUnit_.back() = pictures_++;
-        nals_.push_back({hashOf(nal.bytes), nal.bytes.size(), unit});
+        nals_.push_back({hashOf(nal.bytes), nal.bytes.size(), unit, h264::isPrimarySliceNalType(parsed.header.nal_unit_type)});
     }
     if (!reader.error().empty()) throw std::runtime_error("cannot read the sent stream: " + reader.error());
     if (pictures_ == 0) throw std::runtime_error("the sent stream " + file.string() + " holds no coded picture");
@@ -45,10 +46,27 @@ std::optional<SentStream::Match> SentStream::match(std::span<const std::uint8_t>
     for (std::size_t k = next_; k < nals_.size(); ++k) {
         if (nals_[k].hash != hash || nals_[k].size != nal.size()) continue;
         next_ = k + 1;
+        matched_.push_back(k);
         const std::int64_t unit = nals_[k].accessUnit;
         return Match{unit, pictureOfUnit_[std::size_t(unit)]};
     }
     return std::nullopt;
+}
+
+std::int64_t SentStream::ambiguousPictures() const
+{
+    // The latest places the matched NAL units fit, from the end back; a slice
+    // whose latest place is not its first has two.
+    std::set<std::int64_t> pictures;
+    std::size_t end = nals_.size();
+    for (auto m = matched_.rbegin(); m != matched_.rend(); ++m) {
+        const Sent& first = nals_[*m];
+        std::size_t latest = end - 1;
+        while (latest > *m && (nals_[latest].hash != first.hash || nals_[latest].size != first.size)) --latest;
+        if (latest != *m && first.slice) pictures.insert(pictureOfUnit_[std::size_t(first.accessUnit)]);
+        end = latest;
+    }
+    return std::int64_t(pictures.size());
 }
 
 bool SentStream::sentEarlier(std::span<const std::uint8_t> nal) const

@@ -28,14 +28,21 @@ public:
 
     // Coded pictures in the sent stream.
     std::int64_t pictures() const { return pictures_; }
+    // Pictures whose received slices also fit a later place: byte-identical
+    // slices (a static scene repeats its pictures after every IDR picture)
+    // with losses between them. Matching takes the first place that fits, a
+    // guess. Counted over the NAL units matched so far.
+    std::int64_t ambiguousPictures() const;
 
 private:
     struct Sent {
         std::uint64_t hash = 0;
         std::size_t size = 0;
         std::int64_t accessUnit = 0;
+        bool slice = false;
     };
     std::vector<Sent> nals_;
+    std::vector<std::size_t> matched_;         // per NAL unit matched: its place in nals_
     std::vector<std::int64_t> pictureOfUnit_;  // per access unit: its picture, or -1
     std::size_t next_ = 0;                     // where the next match is searched from
     std::int64_t pictures_ = 0;

@@ -323,3 +323,46 @@ TEST(ForeignStream, ARepeatedFrameNumStillStartsAPictureAndTheReportSaysWhatCann
     EXPECT_EQ(hidden.report.framesWritten, 44);
     EXPECT_NE(hidden.text.find("a run of 16 lost pictures leaves no trace"), std::string::npos) << hidden.text;
 }
+
+// A sent stream that repeats its pictures byte for byte (a static scene after
+// every IDR picture): where the losses let the received pictures fit either
+// copy, each is placed at the first that fits and reported as a guess, never
+// silently; where the order of what arrived rules one copy out, every place
+// is still exact.
+TEST_F(LossAlignment, PicturesSentTwiceByteForByteAreAGuessOnlyWhereALossHidesWhichCopyArrived)
+{
+    const std::vector<Nal> copy(encoded->begin(), encoded->begin() + 40);
+    std::vector<Nal> twice = copy;
+    twice.insert(twice.end(), copy.begin(), copy.end());
+    kestrune::testing::writeBytes(*dir / "twice.264", without(twice, {}));
+    const std::string sent = (*dir / "twice.264").string();
+    const auto slicesIn = [&](std::size_t from, std::size_t to) {
+        int n = 0;
+        for (std::size_t k = from; k < to; ++k) n += copy[k].type == 1 || copy[k].type == 5;
+        return n;
+    };
+    const int slicesPerCopy = slicesIn(0, copy.size());
+    const auto lostRange = [](int first, int last) {
+        std::set<int> lost;
+        for (int k = first; k <= last; ++k) lost.insert(k);
+        return lost;
+    };
+
+    const Decoded whole = decodeFile(*dir, without(twice, {}), sent);
+    EXPECT_EQ(whole.report.framesWritten, 2 * slicesPerCopy);
+    EXPECT_EQ(whole.report.sentTwinPlaces, 0) << whole.text;
+    EXPECT_EQ(whole.text.find("guessed"), std::string::npos) << whole.text;
+
+    // The start of the second copy lost: the first copy arrived whole before
+    // the rest, so nothing fits two places.
+    const Decoded ordered = decodeFile(*dir, without(twice, lostRange(41, 65)), sent);
+    EXPECT_EQ(ordered.report.framesWritten, 2 * slicesPerCopy);
+    EXPECT_EQ(ordered.report.sentTwinPlaces, 0) << ordered.text;
+
+    // The end of the first copy and the start of the second lost (NAL units
+    // 21 to 65): what arrived fits the first copy, the second, or one each.
+    const Decoded hidden = decodeFile(*dir, without(twice, lostRange(21, 65)), sent);
+    EXPECT_EQ(hidden.report.framesWritten, 2 * slicesPerCopy);
+    EXPECT_EQ(hidden.report.sentTwinPlaces, slicesIn(0, 20) + slicesIn(25, copy.size())) << hidden.text;
+    EXPECT_NE(hidden.text.find("pictures were written at a guessed place"), std::string::npos) << hidden.text;
+}
