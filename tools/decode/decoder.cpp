@@ -346,21 +346,24 @@ struct ConcealingDecoder::State {
     // it crops them (the left edge only in whole multiples of 64 samples).
     struct Window {
         int left = 0, top = 0, width = 0, height = 0;
+        int bufferWidth = 0, bufferHeight = 0;  // of the decoded buffers it was learned from
     };
-    Window window;  // learned from an output frame; until then the decoder's picture size
+    Window window;  // learned from an output frame; until then, or after a size change, the decoder's picture size
 
     void learnWindow(const AVFrame* decoded, const AVFrame* output)
     {
         const std::ptrdiff_t offset = output->data[0] - decoded->data[0];
         if (decoded->linesize[0] <= 0 || offset < 0 || offset >= std::ptrdiff_t(decoded->linesize[0]) * decoded->height) return;
-        window = {int(offset % decoded->linesize[0]), int(offset / decoded->linesize[0]), output->width, output->height};
+        window = {int(offset % decoded->linesize[0]), int(offset / decoded->linesize[0]), output->width, output->height,
+                  decoded->width, decoded->height};
     }
 
     // A picture that goes out from its decoded buffer, cropped as libavcodec would have.
     void settleDecoded(Pending& entry)
     {
         AVFrame* d = entry.decodedBuffer.get();
-        const Window w = window.width > 0 ? window : Window{0, 0, codec->width, codec->height};
+        const bool learned = window.bufferWidth == d->width && window.bufferHeight == d->height;
+        const Window w = learned ? window : Window{0, 0, codec->width, codec->height};
         if (w.width > 0 && w.height > 0 && w.left + w.width <= d->width && w.top + w.height <= d->height) {
             for (int plane = 0; plane < 3; ++plane) {
                 const int shift = plane ? 1 : 0;
