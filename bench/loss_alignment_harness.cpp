@@ -3,8 +3,10 @@
 // 1-16, many seeds) into the decoder; every run must give one frame per coded
 // picture up to the last one received, and every received IDR picture whose
 // parameter sets arrived must come out bit-identical to the undamaged
-// decode's frame at the same index.
-// Usage: loss_alignment_harness RUNS WORK_DIR   (prints one line per option set and a total)
+// decode's frame at the same index. With `sent` the decoder is given the sent
+// stream (-sent): every run must then give one frame per coded picture, lost
+// ones at the end included, with no guess.
+// Usage: loss_alignment_harness RUNS WORK_DIR [sent]   (prints one line per option set and a total)
 #include "tests/tools/encode/tool_process.h"
 #include "tools/bitstream/bitstream.h"
 #include "tools/decode/run.h"
@@ -30,12 +32,14 @@ struct Nal {
     int type = 0;
 };
 
-Bytes decodeFile(const std::filesystem::path& dir, const Bytes& stream, decode::DecodeReport* report = nullptr)
+Bytes decodeFile(const std::filesystem::path& dir, const Bytes& stream, decode::DecodeReport* report = nullptr,
+                 const std::string& sent = {})
 {
     kestrune::testing::writeBytes(dir / "lossy.264", stream);
     decode::DecodeOptions options;
     options.input = (dir / "lossy.264").string();
     options.output = (dir / "out.yuv").string();
+    options.sent = sent;
     try {
         const decode::RunResult result = decode::runDecode(options);
         if (report) *report = result.report;
@@ -75,8 +79,9 @@ bool hiddenLossAtEnd(const std::vector<int>& idrs, const std::vector<int>& recei
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s RUNS WORK_DIR\n", argv[0]);
+    const bool withSent = argc == 4 && std::string(argv[3]) == "sent";
+    if (argc != 3 && !withSent) {
+        std::fprintf(stderr, "usage: %s RUNS WORK_DIR [sent]\n", argv[0]);
         return 2;
     }
     const int runs = std::atoi(argv[1]);
@@ -153,7 +158,7 @@ int main(int argc, char** argv)
                 if (slice) lastReceived = picture;
             }
             decode::DecodeReport report;
-            const Bytes out = decodeFile(dir, lossy, &report);
+            const Bytes out = decodeFile(dir, lossy, &report, withSent ? (dir / "enc.264").string() : std::string());
             if (out.empty()) {
                 ++undecodable;
                 continue;
@@ -161,7 +166,16 @@ int main(int argc, char** argv)
             guessed += report.guessedPlaces;
             const int frames = int(out.size() / kFrameBytes);
             if (lastReceived < kFrames - 1) ++tailLost;
-            if (frames == lastReceived + 1) {
+            if (withSent) {
+                // Every place is known: all pictures, and never a guess.
+                if (frames == kFrames && report.guessedPlaces == 0 && report.placementFromSent) {
+                    ++exact, ++setExact;
+                } else {
+                    ++countMismatch, ++setCountMismatch;
+                    std::printf("  with the sent stream, count wrong: %d %% loss, burst %d: %d frames for %d pictures\n",
+                                percent, burst, frames, kFrames);
+                }
+            } else if (frames == lastReceived + 1) {
                 ++exact, ++setExact;
             } else if (report.guessedPlaces > 0) {
                 ++guessedRuns;  // said so in the report: a lost IDR with no later IDR to place what followed
@@ -199,7 +213,11 @@ int main(int argc, char** argv)
         std::printf("slices %d, GOP %3d: %d runs, frame count exact in %d, IDR frames differing %d\n", slices, gop,
                     setRuns, setExact, setIdrMismatch);
     }
-    std::printf("total: %d runs; one frame per coded picture up to the last received one: %d (%d runs lost the end of "
+    if (withSent)
+        std::printf("total: %d runs; every coded picture written at its place from the sent stream, no guess: %d; "
+                    "no decodable picture: %d; count wrong: %d; received whole IDR pictures checked: %d, not "
+                    "bit-identical: %d\n", total, exact, undecodable, countMismatch, idrChecked, idrMismatch);
+    else std::printf("total: %d runs; one frame per coded picture up to the last received one: %d (%d runs lost the end of "
                 "the stream, whose length no stream tells); %d runs had no decodable picture; %d runs ended holding "
                 "pictures after a possibly lost IDR with no later IDR (reported as a guess, count off); %d runs lost whole "
                 "GOPs after the last IDR received with frame_num going on by one (no trace in any stream); count wrong "

@@ -1,6 +1,7 @@
 #include "main_window/experiment_dialog.h"
 
 #include "runner/handler_guard.h"
+#include "runner/quality_report.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableWidget>
@@ -161,6 +163,17 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     status_ = new QLabel(this);
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A long status (failure reasons, result paths) scrolls in a fixed height
+    // instead of squeezing the form's rows into each other.
+    auto* statusArea = new QScrollArea(this);
+    statusArea->setObjectName(u"statusArea"_s);
+    statusArea->setWidget(status_);
+    statusArea->setWidgetResizable(true);
+    statusArea->setFrameShape(QFrame::NoFrame);
+    statusArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    statusArea->setBackgroundRole(QPalette::Window);
+    statusArea->setFixedHeight(4 * fontMetrics().lineSpacing() + 4);
 
     // The plots scale to the space they have, so a run never resizes the dialog.
     auto plotLabel = [this] {
@@ -198,7 +211,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     layout->addLayout(form);
     layout->addLayout(buttons);
     layout->addWidget(progress_);
-    layout->addWidget(status_);
+    layout->addWidget(statusArea);
     layout->addWidget(results, 1);
     resize(1100, 820);
 
@@ -241,6 +254,12 @@ Settings ExperimentDialog::settings() const
     s.original = QFileInfo(original_->text()).absoluteFilePath();
     s.width = width_->text().toInt();
     s.height = height_->text().toInt();
+    // Empty size fields take WIDTHxHEIGHT from the original's name, as the command line does.
+    if (width_->text().trimmed().isEmpty() && height_->text().trimmed().isEmpty())
+        if (const auto size = kestrune::pictureSizeFromName(s.original)) {
+            s.width = size->width;
+            s.height = size->height;
+        }
     s.lossRates = lossRates_->text().remove(u' ').split(u',', Qt::SkipEmptyParts);
     s.burstLengths = bursts_->text().remove(u' ').split(u',', Qt::SkipEmptyParts);
     for (int i = 0; i < pairs_.size(); ++i)

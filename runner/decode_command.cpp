@@ -30,9 +30,10 @@ QString pFrameConcealmentFragment(int item)
     return item == 0 ? u" -P_error_concealment 0"_s : QString();
 }
 
-QString decodeCommand(int iFrameItem, int pFrameItem, const QString& inputPath)
+QString decodeCommand(int iFrameItem, int pFrameItem, const QString& inputPath, const QString& sentPath)
 {
-    return u"ffmpeg.exe"_s + iFrameConcealmentFragment(iFrameItem) + pFrameConcealmentFragment(pFrameItem)
+    const QString sent = sentPath.isEmpty() ? QString() : u" -sent "_s + commandLinePath(sentPath);
+    return u"ffmpeg.exe"_s + iFrameConcealmentFragment(iFrameItem) + pFrameConcealmentFragment(pFrameItem) + sent
         + u" -i "_s + commandLinePath(inputPath) + u" -y "_s + QString::fromUtf16(kDecoderScratchFile)
         + u" >fbatch.txt 2>&1"_s;
 }

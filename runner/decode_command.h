@@ -14,8 +14,10 @@ QString iFrameConcealmentFragment(int item);
 QString pFrameConcealmentFragment(int item);
 
 // "ffmpeg.exe" + I-frame fragment + P-frame fragment + " -i " + input +
-// " -y tmp.yuv >fbatch.txt 2>&1".
-QString decodeCommand(int iFrameItem, int pFrameItem, const QString& inputPath);
+// " -y tmp.yuv >fbatch.txt 2>&1". With sentPath (experiments, beyond the
+// window's command line) " -sent " + sentPath before " -i ": the decoder then
+// places every picture from the stream that went into the channel.
+QString decodeCommand(int iFrameItem, int pFrameItem, const QString& inputPath, const QString& sentPath = {});
 
 struct DecodedOutputResult {
     enum Kind {

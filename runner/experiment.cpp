@@ -55,10 +55,11 @@ QString settingKey(const QString& channel, const QString& lossRate, const QStrin
     return channel + u'|' + lossRate + u'|' + burst + u'|' + concealmentPairText(pair);
 }
 
-// The columns of runs.csv: the first ones, and those of the packet channels
-// after them (older files end before).
+// The columns of runs.csv: the first ones, those of the packet channels
+// after them, and the alignment (older files end before either).
 constexpr int kFirstColumns = 20;
-constexpr int kColumns = 25;
+constexpr int kChannelColumns = 25;
+constexpr int kColumns = 26;
 
 std::optional<double> realNumber(const QString& text)
 {
@@ -295,7 +296,16 @@ QString runsHeader()
 {
     return u"run,loss_rate,burst_length,i_concealment,p_concealment,concealment,repetition,seed,status,nal_units,"
            u"nal_units_dropped,realised_loss_rate,realised_burst_length,frames,frames_with_loss,psnr_y,psnr_u,psnr_v,"
-           u"ssim_y,error,channel,nominal_loss_rate,packets,realised_packet_loss_rate,realised_packet_burst_length"_s;
+           u"ssim_y,error,channel,nominal_loss_rate,packets,realised_packet_loss_rate,realised_packet_burst_length,"
+           u"alignment"_s;
+}
+
+QString alignmentText(const RunResult& r)
+{
+    if (!r.ok) return {};
+    if (r.placementGuessed && r.frameCountDiffers) return u"guessed+frame-count"_s;
+    if (r.placementGuessed) return u"guessed"_s;
+    return r.frameCountDiffers ? u"frame-count"_s : u"exact"_s;
 }
 
 QString runRow(const PlannedRun& planned, const RunResult& r)
@@ -315,14 +325,16 @@ QString runRow(const PlannedRun& planned, const RunResult& r)
         f << csvField(r.error) << csvField(planned.channel);
         for (int i = 0; i < 4; ++i) f << QString();
     }
+    f << alignmentText(r);
     return f.join(u',');
 }
 
 std::optional<ParsedRow> parseRunRow(const QString& line)
 {
     const QStringList f = splitCsvLine(line);
-    if (f.size() != kColumns && f.size() != kFirstColumns) return std::nullopt;
-    const QString channel = f.size() == kColumns ? f[20] : u"gilbert"_s;
+    if (f.size() != kColumns && f.size() != kChannelColumns && f.size() != kFirstColumns) return std::nullopt;
+    const bool channelColumns = f.size() >= kChannelColumns;
+    const QString channel = channelColumns ? f[20] : u"gilbert"_s;
     ParsedRow row;
     bool ok = false;
     row.index = f[0].toInt(&ok);
@@ -333,7 +345,8 @@ std::optional<ParsedRow> parseRunRow(const QString& line)
     row.repetition = f[6].toInt();
     row.ok = f[8] == u"ok"_s;
     row.error = f[19];
-    row.nominalLossRate = (f.size() == kColumns && !f[21].isEmpty() ? f[21] : f[1]).toDouble();
+    row.nominalLossRate = (channelColumns && !f[21].isEmpty() ? f[21] : f[1]).toDouble();
+    row.misaligned = row.ok && f.size() == kColumns && f[25] != u"exact"_s;
     if (row.ok) {
         bool okY = false, okS = false;
         row.psnrY = f[15].toDouble(&okY);
@@ -370,6 +383,7 @@ namespace {
 struct SettingValues {
     QList<double> psnrY, ssimY;
     int failed = 0;
+    int misaligned = 0;
     std::optional<double> nominalLossRate;  // from the first good run
 };
 
@@ -386,6 +400,7 @@ QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
         }
         v.psnrY << row->psnrY;
         v.ssimY << row->ssimY;
+        v.misaligned += row->misaligned;
         if (!v.nominalLossRate) v.nominalLossRate = row->nominalLossRate;
     }
     return values;
@@ -461,7 +476,8 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
 {
     const auto values = valuesBySetting(rows);
     QString text = u"loss_rate,burst_length,i_concealment,p_concealment,concealment,runs,failed,psnr_y_mean,psnr_y_sd,"
-                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high,channel\r\n"_s;
+                   u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high,channel,"
+                   u"runs_not_exactly_aligned\r\n"_s;
     for (const ChannelSetting& c : channelSettings(s))
         for (const ConcealmentPair& pair : s.pairs) {
             const SettingValues v = values.value(settingKey(c.channel, c.lossRate, c.burstLength, pair));
@@ -470,7 +486,7 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
             const QStringList f{settingRate(c, v), c.burstLength, QString::number(pair.iItem), QString::number(pair.pItem),
                                 concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
             text += (f + statisticsFields(p, 4) + statisticsFields(q, 6)).join(u',') + u',' + csvField(c.channel)
-                + u"\r\n"_s;
+                + u',' + QString::number(v.misaligned) + u"\r\n"_s;
         }
     return text;
 }

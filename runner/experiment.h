@@ -99,7 +99,15 @@ struct RunResult {
     int frames = 0;
     int framesWithLoss = 0;
     double psnrY = 0, psnrU = 0, psnrV = 0, ssimY = 0;
+    // Frames compared against originals they may not show: the decoded
+    // frame count differs from the original's, or the decoder guessed places.
+    bool frameCountDiffers = false;
+    bool placementGuessed = false;
 };
+
+// The last column of runs.csv: "exact", "guessed", "frame-count" or
+// "guessed+frame-count" for a good run, empty for a failed one.
+QString alignmentText(const RunResult& result);
 
 QString runsHeader();
 // One CSV line (no line end) of runs.csv.
@@ -113,6 +121,7 @@ struct ParsedRow {
     int repetition = 0;
     double psnrY = 0, ssimY = 0;
     QString error;
+    bool misaligned = false;  // a good run whose alignment is not "exact"
 };
 std::optional<ParsedRow> parseRunRow(const QString& line);
 

@@ -32,6 +32,13 @@ QString lastLine(const QString& capture)
     return u"(no output)"_s;
 }
 
+// Whether the decoder's report holds this text.
+bool reportSays(const QString& capture, const char* text)
+{
+    QFile file(capture);
+    return file.open(QIODevice::ReadOnly) && file.readAll().contains(text);
+}
+
 bool run(const QString& commandFile, const QString& command, const QString& capture, int* exitCode)
 {
     writeCommandFile(commandFile, command);
@@ -197,7 +204,7 @@ RunResult executeRun(const Settings& s, const PlannedRun& planned)
 
     const QString scratch = QString::fromUtf16(kDecoderScratchFile);
     QFile::remove(scratch);
-    if (!run(u"fbatch.bat"_s, decodeCommand(planned.pair.iItem, planned.pair.pItem, channel), u"fbatch.txt"_s, &exitCode)
+    if (!run(u"fbatch.bat"_s, decodeCommand(planned.pair.iItem, planned.pair.pItem, channel, s.stream), u"fbatch.txt"_s, &exitCode)
         || !QFile::exists(scratch))
         return failed(u"decode"_s, lastLine(u"fbatch.txt"_s));
 
@@ -212,6 +219,12 @@ RunResult executeRun(const Settings& s, const PlannedRun& planned)
 
     RunResult r;
     r.ok = true;
+    // Placed from the sent stream, the decoder writes one frame per coded
+    // picture: fewer frames than the original means a shorter stream.
+    const bool fromSent = reportSays(u"fbatch.txt"_s, "placement: from the sent stream");
+    r.frameCountDiffers = fromSent ? m.comparison.framesInSecond > m.comparison.framesInFirst
+                                   : m.comparison.framesInSecond != m.comparison.framesInFirst;
+    r.placementGuessed = reportSays(u"fbatch.txt"_s, "at a guessed place");
     r.nalUnits = count;
     r.dropped = loss.dropped;
     r.realisedLossRate = loss.rate;

@@ -11,9 +11,11 @@
 #include "tools/quality/quality.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QChart>
 #include <QChartView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineSeries>
 #include <QTest>
 #include <QLineEdit>
@@ -249,6 +251,13 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
         << prompts.messages().join(u'|').toStdString();
     prompts.clear();
 
+    // Size fields left empty take the size from the original's name.
+    kestrune::experiment::Settings unsized = s;
+    unsized.width = unsized.height = 0;
+    dialog->prefill(unsized, at(u"dialog-out"_s));
+    EXPECT_EQ(dialog->settings().width, 176);
+    EXPECT_EQ(dialog->settings().height, 144);
+
     dialog->prefill(s, at(u"dialog-out"_s));
     QSignalSpy done(dialog, &ExperimentDialog::runFinished);
     dialog->runHere();
@@ -280,6 +289,20 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
         if (!f[9].isEmpty()) {
             EXPECT_TRUE(psnr.startsWith(QString::number(f[9].toDouble(), 'f', 2))) << psnr.toStdString();
         }
+    }
+
+    // At its smallest, with a status of many lines, no row of the form is squeezed.
+    dialog->statusLabel()->setText(
+        QStringList(6, u"decode: ffmpeg: no picture could be decoded from channel.264 (21 access units) x2"_s).join(u"; "_s));
+    dialog->layout()->activate();
+    dialog->resize(dialog->minimumSize());
+    dialog->layout()->activate();
+    const QList<QCheckBox*> boxes = dialog->findChildren<QCheckBox*>();
+    ASSERT_EQ(boxes.size(), 8);
+    for (QCheckBox* box : boxes) {
+        EXPECT_GE(box->height(), box->sizeHint().height()) << box->text().toStdString();
+        for (QCheckBox* other : boxes)
+            EXPECT_TRUE(box == other || !box->geometry().intersects(other->geometry())) << box->text().toStdString();
     }
 
     // Cancel while running: the tool stops and keeps its complete rows.

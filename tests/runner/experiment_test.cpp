@@ -192,8 +192,8 @@ TEST(ExperimentPlan, OtherChannelsAreOneSettingEachAndPlotAtTheirNominalRate)
     const QStringList summary = summaryCsv(s, rows).split(u"\r\n"_s, Qt::SkipEmptyParts);
     ASSERT_EQ(summary.size(), 6);
     EXPECT_TRUE(summary[1].startsWith(u"5.2000,,3,1,"_s)) << summary[1].toStdString();
-    EXPECT_TRUE(summary[1].endsWith(u",trace:/t/five.txt"_s)) << summary[1].toStdString();
-    EXPECT_TRUE(summary[5].endsWith(u",\"ge:0.01,0.3,1,0\""_s)) << summary[5].toStdString();
+    EXPECT_TRUE(summary[1].endsWith(u",trace:/t/five.txt,0"_s)) << summary[1].toStdString();
+    EXPECT_TRUE(summary[5].endsWith(u",\"ge:0.01,0.3,1,0\",0"_s)) << summary[5].toStdString();
 
     // A row of runs.csv from before the packet channels is a Gilbert row.
     const QString row = runRow(plannedRun(sampleSettings(), 3), goodResult(31));
@@ -241,6 +241,8 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     const double values[] = {30, 32, 34, 36, 20, 20, 20, 0};
     for (int i = 0; i < runCount(s); ++i) {
         RunResult r = goodResult(values[i]);
+        r.placementGuessed = i == 1;
+        r.frameCountDiffers = i == 1 || i == 4;
         if (i == 7) r = RunResult{false, u"boom"_s};
         rows << runRow(plannedRun(s, i), r);
     }
@@ -254,6 +256,11 @@ TEST(ExperimentStatistics, SummaryGroupsBySettingAndCountsFailures)
     EXPECT_EQ(second[5], u"3"_s);
     EXPECT_EQ(second[6], u"1"_s);
     EXPECT_EQ(second[8], u"0.0000"_s);
+    // Runs whose frames may not line up with their originals are counted, never averaged silently.
+    EXPECT_EQ(first.last(), u"1"_s);
+    EXPECT_EQ(second.last(), u"1"_s);
+    EXPECT_TRUE(rows[1].endsWith(u",guessed+frame-count"_s)) << rows[1].toStdString();
+    EXPECT_TRUE(rows[0].endsWith(u",exact"_s)) << rows[0].toStdString();
 
     const auto series = plotSeries(s, rows);
     ASSERT_EQ(series.size(), 2);

@@ -150,6 +150,25 @@ std::vector<Placement> PicturePlacer::holdAfterGap(const PictureNumbers& p, std:
 
 std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
 {
+    // A stream that begins with an IDR picture numbered other than 0: ours
+    // after a lost start, or another encoder's numbering. Its first GOP waits
+    // for the next IDR picture to tell.
+    if (!startDecided_ && p.idr && p.known && p.frameNumBits >= 16 && p.idrPicId != 0 && received_ == 0 && deferred_.empty())
+        return defer(p);
+    if (!deferred_.empty()) {
+        if (p.idr && p.known) {
+            auto out = resolveDeferred(&p);
+            auto placed = add(p);
+            out.insert(out.end(), placed.begin(), placed.end());
+            return out;
+        }
+        if (static_cast<std::int64_t>(deferred_.size()) <= holdLimit()) return defer(p);
+        auto out = resolveDeferred(nullptr);
+        auto placed = add(p);
+        out.insert(out.end(), placed.begin(), placed.end());
+        return out;
+    }
+    startDecided_ = true;
     const std::int64_t r = received_++;
     if (p.known && p.frameNumBits > 0) frameNumBits_ = p.frameNumBits;
     const std::uint32_t maxFrameNum = frameNumBits_ > 0 ? 1u << frameNumBits_ : 0;
@@ -300,8 +319,44 @@ std::vector<Placement> PicturePlacer::addIdr(const PictureNumbers& p, std::int64
     return out;
 }
 
+std::vector<Placement> PicturePlacer::defer(const PictureNumbers& p)
+{
+    deferred_.push_back(p);
+    return {};
+}
+
+std::vector<Placement> PicturePlacer::resolveDeferred(const PictureNumbers* nextIdr)
+{
+    const std::vector<PictureNumbers> pictures = std::move(deferred_);
+    deferred_.clear();
+    startDecided_ = true;
+    const std::uint32_t firstNumber = pictures.front().idrPicId;
+    if (nextIdr) {
+        // The numbers hold if the next IDR picture's lies as far on as the first GOP's pictures reach.
+        PicturePlacer trial;
+        trial.startDecided_ = true;
+        for (const PictureNumbers& p : pictures) trial.add(p);
+        trial.finish();
+        const std::int64_t length = trial.lastIndex_ + 1;
+        if ((nextIdr->idrPicId + kIdrNumbers - firstNumber) % kIdrNumbers == static_cast<std::uint64_t>(length))
+            lastIndex_ = firstNumber - 1;  // the pictures before the first IDR picture were lost
+    }
+    std::vector<Placement> out;
+    for (const PictureNumbers& p : pictures) {
+        auto placed = add(p);
+        out.insert(out.end(), placed.begin(), placed.end());
+    }
+    return out;
+}
+
 std::vector<Placement> PicturePlacer::finish()
 {
+    if (!deferred_.empty()) {
+        auto out = resolveDeferred(nullptr);
+        auto rest = finish();
+        out.insert(out.end(), rest.begin(), rest.end());
+        return out;
+    }
     if (!holding_) return {};
     return releaseHeldByGuess();
 }

@@ -103,6 +103,10 @@ private:
     std::int64_t sameGopBase_ = 0;     // then the held offsets count from here
     std::vector<Held> held_;
     std::int64_t guessed_ = 0;
+    bool startDecided_ = false;              // the first picture's place is settled
+    std::vector<PictureNumbers> deferred_;   // the first GOP, while its IDR picture's number is in doubt
+    std::vector<Placement> defer(const PictureNumbers& picture);
+    std::vector<Placement> resolveDeferred(const PictureNumbers* nextIdr);
 };
 
 } // namespace kestrune::h264

@@ -1,5 +1,8 @@
 #include "tools/decode/access_unit_reader.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace kestrune::decode {
 
 AccessUnitReader::AccessUnitReader(const std::filesystem::path& file) : reader_(file) {}
@@ -49,23 +52,38 @@ bool AccessUnitReader::next(ReceivedPicture& unit)
         append(*held_, *heldParsed_, unit);
         held_.reset();
         heldParsed_.reset();
+        sentUnit_ = heldUnit_;
         any = true;
     }
     h264::NalUnit nal;
     while (reader_.next(nal)) {
         if (repeats_.repeated(nal.bytes)) continue;
         h264::ParsedNal parsed = parser_.parse(nal.bytes, nal.clipped());
-        const bool starts = detector_.startsAccessUnit(parsed.header, parsed.slice ? &*parsed.slice : nullptr,
-                                                       parser_.parameterSets());
+        bool starts = false;
+        std::optional<SentStream::Match> sentUnit;
+        if (sent_) {
+            sentUnit = sent_->match(nal.bytes);
+            if (!sentUnit && sent_->sentEarlier(nal.bytes)) continue;  // a repeat that arrived late
+            if (!sentUnit)
+                throw std::runtime_error("the NAL unit at byte " + std::to_string(nal.offset) +
+                                         " was never sent (or not in this order): the sent stream is another one");
+            starts = !sentUnit_ || sentUnit->accessUnit != sentUnit_->accessUnit;
+        } else {
+            starts = detector_.startsAccessUnit(parsed.header, parsed.slice ? &*parsed.slice : nullptr,
+                                                parser_.parameterSets());
+        }
         repeats_.note(nal.bytes, starts);
         if (starts && any) {
             held_ = std::move(nal);
             heldParsed_ = std::move(parsed);
-            return true;
+            heldUnit_ = sentUnit;
+            break;
         }
+        if (sent_) sentUnit_ = sentUnit;
         append(nal, parsed, unit);
         any = true;
     }
+    if (any && sentUnit_) unit.sentPicture = sentUnit_->picture;
     return any;
 }
 

@@ -4,6 +4,7 @@
 // on its own instead of merged into its neighbour.
 #include "tools/baseline_decoder/picture_order_count.h"
 #include "tools/decode/received_picture.h"
+#include "tools/decode/sent_stream.h"
 #include "tools/bitstream/bitstream.h"
 
 #include <filesystem>
@@ -21,7 +22,11 @@ public:
     bool isOpen() const { return reader_.isOpen(); }
     // Empty unless opening or reading failed.
     const std::string& error() const { return reader_.error(); }
+    // Groups NAL units by the sent stream's access units instead, and gives
+    // each picture its place there (sentPicture). Not owned.
+    void useSentStream(SentStream* sent) { sent_ = sent; }
     // The next access unit; false at the end of the stream or on a read error.
+    // Throws std::runtime_error for a NAL unit the sent stream does not have.
     bool next(ReceivedPicture& unit);
     std::uint64_t bytesRead() const { return reader_.bytesRead(); }
     // Slices that arrived twice byte for byte; the repeats were left out.
@@ -40,6 +45,9 @@ private:
     codec::PictureOrderCount poc_;
     std::optional<h264::NalUnit> held_; // first NAL unit of the next access unit
     std::optional<h264::ParsedNal> heldParsed_;
+    SentStream* sent_ = nullptr;
+    std::optional<SentStream::Match> sentUnit_;  // where the current access unit stands in the sent stream
+    std::optional<SentStream::Match> heldUnit_;
 };
 
 } // namespace kestrune::decode

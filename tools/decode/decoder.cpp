@@ -167,6 +167,8 @@ struct ConcealingDecoder::State {
     std::map<std::int64_t, Pending> pending;  // by received picture number
     std::deque<h264::Placement> placements;   // places known, frames not yet written
     h264::PicturePlacer placer;
+    std::int64_t receivedPictures = 0;
+    std::int64_t sentPictures = 0;  // coded pictures in the sent stream, when it is known
     // Streams with picture order counts go out in display order, one IDR period at a time.
     bool displayOrdering = false;
     std::int64_t pocStepSeen = 0;
@@ -267,7 +269,10 @@ struct ConcealingDecoder::State {
             ++nextPlace;
             placements.pop_front();
         }
-        if (final) flushPeriod();
+        if (!final) return;
+        // Pictures lost at the end leave a trace only in the sent stream.
+        for (; nextPlace < sentPictures; ++nextPlace) emit({});
+        flushPeriod();
     }
 
     void emit(Slot slot)
@@ -296,7 +301,7 @@ struct ConcealingDecoder::State {
         // variable frame rate does), so a count left free is a lost picture
         // only in a stream we wrote, whose counts never skip (its IDR pictures
         // carry our numbering).
-        const bool freeCountsAreLost = report.bidir.pictures > 0 && placer.numberedStream();
+        const bool freeCountsAreLost = report.bidir.pictures > 0 && placer.numberedStream();  // never with the sent stream, which places every picture
         for (std::size_t index : displayOrder(pocs, pocStepSeen, freeCountsAreLost)) {
             if (index < period.size()) write(period[index]);
             else writeRepeat();
@@ -318,6 +323,13 @@ struct ConcealingDecoder::State {
     {
         placements.insert(placements.end(), placed.begin(), placed.end());
         writePlaced(false);
+    }
+
+    // From the sent stream when it is known, otherwise from the picture's numbers.
+    void placeUnit(const ReceivedPicture& unit, std::int64_t number)
+    {
+        if (unit.sentPicture >= 0) place({{number, unit.sentPicture, false}});
+        else place(placer.add(unit.numbers));
     }
 
     void settle(Pending& entry, const AVFrame* frame)
@@ -470,7 +482,7 @@ struct ConcealingDecoder::State {
     void decodeUnitOurs(const ReceivedPicture& unit)
     {
         ++report.accessUnits;
-        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
+        const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
         ourUnitType = unit.type;
         ourFrame.reset();
         h264::AnnexBReader nals{std::span<const std::uint8_t>(unit.bytes)};
@@ -489,7 +501,7 @@ struct ConcealingDecoder::State {
                 entry.frame = std::move(*ourFrame);
                 entry.loss = ourLoss;
             }
-            place(placer.add(unit.numbers));
+            placeUnit(unit, number);
         }
         const codec::BaselineDecoderCounts& c = ours->counts();
         report.slicesBroken = c.slicesBroken;
@@ -505,7 +517,7 @@ struct ConcealingDecoder::State {
         }
         ++report.accessUnits;
         allocated.clear();
-        const std::int64_t number = unit.hasSlices ? placer.received() : -1;
+        const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
         sendUnit(codec.get(), unit, number, sliceOrder); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
         if (unit.hasSlices) {
@@ -541,7 +553,7 @@ struct ConcealingDecoder::State {
         allocated.clear();
         outputReady(ready);
         // Placed after decoding, so a picture placed at once goes out as soon as its frame does.
-        if (unit.hasSlices) place(placer.add(unit.numbers));
+        if (unit.hasSlices) placeUnit(unit, number);
     }
 
     void drain()
@@ -596,6 +608,11 @@ ConcealingDecoder::~ConcealingDecoder() = default;
 
 void ConcealingDecoder::decode(const ReceivedPicture& unit) { state_->decodeUnit(unit); }
 void ConcealingDecoder::finish() { state_->drain(); }
+void ConcealingDecoder::setSentPictures(std::int64_t pictures)
+{
+    state_->sentPictures = pictures;
+    state_->report.placementFromSent = true;
+}
 void ConcealingDecoder::setSizeForGrey(int width, int height)
 {
     state_->fallbackWidth = width;

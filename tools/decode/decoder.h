@@ -44,6 +44,8 @@ struct DecodeReport {
     long long guessedPlaces = 0;   // pictures after a possibly lost IDR whose place no later IDR told
     std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
     bool numberedStream = false;   // idr_pic_id carries picture numbers
+    bool placementFromSent = false;  // every picture placed by matching its slices to the sent stream
+    long long sentTwinPlaces = 0;      // of those, pictures whose slices fit two places there (the first taken)
     int width = 0;
     int height = 0;
     MacroblockCounts intra;   // I pictures
@@ -80,6 +82,9 @@ public:
     void decode(const ReceivedPicture& unit);
     // Drains the decoder and writes what is still pending.
     void finish();
+    // Every received picture comes with its place in the sent stream
+    // (ReceivedPicture::sentPicture), which holds this many pictures.
+    void setSentPictures(std::int64_t pictures);
     // The picture size (from an SPS) for mid-grey frames when no picture at all can be decoded.
     void setSizeForGrey(int width, int height);
     const DecodeReport& report() const;

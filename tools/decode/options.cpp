@@ -7,7 +7,7 @@ namespace kestrune::decode {
 const char* decodeUsage()
 {
     return "usage: ffmpeg.exe [-ec N] [-error_concealment N] [-P_error_concealment N]\n"
-           "                  [-decoder ours|libavcodec] -i INPUT -y OUTPUT\n"
+           "                  [-decoder ours|libavcodec] [-sent SENT] -i INPUT -y OUTPUT\n"
            "\n"
            "Decodes an H.264 Annex B stream (possibly with lost NAL units) into raw planar\n"
            "YUV 4:2:0 of the cropped picture size, one frame per coded picture in output\n"
@@ -26,6 +26,10 @@ const char* decodeUsage()
            "                           for streams with slice groups, which libavcodec\n"
            "                           cannot decode; libavcodec for all others).\n"
            "                           Concealment and output are the same for both.\n"
+           "  -sent SENT               the stream that went into the channel INPUT came\n"
+           "                           through: every received NAL unit is matched to it,\n"
+           "                           so every picture, lost ones at the end included,\n"
+           "                           gets its exact place (no guess)\n"
            "  --help                   this text\n"
            "\n"
            "Integers are decimal with an optional sign, or hexadecimal after $, x or 0x.\n"
@@ -53,11 +57,14 @@ ParsedOptions parseDecodeOptions(const std::vector<std::string_view>& arguments)
             return parsed;
         }
         const bool takesValue =
-            a == "-ec" || a == "-error_concealment" || a == "-P_error_concealment" || a == "-i" || a == "-decoder";
+            a == "-ec" || a == "-error_concealment" || a == "-P_error_concealment" || a == "-i" || a == "-decoder" || a == "-sent";
         if (takesValue && i + 1 >= arguments.size()) return fail(std::string(a) + " needs a value");
         if (a == "-i") {
             o.input = arguments[++i];
             if (o.input.empty()) return fail("-i needs a file name");
+        } else if (a == "-sent") {
+            o.sent = arguments[++i];
+            if (o.sent.empty()) return fail("-sent needs a file name");
         } else if (a == "-decoder") {
             const std::string_view which = arguments[++i];
             if (which == "ours") o.decoder = DecoderSelection::Ours;

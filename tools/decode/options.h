@@ -1,6 +1,7 @@
 #pragma once
 // The decoder's command line:
-//   [-ec N] [-error_concealment N] [-P_error_concealment N] [-decoder ours|libavcodec] -i INPUT -y OUTPUT
+//   [-ec N] [-error_concealment N] [-P_error_concealment N] [-decoder ours|libavcodec] [-sent SENT]
+//   -i INPUT -y OUTPUT
 // in any order, integers in the window's syntax.
 #include "tools/decode/concealment.h"
 
@@ -21,6 +22,8 @@ struct DecodeOptions {
     // PerStream: ours when any picture parameter set has more than one
     // slice group (libavcodec cannot decode those), libavcodec otherwise.
     DecoderSelection decoder = DecoderSelection::PerStream;
+    // The stream that went into the channel: places every picture exactly.
+    std::string sent;
     bool help = false;
 };
 

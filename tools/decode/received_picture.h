@@ -22,6 +22,7 @@ struct ReceivedPicture {
     // 0 for a picture with memory_management_control_operation 5, which
     // restarts the count like an IDR picture.
     std::optional<std::int64_t> poc;
+    std::int64_t sentPicture = -1;   // its place in the sent stream, when that is known
 };
 
 } // namespace kestrune::decode

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 
 namespace kestrune::decode {
@@ -58,6 +59,12 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
                                   if (!writeFailed && !output.write(frame.data(), frame.size())) writeFailed = true;
                               },
                               ours ? DecoderChoice::Ours : DecoderChoice::Libavcodec);
+    std::optional<SentStream> sent;
+    if (!options.sent.empty()) {
+        sent.emplace(std::filesystem::path(options.sent));
+        reader.useSentStream(&*sent);
+        decoder.setSentPictures(sent->pictures());
+    }
     ReceivedPicture unit;
     int units = 0;
     while (reader.next(unit)) {
@@ -74,6 +81,7 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
     RunResult result;
     result.report = decoder.report();
     result.report.repeatedSlices = reader.repeatedSlices();
+    if (sent) result.report.sentTwinPlaces = sent->ambiguousPictures();
     result.inputBytes = reader.bytesRead();
     if (result.report.framesWritten == 0)
         throw std::runtime_error("no picture could be decoded from " + options.input
@@ -109,6 +117,14 @@ std::string placementNotes(const DecodeReport& r)
                       "frame_num wraps every %u pictures in this stream and nothing else numbers them: a run of %u lost "
                       "pictures leaves no trace, so the %d frames written are one per picture that could be counted\n",
                       r.hiddenLossWrap, r.hiddenLossWrap, r.framesWritten);
+        text += line;
+    }
+    if (r.placementFromSent) text += "placement: from the sent stream\n";
+    if (r.sentTwinPlaces > 0) {
+        std::snprintf(line, sizeof line,
+                      "%lld pictures were written at a guessed place: their slices are byte for byte those of another "
+                      "picture of the sent stream, with losses between the two; the first place was taken\n",
+                      r.sentTwinPlaces);
         text += line;
     }
     if (r.guessedPlaces > 0) {

@@ -66,12 +66,13 @@ struct Decoded {
     Bytes yuv;
 };
 
-Decoded decodeFile(const ScratchDirectory& dir, const Bytes& stream)
+Decoded decodeFile(const ScratchDirectory& dir, const Bytes& stream, const std::string& sent = {})
 {
     kestrune::testing::writeBytes(dir / "lossy.264", stream);
     decode::DecodeOptions options;
     options.input = (dir / "lossy.264").string();
     options.output = (dir / "out.yuv").string();
+    options.sent = sent;
     const decode::RunResult result = decode::runDecode(options);
     return {result.report, decode::placementNotes(result.report), kestrune::testing::readBytes(dir / "out.yuv")};
 }
@@ -213,6 +214,44 @@ TEST_F(LossAlignment, ParameterSetsLostAtTheStartLeaveGreyFramesUntilTheNextOnes
     EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
 }
 
+// Given the sent stream, every picture has its place, also where the numbers
+// cannot tell: an IDR picture lost with its parameter sets and the pictures
+// after it, a lost end of the stream, long bursts. Every picture that arrived
+// with all it is predicted from comes out as without loss.
+TEST_F(LossAlignment, WithTheSentStreamEveryPictureHasItsExactPlace)
+{
+    std::set<int> idrAndAfter, end;
+    for (int k = 254; k <= 262; ++k) idrAndAfter.insert(k);
+    for (int k = 280; k <= 305; ++k) end.insert(k);
+    const std::string sent = (*dir / "enc.264").string();
+    for (const std::set<int>& lost : {idrAndAfter, end, gilbertLosses(30, 8, 305, 4), gilbertLosses(20, 16, 305, 9)}) {
+        const Decoded out = decodeFile(*dir, without(*encoded, lost), sent);
+        EXPECT_EQ(out.report.framesWritten, kFrames) << out.text;
+        EXPECT_TRUE(out.report.placementFromSent);
+        EXPECT_EQ(out.report.guessedPlaces, 0);
+        EXPECT_NE(out.text.find("placement: from the sent stream"), std::string::npos) << out.text;
+        // One slice per picture, one reference picture: a picture is as without
+        // loss when it and every picture back to a whole IDR picture arrived.
+        int picture = -1, clean = 0;
+        bool unbroken = false, sps = false, pps = false;
+        for (std::size_t k = 0; k < encoded->size(); ++k) {
+            const Nal& nal = (*encoded)[k];
+            const bool arrived = !lost.count(int(k) + 1);
+            sps |= nal.type == 7 && arrived;
+            pps |= nal.type == 8 && arrived;
+            if (nal.type != 1 && nal.type != 5) continue;
+            ++picture;
+            unbroken = arrived && (nal.type == 5 ? sps && pps : unbroken);
+            if (!unbroken) continue;
+            ++clean;
+            EXPECT_TRUE(frame(out.yuv, picture) == frame(*undamaged, picture)) << "picture " << picture;
+        }
+        EXPECT_GT(clean, 5);
+    }
+    // Another stream than the one sent is refused, not placed at random.
+    EXPECT_THROW(decodeFile(*dir, kestrune::testing::readBytes(*dir / "enc4.264"), sent), std::runtime_error);
+}
+
 // A channel that duplicates packets: slices arriving twice within their
 // picture (right after themselves or after a later slice of it) change
 // nothing in what is decoded or counted, with slices lost or without.
@@ -283,4 +322,47 @@ TEST(ForeignStream, ARepeatedFrameNumStillStartsAPictureAndTheReportSaysWhatCann
     const Decoded hidden = decodeFile(dir, wrap.bytes);
     EXPECT_EQ(hidden.report.framesWritten, 44);
     EXPECT_NE(hidden.text.find("a run of 16 lost pictures leaves no trace"), std::string::npos) << hidden.text;
+}
+
+// A sent stream that repeats its pictures byte for byte (a static scene after
+// every IDR picture): where the losses let the received pictures fit either
+// copy, each is placed at the first that fits and reported as a guess, never
+// silently; where the order of what arrived rules one copy out, every place
+// is still exact.
+TEST_F(LossAlignment, PicturesSentTwiceByteForByteAreAGuessOnlyWhereALossHidesWhichCopyArrived)
+{
+    const std::vector<Nal> copy(encoded->begin(), encoded->begin() + 40);
+    std::vector<Nal> twice = copy;
+    twice.insert(twice.end(), copy.begin(), copy.end());
+    kestrune::testing::writeBytes(*dir / "twice.264", without(twice, {}));
+    const std::string sent = (*dir / "twice.264").string();
+    const auto slicesIn = [&](std::size_t from, std::size_t to) {
+        int n = 0;
+        for (std::size_t k = from; k < to; ++k) n += copy[k].type == 1 || copy[k].type == 5;
+        return n;
+    };
+    const int slicesPerCopy = slicesIn(0, copy.size());
+    const auto lostRange = [](int first, int last) {
+        std::set<int> lost;
+        for (int k = first; k <= last; ++k) lost.insert(k);
+        return lost;
+    };
+
+    const Decoded whole = decodeFile(*dir, without(twice, {}), sent);
+    EXPECT_EQ(whole.report.framesWritten, 2 * slicesPerCopy);
+    EXPECT_EQ(whole.report.sentTwinPlaces, 0) << whole.text;
+    EXPECT_EQ(whole.text.find("guessed"), std::string::npos) << whole.text;
+
+    // The start of the second copy lost: the first copy arrived whole before
+    // the rest, so nothing fits two places.
+    const Decoded ordered = decodeFile(*dir, without(twice, lostRange(41, 65)), sent);
+    EXPECT_EQ(ordered.report.framesWritten, 2 * slicesPerCopy);
+    EXPECT_EQ(ordered.report.sentTwinPlaces, 0) << ordered.text;
+
+    // The end of the first copy and the start of the second lost (NAL units
+    // 21 to 65): what arrived fits the first copy, the second, or one each.
+    const Decoded hidden = decodeFile(*dir, without(twice, lostRange(21, 65)), sent);
+    EXPECT_EQ(hidden.report.framesWritten, 2 * slicesPerCopy);
+    EXPECT_EQ(hidden.report.sentTwinPlaces, slicesIn(0, 20) + slicesIn(25, copy.size())) << hidden.text;
+    EXPECT_NE(hidden.text.find("pictures were written at a guessed place"), std::string::npos) << hidden.text;
 }
