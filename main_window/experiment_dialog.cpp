@@ -164,6 +164,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     progress_->setValue(0);
     // Counted over the whole experiment, the runs of an earlier start included.
     progress_->setFormat(u"%v of %m runs ended"_s);
+    progress_->setTextVisible(false);  // until a run starts
     status_ = new QLabel(this);
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -354,6 +355,7 @@ void ExperimentDialog::startTool(const QStringList& arguments, int runs, const Q
     connect(process_, &QProcess::finished, this, &ExperimentDialog::finishRun);
     progress_->setRange(0, runs);
     progress_->setValue(0);
+    progress_->setTextVisible(true);
     plotImage_ = burstPlotImage_ = QPixmap();
     plot_->clear();
     burstPlot_->clear();
