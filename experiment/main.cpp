@@ -97,6 +97,7 @@ std::optional<Settings> experimentSettings(const ToolOptions& o, const QString& 
             return std::nullopt;
         }
         if (s->nalUnits == 0) s->nalUnits = existing->nalUnits;
+        if (s->losslessScores.isEmpty()) s->losslessScores = existing->losslessScores;
     }
     return s;
 }
@@ -129,7 +130,13 @@ bool checkInputsOnce(Settings& s, const QDir& dir, QString* error)
                      .arg(s.nalUnits);
         return false;
     }
+    if (!s.losslessScores.isEmpty() && s.losslessScores != check.losslessScores) {
+        *error = u"the encoded stream decodes without loss to other pictures than when the experiment began: it "
+                 u"changed since"_s;
+        return false;
+    }
     s.nalUnits = check.nalUnits;
+    s.losslessScores = check.losslessScores;
     std::printf("inputs: %d NAL units, %d frames in the stream, %d in the original\n", check.nalUnits,
                 check.streamFrames, check.originalFrames);
     return true;
@@ -302,6 +309,10 @@ int main(int argc, char** argv)
     const QList<int> planned = o.shard ? shardRuns(*settings, *o.shard) : shardRuns(*settings, {0, 1});
     for (int i : planned)
         if (!known.contains(i)) runs << i;
+    // Progress and the last line count every run of this experiment (or
+    // shard), those that ended before a resume included.
+    const int whole = int(planned.size());
+    const int already = whole - int(runs.size());
     QFile rowsFile(target);
     if (!rowsFile.open(QIODevice::WriteOnly | QIODevice::Truncate)
         || rowsFile.write(runsCsv(kept.values()).toUtf8()) < 0 || !rowsFile.flush())
@@ -325,14 +336,14 @@ int main(int argc, char** argv)
     QObject::connect(&local, &LocalRuns::rowReady, [&](int, const QString& row) {
         appended = rowsFile.write((row + u"\r\n"_s).toUtf8()) > 0 && rowsFile.flush() && appended;
     });
-    QObject::connect(&local, &LocalRuns::progress, [](int done, int total) {
-        std::printf("progress %d/%d\n", done, total);
+    QObject::connect(&local, &LocalRuns::progress, [&](int done, int) {
+        std::printf("progress %d/%d\n", already + done, whole);
         std::fflush(stdout);
     });
     QObject::connect(&local, &LocalRuns::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     std::printf("runs: %d", int(runs.size()));
-    if (!known.isEmpty()) std::printf(" (%d of %d complete already)", int(known.size()), runCount(*settings));
-    std::printf(", jobs: %d, output: %s\n", jobs, qPrintable(dir.absolutePath()));
+    if (already > 0) std::printf(" (%d of %d ended already)", already, whole);
+    std::printf(", jobs: %d, output: %s\nprogress %d/%d\n", jobs, qPrintable(dir.absolutePath()), already, whole);
     std::fflush(stdout);
     local.start();
     app.exec();
@@ -346,10 +357,13 @@ int main(int argc, char** argv)
     if (o.shard) written = writeFile(target, runsCsv(rows).toUtf8()) && written;
     else written = writeResults(dir.absolutePath(), *settings, rows) && written;
     if (!written) return fail(u"cannot write the results into "_s + dir.absolutePath());
-    const Failures failed = failures(local.rows().values());
-    std::printf("%s: %d of %d runs complete, %s; results in %s\n", local.cancelled() ? "cancelled" : "done",
-                int(local.rows().size()), int(runs.size()), qPrintable(failed.text),
-                qPrintable(o.shard ? target : dir.absolutePath()));
+    QMap<int, QString> ended = known;
+    ended.insert(local.rows());
+    QStringList endedRows;
+    for (int i : planned)
+        if (ended.contains(i)) endedRows << ended[i];
+    std::printf("%s: %s; results in %s\n", local.cancelled() ? "cancelled" : "done",
+                qPrintable(outcomeText(endedRows, whole)), qPrintable(o.shard ? target : dir.absolutePath()));
     if (local.cancelled()) return kExitCancelled;
-    return failed.count == 0 ? kExitAllRunsOk : kExitRunsFailed;
+    return failures(endedRows).count == 0 ? kExitAllRunsOk : kExitRunsFailed;
 }

@@ -152,14 +152,19 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
 
     runHere_ = new QPushButton(u"Run here"_s, this);
     runHere_->setToolTip(u"Check the inputs, then run every run on this machine"_s);
+    resume_ = new QPushButton(u"Resume"_s, this);
+    resume_->setToolTip(u"Continue the experiment in the output folder: run only the runs without a row"_s);
     writeSlurm_ = new QPushButton(u"Write a Slurm job"_s, this);
     writeSlurm_->setToolTip(u"Write the job array, the merge job and submit.sh into the output folder"_s);
     cancel_ = new QPushButton(u"Cancel"_s, this);
-    cancel_->setToolTip(u"Stop the runs; the complete rows are kept (continue with --resume)"_s);
+    cancel_->setToolTip(u"Stop the runs; the complete rows are kept (continue with Resume)"_s);
     cancel_->setEnabled(false);
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 1);
     progress_->setValue(0);
+    // Counted over the whole experiment, the runs of an earlier start included.
+    progress_->setFormat(u"%v of %m runs ended"_s);
+    progress_->setTextVisible(false);  // until a run starts
     status_ = new QLabel(this);
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -204,6 +209,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(runHere_);
+    buttons->addWidget(resume_);
     buttons->addWidget(writeSlurm_);
     buttons->addStretch(1);
     buttons->addWidget(cancel_);
@@ -219,11 +225,12 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     QList<QWidget*> order{stream_, browseButtons_[0], original_, browseButtons_[1], width_,  height_,
                           lossRates_, bursts_, channels_, packets_, mtu_, parameterSets_};
     for (QCheckBox* box : pairs_) order << box;
-    order << runs_ << seed_ << jobs_ << output_ << browseButtons_[2] << shards_ << timeLimit_ << runHere_ << writeSlurm_
-          << cancel_;
+    order << runs_ << seed_ << jobs_ << output_ << browseButtons_[2] << shards_ << timeLimit_ << runHere_ << resume_
+          << writeSlurm_ << cancel_;
     for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(runHere_, &QPushButton::clicked, this, [this] { kestrune::runGuarded(prompts_, [this] { runHere(); }); });
+    connect(resume_, &QPushButton::clicked, this, [this] { kestrune::runGuarded(prompts_, [this] { resumeRun(); }); });
     connect(writeSlurm_, &QPushButton::clicked, this,
             [this] { kestrune::runGuarded(prompts_, [this] { writeSlurmJob(); }); });
     connect(cancel_, &QPushButton::clicked, this, [this] { cancelRun(); });
@@ -298,6 +305,7 @@ void ExperimentDialog::setFieldsEnabled(bool enabled)
     for (QCheckBox* box : pairs_) box->setEnabled(enabled);
     for (QPushButton* button : browseButtons_) button->setEnabled(enabled);
     runHere_->setEnabled(enabled);
+    resume_->setEnabled(enabled);
     writeSlurm_->setEnabled(enabled);
     cancel_->setEnabled(!enabled);
 }
@@ -320,19 +328,41 @@ void ExperimentDialog::runHere()
     if (const QString reason = fieldProblem(false); !reason.isEmpty()) return prompts_.message(u"Experiment: "_s + reason);
     const Settings s = settings();
     runOutput_ = QFileInfo(output_->text().trimmed()).absoluteFilePath();
+    startTool(toolArguments(s, runOutput_), runCount(s), u"Checking the inputs, then %1 runs..."_s.arg(runCount(s)));
+}
+
+void ExperimentDialog::resumeRun()
+{
+    if (running()) return;
+    if (output_->text().trimmed().isEmpty()) return prompts_.message(u"Experiment: please give an output folder"_s);
+    const QString folder = QFileInfo(output_->text().trimmed()).absoluteFilePath();
+    const QString file = QDir(folder).filePath(u"experiment.txt"_s);
+    if (!QFileInfo(file).isFile()) return prompts_.message(u"Experiment: there is no experiment to resume in "_s + folder);
+    QString error;
+    const auto s = parseSettingsText(readText(file), &error);
+    if (!s) return prompts_.message(u"Experiment: "_s + file + u": "_s + error);
+    prefill(*s, folder);
+    runOutput_ = folder;
+    startTool({u"--resume"_s, folder}, runCount(*s),
+              u"Checking the inputs, then the runs of %1 without a row..."_s.arg(folder));
+}
+
+void ExperimentDialog::startTool(const QStringList& arguments, int runs, const QString& status)
+{
     process_ = new QProcess(this);
     pending_.clear();
     connect(process_, &QProcess::readyReadStandardOutput, this, &ExperimentDialog::readProgress);
     connect(process_, &QProcess::finished, this, &ExperimentDialog::finishRun);
-    progress_->setRange(0, runCount(s));
+    progress_->setRange(0, runs);
     progress_->setValue(0);
+    progress_->setTextVisible(true);
     plotImage_ = burstPlotImage_ = QPixmap();
     plot_->clear();
     burstPlot_->clear();
     differences_->setRowCount(0);
-    status_->setText(u"Checking the inputs, then %1 runs..."_s.arg(runCount(s)));
+    status_->setText(status);
     setFieldsEnabled(false);
-    process_->start(program_, toolArguments(s, runOutput_) << u"--jobs"_s << QString::number(jobs_->value()));
+    process_->start(program_, QStringList(arguments) << u"--jobs"_s << QString::number(jobs_->value()));
 }
 
 void ExperimentDialog::readProgress()
@@ -342,8 +372,13 @@ void ExperimentDialog::readProgress()
     while ((end = pending_.indexOf('\n')) >= 0) {
         const QString line = QString::fromUtf8(pending_.left(end)).trimmed();
         pending_.remove(0, end + 1);
-        if (line.startsWith(u"progress "_s)) progress_->setValue(line.mid(9).section(u'/', 0, 0).toInt());
-        else if (line.startsWith(u"done: "_s) || line.startsWith(u"cancelled: "_s)) status_->setText(line);
+        if (line.startsWith(u"progress "_s)) {
+            // "progress ENDED/TOTAL", over the whole experiment.
+            progress_->setRange(0, line.section(u'/', 1).toInt());
+            progress_->setValue(line.mid(9).section(u'/', 0, 0).toInt());
+        } else if (line.startsWith(u"done: "_s) || line.startsWith(u"cancelled: "_s)) {
+            status_->setText(line);
+        }
     }
 }
 

@@ -35,6 +35,9 @@ public:
     QString fieldProblem(bool forSlurm) const;
 
     void runHere();          // "Run here"
+    // "Resume": the experiment of the output folder, only its runs without a
+    // row; the fields show its settings.
+    void resumeRun();
     void writeSlurmJob();    // "Write a Slurm job"
     void cancelRun();        // "Cancel" while running
     bool running() const;
@@ -53,6 +56,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void startTool(const QStringList& arguments, int runs, const QString& status);
     void readProgress();
     void finishRun();
     void setFieldsEnabled(bool enabled);
@@ -68,7 +72,7 @@ private:
     QComboBox *packets_, *parameterSets_;
     QList<QCheckBox*> pairs_;
     QList<QPushButton*> browseButtons_;
-    QPushButton *runHere_, *writeSlurm_, *cancel_;
+    QPushButton *runHere_, *resume_, *writeSlurm_, *cancel_;
     QProgressBar* progress_;
     QLabel *status_, *plot_, *burstPlot_;
     QTabWidget* plots_;

@@ -56,10 +56,12 @@ QString settingKey(const QString& channel, const QString& lossRate, const QStrin
 }
 
 // The columns of runs.csv: the first ones, those of the packet channels
-// after them, and the alignment (older files end before either).
+// after them, the alignment, and the opinion scores (older files end before
+// each of these).
 constexpr int kFirstColumns = 20;
 constexpr int kChannelColumns = 25;
-constexpr int kColumns = 26;
+constexpr int kAlignedColumns = 26;
+constexpr int kColumns = 28;
 
 std::optional<double> realNumber(const QString& text)
 {
@@ -151,12 +153,15 @@ QString validate(const Settings& s)
             .arg(quint64(s.firstSeed) + quint64(s.runs) - 1)
             .arg(kSeedLimit);
     if (s.nalUnits < 0) return u"bad NAL unit count"_s;
+    for (const QChar c : s.losslessScores)
+        if (c < u'1' || c > u'5') return u"lossless scores are not digits 1 to 5"_s;
     return {};
 }
 
 bool sameExperiment(Settings a, Settings b)
 {
     a.nalUnits = b.nalUnits = 0;
+    a.losslessScores = b.losslessScores = QString();
     return a == b;
 }
 
@@ -169,7 +174,8 @@ QString settingsText(const Settings& s)
         + u"\nburst_lengths="_s + s.burstLengths.join(u',') + u"\npairs="_s + pairs.join(u',') + u"\nruns="_s
         + QString::number(s.runs) + u"\nfirst_seed="_s + QString::number(s.firstSeed) + u'\n'
         + (s.nalUnits > 0 ? u"nal_units="_s + QString::number(s.nalUnits) + u'\n' : QString()) + u"channels="_s
-        + s.channels.join(u';') + u"\npackets="_s + s.packets + u"\nparameter_sets="_s + s.parameterSets + u'\n';
+        + s.channels.join(u';') + u"\npackets="_s + s.packets + u"\nparameter_sets="_s + s.parameterSets + u'\n'
+        + (s.losslessScores.isEmpty() ? QString() : u"lossless_scores="_s + s.losslessScores + u'\n');
 }
 
 std::optional<Settings> parseSettingsText(const QString& text, QString* error)
@@ -225,6 +231,7 @@ std::optional<Settings> parseSettingsText(const QString& text, QString* error)
     if (values.contains(u"channels"_s)) s.channels = values[u"channels"_s].split(u';', Qt::SkipEmptyParts);
     if (values.contains(u"packets"_s)) s.packets = values[u"packets"_s];
     if (values.contains(u"parameter_sets"_s)) s.parameterSets = values[u"parameter_sets"_s];
+    s.losslessScores = values.value(u"lossless_scores"_s);
     if (const QString reason = validate(s); !reason.isEmpty()) {
         *error = reason;
         return std::nullopt;
@@ -297,7 +304,7 @@ QString runsHeader()
     return u"run,loss_rate,burst_length,i_concealment,p_concealment,concealment,repetition,seed,status,nal_units,"
            u"nal_units_dropped,realised_loss_rate,realised_burst_length,frames,frames_with_loss,psnr_y,psnr_u,psnr_v,"
            u"ssim_y,error,channel,nominal_loss_rate,packets,realised_packet_loss_rate,realised_packet_burst_length,"
-           u"alignment"_s;
+           u"alignment,mos,mos_below_lossless"_s;
 }
 
 QString alignmentText(const RunResult& r)
@@ -326,13 +333,16 @@ QString runRow(const PlannedRun& planned, const RunResult& r)
         for (int i = 0; i < 4; ++i) f << QString();
     }
     f << alignmentText(r);
+    if (r.ok) f << fixed(r.mos, 4) << (r.mosBelowLossless ? fixed(*r.mosBelowLossless, 4) : QString());
+    else f << QString() << QString();
     return f.join(u',');
 }
 
 std::optional<ParsedRow> parseRunRow(const QString& line)
 {
     const QStringList f = splitCsvLine(line);
-    if (f.size() != kColumns && f.size() != kChannelColumns && f.size() != kFirstColumns) return std::nullopt;
+    if (f.size() != kColumns && f.size() != kAlignedColumns && f.size() != kChannelColumns && f.size() != kFirstColumns)
+        return std::nullopt;
     const bool channelColumns = f.size() >= kChannelColumns;
     const QString channel = channelColumns ? f[20] : u"gilbert"_s;
     ParsedRow row;
@@ -346,12 +356,17 @@ std::optional<ParsedRow> parseRunRow(const QString& line)
     row.ok = f[8] == u"ok"_s;
     row.error = f[19];
     row.nominalLossRate = (channelColumns && !f[21].isEmpty() ? f[21] : f[1]).toDouble();
-    row.misaligned = row.ok && f.size() == kColumns && f[25] != u"exact"_s;
+    row.misaligned = row.ok && f.size() >= kAlignedColumns && f[25] != u"exact"_s;
     if (row.ok) {
         bool okY = false, okS = false;
         row.psnrY = f[15].toDouble(&okY);
         row.ssimY = f[18].toDouble(&okS);
         if (!okY || !okS) return std::nullopt;
+        if (f.size() == kColumns) {
+            row.mos = realNumber(f[26]);
+            if (!row.mos) return std::nullopt;
+            if (!f[27].isEmpty() && !(row.mosBelowLossless = realNumber(f[27]))) return std::nullopt;
+        }
     }
     return row;
 }
@@ -382,6 +397,7 @@ namespace {
 
 struct SettingValues {
     QList<double> psnrY, ssimY;
+    QList<double> mos, mosBelowLossless;  // of the good runs that have them
     int failed = 0;
     int misaligned = 0;
     std::optional<double> nominalLossRate;  // from the first good run
@@ -400,6 +416,8 @@ QMap<QString, SettingValues> valuesBySetting(const QStringList& rows)
         }
         v.psnrY << row->psnrY;
         v.ssimY << row->ssimY;
+        if (row->mos) v.mos << *row->mos;
+        if (row->mosBelowLossless) v.mosBelowLossless << *row->mosBelowLossless;
         v.misaligned += row->misaligned;
         if (!v.nominalLossRate) v.nominalLossRate = row->nominalLossRate;
     }
@@ -477,7 +495,8 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
     const auto values = valuesBySetting(rows);
     QString text = u"loss_rate,burst_length,i_concealment,p_concealment,concealment,runs,failed,psnr_y_mean,psnr_y_sd,"
                    u"psnr_y_ci95_low,psnr_y_ci95_high,ssim_y_mean,ssim_y_sd,ssim_y_ci95_low,ssim_y_ci95_high,channel,"
-                   u"runs_not_exactly_aligned\r\n"_s;
+                   u"runs_not_exactly_aligned,mos_mean,mos_sd,mos_ci95_low,mos_ci95_high,mos_below_lossless_mean,"
+                   u"mos_below_lossless_sd,mos_below_lossless_ci95_low,mos_below_lossless_ci95_high\r\n"_s;
     for (const ChannelSetting& c : channelSettings(s))
         for (const ConcealmentPair& pair : s.pairs) {
             const SettingValues v = values.value(settingKey(c.channel, c.lossRate, c.burstLength, pair));
@@ -485,8 +504,10 @@ QString summaryCsv(const Settings& s, const QStringList& rows)
             const Statistics q = statistics(v.ssimY, kSsimLowest, kSsimHighest);
             const QStringList f{settingRate(c, v), c.burstLength, QString::number(pair.iItem), QString::number(pair.pItem),
                                 concealmentPairLabel(pair), QString::number(p.count), QString::number(v.failed)};
+            const QStringList scores = statisticsFields(statistics(v.mos, kMosLowest, kMosHighest), 4)
+                + statisticsFields(statistics(v.mosBelowLossless, kShareLowest, kShareHighest), 4);
             text += (f + statisticsFields(p, 4) + statisticsFields(q, 6)).join(u',') + u',' + csvField(c.channel)
-                + u',' + QString::number(v.misaligned) + u"\r\n"_s;
+                + u',' + QString::number(v.misaligned) + u',' + scores.join(u',') + u"\r\n"_s;
         }
     return text;
 }
@@ -561,6 +582,17 @@ Failures failures(const QStringList& rows, int reasons)
         parts << ranked[i].second + u" x"_s + QString::number(-ranked[i].first);
     if (ranked.size() > reasons) parts << u"%1 other reasons"_s.arg(ranked.size() - reasons);
     return {failed, u"%1 failed ("_s.arg(failed) + parts.join(u"; "_s) + u')'};
+}
+
+QString outcomeText(const QStringList& rows, int total)
+{
+    int good = 0;
+    for (const QString& line : rows)
+        if (const auto row = parseRunRow(line); row && row->ok) ++good;
+    const Failures failed = failures(rows);
+    QString text = u"%1 of %2 runs complete, "_s.arg(good).arg(total) + failed.text;
+    if (const int notRun = total - good - failed.count; notRun > 0) text += u", %1 not run"_s.arg(notRun);
+    return text;
 }
 
 QString runsCsv(const QStringList& rows)

@@ -29,6 +29,9 @@ struct Settings {
     int runs = 10;           // repetitions per setting
     quint32 firstSeed = 1;
     int nalUnits = 0;        // the stream's NAL unit count, taken once before the runs; 0: not yet
+    // The opinion score of every frame of the stream decoded without loss,
+    // one digit each, taken once before the runs; empty: not yet.
+    QString losslessScores;
     bool operator==(const Settings&) const = default;
 };
 
@@ -39,7 +42,7 @@ QString validate(const Settings& settings);
 // gilbert.exe reads its seed as a signed 32-bit number.
 inline constexpr quint32 kSeedLimit = 0x80000000u;
 
-// The same experiment whatever the NAL unit count recorded so far.
+// The same experiment whatever the NAL unit count and lossless scores recorded so far.
 bool sameExperiment(Settings a, Settings b);
 
 // The settings as "key=value" lines (the experiment file) and back.
@@ -99,13 +102,15 @@ struct RunResult {
     int frames = 0;
     int framesWithLoss = 0;
     double psnrY = 0, psnrU = 0, psnrV = 0, ssimY = 0;
+    double mos = 0;                           // mean opinion score over the frames, 1..5
+    std::optional<double> mosBelowLossless;   // share of frames scoring below the lossless decode's, 0..1
     // Frames compared against originals they may not show: the decoded
     // frame count differs from the original's, or the decoder guessed places.
     bool frameCountDiffers = false;
     bool placementGuessed = false;
 };
 
-// The last column of runs.csv: "exact", "guessed", "frame-count" or
+// The alignment column of runs.csv: "exact", "guessed", "frame-count" or
 // "guessed+frame-count" for a good run, empty for a failed one.
 QString alignmentText(const RunResult& result);
 
@@ -122,6 +127,7 @@ struct ParsedRow {
     double psnrY = 0, ssimY = 0;
     QString error;
     bool misaligned = false;  // a good run whose alignment is not "exact"
+    std::optional<double> mos, mosBelowLossless;  // rows from before the opinion scores have none
 };
 std::optional<ParsedRow> parseRunRow(const QString& line);
 
@@ -140,6 +146,7 @@ double studentT975(int degreesOfFreedom);
 
 // What the quantities can take: PSNR is capped at the identical-picture value.
 inline constexpr double kPsnrLowest = 0, kPsnrHighest = 100, kSsimLowest = -1, kSsimHighest = 1;
+inline constexpr double kMosLowest = 1, kMosHighest = 5, kShareLowest = 0, kShareHighest = 1;
 
 // How many runs failed and their most common reasons, as text:
 // "3 failed (decode: no picture x2; quality: short x1)"; "0 failed".
@@ -148,6 +155,9 @@ struct Failures {
     QString text;
 };
 Failures failures(const QStringList& rows, int reasons = 3);
+// "12 of 30 runs complete, 2 failed (reasons), 16 not run": complete are the
+// good runs of `total`, failed those with an error, not run those without a row.
+QString outcomeText(const QStringList& rows, int total);
 
 // summary.csv from the rows of runs.csv (in plan order).
 QString summaryCsv(const Settings& settings, const QStringList& rows);

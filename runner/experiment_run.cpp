@@ -165,6 +165,12 @@ InputCheck checkInputs(const Settings& s)
         return problem(u"the original holds %1 frames, the encoded stream %2: it must hold every frame of the stream"_s
                            .arg(check.originalFrames)
                            .arg(check.streamFrames));
+    // The reference every run's frames are scored against.
+    const QualityMeasurement lossless = measureQuality({s.original, QString::number(s.width),
+                                                        QString::number(s.height),
+                                                        QDir::current().absoluteFilePath(scratch), lossFile});
+    if (!lossless.measured()) return problem(u"the encoded stream decoded without loss: "_s + lossless.notMeasured);
+    check.losslessScores = opinionScoreDigits(lossless.comparison.frames);
     return check;
 }
 
@@ -248,6 +254,9 @@ RunResult executeRun(const Settings& s, const PlannedRun& planned)
     r.psnrU = m.comparison.mean.psnrU;
     r.psnrV = m.comparison.mean.psnrV;
     r.ssimY = m.comparison.mean.ssimY;
+    const OpinionScores scores = opinionScores(m.comparison.frames, s.losslessScores);
+    r.mos = scores.mean;
+    r.mosBelowLossless = scores.belowReference;
     return r;
 }
 

@@ -20,12 +20,14 @@ QString packetChannelCommand(const Settings& settings, const ChannelSetting& set
 // The inputs checked once before any run, in the current directory (a scratch
 // folder): the stream is H.264 and decodes without loss to pictures of the
 // original's size, and the original holds every frame of it. The NAL unit
-// count taken here is the one every run uses.
+// count and the lossless decode's opinion scores taken here are the ones
+// every run uses.
 struct InputCheck {
     QString error;          // the first problem; empty when the runs can start
     int nalUnits = 0;
     int streamFrames = 0;
     int originalFrames = 0;
+    QString losslessScores;  // each frame's opinion score decoded without loss
 };
 InputCheck checkInputs(const Settings& settings);
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <exception>
 
 using namespace Qt::StringLiterals;
@@ -104,6 +105,39 @@ QualityMeasurement measureQuality(const QualityRequest& request)
     return m;
 }
 
+int opinionScore(double psnrY)
+{
+    if (psnrY > 37) return 5;
+    if (psnrY >= 31) return 4;
+    if (psnrY >= 25) return 3;
+    if (psnrY >= 20) return 2;
+    return 1;
+}
+
+QString opinionScoreDigits(const std::vector<quality::FrameQuality>& frames)
+{
+    QString digits;
+    digits.reserve(qsizetype(frames.size()));
+    for (const auto& f : frames) digits += QChar(u'0' + opinionScore(f.psnrY));
+    return digits;
+}
+
+OpinionScores opinionScores(const std::vector<quality::FrameQuality>& frames, const QString& referenceDigits)
+{
+    OpinionScores s;
+    if (frames.empty()) return s;
+    int sum = 0, below = 0;
+    const std::size_t compared = std::min(frames.size(), std::size_t(referenceDigits.size()));
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const int score = opinionScore(frames[i].psnrY);
+        sum += score;
+        if (i < compared && score < referenceDigits[qsizetype(i)].digitValue()) ++below;
+    }
+    s.mean = double(sum) / double(frames.size());
+    if (compared > 0) s.belowReference = double(below) / double(compared);
+    return s;
+}
+
 QStringList qualityLogLines(const QualityMeasurement& m, const QString& originalPath, const QString& csvPath)
 {
     if (!m.measured()) return {m.notMeasured};
@@ -118,6 +152,11 @@ QStringList qualityLogLines(const QualityMeasurement& m, const QString& original
                      + u" are compared."_s;
     lines << u"  Mean PSNR Y "_s + decibels(c.mean.psnrY) + u", U "_s + decibels(c.mean.psnrU) + u", V "_s
                  + decibels(c.mean.psnrV) + u"; mean SSIM Y "_s + QString::number(c.mean.ssimY, 'f', 4);
+    // The reference decode without loss is not at hand here: the window does
+    // not know which stream the decoded input was damaged from.
+    lines << u"  Mean opinion score "_s + QString::number(opinionScores(c.frames).mean, 'f', 2)
+                 + u" (1..5, each frame's from its Y-PSNR: above 37 dB 5, from 31 dB 4, from 25 dB 3, from 20 dB 2, "
+                   u"else 1)"_s;
     lines << u"  Worst frame: "_s + QString::number(m.worstFrame) + u" (Y-PSNR "_s + decibels(worst.psnrY) + u')';
     lines << (m.framesWithLoss < 0 ? u"  Frames with lost macroblocks: unknown (the decoder wrote no loss file)"_s
                                    : u"  Frames with lost macroblocks: "_s + QString::number(m.framesWithLoss));

@@ -49,6 +49,22 @@ struct QualityMeasurement {
 // to be the original's when the decoded file holds whole frames of it.
 QualityMeasurement measureQuality(const QualityRequest& request);
 
+// The mean opinion score of a frame from its Y-PSNR: above 37 dB 5, 31 to
+// 37 dB 4, 25 to 31 dB 3, 20 to 25 dB 2, below 20 dB 1. A value on a
+// boundary takes the higher score, except 37 dB, which scores 4.
+int opinionScore(double psnrY);
+// Each frame's score, one digit per frame ("5543...").
+QString opinionScoreDigits(const std::vector<quality::FrameQuality>& frames);
+
+struct OpinionScores {
+    double mean = 0;  // over the frames
+    // The share (0..1) of the frames that score below the same frame of a
+    // reference decode (the stream decoded without loss), over the frames
+    // both have; none without a reference.
+    std::optional<double> belowReference;
+};
+OpinionScores opinionScores(const std::vector<quality::FrameQuality>& frames, const QString& referenceDigits = {});
+
 // The log block for a measurement (or its one line when nothing was measured).
 QStringList qualityLogLines(const QualityMeasurement& m, const QString& originalPath, const QString& csvPath);
 

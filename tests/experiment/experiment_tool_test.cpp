@@ -108,7 +108,36 @@ TEST_F(ExperimentTool, ShardsMergedEqualTheLocalRunRowForRow)
     EXPECT_EQ(runs.count("\r\n"), 1 + 12);
     EXPECT_TRUE(runs.contains(",ok,")) << runs.constData();
     // The decoder is given the sent stream: every good run is placed exactly, whatever was lost.
-    EXPECT_EQ(runs.count(",exact\r\n"), runs.count(",ok,")) << runs.constData();
+    EXPECT_EQ(runs.count(",exact,"), runs.count(",ok,")) << runs.constData();
+
+    // Opinion scores: a run that lost nothing scores as the lossless decode
+    // recorded in experiment.txt, frame for frame; one that lost frames' worth
+    // scores no higher, and some runs at 20 % score frames below it.
+    const QString lossless = QString::fromUtf8(readAll(path(u"local/experiment.txt"_s))).section(u"lossless_scores="_s, 1)
+                                 .section(u'\n', 0, 0);
+    ASSERT_EQ(lossless.size(), 24);
+    double losslessMean = 0;
+    for (const QChar c : lossless) losslessMean += c.digitValue() / 24.0;
+    const QStringList lines = QString::fromUtf8(runs).split(u"\r\n"_s, Qt::SkipEmptyParts);
+    const QStringList header = lines[0].split(u',');
+    int lossyRunsBelow = 0;
+    for (const QString& line : lines.mid(1)) {
+        const auto row = parseRunRow(line);
+        ASSERT_TRUE(row) << line.toStdString();
+        if (!row->ok) continue;
+        ASSERT_TRUE(row->mos && row->mosBelowLossless) << line.toStdString();
+        const int dropped = line.split(u',')[header.indexOf(u"nal_units_dropped"_s)].toInt();
+        if (dropped == 0) {
+            EXPECT_NEAR(*row->mos, losslessMean, 1e-4) << line.toStdString();
+            EXPECT_EQ(*row->mosBelowLossless, 0) << line.toStdString();
+        }
+        EXPECT_LE(*row->mos, losslessMean + 1e-4) << line.toStdString();
+        EXPECT_GE(*row->mos, 1);
+        lossyRunsBelow += *row->mosBelowLossless > 0;
+    }
+    EXPECT_GT(lossyRunsBelow, 0);
+    const QStringList summary = QString::fromUtf8(readAll(path(u"local/summary.csv"_s))).split(u"\r\n"_s);
+    EXPECT_TRUE(summary[0].endsWith(u",mos_below_lossless_ci95_low,mos_below_lossless_ci95_high"_s));
 
     const QString settings = path(u"local/experiment.txt"_s);
     for (int k = 0; k < 3; ++k) {
@@ -183,7 +212,7 @@ TEST_F(ExperimentTool, AFailingDecoderIsRecordedAndTheOtherRunsGoOn)
     const QDir tools = toolsWithDecoder(u"tools"_s, "echo 'decoder exploded' >&2\nexit 1\n");
     const Finished f = runTool(experiment(path(u"failing"_s), u"2"_s, u"5"_s) << u"--tools"_s << tools.path());
     EXPECT_EQ(f.exitCode, 4) << f.err.toStdString();
-    EXPECT_TRUE(f.out.trimmed().endsWith(u"4 of 4 runs complete, 4 failed (decode: decoder exploded x4); results in "_s
+    EXPECT_TRUE(f.out.trimmed().endsWith(u"done: 0 of 4 runs complete, 4 failed (decode: decoder exploded x4); results in "_s
                                          + QDir(path(u"failing"_s)).absolutePath()))
         << f.out.toStdString();
     const QString runs = QString::fromUtf8(readAll(path(u"failing/runs.csv"_s)));
@@ -358,7 +387,15 @@ TEST_F(ExperimentTool, AKilledExperimentResumesToTheSameResults)
     EXPECT_LT(kept.size(), 1 + 24);
     const Finished resumed = runTool({u"--resume"_s, path(u"killed"_s), u"--jobs"_s, u"2"_s});
     ASSERT_TRUE(allRunsEnded(resumed)) << resumed.err.toStdString();
-    EXPECT_TRUE(resumed.out.contains(u"runs: %1 (%2 of 24 complete already)"_s.arg(25 - kept.size()).arg(kept.size() - 1)))
+    // Progress goes on from the rows there are, counted over the whole experiment.
+    const QStringList progress = resumed.out.split(u'\n').filter(QRegularExpression(u"^progress "_s));
+    ASSERT_EQ(progress.size(), 25 - kept.size() + 1) << resumed.out.toStdString();
+    for (qsizetype i = 0; i < progress.size(); ++i)
+        EXPECT_EQ(progress[i], u"progress %1/24"_s.arg(kept.size() - 1 + i)) << resumed.out.toStdString();
+    EXPECT_TRUE(resumed.out.contains(u"runs: %1 (%2 of 24 ended already)"_s.arg(25 - kept.size()).arg(kept.size() - 1)))
+        << resumed.out.toStdString();
+    const int good = int(readAll(path(u"whole/runs.csv"_s)).count(",ok,"));
+    EXPECT_TRUE(resumed.out.contains(u"done: %1 of 24 runs complete, %2 failed"_s.arg(good).arg(24 - good)))
         << resumed.out.toStdString();
     for (const QString& name : {u"runs.csv"_s, u"summary.csv"_s, u"plot.svg"_s, u"experiment.txt"_s})
         EXPECT_EQ(readAll(path(u"killed/"_s + name)), readAll(path(u"whole/"_s + name))) << name.toStdString();

@@ -291,6 +291,34 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
         }
     }
 
+    // Resume: the fields show the folder's experiment, and progress goes on
+    // from the rows there are, counted over the whole experiment.
+    {
+        const QString runsPath = at(u"dialog-out/runs.csv"_s);
+        const QStringList all = QString::fromUtf8(readFile(runsPath)).split(u"\r\n"_s, Qt::SkipEmptyParts);
+        QFile runs(runsPath);
+        ASSERT_TRUE(runs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        runs.write((all.mid(0, 1 + 3).join(u"\r\n"_s) + u"\r\n"_s).toUtf8());
+        runs.close();
+        kestrune::experiment::Settings other = s;
+        other.runs = 7;
+        dialog->prefill(other, at(u"dialog-out"_s));
+        QList<int> values;
+        auto seen = QObject::connect(dialog->progressBar(), &QProgressBar::valueChanged,
+                                     [&](int v) { values << v; });
+        dialog->resumeRun();
+        EXPECT_EQ(dialog->settings().runs, 2);
+        ASSERT_TRUE(done.wait(120000));
+        QObject::disconnect(seen);
+        values.removeAll(0);
+        EXPECT_EQ(values, (QList<int>{3, 4, 5, 6, 7, 8}));
+        EXPECT_EQ(dialog->progressBar()->maximum(), 8);
+        EXPECT_TRUE(dialog->statusLabel()->text().startsWith(u"done: "_s)) << dialog->statusLabel()->text().toStdString();
+        EXPECT_TRUE(dialog->statusLabel()->text().contains(u" of 8 runs complete, "_s))
+            << dialog->statusLabel()->text().toStdString();
+        EXPECT_EQ(QString::fromUtf8(readFile(runsPath)).split(u"\r\n"_s, Qt::SkipEmptyParts), all);
+    }
+
     // At its smallest, with a status of many lines, no row of the form is squeezed.
     dialog->statusLabel()->setText(
         QStringList(6, u"decode: ffmpeg: no picture could be decoded from channel.264 (21 access units) x2"_s).join(u"; "_s));

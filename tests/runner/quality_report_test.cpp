@@ -103,6 +103,7 @@ TEST_F(QualityReport, MeansWorstFrameLossAndCsvMatchTheDefinition)
     EXPECT_TRUE(block.contains(u"Frames with lost macroblocks: 2"_s));
     EXPECT_TRUE(block.contains(u"100.00 dB"_s)); // the cap is stated
     EXPECT_TRUE(block.contains(QString::number(sum / kFrames, 'f', 2)));
+    EXPECT_TRUE(block.contains(u"Mean opinion score 5.00 "_s)) << block.toStdString(); // every frame above 42 dB
 }
 
 TEST_F(QualityReport, MissingOrMismatchedOriginalGivesOneLineAndNoNumbers)
@@ -167,6 +168,31 @@ TEST(FrameLossFile, RoundTripAndRejects)
                             "32x16 1\n1 1 P V. 0 1\n",  // a field too many
                             "32x16 1\n1 1 P\n"})         // type without codes
         EXPECT_EQ(quality::parseFrameLoss(bad), std::nullopt) << bad;
+}
+
+// Frames on and beside every boundary of the PSNR-to-score mapping, their
+// mean and the share below a reference decode, computed by hand.
+TEST(OpinionScore, BoundariesMeanAndShareBelowTheLosslessDecode)
+{
+    const std::pair<double, int> frames[] = {{100, 5}, {37.0001, 5}, {37, 4},       {31, 4}, {30.9999, 3},
+                                             {25, 3},  {24.9999, 2}, {20, 2},       {19.9999, 1}, {0, 1}};
+    std::vector<quality::FrameQuality> decoded;
+    QString expected;
+    for (const auto& [psnr, score] : frames) {
+        decoded.push_back({psnr, 0, 0, 0});
+        expected += QString::number(score);
+    }
+    EXPECT_EQ(opinionScoreDigits(decoded), expected);  // "5544332211"
+    const OpinionScores none = opinionScores(decoded);
+    EXPECT_DOUBLE_EQ(none.mean, 3.0);                   // 30 / 10
+    EXPECT_FALSE(none.belowReference);
+    // A lossless decode of all 5s: every frame but the first two is below it.
+    EXPECT_DOUBLE_EQ(*opinionScores(decoded, u"5555555555"_s).belowReference, 0.8);
+    // Equal scores are not below; frames beyond the shorter decode are not compared.
+    EXPECT_DOUBLE_EQ(*opinionScores(decoded, u"55443"_s).belowReference, 0.0);
+    EXPECT_DOUBLE_EQ(*opinionScores(decoded, u"554433221155555"_s).belowReference, 0.0);
+    EXPECT_DOUBLE_EQ(*opinionScores(decoded, u"5555"_s).belowReference, 0.5);  // 37 and 31 dB score 4
+    EXPECT_FALSE(opinionScores({}, u"55"_s).belowReference);
 }
 
 } // namespace
