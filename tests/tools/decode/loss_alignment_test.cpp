@@ -301,6 +301,26 @@ TEST_F(LossAlignment, SlicesArrivingTwiceChangeNothing)
     }
 }
 
+// Four slices per picture, the first SPS lost, so the first GOP's slices
+// compare by first_mb_in_slice alone; lost too the second slice of the picture
+// before the second IDR picture, and the IDR picture's first slice. The IDR
+// picture's slices, after its parameter sets, are one picture though one of
+// them starts where a slice of the picture before did.
+TEST_F(LossAlignment, AnIdrPictureWithoutItsFirstSliceAfterItsParameterSetsIsOnePicture)
+{
+    const std::vector<Nal> sliced = nalUnits(kestrune::testing::readBytes(*dir / "enc4.264"));
+    int secondSps = 0;
+    for (std::size_t k = 1; k < sliced.size() && !secondSps; ++k)
+        if (sliced[k].type == 7) secondSps = int(k) + 1;
+    ASSERT_GT(secondSps, 5);
+    ASSERT_EQ(sliced[std::size_t(secondSps) - 5].type, 1);  // the picture before: slices at NAL units secondSps - 4 ..- 1
+    ASSERT_EQ(sliced[std::size_t(secondSps) + 1].type, 5);  // the IDR picture's first slice, after the PPS
+    const Decoded out = decodeFile(*dir, without(sliced, {1, secondSps - 3, secondSps + 2}));
+    EXPECT_EQ(out.report.framesWritten, kFrames) << out.text;
+    EXPECT_EQ(out.report.picturesWithoutParameterSets, 250) << out.text;
+    EXPECT_EQ(out.report.picturesDecoded + out.report.picturesLost, kFrames) << out.text;
+}
+
 // A stream from elsewhere: libx264 as it comes, frame_num wrapping every 16
 // pictures, one slice per picture. Losing 15 pictures in a row leaves the next
 // one with the frame_num of the last one received: only its first_mb_in_slice
