@@ -92,6 +92,8 @@ int main(int argc, char** argv)
     std::freopen("/dev/null", "w", stderr);  // the encoder's statistics
 
     std::mt19937 random(20261208);
+    // ONLY_RUN=N repeats run N alone (the others' draws are still made, so its channel is the same).
+    const int only = std::getenv("ONLY_RUN") ? std::atoi(std::getenv("ONLY_RUN")) : -1;
     int total = 0, exact = 0, guessedRuns = 0, hiddenRuns = 0, tailLost = 0, undecodable = 0, idrChecked = 0, idrMismatch = 0, countMismatch = 0;
     long long guessed = 0, cleanChecked = 0, cleanMismatch = 0;
     const int sets[4][2] = {{1, 10}, {1, 250}, {4, 10}, {4, 250}};
@@ -123,7 +125,9 @@ int main(int argc, char** argv)
         for (int run = 0; run < perSet; ++run, ++total, ++setRuns) {
             std::string error;
             const int percent = 5 + int(random() % 36), burst = 1 + int(random() % 16);
-            gilbert::GilbertChannel channel(*gilbert::makeModel(percent, burst, error), std::uint32_t(random()));
+            const std::uint32_t seed = std::uint32_t(random());
+            if (only >= 0 && total != only) continue;
+            gilbert::GilbertChannel channel(*gilbert::makeModel(percent, burst, error), seed);
             Bytes lossy;
             std::vector<int> idrPlaces;       // received IDR pictures, every slice and a parameter set of each kind
             std::vector<bool> idrWhole;
@@ -157,10 +161,19 @@ int main(int argc, char** argv)
                 if (slice && lastReceived != picture) receivedPictures.push_back(picture);
                 if (slice) lastReceived = picture;
             }
+            // KEEP_WRONG=DIR keeps the damaged and the sent stream of a run that fails.
+            const auto keep = [&](const char* what) {
+                if (const char* keepDir = std::getenv("KEEP_WRONG")) {
+                    const std::filesystem::path to(keepDir);
+                    kestrune::testing::writeBytes(to / (what + std::to_string(total) + ".264"), lossy);
+                    kestrune::testing::writeBytes(to / ("enc" + std::to_string(total) + ".264"), stream);
+                }
+            };
             decode::DecodeReport report;
             const Bytes out = decodeFile(dir, lossy, &report, withSent ? (dir / "enc.264").string() : std::string());
             if (out.empty()) {
                 ++undecodable;
+                if (std::getenv("KEEP_WRONG")) std::printf("  run %d (seed %u): no decodable picture\n", total, seed);
                 continue;
             }
             guessed += report.guessedPlaces;
@@ -172,8 +185,10 @@ int main(int argc, char** argv)
                     ++exact, ++setExact;
                 } else {
                     ++countMismatch, ++setCountMismatch;
-                    std::printf("  with the sent stream, count wrong: %d %% loss, burst %d: %d frames for %d pictures\n",
-                                percent, burst, frames, kFrames);
+                    std::printf("  run %d (seed %u), with the sent stream, count wrong: %d %% loss, burst %d: %d frames for "
+                                "%d pictures, %lld guessed\n", total, seed, percent, burst, frames, kFrames,
+                                report.guessedPlaces);
+                    keep("sent");
                 }
             } else if (frames == lastReceived + 1) {
                 ++exact, ++setExact;
@@ -183,20 +198,18 @@ int main(int argc, char** argv)
                 ++hiddenRuns;
             } else {
                 ++countMismatch, ++setCountMismatch;
-                std::printf("  count wrong: %d %% loss, burst %d: %d frames for %d pictures\n", percent, burst, frames,
-                            lastReceived + 1);
-                if (const char* keep = std::getenv("KEEP_WRONG")) {
-                    kestrune::testing::writeBytes(std::filesystem::path(keep) / ("wrong" + std::to_string(total) + ".264"), lossy);
-                    kestrune::testing::writeBytes(std::filesystem::path(keep) / ("enc" + std::to_string(total) + ".264"), stream);
-                }
+                std::printf("  run %d (seed %u), count wrong: %d %% loss, burst %d: %d frames for %d pictures\n", total, seed,
+                            percent, burst, frames, lastReceived + 1);
+                keep("wrong");
             }
             for (int i = 0; i < int(clean.size()); ++i) {
                 if (!clean[std::size_t(i)]) continue;
                 ++cleanChecked;
                 if (!sameFrame(out, reference, i)) {
                     ++cleanMismatch;
-                    std::printf("  picture %d, received whole with all it depends on, differs: %d %% loss, burst %d\n", i,
-                                percent, burst);
+                    std::printf("  run %d (seed %u), picture %d, received whole with all it depends on, differs: %d %% loss, "
+                                "burst %d\n", total, seed, i, percent, burst);
+                    keep("clean");
                 }
             }
             for (std::size_t k = 0; k < idrPlaces.size(); ++k) {
@@ -204,9 +217,9 @@ int main(int argc, char** argv)
                 ++idrChecked;
                 if (!sameFrame(out, reference, idrPlaces[k])) {
                     ++idrMismatch, ++setIdrMismatch;
-                    std::printf("  IDR picture %d differs: %d %% loss, burst %d\n", idrPlaces[k], percent, burst);
-                    if (const char* keep = std::getenv("KEEP_WRONG"))
-                        kestrune::testing::writeBytes(std::filesystem::path(keep) / ("idr" + std::to_string(total) + ".264"), lossy);
+                    std::printf("  run %d (seed %u), IDR picture %d differs: %d %% loss, burst %d\n", total, seed, idrPlaces[k],
+                                percent, burst);
+                    keep("idr");
                 }
             }
         }

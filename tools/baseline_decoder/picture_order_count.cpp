@@ -65,7 +65,7 @@ std::optional<int> PictureOrderCount::next(const h264::Sps& sps, const h264::Sli
     return static_cast<int>(picOrderCnt_);
 }
 
-void PictureOrderCount::pictureDone(bool reference, bool memoryManagement5)
+std::int64_t PictureOrderCount::pictureDone(bool reference, bool memoryManagement5)
 {
     // After an MMCO 5 the picture counts as frame_num 0 with its order count
     // rebased to 0 (clause 8.2.1).
@@ -75,6 +75,7 @@ void PictureOrderCount::pictureDone(bool reference, bool memoryManagement5)
     }
     prevFrameNumOffset_ = memoryManagement5 ? 0 : frameNumOffset_;
     prevFrameNum_ = memoryManagement5 ? 0 : frameNum_;
+    return memoryManagement5 ? 0 : picOrderCnt_;
 }
 
 } // namespace kestrune::codec

@@ -15,7 +15,9 @@ public:
     // 32 bits the standard allows (only a damaged stream gets there).
     std::optional<int> next(const h264::Sps& sps, const h264::SliceHeader& header, int nalRefIdc, bool idr);
     // After the picture is decoded: whether it carried memory_management_control_operation 5.
-    void pictureDone(bool reference, bool memoryManagement5);
+    // Returns its count as later pictures see it: 0 after operation 5, which
+    // restarts the order like an IDR picture.
+    std::int64_t pictureDone(bool reference, bool memoryManagement5);
 
 private:
     // 64 bits: the sums of 32-bit values read from the stream may exceed 32 bits.

@@ -40,9 +40,9 @@ AccessUnitDetector::PictureId AccessUnitDetector::pictureIdOf(const NalHeader& h
     id.pic_parameter_set_id = slice.pic_parameter_set_id;
     id.complete = slice.complete;
     id.numbers = slice.numbersParsed;
+    id.idr = header.nal_unit_type == NalIdrSlice;
     if (slice.numbersParsed || slice.complete) {
         id.frame_num = slice.frame_num;
-        id.idr = header.nal_unit_type == NalIdrSlice;
         id.idr_pic_id = slice.idr_pic_id;
     }
     if (slice.complete) {
@@ -63,8 +63,9 @@ bool AccessUnitDetector::isNewPicture(const PictureId& a, const PictureId& b)
     if (!a.complete || !b.complete) {
         // A missing PPS hides most fields; frame_num and the IDR fields, when
         // read with the only SPS seen, still tell pictures apart.
-        if (a.numbers && b.numbers
-            && (a.frame_num != b.frame_num || a.idr != b.idr || (a.idr && a.idr_pic_id != b.idr_pic_id)))
+        // IdrPicFlag is in the NAL header, read without any parameter set.
+        if (a.idr != b.idr) return true;
+        if (a.numbers && b.numbers && (a.frame_num != b.frame_num || (a.idr && a.idr_pic_id != b.idr_pic_id)))
             return true;
         return b.first_mb_in_slice == 0 || a.pic_parameter_set_id != b.pic_parameter_set_id;
     }
@@ -87,6 +88,12 @@ bool AccessUnitDetector::alreadyCovered(const std::vector<std::uint32_t>& starts
     return std::find(starts.begin(), starts.end(), firstMb) != starts.end();
 }
 
+void AccessUnitDetector::beginPicture()
+{
+    last_.reset();
+    starts_.clear();
+}
+
 bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets)
 {
     const int type = header.nal_unit_type;
@@ -95,11 +102,15 @@ bool AccessUnitDetector::startsAccessUnit(const NalHeader& header, const SliceHe
 
     if (type == NalAccessUnitDelimiter) {
         sliceInCurrent_ = false;
+        beginPicture();
         return true;
     }
     if (type == NalSei || type == NalSps || type == NalPps || (type > NalPrefix && type <= 18)) {
         const bool starts = sliceInCurrent_ || wasFirst;
         if (sliceInCurrent_) sliceInCurrent_ = false;
+        // The next slice belongs to a new picture whatever its header says:
+        // none of the current picture's slice starts may split it.
+        if (starts) beginPicture();
         return starts;
     }
     if (!isPrimarySliceNalType(type)) return wasFirst;

@@ -33,7 +33,10 @@ public:
     // after losses, two pictures can carry the same frame_num (a small
     // MaxFrameNum wrapped within the loss) and nothing else tells them apart.
     // A smaller first_mb_in_slice says nothing: Baseline streams may send a
-    // picture's slices in any order.
+    // picture's slices in any order. A slice after a NAL unit that began the
+    // access unit (delimiter, SEI, parameter sets) starts its picture, and an
+    // IDR slice never shares a picture with a non-IDR one, even where nothing
+    // else of the header could be read.
     bool startsAccessUnit(const NalHeader& header, const SliceHeader* slice, const ParameterSets& sets);
 
     // True once a slice of the current access unit has been seen.
@@ -66,6 +69,8 @@ public:
     static bool alreadyCovered(const std::vector<std::uint32_t>& starts, std::uint32_t firstMb);
 
 private:
+    void beginPicture();
+
     bool first_ = true;
     bool sliceInCurrent_ = false;
     std::optional<PictureId> last_;

@@ -332,13 +332,17 @@ std::vector<Placement> PicturePlacer::resolveDeferred(const PictureNumbers* next
     startDecided_ = true;
     const std::uint32_t firstNumber = pictures.front().idrPicId;
     if (nextIdr) {
-        // The numbers hold if the next IDR picture's lies as far on as the first GOP's pictures reach.
+        // The numbers hold if the next IDR picture's lies as far on as the
+        // first GOP's pictures reach, or further by no more than a loss run
+        // (pictures were lost after the first GOP too), as a later IDR
+        // picture's number is trusted.
         PicturePlacer trial;
         trial.startDecided_ = true;
         for (const PictureNumbers& p : pictures) trial.add(p);
         trial.finish();
         const std::int64_t length = trial.lastIndex_ + 1;
-        if ((nextIdr->idrPicId + kIdrNumbers - firstNumber) % kIdrNumbers == static_cast<std::uint64_t>(length))
+        const std::int64_t reach = (nextIdr->idrPicId + kIdrNumbers - firstNumber) % kIdrNumbers;
+        if (reach >= length && reach - length <= jumpLimit())
             lastIndex_ = firstNumber - 1;  // the pictures before the first IDR picture were lost
     }
     std::vector<Placement> out;

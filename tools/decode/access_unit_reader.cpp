@@ -39,9 +39,9 @@ void AccessUnitReader::notePictureOrder(const h264::NalHeader& header, const h26
     const h264::Sps* sps = pps ? parser_.parameterSets().findSps(pps->seq_parameter_set_id) : nullptr;
     if (!sps) return;
     const std::optional<int> count = poc_.next(*sps, slice, header.nal_ref_idc, unit.numbers.idr);
-    poc_.pictureDone(unit.numbers.reference, unit.numbers.resetsFrameNum);
+    const std::int64_t shown = poc_.pictureDone(unit.numbers.reference, unit.numbers.resetsFrameNum);
     // Type 2 counts follow decode order.
-    if (count && sps->pic_order_cnt_type != 2) unit.poc = unit.numbers.resetsFrameNum ? 0 : *count;
+    if (count && sps->pic_order_cnt_type != 2) unit.poc = shown;
 }
 
 bool AccessUnitReader::next(ReceivedPicture& unit)

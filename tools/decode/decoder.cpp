@@ -3,7 +3,7 @@
 #include "tools/bitstream/annexb_reader.h"
 #include "tools/decode/baseline_path.h"
 #include "tools/decode/damage_map.h"
-#include "tools/decode/display_order.h"
+#include "tools/decode/frame_sequencer.h"
 #include "tools/decode/loss_map.h"
 #include "tools/decode/slice_order.h"
 #include "tools/quality/frame_loss_file.h"
@@ -16,7 +16,6 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -138,22 +137,12 @@ struct ConcealingDecoder::State {
         FramePtr frame;
         Sentinel sentinel;
     };
-    // A received picture on its way out: decoded (its frame arrives from
-    // libavcodec in output order) or not, and its place once known.
-    struct Pending {
-        bool decoded = false;
-        FramePtr decodedBuffer;  // the concealed picture, until libavcodec outputs it or a later one
-        std::optional<std::vector<std::uint8_t>> frame;  // packed, once output
+    // A decoded picture until the sequencer writes it: its concealed buffer
+    // until libavcodec outputs it (or a later one), then its packed frame.
+    struct Decoded {
+        FramePtr decodedBuffer;
+        std::vector<std::uint8_t> frame;
         FrameLoss loss;
-        std::optional<std::int64_t> poc;  // picture order count, when the stream carries it
-        bool idr = false;
-    };
-    // A place of the coded sequence on its way out: a frame, or a picture lost.
-    struct Slot {
-        std::optional<std::vector<std::uint8_t>> frame;
-        FrameLoss loss;
-        std::optional<std::int64_t> poc;
-        bool idr = false;
     };
 
     ConcealmentSettings settings;
@@ -164,24 +153,15 @@ struct ConcealingDecoder::State {
     std::vector<Buffer> allocated; // buffers handed out while decoding the current access unit
     FramePtr previous;             // the last decoded picture, reference for boundary matching
     MotionField previousField;     // its vectors, concealed ones included
-    std::map<std::int64_t, Pending> pending;  // by received picture number
-    std::deque<h264::Placement> placements;   // places known, frames not yet written
-    h264::PicturePlacer placer;
-    std::int64_t receivedPictures = 0;
-    std::int64_t sentPictures = 0;  // coded pictures in the sent stream, when it is known
-    // Streams with picture order counts go out in display order, one IDR period at a time.
-    bool displayOrdering = false;
-    std::int64_t pocStepSeen = 0;
-    std::vector<Slot> period;
-    std::int64_t nextPlace = 0;    // the place of the next frame to write
-    long long greyOwed = 0;        // frames to write before the first one whose size is known
+    std::map<std::int64_t, Decoded> decodedPictures;  // by received picture number
+    std::vector<std::int64_t> settled;  // their frames just packed
+    FrameSequencer sequencer{[this](const SequencedOutput& output) { write(output); }};
     int fallbackWidth = 0, fallbackHeight = 0;  // the size when no picture can be decoded
     // Our Baseline decoder instead of libavcodec (slice-group streams).
     std::unique_ptr<codec::BaselineDecoder> ours;
     codec::Picture previousOurs;   // its last picture, concealed, for boundary matching
     PictureType ourUnitType = PictureType::I;
-    std::optional<std::vector<std::uint8_t>> ourFrame;  // the packed picture of the unit being decoded
-    FrameLoss ourLoss;             // and its macroblocks lost and concealed
+    std::optional<Decoded> ourPicture;  // the packed picture of the unit being decoded
     std::vector<std::uint8_t> lastOutput;
     MbGrid lastLossMap;
     std::vector<bool> previousDamage;  // per macroblock of the last decoded picture
@@ -220,126 +200,67 @@ struct ConcealingDecoder::State {
         return loss;
     }
 
-    void writeFrame(const std::vector<std::uint8_t>& frame, FrameLoss loss)
+    void writeFrame(const std::vector<std::uint8_t>& frame, const FrameLoss& loss)
     {
-        if (lastOutput.empty() && greyOwed > 0) {
-            // Pictures lost before the first decodable one: mid-grey frames of its size.
-            const std::vector<std::uint8_t> grey(frame.size(), 128);
-            for (; greyOwed > 0; --greyOwed) {
-                writer(grey);
-                ++report.framesWritten;
-                report.frameLoss.push_back(repeatLoss());
-            }
-        }
-        lastOutput = frame;
-        writer(lastOutput);
+        writer(frame);
         ++report.framesWritten;
         report.frameLoss.push_back(loss);
     }
 
-    // A lost or undecodable picture: the previous output frame again.
-    void writeRepeat()
+    // What the sequencer decided for the next output frame.
+    void write(const SequencedOutput& output)
     {
-        ++report.picturesLost;
-        if (lastOutput.empty()) {
-            ++greyOwed;  // written once a frame gives the size
-            return;
+        switch (output.kind) {
+        case SequencedOutput::Kind::Frame: {
+            auto it = decodedPictures.find(output.received);
+            lastOutput = std::move(it->second.frame);
+            writeFrame(lastOutput, it->second.loss);
+            decodedPictures.erase(it);
+            break;
         }
-        writer(lastOutput);
-        ++report.framesWritten;
-        report.frameLoss.push_back(repeatLoss());
-    }
-
-    // Writes every placed picture whose frame is settled, in place order;
-    // at the end (final) a frame libavcodec never output becomes a repeat.
-    void writePlaced(bool final)
-    {
-        while (!placements.empty()) {
-            const h264::Placement& next = placements.front();
-            auto it = pending.find(next.received);
-            const bool settled = it == pending.end() || !it->second.decoded || it->second.frame;
-            if (!settled && !final) return;
-            for (; nextPlace < next.index; ++nextPlace) emit({});
-            Slot slot;
-            if (it != pending.end()) {
-                slot = {std::move(it->second.frame), it->second.loss, it->second.poc, it->second.idr};
-                pending.erase(it);
+        case SequencedOutput::Kind::Repeat:
+            writeFrame(lastOutput, repeatLoss());
+            break;
+        case SequencedOutput::Kind::Grey:
+            if (output.received >= 0) {
+                writeFrame(std::vector<std::uint8_t>(decodedPictures.at(output.received).frame.size(), 128), repeatLoss());
+            } else if (fallbackWidth > 0) {
+                // Nothing decodable, but the size is known: the pictures are still there, mid-grey.
+                const std::size_t w = std::size_t(fallbackWidth), h = std::size_t(fallbackHeight);
+                report.width = fallbackWidth;
+                report.height = fallbackHeight;
+                lastOutput.assign(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128);
+                writeFrame(lastOutput, repeatLoss());
             }
-            emit(std::move(slot));
-            ++nextPlace;
-            placements.pop_front();
+            break;
         }
-        if (!final) return;
-        // Pictures lost at the end leave a trace only in the sent stream.
-        for (; nextPlace < sentPictures; ++nextPlace) emit({});
-        flushPeriod();
     }
 
-    void emit(Slot slot)
-    {
-        if (!displayOrdering) {
-            write(slot);
-            return;
-        }
-        if (slot.idr) flushPeriod();
-        period.push_back(std::move(slot));
-    }
-
-    void write(const Slot& slot)
-    {
-        if (slot.frame) writeFrame(*slot.frame, slot.loss);
-        else writeRepeat();
-    }
-
-    void flushPeriod()
-    {
-        std::vector<std::optional<std::int64_t>> pocs;
-        for (const Slot& slot : period) pocs.push_back(slot.poc);
-        pocStepSeen = pocStep(pocStepSeen, pocs);
-        // Only pictures that nothing refers to leave no trace in frame_num, and
-        // only B pictures are left out that way. Encoders may skip counts (a
-        // variable frame rate does), so a count left free is a lost picture
-        // only in a stream we wrote, whose counts never skip (its IDR pictures
-        // carry our numbering).
-        const bool freeCountsAreLost = report.bidir.pictures > 0 && placer.numberedStream();  // never with the sent stream, which places every picture
-        for (std::size_t index : displayOrder(pocs, pocStepSeen, freeCountsAreLost)) {
-            if (index < period.size()) write(period[index]);
-            else writeRepeat();
-        }
-        period.clear();
-    }
-
-    // Called in decode order for every picture received.
-    void notePictureOrder(const ReceivedPicture& unit, Pending& entry)
+    // A picture with slices, in stream order, decoded or not.
+    std::int64_t receive(const ReceivedPicture& unit, std::optional<Decoded> decoded)
     {
         // After memory_management_control_operation 5 every earlier picture is shown first, as after an IDR.
-        entry.idr = unit.numbers.idr || unit.numbers.resetsFrameNum;
-        if (!unit.poc) return;
-        displayOrdering = true;
-        entry.poc = unit.poc;
+        const std::int64_t number = sequencer.receive(
+            {decoded.has_value(), unit.type == PictureType::B, unit.numbers.idr || unit.numbers.resetsFrameNum, unit.poc});
+        if (decoded) decodedPictures[number] = std::move(*decoded);
+        return number;
     }
 
-    void place(const std::vector<h264::Placement>& placed)
+    // The sequencer hears of settled frames only after a pass over
+    // decodedPictures, as writing a frame removes its entry.
+    void settle(std::int64_t number, Decoded& entry, const AVFrame* frame)
     {
-        placements.insert(placements.end(), placed.begin(), placed.end());
-        writePlaced(false);
-    }
-
-    // From the sent stream when it is known, otherwise from the picture's numbers.
-    void placeUnit(const ReceivedPicture& unit, std::int64_t number)
-    {
-        if (unit.sentPicture >= 0) place({{number, unit.sentPicture, false}});
-        else place(placer.add(unit.numbers));
-    }
-
-    void settle(Pending& entry, const AVFrame* frame)
-    {
-        std::vector<std::uint8_t> packed;
-        packFrame(frame, packed);
-        entry.frame = std::move(packed);
+        packFrame(frame, entry.frame);
         report.width = frame->width;
         report.height = frame->height;
         entry.decodedBuffer.reset();  // may be `frame` itself
+        settled.push_back(number);
+    }
+
+    void announceSettled()
+    {
+        for (std::int64_t number : settled) sequencer.frameReady(number);
+        settled.clear();
     }
 
     // The window of the decoded buffer that libavcodec's output frames show:
@@ -359,7 +280,7 @@ struct ConcealingDecoder::State {
     }
 
     // A picture that goes out from its decoded buffer, cropped as libavcodec would have.
-    void settleDecoded(Pending& entry)
+    void settleDecoded(std::int64_t number, Decoded& entry)
     {
         AVFrame* d = entry.decodedBuffer.get();
         const bool learned = window.bufferWidth == d->width && window.bufferHeight == d->height;
@@ -372,21 +293,21 @@ struct ConcealingDecoder::State {
             d->width = w.width;
             d->height = w.height;
         }
-        settle(entry, d);
+        settle(number, entry, d);
     }
 
     void outputReady(std::vector<FramePtr>& frames)
     {
         for (FramePtr& frame : frames) {
-            auto it = pending.find(frame->pts);
-            if (it == pending.end()) continue; // not one of ours (never expected)
+            auto it = decodedPictures.find(frame->pts);
+            if (it == decodedPictures.end()) continue; // not one of ours (never expected)
             if (it->second.decodedBuffer) learnWindow(it->second.decodedBuffer.get(), frame.get());
             // Pictures decoded earlier that libavcodec skipped go out as we decoded them.
-            for (auto earlier = pending.begin(); earlier != it; ++earlier)
-                if (earlier->second.decodedBuffer && !earlier->second.frame) settleDecoded(earlier->second);
-            settle(it->second, frame.get());
+            for (auto earlier = decodedPictures.begin(); earlier != it; ++earlier)
+                if (earlier->second.decodedBuffer) settleDecoded(earlier->first, earlier->second);
+            settle(it->first, it->second, frame.get());
         }
-        writePlaced(false);
+        announceSettled();
     }
 
     MacroblockCounts& countsFor(PictureType type)
@@ -458,6 +379,8 @@ struct ConcealingDecoder::State {
             const Picture previousPicture = usablePrevious ? pictureView(previousOurs) : Picture{};
             method = concealPicture(picture, ourUnitType, grid, field, usablePrevious ? &previousPicture : nullptr);
         }
+        ourPicture.emplace();
+        FrameLoss& ourLoss = ourPicture->loss;
         ourLoss = lossDetail(ourUnitType, decodedGrid, grid, decodedField, method);
         counts.concealed += ourLoss.concealed;
         const std::vector<std::uint8_t>* groups = decoded.sliceGroupMap;
@@ -472,8 +395,7 @@ struct ConcealingDecoder::State {
         // decoders write the same frames.
         const int cropLeft = decoded.cropLeft - decoded.cropLeft % 64;
         const int width = decoded.width + decoded.cropLeft - cropLeft;
-        ourFrame.emplace();
-        packCropped(*decoded.picture, cropLeft, decoded.cropTop, width, decoded.height, *ourFrame);
+        packCropped(*decoded.picture, cropLeft, decoded.cropTop, width, decoded.height, ourPicture->frame);
         report.width = width;
         report.height = decoded.height;
         previousOurs = *decoded.picture;
@@ -482,9 +404,8 @@ struct ConcealingDecoder::State {
     void decodeUnitOurs(const ReceivedPicture& unit)
     {
         ++report.accessUnits;
-        const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
         ourUnitType = unit.type;
-        ourFrame.reset();
+        ourPicture.reset();
         h264::AnnexBReader nals{std::span<const std::uint8_t>(unit.bytes)};
         h264::NalUnit nal;
         while (nals.next(nal)) ours->decodeNalUnit(nal.bytes);
@@ -494,14 +415,11 @@ struct ConcealingDecoder::State {
                                      ", which lies outside the Baseline profile our slice-group decoder handles");
         if (unit.hasSlices) {
             if (!unit.numbers.known) ++report.picturesWithoutParameterSets;
-            Pending& entry = pending[number];
-            notePictureOrder(unit, entry);
-            if (ourFrame) {
-                entry.decoded = true;
-                entry.frame = std::move(*ourFrame);
-                entry.loss = ourLoss;
-            }
-            placeUnit(unit, number);
+            const bool decoded = ourPicture.has_value();
+            const std::int64_t number = receive(unit, std::move(ourPicture));
+            if (decoded) sequencer.frameReady(number);
+            sequencer.place(unit.numbers, unit.sentPicture);
+            report.picturesLost = int(sequencer.picturesLost());
         }
         const codec::BaselineDecoderCounts& c = ours->counts();
         report.slicesBroken = c.slicesBroken;
@@ -517,15 +435,14 @@ struct ConcealingDecoder::State {
         }
         ++report.accessUnits;
         allocated.clear();
-        const std::int64_t number = unit.hasSlices ? receivedPictures++ : -1;
+        const std::int64_t number = unit.hasSlices ? sequencer.nextReceived() : -1;
         sendUnit(codec.get(), unit, number, sliceOrder); // errors in damaged slices are expected; the loss map tells
         std::vector<FramePtr> ready = receiveAll(codec.get());
         if (unit.hasSlices) {
             if (unit.withoutParameterSets) ++report.picturesWithoutParameterSets;
-            Pending& entry = pending[number];
-            notePictureOrder(unit, entry);
+            std::optional<Decoded> decoded;
             if (!allocated.empty()) {
-                entry.decoded = true;
+                Decoded& entry = decoded.emplace();
                 FramePtr current = std::move(allocated.back().frame);
                 const Sentinel& sentinel = allocated.back().sentinel;
                 const int mbWidth = (current->width + 15) / 16, mbHeight = (current->height + 15) / 16;
@@ -549,11 +466,13 @@ struct ConcealingDecoder::State {
                 if (av_frame_ref(entry.decodedBuffer.get(), current.get()) < 0) throw std::runtime_error("out of memory");
                 previous = std::move(current);
             }
+            receive(unit, std::move(decoded));
         }
         allocated.clear();
         outputReady(ready);
         // Placed after decoding, so a picture placed at once goes out as soon as its frame does.
-        if (unit.hasSlices) placeUnit(unit, number);
+        if (unit.hasSlices) sequencer.place(unit.numbers, unit.sentPicture);
+        report.picturesLost = int(sequencer.picturesLost());
     }
 
     void drain()
@@ -563,19 +482,13 @@ struct ConcealingDecoder::State {
             std::vector<FramePtr> ready = receiveAll(codec.get());
             outputReady(ready);
         }
-        for (auto& [number, entry] : pending)
-            if (entry.decodedBuffer && !entry.frame) settleDecoded(entry);
-        place(placer.finish());
-        writePlaced(true);
-        if (greyOwed > 0 && fallbackWidth > 0) {
-            // Nothing decodable, but the size is known: the pictures are still there, mid-grey.
-            const std::size_t w = std::size_t(fallbackWidth), h = std::size_t(fallbackHeight);
-            report.width = fallbackWidth;
-            report.height = fallbackHeight;
-            --greyOwed;  // the frame written here is one of them
-            writeFrame(std::vector<std::uint8_t>(w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2), 128), repeatLoss());
-        }
-        pending.clear();
+        for (auto& [number, entry] : decodedPictures)
+            if (entry.decodedBuffer) settleDecoded(number, entry);
+        announceSettled();
+        sequencer.finish();
+        decodedPictures.clear();
+        const h264::PicturePlacer& placer = sequencer.placer();
+        report.picturesLost = int(sequencer.picturesLost());
         report.guessedPlaces = placer.guessedPictures();
         report.hiddenLossWrap = placer.wrapHidesLoss();
         report.numberedStream = placer.numberedStream();
@@ -610,7 +523,7 @@ void ConcealingDecoder::decode(const ReceivedPicture& unit) { state_->decodeUnit
 void ConcealingDecoder::finish() { state_->drain(); }
 void ConcealingDecoder::setSentPictures(std::int64_t pictures)
 {
-    state_->sentPictures = pictures;
+    state_->sequencer.setSentPictures(pictures);
     state_->report.placementFromSent = true;
 }
 void ConcealingDecoder::setSizeForGrey(int width, int height)

@@ -3,7 +3,7 @@
 // applied in its picture buffers, so later pictures predict from concealed
 // content. Feed one access unit at a time; frames come out in sequence order,
 // one per coded picture (lost pictures repeat the previous output frame), each
-// at the place the stream's numbering gives it (h264::PicturePlacer).
+// at the place the stream's numbering gives it (FrameSequencer).
 #include "tools/baseline_decoder/baseline_decoder.h"
 #include "tools/decode/received_picture.h"
 #include "tools/decode/concealment.h"

@@ -94,3 +94,39 @@ TEST(PictureOrderCount, SumsBeyond32BitsAreExactOrRefused)
     h.delta_pic_order_cnt_bottom = -2147483647;
     EXPECT_EQ(poc0.next(zero, h, 2, true), -2147483643);
 }
+
+// memory_management_control_operation 5: the picture's own count becomes 0 and
+// the next picture counts as after an IDR picture, for every type (without
+// the operation the next count here would wrap to 18, or 34 with frame_num).
+TEST(PictureOrderCount, OperationFiveRestartsTheCount)
+{
+    Sps zero;
+    zero.pic_order_cnt_type = 0;
+    zero.log2_max_pic_order_cnt_lsb_minus4 = 0;  // MaxPicOrderCntLsb 16
+    Sps one;
+    one.pic_order_cnt_type = 1;
+    one.num_ref_frames_in_pic_order_cnt_cycle = 1;
+    one.offset_for_ref_frame = {2};
+    Sps two;
+    two.pic_order_cnt_type = 2;
+    for (const Sps* sps : {&zero, &one, &two}) {
+        SCOPED_TRACE("pic_order_cnt_type " + std::to_string(sps->pic_order_cnt_type));
+        PictureOrderCount poc;
+        SliceHeader h;
+        ASSERT_EQ(poc.next(*sps, h, 2, true), 0);
+        EXPECT_EQ(poc.pictureDone(true, false), 0);
+        const int perPicture = sps->pic_order_cnt_type == 0 ? 6 : 2;
+        h.frame_num = 1;
+        h.pic_order_cnt_lsb = 6;
+        ASSERT_EQ(poc.next(*sps, h, 2, false), perPicture);
+        EXPECT_EQ(poc.pictureDone(true, false), perPicture);
+        h.frame_num = 2;
+        h.pic_order_cnt_lsb = 12;
+        ASSERT_EQ(poc.next(*sps, h, 2, false), 2 * perPicture);
+        EXPECT_EQ(poc.pictureDone(true, true), 0);
+        h.frame_num = 1;
+        h.pic_order_cnt_lsb = 2;
+        EXPECT_EQ(poc.next(*sps, h, 2, false), 2);
+        EXPECT_EQ(poc.pictureDone(true, false), 2);
+    }
+}

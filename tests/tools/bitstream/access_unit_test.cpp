@@ -75,6 +75,15 @@ TEST(AccessUnitDetector, SlicesWithoutTheirPpsFallBackToFirstMbAndPpsId)
     // No SPS/PPS at all (lost): a slice with first_mb_in_slice 0 begins a picture.
     EXPECT_EQ(boundaries({f.slice(0, 5, 1, 4), f.slice(40, 5, 1, 4), f.slice(0, 5, 2, 8)}),
               (std::vector<bool>{true, false, true}));
+    // A P picture, then a PPS (its SPS lost) and an IDR picture whose first
+    // slice was lost: the IDR slices are one picture, though one starts where
+    // a slice of the P picture did.
+    EXPECT_EQ(boundaries({f.slice(0, 5, 9, 4), f.slice(55, 5, 9, 4), f.ppsNal(), f.slice(22, 7, 0, 0, true),
+                          f.slice(55, 7, 0, 0, true)}),
+              (std::vector<bool>{true, false, true, false, false}));
+    // IdrPicFlag alone parts an IDR picture from the P picture before it.
+    EXPECT_EQ(boundaries({f.slice(0, 5, 9, 4), f.slice(55, 5, 9, 4), f.slice(22, 7, 0, 0, true), f.slice(77, 7, 0, 0, true)}),
+              (std::vector<bool>{true, false, true, false}));
 }
 
 TEST(AccessUnitDetector, DelimiterAlwaysStartsAndEndOfSequenceNeverDoes)

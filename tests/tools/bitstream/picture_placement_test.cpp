@@ -236,6 +236,36 @@ TEST(PicturePlacement, AfterALostIdrTheHeldPicturesAreWrittenWhenTheNextIdrTells
     EXPECT_EQ(placer.guessedPictures(), 1);
 }
 
+// A stream whose start was lost up to the IDR picture numbered 10, with more
+// lost after its GOP: the next IDR picture's number, further on than the GOP
+// reaches, confirms the numbering, and the GOP goes where its number says.
+// An IDR number behind the first one is no picture number.
+TEST(PicturePlacement, AStartLostUpToAnIdrPictureIsConfirmedByALaterIdrBeyondALossToo)
+{
+    for (const std::uint32_t next : {50u, 5u}) {
+        PicturePlacer placer;
+        std::vector<std::int64_t> got;
+        auto add = [&](std::uint32_t frameNum, bool idr, std::uint32_t id) {
+            PictureNumbers n;
+            n.known = true;
+            n.idr = idr;
+            n.frameNum = frameNum;
+            n.idrPicId = id;
+            n.frameNumBits = 16;
+            for (const Placement& p : placer.add(n)) got.push_back(p.index);
+        };
+        add(0, true, 10);
+        for (std::uint32_t f = 1; f <= 9; ++f) add(f, false, 0);
+        add(0, true, next);
+        for (const Placement& p : placer.finish()) got.push_back(p.index);
+        ASSERT_EQ(got.size(), 11u) << next;
+        EXPECT_EQ(got.front(), next == 50 ? 10 : 0) << next;
+        EXPECT_EQ(got[9], next == 50 ? 19 : 9) << next;
+        EXPECT_EQ(got.back(), next == 50 ? 50 : 10) << next;
+        EXPECT_EQ(placer.numberedStream(), next == 50);
+    }
+}
+
 TEST(PicturePlacement, StreamsWithoutNumbersTakeTheSmallestReadingAndSaySo)
 {
     PicturePlacer t;

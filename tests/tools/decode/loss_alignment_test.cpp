@@ -248,6 +248,15 @@ TEST_F(LossAlignment, WithTheSentStreamEveryPictureHasItsExactPlace)
         }
         EXPECT_GT(clean, 5);
     }
+    // Every SPS lost: nothing decodes, yet the sent stream gives the size and
+    // every picture its grey frame.
+    std::set<int> everySps;
+    for (std::size_t k = 0; k < encoded->size(); ++k)
+        if ((*encoded)[k].type == 7) everySps.insert(int(k) + 1);
+    const Decoded grey = decodeFile(*dir, without(*encoded, everySps), sent);
+    EXPECT_EQ(grey.report.framesWritten, kFrames) << grey.text;
+    EXPECT_EQ(grey.report.picturesLost, kFrames);
+    EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
     // Another stream than the one sent is refused, not placed at random.
     EXPECT_THROW(decodeFile(*dir, kestrune::testing::readBytes(*dir / "enc4.264"), sent), std::runtime_error);
 }
@@ -299,6 +308,26 @@ TEST_F(LossAlignment, SlicesArrivingTwiceChangeNothing)
         EXPECT_EQ(twiceSummary.codedPictures, onceSummary.codedPictures);
         EXPECT_EQ(twiceSummary.total, onceSummary.total + std::uint64_t(duplicates)) << "every NAL unit is listed";
     }
+}
+
+// Four slices per picture, the first SPS lost, so the first GOP's slices
+// compare by first_mb_in_slice alone; lost too the second slice of the picture
+// before the second IDR picture, and the IDR picture's first slice. The IDR
+// picture's slices, after its parameter sets, are one picture though one of
+// them starts where a slice of the picture before did.
+TEST_F(LossAlignment, AnIdrPictureWithoutItsFirstSliceAfterItsParameterSetsIsOnePicture)
+{
+    const std::vector<Nal> sliced = nalUnits(kestrune::testing::readBytes(*dir / "enc4.264"));
+    int secondSps = 0;
+    for (std::size_t k = 1; k < sliced.size() && !secondSps; ++k)
+        if (sliced[k].type == 7) secondSps = int(k) + 1;
+    ASSERT_GT(secondSps, 5);
+    ASSERT_EQ(sliced[std::size_t(secondSps) - 5].type, 1);  // the picture before: slices at NAL units secondSps - 4 ..- 1
+    ASSERT_EQ(sliced[std::size_t(secondSps) + 1].type, 5);  // the IDR picture's first slice, after the PPS
+    const Decoded out = decodeFile(*dir, without(sliced, {1, secondSps - 3, secondSps + 2}));
+    EXPECT_EQ(out.report.framesWritten, kFrames) << out.text;
+    EXPECT_EQ(out.report.picturesWithoutParameterSets, 250) << out.text;
+    EXPECT_EQ(out.report.picturesDecoded + out.report.picturesLost, kFrames) << out.text;
 }
 
 // A stream from elsewhere: libx264 as it comes, frame_num wrapping every 16
