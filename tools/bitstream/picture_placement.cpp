@@ -57,6 +57,11 @@ std::int64_t PicturePlacer::jumpLimit() const
     return 4 * holdLimit();
 }
 
+bool PicturePlacer::laterIdrTells() const
+{
+    return numbering_ == Numbering::Present || (numbering_ == Numbering::Unknown && frameNumBits_ >= 16);
+}
+
 bool PicturePlacer::idrDue(std::int64_t place) const
 {
     return spacing_ > 0 && lastIdrIndex_ >= 0 && place >= lastIdrIndex_ + spacing_;
@@ -209,7 +214,25 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
     // Parameter sets before a picture whose frame_num continues are just
     // repeated ones: only a frame_num that does not fit says an IDR was lost.
     bool lostIdr = p.afterParameterSets && step != 1;
-    if (!lostIdr && step != 1) {
+    bool readingsDiffer = false;
+    if (lostIdr && !laterIdrTells()) {
+        // Other encoders repeat parameter sets before any picture (intra
+        // refresh, cameras): the gap may just as well lie within the GOP, and
+        // nothing later tells. The smaller reading, said to be a guess.
+        const std::int64_t afterIdr = lastIndex_ + 1 + std::min<std::int64_t>(f, holdLimit());
+        const std::int64_t sameGop = refIndex_ + step;
+        readingsDiffer = afterIdr != sameGop;
+        lostIdr = afterIdr <= sameGop;
+    }
+    if (lostIdr) {
+        auto out = addAfterLostIdr(p, r);
+        if (readingsDiffer && !out.empty()) {
+            out.back().guessed = true;
+            ++guessed_;
+        }
+        return out;
+    }
+    if (step != 1 && !readingsDiffer) {
         if (frameNumBits_ >= 16) {
             // frame_num cannot wrap within a loss run: falling back means an
             // IDR picture reset it. Otherwise the same GOP is the reading: if
@@ -247,7 +270,8 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
     // can tell, wait for it.
     if (step > 1 && frameNumBits_ >= 16 && numbering_ != Numbering::Absent) return holdAfterGap(p, r, place);
     auto out = placeAt(r, place);
-    if (damaged) out.back().guessed = true;
+    if (damaged || readingsDiffer) out.back().guessed = true;
+    if (readingsDiffer && !damaged) ++guessed_;
     if (p.reference) {
         refFrameNum_ = p.resetsFrameNum ? 0 : f;
         refIndex_ = lastIndex_;
@@ -259,8 +283,7 @@ std::vector<Placement> PicturePlacer::addAfterLostIdr(const PictureNumbers& p, s
 {
     std::vector<Placement> out;
     if (holding_) out = releaseHeldByGuess();  // a second lost IDR before the first was placed
-    const bool laterIdrTells = numbering_ == Numbering::Present || (numbering_ == Numbering::Unknown && frameNumBits_ >= 16);
-    if (!laterIdrTells) {
+    if (!laterIdrTells()) {
         // Nothing will tell where the lost IDR stood: the smallest reading,
         // right after the last picture.
         noteIdrAt(lastIndex_ + 1);

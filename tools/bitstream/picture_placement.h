@@ -78,6 +78,7 @@ private:
     bool sameGopFits(std::int64_t before) const;
     std::vector<Placement> holdAfterGap(const PictureNumbers& picture, std::int64_t received, std::int64_t place);
     bool idrDue(std::int64_t place) const;
+    bool laterIdrTells() const;  // a later IDR picture's number will tell where a lost one stood
     std::vector<Placement> addIdr(const PictureNumbers& picture, std::int64_t received);
     std::vector<Placement> addAfterLostIdr(const PictureNumbers& picture, std::int64_t received);
     void noteIdrAt(std::int64_t index);

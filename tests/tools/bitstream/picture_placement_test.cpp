@@ -295,6 +295,16 @@ TEST(PicturePlacement, StreamsWithoutNumbersTakeTheSmallestReadingAndSaySo)
     for (std::uint32_t n = 3; n <= 15; ++n) places(g, {pic(n)});
     EXPECT_EQ(places(g, {afterSets}), (std::vector<std::int64_t>{50})) << "parameter sets before a P picture: its IDR was lost";
 
+    // Parameter sets repeated before P pictures (intra refresh): a gap after
+    // them reads as lost P pictures too, the smaller reading, and a guess.
+    PicturePlacer refresh;
+    EXPECT_EQ(places(refresh, {pic(0, true), pic(1), pic(2), pic(3)}), (std::vector<std::int64_t>{0, 1, 2, 3}));
+    PictureNumbers repeatedSets = pic(6);
+    repeatedSets.afterParameterSets = true;
+    EXPECT_EQ(places(refresh, {repeatedSets}), (std::vector<std::int64_t>{6}));
+    EXPECT_EQ(refresh.guessedPictures(), 1);
+    EXPECT_EQ(g.guessedPictures(), 0) << "both readings gave the same place";
+
     // A stream starting after its IDR picture.
     PicturePlacer late;
     EXPECT_EQ(places(late, {pic(3)}), (std::vector<std::int64_t>{3}));
