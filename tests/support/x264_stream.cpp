@@ -66,7 +66,7 @@ x264_param_t parameters(const X264StreamOptions& o)
     if (x264_param_default_preset(&param, o.preset.c_str(), nullptr) < 0) throw std::runtime_error("x264 preset");
     param.i_width = o.width;
     param.i_height = o.height;
-    param.i_csp = X264_CSP_I420;
+    param.i_csp = o.chroma444 ? X264_CSP_I444 : X264_CSP_I420;
     param.i_fps_num = 25;
     param.i_fps_den = 1;
     param.i_threads = 1;
@@ -124,7 +124,7 @@ X264Stream encodeX264Stream(const X264StreamOptions& o)
     stream.width = o.width;
     stream.height = o.height;
     x264_picture_t input, output;
-    x264_picture_alloc(&input, X264_CSP_I420, o.width, o.height);
+    x264_picture_alloc(&input, param.i_csp, o.width, o.height);
     const std::size_t frameBytes = stream.frameBytes();
     stream.yuv.resize(frameBytes * std::size_t(o.frames));
     auto collect = [&](x264_nal_t* nals, int count) {
@@ -154,6 +154,10 @@ X264Stream encodeX264Stream(const X264StreamOptions& o)
             const int h = p ? o.height / 2 : o.height;
             for (int y = 0; y < h; ++y)
                 std::memcpy(input.img.plane[p] + y * input.img.i_stride[p], source + std::size_t(y) * w, std::size_t(w));
+            if (p && o.chroma444)
+                for (int y = o.height - 1; y >= 0; --y)
+                    for (int x = o.width - 1; x >= 0; --x)
+                        input.img.plane[p][y * input.img.i_stride[p] + x] = input.img.plane[p][(y / 2) * input.img.i_stride[p] + x / 2];
             source += std::size_t(w) * h;
         }
         input.i_pts = n;

@@ -55,6 +55,7 @@ struct X264StreamOptions {
     bool intraRefresh = false;      // a moving intra column instead of IDR pictures after the first
     std::optional<int> bPyramid;    // 0 none, 1 strict, 2 normal (B pictures as references)
     bool openGop = false;           // keyframes after the first are I pictures, not IDR pictures
+    bool chroma444 = false;         // 4:4:4 pictures (the rendered chroma stretched to full size)
 };
 
 struct X264Nal {

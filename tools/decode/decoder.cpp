@@ -12,6 +12,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/motion_vector.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -86,6 +87,13 @@ std::vector<FramePtr> receiveAll(AVCodecContext* context)
     for (;;) {
         FramePtr frame = newFrame();
         if (avcodec_receive_frame(context, frame.get()) < 0) break;
+        // Everything after this reads the planes as 8-bit 4:2:0: other
+        // pictures would be written as garbage that looks like a decode.
+        if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P) {
+            const char* name = av_get_pix_fmt_name(AVPixelFormat(frame->format));
+            throw std::runtime_error(std::string("the stream's pictures are ") + (name ? name : "of an unknown format")
+                                     + ", not 8-bit 4:2:0, the only format written");
+        }
         frames.push_back(std::move(frame));
     }
     return frames;

@@ -676,3 +676,14 @@ TEST(ForeignStreams, EveryCompleteStreamDecodesToLibavcodecsFramesWithNoLossInfe
     EXPECT_GE(decodes, tried) << "at least one decoder per stream";
     std::cout << tried << " streams tried; rewrites libavcodec itself decodes differently, left out:" << leftOut << "\n";
 }
+
+TEST(ForeignStreams, PicturesOtherThan8Bit420AreRefusedNotWrittenAsGarbage)
+{
+    av_log_set_level(AV_LOG_QUIET);
+    ScratchDirectory dir;
+    kestrune::testing::writeBytes(dir / "in.264", x264({.frames = 4, .chroma444 = true}));
+    std::string error;
+    EXPECT_FALSE(runDecoder((dir / "in.264").string(), dir / "out.yuv", decode::DecoderSelection::Libavcodec, error));
+    EXPECT_NE(error.find("not 8-bit 4:2:0"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.yuv"));
+}
