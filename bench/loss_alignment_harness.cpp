@@ -173,6 +173,7 @@ int main(int argc, char** argv)
             const Bytes out = decodeFile(dir, lossy, &report, withSent ? (dir / "enc.264").string() : std::string());
             if (out.empty()) {
                 ++undecodable;
+                if (std::getenv("KEEP_WRONG")) std::printf("  run %d (seed %u): no decodable picture\n", total, seed);
                 continue;
             }
             guessed += report.guessedPlaces;

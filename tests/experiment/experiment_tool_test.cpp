@@ -424,7 +424,9 @@ TEST_F(ExperimentTool, AKilledExperimentResumesToTheSameResults)
 
 // A decoder that takes a while to stop after SIGTERM and writes into its run
 // folder meanwhile: the cancelled experiment ends only after every such
-// decoder has ended, and no run folder is left behind.
+// decoder has ended, and no run folder is left behind. The decoder waits in
+// short sleeps: a SIGTERM that reaches a child between bash's fork and exec
+// is lost, and bash runs its trap only once the child it waits for ends.
 TEST_F(ExperimentTool, ACancelWaitsForEveryProcessOfItsRuns)
 {
     const QString marks = path(u"slow-stop-marks"_s);
@@ -433,7 +435,7 @@ TEST_F(ExperimentTool, ACancelWaitsForEveryProcessOfItsRuns)
         "trap 'sleep 1; mkdir -p \"$PWD\"; echo late > \"$PWD/late.txt\"; touch '" + marks.toUtf8()
             + "/ended.'$$; exit 1' TERM\n"
         "touch '" + marks.toUtf8() + "/started.'$$\n"
-        "sleep 120\n");
+        "for i in $(seq 1200); do sleep 0.1; done\n");
     QProcess p;
     p.start(workbench().filePath(u"kestrune-experiment"_s),
             experiment(path(u"slow-stop"_s), u"5"_s, u"10"_s) << u"--jobs"_s << u"2"_s << u"--tools"_s << tools.path());

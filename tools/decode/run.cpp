@@ -73,6 +73,8 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
         if (progress && ++units % 64 == 0) progress(reader.bytesRead(), total);
     }
     if (!reader.error().empty()) throw std::runtime_error(reader.error());
+    // Every SPS may have been lost on the way; the sent stream still has one.
+    if (sent && sent->width() > 0) decoder.setSizeForGrey(sent->width(), sent->height());
     for (const auto& sps : reader.parameterSets().sps)
         if (sps) decoder.setSizeForGrey(sps->width(), sps->height());
     decoder.finish();

@@ -35,6 +35,9 @@ SentStream::SentStream(const std::filesystem::path& file)
         if (h264::isPrimarySliceNalType(parsed.header.nal_unit_type) && pictureOfUnit_.back() < 0)
             pictureOfUnit_.back() = pictures_++;
         nals_.push_back({hashOf(nal.bytes), nal.bytes.size(), unit, h264::isPrimarySliceNalType(parsed.header.nal_unit_type)});
+        if (width_ == 0 && parsed.header.nal_unit_type == h264::NalSps)
+            for (const auto& sps : parser.parameterSets().sps)
+                if (sps) width_ = sps->width(), height_ = sps->height();
     }
     if (!reader.error().empty()) throw std::runtime_error("cannot read the sent stream: " + reader.error());
     if (pictures_ == 0) throw std::runtime_error("the sent stream " + file.string() + " holds no coded picture");

@@ -28,6 +28,10 @@ public:
 
     // Coded pictures in the sent stream.
     std::int64_t pictures() const { return pictures_; }
+    // The cropped picture size of its first SPS (0 without one): the size of
+    // the grey frames written where every received SPS was lost.
+    int width() const { return width_; }
+    int height() const { return height_; }
     // Pictures whose received slices also fit a later place: byte-identical
     // slices (a static scene repeats its pictures after every IDR picture)
     // with losses between them. Matching takes the first place that fits, a
@@ -46,6 +50,8 @@ private:
     std::vector<std::int64_t> pictureOfUnit_;  // per access unit: its picture, or -1
     std::size_t next_ = 0;                     // where the next match is searched from
     std::int64_t pictures_ = 0;
+    int width_ = 0;
+    int height_ = 0;
 };
 
 } // namespace kestrune::decode

@@ -248,6 +248,15 @@ TEST_F(LossAlignment, WithTheSentStreamEveryPictureHasItsExactPlace)
         }
         EXPECT_GT(clean, 5);
     }
+    // Every SPS lost: nothing decodes, yet the sent stream gives the size and
+    // every picture its grey frame.
+    std::set<int> everySps;
+    for (std::size_t k = 0; k < encoded->size(); ++k)
+        if ((*encoded)[k].type == 7) everySps.insert(int(k) + 1);
+    const Decoded grey = decodeFile(*dir, without(*encoded, everySps), sent);
+    EXPECT_EQ(grey.report.framesWritten, kFrames) << grey.text;
+    EXPECT_EQ(grey.report.picturesLost, kFrames);
+    EXPECT_TRUE(grey.yuv == Bytes(kFrameBytes * kFrames, 128));
     // Another stream than the one sent is refused, not placed at random.
     EXPECT_THROW(decodeFile(*dir, kestrune::testing::readBytes(*dir / "enc4.264"), sent), std::runtime_error);
 }
