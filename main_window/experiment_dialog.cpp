@@ -353,6 +353,10 @@ void ExperimentDialog::startTool(const QStringList& arguments, int runs, const Q
     pending_.clear();
     connect(process_, &QProcess::readyReadStandardOutput, this, &ExperimentDialog::readProgress);
     connect(process_, &QProcess::finished, this, &ExperimentDialog::finishRun);
+    // A tool that never starts sends no finished(): without this the dialog waits for ever.
+    connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) finishRun();
+    });
     progress_->setRange(0, runs);
     progress_->setValue(0);
     progress_->setTextVisible(true);
@@ -388,8 +392,13 @@ void ExperimentDialog::finishRun()
     const QString errors = QString::fromUtf8(process_->readAllStandardError()).trimmed();
     // 0 all ran, 3 cancelled, 4 some runs failed: each leaves results (see --help).
     const int code = process_->exitCode();
-    const bool ok = process_->exitStatus() == QProcess::NormalExit && (code == 0 || code == 3 || code == 4);
-    if (!ok) status_->setText(u"The experiment failed: "_s + (errors.isEmpty() ? process_->errorString() : errors));
+    const bool started = process_->error() != QProcess::FailedToStart;
+    const bool ok = started && process_->exitStatus() == QProcess::NormalExit && (code == 0 || code == 3 || code == 4);
+    if (!started)
+        status_->setText(u"The experiment could not start "_s + QDir::toNativeSeparators(program_) + u": "_s
+                         + process_->errorString());
+    else if (!ok)
+        status_->setText(u"The experiment failed: "_s + (errors.isEmpty() ? process_->errorString() : errors));
     if (ok) showResults(runOutput_);
     process_->deleteLater();
     process_ = nullptr;

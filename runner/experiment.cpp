@@ -106,6 +106,19 @@ QString repeated(const QStringList& values)
     return {};
 }
 
+// The first number given twice, however written ("5" and "5.0"), or the empty text.
+QString repeatedNumber(const QStringList& values)
+{
+    QSet<double> seen;
+    for (const QString& v : values) {
+        const auto x = realNumber(v);
+        if (!x) continue;
+        if (seen.contains(*x)) return v;
+        seen.insert(*x);
+    }
+    return {};
+}
+
 } // namespace
 
 QString validate(const Settings& s)
@@ -129,8 +142,8 @@ QString validate(const Settings& s)
             if (const auto x = realNumber(r); !x || *x < 0 || *x > 100) return u"loss rate '"_s + r + u"' is not 0..100"_s;
         for (const QString& b : s.burstLengths)
             if (const auto x = realNumber(b); !x || *x < 1) return u"burst length '"_s + b + u"' is not a number of at least 1"_s;
-        if (const QString r = repeated(s.lossRates); !r.isEmpty()) return u"loss rate "_s + r + u" is given twice"_s;
-        if (const QString b = repeated(s.burstLengths); !b.isEmpty()) return u"burst length "_s + b + u" is given twice"_s;
+        if (const QString r = repeatedNumber(s.lossRates); !r.isEmpty()) return u"loss rate "_s + r + u" is given twice"_s;
+        if (const QString b = repeatedNumber(s.burstLengths); !b.isEmpty()) return u"burst length "_s + b + u" is given twice"_s;
         for (const QString& r : s.lossRates)
             for (const QString& b : s.burstLengths) {
                 std::string why;

@@ -220,6 +220,29 @@ TEST_F(ResultsWindow, ADoubleClickOnThePlotOpensTheFrameViewerAtThatFrame)
     EXPECT_EQ(viewer->currentFrame(), lossy) << "the export returns to the frame shown";
 }
 
+TEST_F(ResultsWindow, AnExperimentToolThatCannotStartIsReportedAndTheFieldsComeBack)
+{
+    // The window started outside the workbench folder names a tool that is not there.
+    ExperimentDialog dialog(at(u"no-such-folder/kestrune-experiment"_s), prompts);
+    kestrune::experiment::Settings s;
+    s.stream = at(u"s.264"_s);
+    s.original = original();
+    s.width = 176, s.height = 144;
+    s.lossRates = {u"5"_s};
+    s.burstLengths = {u"2"_s};
+    s.pairs = {{0, 0}};
+    s.runs = 1;
+    dialog.prefill(s, at(u"never-run"_s));
+    QSignalSpy done(&dialog, &ExperimentDialog::runFinished);
+    dialog.runHere();
+    ASSERT_TRUE(done.count() == 1 || done.wait(10000));
+    EXPECT_FALSE(dialog.running());
+    EXPECT_TRUE(dialog.findChild<QLineEdit*>(u"firstSeed"_s)->isEnabled());
+    EXPECT_TRUE(dialog.statusLabel()->text().startsWith(u"The experiment could not start "_s))
+        << dialog.statusLabel()->text().toStdString();
+    EXPECT_TRUE(dialog.plotLabel()->pixmap().isNull());
+}
+
 TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
 {
     ui(form).LabeledEdit1->setText(original());

@@ -106,6 +106,9 @@ TEST(ExperimentPlan, SettingsFileRoundTripsAndBadSettingsAreNamed)
         {[](Settings& b) { b.lossRates = {u"66.7"_s}; }, u"the largest is 66.6667%"_s},
         {[](Settings& b) { b.lossRates = {u"5"_s, u"10"_s, u"5"_s}; }, u"loss rate 5 is given twice"_s},
         {[](Settings& b) { b.burstLengths = {u"2"_s, u"2"_s}; }, u"burst length 2 is given twice"_s},
+        // The same number written twice over is still one setting pooled under two rows.
+        {[](Settings& b) { b.lossRates = {u"5"_s, u"10"_s, u"5.0"_s}; }, u"loss rate 5.0 is given twice"_s},
+        {[](Settings& b) { b.burstLengths = {u"2"_s, u"2.00"_s}; }, u"burst length 2.00 is given twice"_s},
         {[](Settings& b) { b.pairs << ConcealmentPair{3, 1}; }, u"pair 3:1 is given twice"_s},
         // 100 B / (B + 1) is the most the channel model reaches: 66 % at burst 2.
         {[](Settings& b) { b.lossRates = {u"67"_s}; }, u"the largest is 66%"_s},

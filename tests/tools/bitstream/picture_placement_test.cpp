@@ -35,6 +35,18 @@ std::vector<Coded> codedStream(int count, const std::vector<bool>& idr, int fram
     return pictures;
 }
 
+// One picture of a stream with 16-bit frame_num (MaxFrameNum far beyond any loss run).
+PictureNumbers sixteenBitNumbers(std::uint32_t frameNum, bool idr, std::uint32_t idrPicId)
+{
+    PictureNumbers n;
+    n.known = true;
+    n.idr = idr;
+    n.frameNum = frameNum;
+    n.idrPicId = idrPicId;
+    n.frameNumBits = 16;
+    return n;
+}
+
 struct Outcome {
     std::map<std::int64_t, Placement> byReceived;
     std::vector<int> receivedIndex;  // true place of each received picture
@@ -195,13 +207,7 @@ TEST(PicturePlacement, AfterALostIdrTheHeldPicturesAreWrittenWhenTheNextIdrTells
     PicturePlacer placer;
     std::vector<std::int64_t> got;
     auto add = [&](std::uint32_t frameNum, bool idr, std::uint32_t id) {
-        PictureNumbers n;
-        n.known = true;
-        n.idr = idr;
-        n.frameNum = frameNum;
-        n.idrPicId = id;
-        n.frameNumBits = 16;
-        auto placed = placer.add(n);
+        auto placed = placer.add(sixteenBitNumbers(frameNum, idr, id));
         for (const Placement& p : placed) got.push_back(p.index);
         return placed.size();
     };
@@ -246,13 +252,7 @@ TEST(PicturePlacement, AStartLostUpToAnIdrPictureIsConfirmedByALaterIdrBeyondALo
         PicturePlacer placer;
         std::vector<std::int64_t> got;
         auto add = [&](std::uint32_t frameNum, bool idr, std::uint32_t id) {
-            PictureNumbers n;
-            n.known = true;
-            n.idr = idr;
-            n.frameNum = frameNum;
-            n.idrPicId = id;
-            n.frameNumBits = 16;
-            for (const Placement& p : placer.add(n)) got.push_back(p.index);
+            for (const Placement& p : placer.add(sixteenBitNumbers(frameNum, idr, id))) got.push_back(p.index);
         };
         add(0, true, 10);
         for (std::uint32_t f = 1; f <= 9; ++f) add(f, false, 0);
