@@ -426,6 +426,7 @@ bool summarizeStream(AnnexBReader& reader, StreamSummary& summary,
     summary.codedPictures = static_cast<std::uint64_t>(lastPlace + 1);
     summary.lostPictures = summary.codedPictures - summary.pictures;
     summary.wrapHidesLoss = placer.wrapHidesLoss();
+    summary.untracedLossPossible = placer.untracedLossPossible();
     summary.guessedPlaces = placer.guessedPictures();
     summary.streamBytes = reader.bytesRead();
     if (reader.leadingGarbageBytes())
@@ -453,10 +454,16 @@ std::string formatReport(const std::string& streamName, const StreamSummary& s)
     r << "Pictures: " << s.pictures;
     if (s.lostPictures > 0) r << " received of " << s.codedPictures << " coded (" << s.lostPictures << " lost)";
     r << "\n";
+    if (s.untracedLossPossible)
+        r << "This stream has pictures that no other picture refers to (B pictures, or nal_ref_idc 0): such a picture "
+             "lost leaves no trace in what arrived, so this count may be short; only the sent stream tells\n";
+    const char* counted = s.untracedLossPossible ? " reference pictures" : " pictures";
     if (s.wrapHidesLoss)
-        r << "frame_num wraps every " << s.wrapHidesLoss << " pictures and nothing else numbers them: a run of "
-          << s.wrapHidesLoss << " lost pictures leaves no trace in this count\n";
-    if (s.guessedPlaces > 0)
+        r << "frame_num wraps every " << s.wrapHidesLoss << counted << " and nothing else numbers them: a run of "
+          << s.wrapHidesLoss << " lost" << counted << " leaves no trace in this count\n";
+    if (s.guessedPlaces == 1)
+        r << "1 picture is counted at a guessed place: a loss before it may have taken an IDR picture\n";
+    else if (s.guessedPlaces > 1)
         r << s.guessedPlaces << " pictures are counted at a guessed place: a loss before them may have taken an IDR picture\n";
     if (s.pictures) {
         r << "Slices per picture: ";

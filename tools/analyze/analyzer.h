@@ -40,6 +40,7 @@ struct StreamSummary {
     std::uint64_t codedPictures = 0;
     std::uint64_t lostPictures = 0;
     std::uint32_t wrapHidesLoss = 0;  // MaxFrameNum when a run that long would leave no trace
+    bool untracedLossPossible = false;  // pictures nothing refers to arrived, and nothing numbers them
     std::int64_t guessedPlaces = 0;
     std::uint64_t minSlicesPerPicture = 0, maxSlicesPerPicture = 0, slicesInPictures = 0;
     std::string profile, level, entropyCoder;

@@ -38,7 +38,9 @@ PictureNumbers pictureNumbersOf(const NalHeader& header, const SliceHeader& slic
 
 std::uint32_t PicturePlacer::wrapHidesLoss() const
 {
-    if (numbering_ == Numbering::Present || frameNumBits_ <= 0 || frameNumBits_ >= 16) return 0;
+    // Only a stream whose frame_num does wrap: where every GOP ends before
+    // MaxFrameNum, a run that long takes an IDR picture and shows.
+    if (numbering_ == Numbering::Present || !frameNumWrapped_ || frameNumBits_ <= 0 || frameNumBits_ >= 16) return 0;
     return 1u << frameNumBits_;
 }
 
@@ -174,6 +176,7 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
         return out;
     }
     startDecided_ = true;
+    if (!p.reference) nonReferenceSeen_ = true;
     const std::int64_t r = received_++;
     if (p.known && p.frameNumBits > 0) frameNumBits_ = p.frameNumBits;
     const std::uint32_t maxFrameNum = frameNumBits_ > 0 ? 1u << frameNumBits_ : 0;
@@ -255,6 +258,7 @@ std::vector<Placement> PicturePlacer::add(const PictureNumbers& p)
         ++guessed_;
     }
 
+    if (refFrameNum_ % maxFrameNum + static_cast<std::uint64_t>(step) >= maxFrameNum) frameNumWrapped_ = true;
     const std::int64_t place = refIndex_ + step;
     if (holding_) {
         held_.push_back({r, std::max(place, held_.back().offset + 1)});

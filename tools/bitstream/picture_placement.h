@@ -59,8 +59,12 @@ public:
     // idr_pic_id was recognised as the picture number.
     bool numberedStream() const { return numbering_ == Numbering::Present; }
     // MaxFrameNum when the stream carries no picture numbers and its frame_num
-    // wraps soon enough that a run of that many lost pictures leaves no trace; 0 otherwise.
+    // wrapped within a GOP: a run of that many lost pictures leaves no trace; 0 otherwise.
     std::uint32_t wrapHidesLoss() const;
+    // A picture no other picture refers to (nal_ref_idc 0) arrived: such a
+    // picture lost leaves no trace in frame_num, and a stream without our
+    // numbering has nothing else that tells (counts may skip in it).
+    bool untracedLossPossible() const { return nonReferenceSeen_ && numbering_ != Numbering::Present; }
     std::int64_t guessedPictures() const { return guessed_; }
     std::int64_t received() const { return received_; }
 
@@ -98,6 +102,8 @@ private:
     std::uint32_t refFrameNum_ = 0;    // frame_num of the last reference picture
     std::int64_t refIndex_ = -1;       // its place (an offset while holding)
     int frameNumBits_ = 0;
+    bool frameNumWrapped_ = false;     // frame_num passed MaxFrameNum back to 0 within a GOP
+    bool nonReferenceSeen_ = false;
     bool holding_ = false;
     std::int64_t holdFrom_ = 0;        // the lost IDR picture lies at or after this place
     bool sameGopPossible_ = false;     // the hold began at a frame_num gap: no IDR may have been lost

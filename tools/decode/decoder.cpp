@@ -499,6 +499,7 @@ struct ConcealingDecoder::State {
         report.picturesLost = int(sequencer.picturesLost());
         report.guessedPlaces = placer.guessedPictures();
         report.hiddenLossWrap = placer.wrapHidesLoss();
+        report.untracedLossPossible = placer.untracedLossPossible();
         report.numberedStream = placer.numberedStream();
         previous.reset();
         previousField = {};

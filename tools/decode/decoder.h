@@ -43,6 +43,7 @@ struct DecodeReport {
     int repeatedSlices = 0;        // slices that arrived twice byte for byte, the repeats left out
     long long guessedPlaces = 0;   // pictures after a possibly lost IDR whose place no later IDR told
     std::uint32_t hiddenLossWrap = 0;  // a run of this many lost pictures leaves no trace (0: none can hide)
+    bool untracedLossPossible = false;  // pictures nothing refers to arrived, and nothing numbers them
     bool numberedStream = false;   // idr_pic_id carries picture numbers
     bool placementFromSent = false;  // every picture placed by matching its slices to the sent stream
     long long sentTwinPlaces = 0;      // of those, pictures whose slices fit two places there (the first taken)

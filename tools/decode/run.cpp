@@ -100,6 +100,12 @@ RunResult runDecode(const DecodeOptions& options, const std::function<void(std::
 
 namespace {
 
+// "1 picture", "2 pictures": the count and the word it needs.
+std::string counted(long long count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string countsLine(const char* type, const MacroblockCounts& c, const char* method)
 {
     char line[256];
@@ -114,36 +120,51 @@ std::string placementNotes(const DecodeReport& r)
 {
     std::string text;
     char line[512];
-    if (r.hiddenLossWrap) {
+    if (r.untracedLossPossible) {
         std::snprintf(line, sizeof line,
-                      "frame_num wraps every %u pictures in this stream and nothing else numbers them: a run of %u lost "
-                      "pictures leaves no trace, so the %d frames written are one per picture that could be counted\n",
-                      r.hiddenLossWrap, r.hiddenLossWrap, r.framesWritten);
+                      "this stream has pictures that no other picture refers to (B pictures, or nal_ref_idc 0): "
+                      "such a picture lost leaves no trace without the sent stream, so the %d frames written may be "
+                      "fewer than the pictures coded; -sent FILE.264 gives every picture its exact place\n",
+                      r.framesWritten);
+        text += line;
+    }
+    if (r.hiddenLossWrap) {
+        const char* counted = r.untracedLossPossible ? "reference pictures" : "pictures";
+        std::snprintf(line, sizeof line,
+                      "frame_num wraps every %u %s in this stream and nothing else numbers them: a run of %u lost "
+                      "%s leaves no trace, so the %d frames written are one per picture that could be counted\n",
+                      r.hiddenLossWrap, counted, r.hiddenLossWrap, counted, r.framesWritten);
         text += line;
     }
     if (r.placementFromSent) text += "placement: from the sent stream\n";
     if (r.sentTwinPlaces > 0) {
         std::snprintf(line, sizeof line,
-                      "%lld pictures were written at a guessed place: their slices are byte for byte those of another "
-                      "picture of the sent stream, with losses between the two; the first place was taken\n",
-                      r.sentTwinPlaces);
+                      "%s at a guessed place: %s byte for byte those of another picture of the sent "
+                      "stream, with losses between the two; the first place was taken\n",
+                      counted(r.sentTwinPlaces, "picture was written", "pictures were written").c_str(),
+                      r.sentTwinPlaces == 1 ? "its slices are" : "their slices are");
         text += line;
     }
     if (r.guessedPlaces > 0) {
         std::snprintf(line, sizeof line,
-                      "%lld pictures were written at a guessed place: a loss before them may have taken an IDR picture, "
-                      "and no later IDR picture told where they stand\n", r.guessedPlaces);
+                      "%s at a guessed place: a loss before %s may have taken an IDR picture, and no later IDR "
+                      "picture told where %s\n", counted(r.guessedPlaces, "picture was written", "pictures were written").c_str(),
+                      r.guessedPlaces == 1 ? "it" : "them", r.guessedPlaces == 1 ? "it stands" : "they stand");
         text += line;
     }
     if (r.repeatedSlices > 0) {
-        std::snprintf(line, sizeof line, "%d slices arrived twice byte for byte: the repeats were left out\n",
-                      r.repeatedSlices);
+        std::snprintf(line, sizeof line, "%s twice byte for byte: %s left out\n",
+                      counted(r.repeatedSlices, "slice arrived", "slices arrived").c_str(),
+                      r.repeatedSlices == 1 ? "the repeat was" : "the repeats were");
         text += line;
     }
     if (r.picturesWithoutParameterSets > 0) {
         std::snprintf(line, sizeof line,
-                      "%d pictures arrived without their parameter sets: counted from the access-unit structure and "
-                      "written as repeats of the last frame (mid-grey before the first)\n", r.picturesWithoutParameterSets);
+                      "%s without %s parameter sets: counted from the access-unit structure and "
+                      "written as %s of the last frame (mid-grey before the first)\n",
+                      counted(r.picturesWithoutParameterSets, "picture arrived", "pictures arrived").c_str(),
+                      r.picturesWithoutParameterSets == 1 ? "its" : "their",
+                      r.picturesWithoutParameterSets == 1 ? "a repeat" : "repeats");
         text += line;
     }
     if (r.picturesLost > 0 && r.intra.lost + r.inter.lost + r.bidir.lost == 0) {
@@ -178,7 +199,7 @@ std::string formatReport(const RunResult& result, const DecodeOptions& options)
     }
     text += line;
     std::snprintf(line, sizeof line, "pictures decoded: %d, lost and repeated: %d%s\n", r.picturesDecoded, r.picturesLost,
-                  r.hiddenLossWrap ? " counted (more can hide, see below)" : "");
+                  r.hiddenLossWrap || r.untracedLossPossible ? " counted (more can hide, see below)" : "");
     text += line;
     text += placementNotes(r);
     text += countsLine("I", r.intra, methodName(options.intra));

@@ -270,6 +270,7 @@ TEST(PicturePlacement, StreamsWithoutNumbersTakeTheSmallestReadingAndSaySo)
 {
     PicturePlacer t;
     EXPECT_EQ(places(t, {pic(0, true), pic(1), pic(4), pic(5)}), (std::vector<std::int64_t>{0, 1, 4, 5}));
+    EXPECT_EQ(t.wrapHidesLoss(), 0u) << "frame_num has not wrapped yet";
     // Wrapping past MaxFrameNum; the same frame_num again is a whole wrap lost.
     std::vector<PictureNumbers> wrap;
     for (std::uint32_t n = 6; n < 16; ++n) wrap.push_back(pic(n));
@@ -278,8 +279,10 @@ TEST(PicturePlacement, StreamsWithoutNumbersTakeTheSmallestReadingAndSaySo)
     const auto placed = places(t, wrap);
     EXPECT_EQ(placed[placed.size() - 2], 17);
     EXPECT_EQ(placed.back(), 33);
-    // Non-reference pictures share the next frame_num.
+    EXPECT_FALSE(t.untracedLossPossible());
+    // Non-reference pictures share the next frame_num; one lost leaves no trace.
     EXPECT_EQ(places(t, {pic(2, false, false), pic(2, false, false), pic(2)}), (std::vector<std::int64_t>{34, 35, 36}));
+    EXPECT_TRUE(t.untracedLossPossible());
     EXPECT_EQ(t.wrapHidesLoss(), 16u);
     EXPECT_FALSE(t.numberedStream());
 

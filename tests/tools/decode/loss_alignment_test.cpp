@@ -351,6 +351,50 @@ TEST(ForeignStream, ARepeatedFrameNumStillStartsAPictureAndTheReportSaysWhatCann
     const Decoded hidden = decodeFile(dir, wrap.bytes);
     EXPECT_EQ(hidden.report.framesWritten, 44);
     EXPECT_NE(hidden.text.find("a run of 16 lost pictures leaves no trace"), std::string::npos) << hidden.text;
+    EXPECT_EQ(hidden.text.find("no other picture refers to"), std::string::npos) << "every picture is a reference";
+}
+
+// A stream from elsewhere with B pictures nothing refers to, after Gilbert
+// losses of short bursts: a lost B picture leaves no trace in frame_num, and
+// the free picture order counts it leaves are no loss in a stream we did not
+// write. The count comes out short, and the report gives that cause, not a
+// frame_num wrap no burst was long enough for; with the sent stream every
+// picture has its place.
+TEST(ForeignStream, LostBPicturesAreNamedAsTheCauseOfAShortCount)
+{
+    using namespace kestrune::decode::test;
+    const std::string untraced = "pictures that no other picture refers to";
+    for (const int keyint : {250, 30}) {
+        SCOPED_TRACE(keyint);
+        const TestStream stream = kestrune::testing::encodeX264Stream(
+            {.frames = 60, .picture = kestrune::testing::renderSample, .profile = "main", .bframes = 2, .keyint = keyint,
+             .bPyramid = 0});
+        const std::set<int> lost = gilbertLosses(15, 2, int(stream.pictures.size()), 7);
+        const DamagedStream damaged =
+            damage(stream, [&](int p, const TestNal& n) { return n.isSlice() && !stream.pictures[std::size_t(p)].idr && lost.count(p + 1); });
+        ScratchDirectory dir;
+        const Decoded out = decodeFile(dir, damaged.bytes);
+        EXPECT_LT(out.report.framesWritten, 60) << out.text;
+        EXPECT_TRUE(out.report.untracedLossPossible);
+        EXPECT_NE(out.text.find(untraced), std::string::npos) << out.text;
+        EXPECT_NE(out.text.find("-sent FILE.264 gives every picture its exact place"), std::string::npos) << out.text;
+        EXPECT_EQ(out.text.find("a run of 16 lost pictures"), std::string::npos) << out.text;
+        // About 20 reference pictures in one GOP wrap a MaxFrameNum of 16; about 10 in each do not.
+        EXPECT_EQ(out.text.find("a run of 16 lost reference pictures") != std::string::npos, keyint == 250) << out.text;
+
+        std::string error;
+        analyze::StreamSummary summary;
+        h264::AnnexBReader reader(damaged.bytes);
+        ASSERT_TRUE(analyze::summarizeStream(reader, summary, [](int, std::uint64_t) {}, error)) << error;
+        const std::string analyzed = analyze::formatReport("lossy.264", summary);
+        EXPECT_NE(analyzed.find(untraced), std::string::npos) << analyzed;
+        EXPECT_EQ(analyzed.find("a run of 16 lost pictures"), std::string::npos) << analyzed;
+
+        kestrune::testing::writeBytes(dir / "sent.264", stream.bytes());
+        const Decoded placed = decodeFile(dir, damaged.bytes, (dir / "sent.264").string());
+        EXPECT_EQ(placed.report.framesWritten, 60) << placed.text;
+        EXPECT_EQ(placed.text.find(untraced), std::string::npos) << placed.text;
+    }
 }
 
 // A sent stream that repeats its pictures byte for byte (a static scene after
