@@ -63,7 +63,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     width_ = edit({}, u"Picture width of the original in samples"_s);
     height_ = edit({}, u"Picture height of the original in samples"_s);
     lossRates_ = edit(u"1,5,10"_s, u"Channel loss rates in percent, comma-separated, each once"_s);
-    bursts_ = edit(u"2"_s, u"Mean burst lengths in NAL units, comma-separated; with several, a second plot shows "
+    bursts_ = edit(u"2"_s, u"Mean burst lengths in packets, comma-separated; with several, a second plot shows "
                            u"Y-PSNR against burst length"_s);
     seed_ = edit(u"1"_s, u"Seed of repetition 0; repetition r uses seed + r, the same for every setting and pair, "
                          u"so the pairs compare on the same losses (0 to 2147483647)"_s);
