@@ -168,7 +168,7 @@ bool writeResults(const QString& dir, const Settings& s, const QStringList& rows
     if (s.burstLengths.size() > 1)
         ok = writePlot(out, u"plot-burst"_s, burstPlotSeries(s, rows),
                        {stream + u": mean Y-PSNR against mean burst length"_s,
-                        u"mean burst length (NAL units)"_s, note})
+                        u"mean burst length (packets)"_s, note})
             && ok;
     return ok;
 }

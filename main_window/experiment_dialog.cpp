@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableWidget>
@@ -47,6 +48,17 @@ QString withInterval(const Statistics& s, int decimals)
     return text;
 }
 
+// The width that shows every column of the table without a horizontal scroll
+// bar, a vertical one included.
+int differencesWidth(const QTableWidget& table)
+{
+    const QAbstractItemView& view = table;  // where the column size hint is public
+    int width = 2 * table.frameWidth() + table.verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < table.columnCount(); ++c)
+        width += std::max(table.horizontalHeader()->sectionSizeHint(c), view.sizeHintForColumn(c));
+    return width;
+}
+
 } // namespace
 
 ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, QWidget* parent)
@@ -63,7 +75,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     width_ = edit({}, u"Picture width of the original in samples"_s);
     height_ = edit({}, u"Picture height of the original in samples"_s);
     lossRates_ = edit(u"1,5,10"_s, u"Channel loss rates in percent, comma-separated, each once"_s);
-    bursts_ = edit(u"2"_s, u"Mean burst lengths in NAL units, comma-separated; with several, a second plot shows "
+    bursts_ = edit(u"2"_s, u"Mean burst lengths in packets, comma-separated; with several, a second plot shows "
                            u"Y-PSNR against burst length"_s);
     seed_ = edit(u"1"_s, u"Seed of repetition 0; repetition r uses seed + r, the same for every setting and pair, "
                          u"so the pairs compare on the same losses (0 to 2147483647)"_s);
@@ -194,18 +206,23 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     plots_->addTab(plot_, u"Against loss rate"_s);
     plots_->addTab(burstPlot_, u"Against burst length"_s);
     differences_ = new QTableWidget(0, 6, this);
-    differences_->setHorizontalHeaderLabels(
-        {u"Loss %"_s, u"Burst"_s, u"A"_s, u"B"_s, u"Y-PSNR A - B (dB) [95 % CI]"_s, u"SSIM A - B [95 % CI]"_s});
+    // Short headers, the rest in their tool tips, so every column fits beside the plot.
+    differences_->setHorizontalHeaderLabels({u"Loss %"_s, u"Burst"_s, u"A"_s, u"B"_s, u"Y-PSNR A-B (dB)"_s, u"SSIM A-B"_s});
+    differences_->horizontalHeaderItem(4)->setToolTip(
+        u"Mean paired difference in Y-PSNR [95 % interval]; n pairs of runs"_s);
+    differences_->horizontalHeaderItem(5)->setToolTip(u"Mean paired difference in luma SSIM [95 % interval]"_s);
     differences_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     differences_->verticalHeader()->hide();
     differences_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     differences_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    differences_->horizontalHeader()->setStretchLastSection(true);
     differences_->setToolTip(u"Paired differences between concealment pairs over the repetitions both completed "
                              u"(same seeds, so the same losses); n pairs of runs in differences.csv"_s);
-    auto* results = new QSplitter(Qt::Horizontal, this);
-    results->addWidget(plots_);
-    results->addWidget(differences_);
-    results->setSizes({520, 580});
+    results_ = new QSplitter(Qt::Horizontal, this);
+    results_->addWidget(plots_);
+    results_->addWidget(differences_);
+    results_->setSizes({520, 580});
+    connect(results_, &QSplitter::splitterMoved, this, [this] { scalePlots(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(runHere_);
@@ -218,7 +235,7 @@ ExperimentDialog::ExperimentDialog(QString program, kestrune::Prompts& prompts, 
     layout->addLayout(buttons);
     layout->addWidget(progress_);
     layout->addWidget(statusArea);
-    layout->addWidget(results, 1);
+    layout->addWidget(results_, 1);
     resize(1100, 820);
 
     // Tab goes through the fields as they are laid out.
@@ -438,6 +455,20 @@ void ExperimentDialog::showResults(const QString& folder)
             differences_->setItem(r, c, item);
         }
     }
+    fitDifferences();
+}
+
+void ExperimentDialog::fitDifferences()
+{
+    // The table takes the width its columns need from the plots, which scale
+    // to what is left: the dialog keeps its size and no column hides.
+    const QList<int> sizes = results_->sizes();
+    const int need = differencesWidth(*differences_);
+    if (sizes.size() != 2 || sizes[1] >= need) return;
+    const int total = sizes[0] + sizes[1];
+    const int plots = std::max(plots_->minimumSizeHint().width(), total - need);
+    results_->setSizes({plots, total - plots});
+    scalePlots();
 }
 
 void ExperimentDialog::scalePlots()

@@ -17,6 +17,7 @@ class QProcess;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QSplitter;
 class QTableWidget;
 class QTabWidget;
 
@@ -60,6 +61,7 @@ private:
     void readProgress();
     void finishRun();
     void setFieldsEnabled(bool enabled);
+    void fitDifferences();
     void browse(QLineEdit* field, const QString& filter);
     void browseFolder();
     void scalePlots();
@@ -77,6 +79,7 @@ private:
     QLabel *status_, *plot_, *burstPlot_;
     QTabWidget* plots_;
     QTableWidget* differences_;
+    QSplitter* results_;
     QPixmap plotImage_, burstPlotImage_;
     QProcess* process_ = nullptr;
     QByteArray pending_;

@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QChart>
 #include <QChartView>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineSeries>
@@ -24,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QValueAxis>
@@ -283,6 +285,7 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
 
     dialog->prefill(s, at(u"dialog-out"_s));
     QSignalSpy done(dialog, &ExperimentDialog::runFinished);
+    const QSize sizeBeforeRun = dialog->size();
     dialog->runHere();
     // The fields show what runs; a folder named later is not where the results are read from.
     EXPECT_FALSE(seed->isEnabled());
@@ -313,6 +316,17 @@ TEST_F(ResultsWindow, TheExperimentDialogRunsTheToolAndShowsItsPlot)
             EXPECT_TRUE(psnr.startsWith(QString::number(f[9].toDouble(), 'f', 2))) << psnr.toStdString();
         }
     }
+    // At the dialog's size, which the run left alone, every column shows whole
+    // beside the plot: nothing to scroll sideways for.
+    EXPECT_EQ(dialog->size(), sizeBeforeRun);
+    QCoreApplication::processEvents();
+    for (int c = 0; c < table->columnCount(); ++c) {
+        const QHeaderView* header = table->horizontalHeader();
+        EXPECT_GE(header->sectionViewportPosition(c), 0) << c;
+        EXPECT_LE(header->sectionViewportPosition(c) + header->sectionSize(c), table->viewport()->width()) << c;
+        EXPECT_GE(header->sectionSize(c), header->sectionSizeHint(c)) << c;
+    }
+    EXPECT_EQ(table->horizontalScrollBar()->maximum(), 0);
 
     // Resume: the fields show the folder's experiment, and progress goes on
     // from the rows there are, counted over the whole experiment.
